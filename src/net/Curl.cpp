@@ -1,0 +1,28 @@
+#include "net/Curl.h"
+
+#include <mutex>
+#include <new>
+
+namespace vantorel::net {
+
+void ensureCurlGlobal() {
+    static std::once_flag once;
+    std::call_once(once, [] { curl_global_init(CURL_GLOBAL_ALL); });
+}
+
+CurlEasy makeCurlEasy() {
+    ensureCurlGlobal();
+    CURL* h = curl_easy_init();
+    if (!h)
+        throw std::bad_alloc();
+    return CurlEasy(h);
+}
+
+void CurlHeaderList::append(const std::string& line) {
+    curl_slist* next = curl_slist_append(list_, line.c_str());
+    if (!next)
+        throw std::bad_alloc();
+    list_ = next;
+}
+
+} // namespace vantorel::net

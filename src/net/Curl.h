@@ -1,0 +1,37 @@
+#pragma once
+// RAII ownership of libcurl handles. curl_global_init runs once per process, before the first
+// handle, whichever thread asks first.
+
+#include <curl/curl.h>
+
+#include <memory>
+#include <string>
+
+namespace vantorel::net {
+
+void ensureCurlGlobal();
+
+struct CurlEasyDeleter {
+    void operator()(CURL* h) const noexcept { curl_easy_cleanup(h); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
+
+// A fresh easy handle (never null: allocation failure throws std::bad_alloc).
+CurlEasy makeCurlEasy();
+
+// Owns a curl_slist of header lines.
+class CurlHeaderList {
+public:
+    CurlHeaderList() = default;
+    CurlHeaderList(const CurlHeaderList&) = delete;
+    CurlHeaderList& operator=(const CurlHeaderList&) = delete;
+    ~CurlHeaderList() { curl_slist_free_all(list_); }
+
+    void append(const std::string& line);
+    curl_slist* get() const { return list_; }
+
+private:
+    curl_slist* list_ = nullptr;
+};
+
+} // namespace vantorel::net
