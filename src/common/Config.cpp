@@ -63,9 +63,15 @@ void unset(std::string_view key) {
         overrides().erase(it);
 }
 
-std::string catalogueBase() { return withoutTrailingSlash(get("VANTOREL_CATALOGUE_BASE")); }
-std::string logoBase() { return withoutTrailingSlash(get("VANTOREL_LOGO_BASE")); }
-std::string versionBase() { return withoutTrailingSlash(get("VANTOREL_VERSION_BASE")); }
+std::string catalogueBase() {
+    return withoutTrailingSlash(get("VANTOREL_CATALOGUE_BASE"));
+}
+std::string logoBase() {
+    return withoutTrailingSlash(get("VANTOREL_LOGO_BASE"));
+}
+std::string versionBase() {
+    return withoutTrailingSlash(get("VANTOREL_VERSION_BASE"));
+}
 
 std::vector<std::string> shareHosts() {
     std::vector<std::string> hosts;
@@ -92,9 +98,15 @@ std::string shareBase(std::string_view linkHost) {
     return base.empty() ? "https://" + std::string(linkHost) : base;
 }
 
-std::string groupLinkBase() { return withoutTrailingSlash(get("VANTOREL_GROUP_LINK_BASE")); }
-std::string chatQQ() { return get("VANTOREL_CHAT_QQ"); }
-std::string groupQQ() { return get("VANTOREL_GROUP_QQ"); }
+std::string groupLinkBase() {
+    return withoutTrailingSlash(get("VANTOREL_GROUP_LINK_BASE"));
+}
+std::string chatQQ() {
+    return get("VANTOREL_CHAT_QQ");
+}
+std::string groupQQ() {
+    return get("VANTOREL_GROUP_QQ");
+}
 
 std::string iniPath() {
     std::string path = get("VANTOREL_INI");
@@ -112,6 +124,8 @@ std::string iniPath() {
 #endif
 }
 
-std::string desktopDir() { return get("VANTOREL_DESKTOP"); }
+std::string desktopDir() {
+    return get("VANTOREL_DESKTOP");
+}
 
 } // namespace vantorel::config

@@ -14,7 +14,7 @@ struct Error {
 };
 
 template <class T> class [[nodiscard]] Result {
-public:
+  public:
     Result(T value) : data_(std::move(value)) {}
     Result(Error error) : data_(std::move(error)) {}
 
@@ -31,12 +31,12 @@ public:
 
     const Error& error() const { return std::get<1>(data_); }
 
-private:
+  private:
     std::variant<T, Error> data_;
 };
 
 template <> class [[nodiscard]] Result<void> {
-public:
+  public:
     Result() = default;
     Result(Error error) : error_(std::move(error)), failed_(true) {}
 
@@ -44,13 +44,15 @@ public:
     explicit operator bool() const { return ok(); }
     const Error& error() const { return error_; }
 
-private:
+  private:
     Error error_;
     bool failed_ = false;
 };
 
 using Status = Result<void>;
 
-inline Error makeError(std::string message, int code = 0) { return Error{code, std::move(message)}; }
+inline Error makeError(std::string message, int code = 0) {
+    return Error{code, std::move(message)};
+}
 
 } // namespace vantorel

@@ -21,7 +21,7 @@ CurlEasy makeCurlEasy();
 
 // Owns a curl_slist of header lines.
 class CurlHeaderList {
-public:
+  public:
     CurlHeaderList() = default;
     CurlHeaderList(const CurlHeaderList&) = delete;
     CurlHeaderList& operator=(const CurlHeaderList&) = delete;
@@ -30,7 +30,7 @@ public:
     void append(const std::string& line);
     curl_slist* get() const { return list_; }
 
-private:
+  private:
     curl_slist* list_ = nullptr;
 };
 

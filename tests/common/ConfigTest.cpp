@@ -18,7 +18,8 @@ TEST(Config, InProcessOverrideWinsOverEnvironmentAndIsRemovable) {
 
 TEST(Config, ShareHostsAreSplitAndTrimmed) {
     config::set("VANTOREL_SHARE_HOSTS", " a.example ,b.example,, c.example");
-    EXPECT_EQ(config::shareHosts(), (std::vector<std::string>{"a.example", "b.example", "c.example"}));
+    EXPECT_EQ(config::shareHosts(),
+              (std::vector<std::string>{"a.example", "b.example", "c.example"}));
     config::set("VANTOREL_SHARE_HOSTS", "");
     EXPECT_TRUE(config::shareHosts().empty());
     config::unset("VANTOREL_SHARE_HOSTS");

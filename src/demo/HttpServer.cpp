@@ -1,0 +1,385 @@
+#include "demo/HttpServer.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <stdexcept>
+
+namespace vantorel::demo {
+namespace {
+
+constexpr std::size_t kMaxHead = 64 * 1024;
+constexpr std::size_t kMaxBody = 64u << 20;
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
+               return lower(x) == lower(y);
+           });
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
+        s.remove_suffix(1);
+    return s;
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool sendAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+// Reads more bytes into `buffer`; false when the peer closed or the socket failed.
+bool readMore(int fd, std::string& buffer) {
+    char chunk[16384];
+    for (;;) {
+        ssize_t n = ::recv(fd, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        buffer.append(chunk, static_cast<std::size_t>(n));
+        return true;
+    }
+}
+
+bool parseHead(std::string_view head, HttpRequest& request) {
+    std::size_t lineEnd = head.find("\r\n");
+    std::string_view requestLine = head.substr(0, lineEnd);
+    std::size_t sp1 = requestLine.find(' ');
+    std::size_t sp2 = requestLine.rfind(' ');
+    if (sp1 == std::string_view::npos || sp2 == sp1)
+        return false;
+    request.method = std::string(requestLine.substr(0, sp1));
+    request.target = std::string(requestLine.substr(sp1 + 1, sp2 - sp1 - 1));
+    std::size_t question = request.target.find('?');
+    request.path = request.target.substr(0, question);
+    request.query =
+        question == std::string::npos ? std::string() : request.target.substr(question + 1);
+
+    std::size_t pos = lineEnd == std::string_view::npos ? head.size() : lineEnd + 2;
+    while (pos < head.size()) {
+        std::size_t end = head.find("\r\n", pos);
+        if (end == std::string_view::npos)
+            end = head.size();
+        std::string_view line = head.substr(pos, end - pos);
+        std::size_t colon = line.find(':');
+        if (colon != std::string_view::npos)
+            request.headers.emplace_back(std::string(trim(line.substr(0, colon))),
+                                         std::string(trim(line.substr(colon + 1))));
+        pos = end + 2;
+    }
+    return true;
+}
+
+bool hasHeaderIn(const HeaderList& headers, std::string_view name) {
+    return std::any_of(headers.begin(), headers.end(),
+                       [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
+}
+
+} // namespace
+
+std::string HttpRequest::header(std::string_view name) const {
+    for (const auto& [key, value] : headers)
+        if (equalsIgnoreCase(key, name))
+            return value;
+    return {};
+}
+
+bool HttpRequest::hasHeader(std::string_view name) const {
+    return hasHeaderIn(headers, name);
+}
+
+std::string HttpRequest::queryValue(std::string_view key) const {
+    std::string_view rest = query;
+    while (!rest.empty()) {
+        std::size_t amp = rest.find('&');
+        std::string_view pair = rest.substr(0, amp);
+        std::size_t eq = pair.find('=');
+        if (pair.substr(0, eq) == key)
+            return eq == std::string_view::npos ? std::string()
+                                                : percentDecode(pair.substr(eq + 1));
+        if (amp == std::string_view::npos)
+            break;
+        rest.remove_prefix(amp + 1);
+    }
+    return {};
+}
+
+HttpResponse HttpResponse::text(std::string body, std::string contentType, int status) {
+    HttpResponse r;
+    r.status = status;
+    r.headers.emplace_back("Content-Type", std::move(contentType));
+    r.body = std::move(body);
+    return r;
+}
+
+std::string percentDecode(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+            hexValue(text[i + 2]) >= 0) {
+            out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
+            i += 2;
+        } else if (text[i] == '+') {
+            out.push_back(' ');
+        } else {
+            out.push_back(text[i]);
+        }
+    }
+    return out;
+}
+
+std::string_view reasonPhrase(int status) {
+    switch (status) {
+    case 200:
+        return "OK";
+    case 204:
+        return "No Content";
+    case 206:
+        return "Partial Content";
+    case 301:
+        return "Moved Permanently";
+    case 302:
+        return "Found";
+    case 303:
+        return "See Other";
+    case 307:
+        return "Temporary Redirect";
+    case 400:
+        return "Bad Request";
+    case 403:
+        return "Forbidden";
+    case 404:
+        return "Not Found";
+    case 416:
+        return "Range Not Satisfiable";
+    case 500:
+        return "Internal Server Error";
+    case 503:
+        return "Service Unavailable";
+    default:
+        return "Status";
+    }
+}
+
+HttpServer::HttpServer(Handler handler, std::uint16_t port) : handler_(std::move(handler)) {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (listenFd_ < 0)
+        throw std::runtime_error("cannot create a socket");
+    int one = 1;
+    ::setsockopt(listenFd_, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    addr.sin_port = htons(port);
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listenFd_, 128) != 0) {
+        ::close(listenFd_);
+        throw std::runtime_error("cannot listen on 127.0.0.1");
+    }
+    socklen_t len = sizeof addr;
+    ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
+    port_ = ntohs(addr.sin_port);
+    acceptThread_ = std::thread([this] { acceptLoop(); });
+}
+
+HttpServer::~HttpServer() {
+    stop();
+}
+
+std::string HttpServer::base() const {
+    return "http://127.0.0.1:" + std::to_string(port_);
+}
+
+std::vector<HttpRequest> HttpServer::requests() const {
+    std::lock_guard lock(mutex_);
+    return log_;
+}
+
+void HttpServer::stop() {
+    if (stopping_.exchange(true))
+        return;
+    if (acceptThread_.joinable())
+        acceptThread_.join();
+    ::close(listenFd_);
+    std::list<std::unique_ptr<Connection>> open;
+    {
+        std::lock_guard lock(mutex_);
+        open.swap(open_);
+        for (auto& c : open)
+            ::shutdown(c->fd, SHUT_RDWR);
+    }
+    for (auto& c : open) {
+        c->thread.join();
+        ::close(c->fd);
+    }
+}
+
+void HttpServer::reapFinished() {
+    std::list<std::unique_ptr<Connection>> finished;
+    {
+        std::lock_guard lock(mutex_);
+        for (auto it = open_.begin(); it != open_.end();) {
+            if ((*it)->done.load()) {
+                finished.push_back(std::move(*it));
+                it = open_.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (auto& c : finished) {
+        c->thread.join();
+        ::close(c->fd);
+    }
+}
+
+void HttpServer::acceptLoop() {
+    while (!stopping_.load()) {
+        pollfd p{listenFd_, POLLIN, 0};
+        int ready = ::poll(&p, 1, 100);
+        reapFinished();
+        if (ready <= 0)
+            continue;
+        int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        if (fd < 0)
+            continue;
+        int one = 1;
+        ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
+        ++connections_;
+        auto connection = std::make_unique<Connection>();
+        connection->fd = fd;
+        Connection& ref = *connection;
+        std::lock_guard lock(mutex_);
+        if (stopping_.load()) {
+            ::close(fd);
+            continue;
+        }
+        open_.push_back(std::move(connection));
+        ref.thread = std::thread([this, &ref] {
+            serve(ref);
+            ::shutdown(ref.fd, SHUT_RDWR);
+            ref.done.store(true);
+        });
+    }
+}
+
+void HttpServer::serve(Connection& connection) {
+    const int fd = connection.fd;
+    std::string buffer;
+    while (!stopping_.load()) {
+        std::size_t headEnd;
+        while ((headEnd = buffer.find("\r\n\r\n")) == std::string::npos) {
+            if (buffer.size() > kMaxHead || !readMore(fd, buffer))
+                return;
+        }
+        HttpRequest request;
+        if (!parseHead(std::string_view(buffer).substr(0, headEnd), request)) {
+            sendAll(fd,
+                    "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
+            return;
+        }
+        buffer.erase(0, headEnd + 4);
+
+        std::size_t length = 0;
+        std::string lengthText = request.header("Content-Length");
+        if (!lengthText.empty()) {
+            auto [ptr, ec] =
+                std::from_chars(lengthText.data(), lengthText.data() + lengthText.size(), length);
+            if (ec != std::errc() || length > kMaxBody)
+                return;
+        }
+        if (length > 0 && equalsIgnoreCase(request.header("Expect"), "100-continue"))
+            sendAll(fd, "HTTP/1.1 100 Continue\r\n\r\n");
+        while (buffer.size() < length)
+            if (!readMore(fd, buffer))
+                return;
+        request.body = buffer.substr(0, length);
+        buffer.erase(0, length);
+
+        {
+            std::lock_guard lock(mutex_);
+            log_.push_back(request);
+        }
+        HttpResponse response;
+        try {
+            response = handler_(request);
+        } catch (const std::exception& e) {
+            response = HttpResponse::text(e.what(), "text/plain; charset=utf-8", 500);
+        }
+
+        if (response.delayBeforeHead.count() > 0)
+            std::this_thread::sleep_for(response.delayBeforeHead);
+        if (response.dropWithoutReply)
+            return;
+        if (response.raw) {
+            sendAll(fd, *response.raw);
+            return;
+        }
+
+        bool keepAlive = response.sendContentLength && !response.cutAfter &&
+                         !equalsIgnoreCase(request.header("Connection"), "close");
+        std::string head = "HTTP/1.1 " + std::to_string(response.status) + " " +
+                           (response.reason.empty() ? std::string(reasonPhrase(response.status))
+                                                    : response.reason) +
+                           "\r\n";
+        for (const auto& [name, value] : response.headers)
+            head += name + ": " + value + "\r\n";
+        if (response.sendContentLength && !hasHeaderIn(response.headers, "Content-Length"))
+            head += "Content-Length: " + std::to_string(response.body.size()) + "\r\n";
+        if (!keepAlive)
+            head += "Connection: close\r\n";
+        head += "\r\n";
+        if (!sendAll(fd, head))
+            return;
+
+        if (request.method != "HEAD") {
+            std::string_view body = response.body;
+            if (response.cutAfter)
+                body = body.substr(0, std::min(*response.cutAfter, body.size()));
+            std::size_t step = response.throttleBytes > 0 ? response.throttleBytes : body.size();
+            while (!body.empty() && !stopping_.load()) {
+                std::size_t n = std::min(step, body.size());
+                if (!sendAll(fd, body.substr(0, n)))
+                    return;
+                body.remove_prefix(n);
+                if (!body.empty() && response.throttleDelay.count() > 0)
+                    std::this_thread::sleep_for(response.throttleDelay);
+            }
+        }
+        if (!keepAlive) {
+            ::shutdown(fd, SHUT_WR);
+            return;
+        }
+    }
+}
+
+} // namespace vantorel::demo

@@ -1,0 +1,110 @@
+#pragma once
+// A small HTTP/1.1 server on 127.0.0.1 for the offline demo and the tests. Each connection
+// gets a thread; a handler turns a request into a response. Responses can misbehave on
+// purpose (cut connections, missing lengths, delays, raw bytes) so that clients can be shown
+// to survive servers that lie.
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <list>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace vantorel::demo {
+
+using HeaderList = std::vector<std::pair<std::string, std::string>>;
+
+struct HttpRequest {
+    std::string method;
+    std::string target; // as sent: path and query
+    std::string path;   // target before "?"
+    std::string query;  // target after "?", without it
+    HeaderList headers; // in the order received
+    std::string body;
+
+    // First header of that name (case-insensitive); empty if absent.
+    std::string header(std::string_view name) const;
+    bool hasHeader(std::string_view name) const;
+    // Percent-decoded value of a query parameter; empty if absent.
+    std::string queryValue(std::string_view key) const;
+};
+
+struct HttpResponse {
+    int status = 200;
+    std::string reason; // empty: the standard phrase for the status
+    HeaderList headers;
+    std::string body;
+
+    // Add "Content-Length" (unless the handler set one). Without it the body ends when the
+    // connection closes.
+    bool sendContentLength = true;
+    // Close the connection after this many body bytes (a cut transfer).
+    std::optional<std::size_t> cutAfter;
+    // Wait before the status line (a slow server).
+    std::chrono::milliseconds delayBeforeHead{0};
+    // Send the body in pieces of this size with a pause between them (a slow transfer).
+    std::size_t throttleBytes = 0;
+    std::chrono::milliseconds throttleDelay{0};
+    // Close the connection without writing anything.
+    bool dropWithoutReply = false;
+    // Written verbatim instead of a composed reply, then the connection closes.
+    std::optional<std::string> raw;
+
+    static HttpResponse
+    text(std::string body, std::string contentType = "text/plain; charset=utf-8", int status = 200);
+};
+
+std::string percentDecode(std::string_view text);
+std::string_view reasonPhrase(int status);
+
+class HttpServer {
+  public:
+    using Handler = std::function<HttpResponse(const HttpRequest&)>;
+
+    // Listens on 127.0.0.1 at a free port (or `port`); throws std::runtime_error if it cannot.
+    explicit HttpServer(Handler handler, std::uint16_t port = 0);
+    ~HttpServer();
+    HttpServer(const HttpServer&) = delete;
+    HttpServer& operator=(const HttpServer&) = delete;
+
+    std::uint16_t port() const { return port_; }
+    std::string base() const; // "http://127.0.0.1:PORT"
+
+    // Every request received so far, in arrival order.
+    std::vector<HttpRequest> requests() const;
+    std::size_t connectionCount() const { return connections_.load(); }
+
+    void stop();
+
+  private:
+    struct Connection {
+        int fd = -1;
+        std::thread thread;
+        std::atomic<bool> done{false};
+    };
+
+    void acceptLoop();
+    void serve(Connection& connection);
+    void reapFinished();
+
+    Handler handler_;
+    int listenFd_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stopping_{false};
+    std::atomic<std::size_t> connections_{0};
+    std::thread acceptThread_;
+    mutable std::mutex mutex_;
+    std::list<std::unique_ptr<Connection>> open_;
+    std::vector<HttpRequest> log_;
+};
+
+} // namespace vantorel::demo
