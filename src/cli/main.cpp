@@ -1,8 +1,9 @@
+#include "cli/Commands.h"
 #include "common/Version.h"
 
 #include <cstdio>
-#include <cstring>
 #include <string_view>
+#include <vector>
 
 namespace {
 
@@ -20,19 +21,23 @@ constexpr const char* kUsage =
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 2) {
+    std::vector<std::string_view> args(argv + 1, argv + argc);
+    if (args.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
     }
-    std::string_view first = argv[1];
-    if (first == "--help" || first == "-h") {
+    if (args.front() == "--help" || args.front() == "-h") {
         std::fputs(kUsage, stdout);
         return 0;
     }
-    if (first == "--version") {
+    if (args.front() == "--version") {
         std::printf("%s\n", vantorel::kVersion);
         return 0;
     }
-    std::fprintf(stderr, "未知命令: %s\n%s", argv[1], kUsage);
+    for (const auto& command : vantorel::cli::commands()) {
+        if (command.name == args.front())
+            return command.run(vantorel::cli::Args(args).subspan(1));
+    }
+    std::fprintf(stderr, "未知命令: %.*s\n%s", int(args.front().size()), args.front().data(), kUsage);
     return 2;
 }
