@@ -24,6 +24,19 @@ struct Limits {
     std::size_t maxPixels = 40'000'000;
 };
 
+enum class Format { Unknown, Png, Jpeg };
+
+// Values of Error::code for a failed decode, so callers can tell the cases apart.
+enum class ErrorCode {
+    Empty = 1,     // no bytes at all
+    UnknownFormat, // neither a PNG nor a JPEG signature
+    TooLarge,      // encoded size or stated dimensions beyond the limits
+    Corrupt,       // damaged or truncated data
+};
+
+// The format named by the signature at the start of the bytes.
+Format format(std::span<const std::uint8_t> bytes);
+
 // Decodes PNG or JPEG, recognised by their signatures.
 Result<Image> decode(std::span<const std::uint8_t> bytes, const Limits& limits = {});
 
