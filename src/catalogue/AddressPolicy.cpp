@@ -1,0 +1,31 @@
+#include "catalogue/AddressPolicy.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace vantorel::catalogue {
+
+bool isWebAddress(std::string_view address) {
+    auto hasPrefix = [&](std::string_view prefix) {
+        return address.size() > prefix.size() &&
+               std::equal(prefix.begin(), prefix.end(), address.begin(), [](char a, char b) {
+                   return a == std::tolower(static_cast<unsigned char>(b));
+               });
+    };
+    std::size_t hostStart;
+    if (hasPrefix("https://"))
+        hostStart = 8;
+    else if (hasPrefix("http://"))
+        hostStart = 7;
+    else
+        return false;
+    if (std::any_of(address.begin(), address.end(), [](char c) {
+            auto u = static_cast<unsigned char>(c);
+            return u <= 0x20 || u == 0x7F;
+        }))
+        return false;
+    char first = address[hostStart];
+    return first != '/' && first != '?' && first != '#' && first != '@';
+}
+
+} // namespace vantorel::catalogue

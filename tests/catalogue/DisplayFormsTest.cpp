@@ -1,0 +1,115 @@
+#include "catalogue/DisplayForms.h"
+#include "catalogue/AddressPolicy.h"
+#include "catalogue/SearchRequest.h"
+
+#include <gtest/gtest.h>
+
+using namespace vantorel::catalogue;
+
+namespace {
+
+CatalogueRecord sample() {
+    return {"示例\r\n程序",
+            "setup.exe",
+            "1048576",
+            "ABC",
+            "https://a.example/1.exe",
+            "2026-12-01",
+            "2.0",
+            "https://b.example/1.exe",
+            "logo.png"};
+}
+
+} // namespace
+
+TEST(DisplayForms, SizeInMebibytes) {
+    EXPECT_EQ(sizeDisplay("1048576"), "1MB");
+    EXPECT_EQ(sizeDisplay("524288"), "0.5MB");
+    EXPECT_EQ(sizeDisplay("1"), "0MB");
+    EXPECT_EQ(sizeDisplay("123456789"), "117.74MB");
+    EXPECT_EQ(sizeDisplay("0"), "0MB");
+    EXPECT_EQ(sizeDisplay("12x"), "12x");
+    EXPECT_EQ(sizeDisplay(""), "");
+    EXPECT_EQ(sizeDisplay("-5"), "-5");
+}
+
+TEST(DisplayForms, LabelsAndCount) {
+    CatalogueRecord r = sample();
+    EXPECT_EQ(foundCountText(0), "找到：0 项");
+    EXPECT_EQ(foundCountText(30), "找到：30 项");
+    EXPECT_EQ(nameLabel(r), "应用程序：示例\r\n程序");
+    EXPECT_EQ(versionLabel(r), "版本：2.0");
+    EXPECT_EQ(sizeLabel(r), "大小：1MB");
+    EXPECT_EQ(dateLabel(r), "更新：2026-12-01");
+    EXPECT_EQ(logoAddress("http://127.0.0.1:5", "a/b.png"),
+              "http://127.0.0.1:5/softmgr/logo/48/a/b.png");
+}
+
+TEST(DisplayForms, DetailsTextHasNineLabelledLines) {
+    EXPECT_EQ(detailsText(sample()),
+              "ID：ABC\r\n应用名：示例\r\n程序\r\n包名：setup.exe\r\n大小：1MB\r\n"
+              "版本号：2.0\r\n发布日期：2026-12-01\r\n图标地址：logo.png\r\n"
+              "下载链接1：https://a.example/1.exe\r\n下载链接2：https://b.example/1.exe");
+    CatalogueRecord plain = sample();
+    plain.displayname = "示例";
+    std::string text = detailsText(plain);
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 8);
+    EXPECT_TRUE(text.substr(text.rfind("\r\n") + 2).starts_with("下载链接2："));
+}
+
+TEST(DisplayForms, DownloadFileNameIsDisplayNameUnderscoreVersion) {
+    CatalogueRecord r = sample();
+    r.displayname = "微信";
+    r.versionname = "3.9.12";
+    EXPECT_EQ(downloadFileName(r), "微信_3.9.12.exe");
+}
+
+TEST(DisplayForms, HostileFileNamesStayInsideTheFolder) {
+    auto check = [](const std::string& wanted) {
+        std::string name = safeFileName(wanted);
+        EXPECT_FALSE(name.empty()) << wanted;
+        EXPECT_EQ(name.find('/'), std::string::npos) << wanted;
+        EXPECT_EQ(name.find('\\'), std::string::npos) << wanted;
+        EXPECT_EQ(name.find(".."), std::string::npos) << wanted;
+        EXPECT_LE(name.size(), kMaxFileNameBytes) << wanted;
+        for (char c : name)
+            EXPECT_GE(static_cast<unsigned char>(c), 0x20) << wanted;
+        EXPECT_NE(name.front(), '.') << wanted;
+        return name;
+    };
+    EXPECT_TRUE(check("../../etc/passwd_1.exe").ends_with("etc_passwd_1.exe"));
+    EXPECT_TRUE(check("..\\..\\Windows\\x_1.exe").ends_with("Windows_x_1.exe"));
+    EXPECT_EQ(check("a\r\nb_1\t.exe"), "a__b_1_.exe");
+    EXPECT_EQ(check("CON_.exe"), "CON_.exe");
+    EXPECT_EQ(check("con.exe"), "_con.exe");
+    EXPECT_EQ(check("LPT1.exe"), "_LPT1.exe");
+    EXPECT_EQ(check("..."), "__");
+    EXPECT_EQ(check(""), "download");
+    EXPECT_EQ(check("a:b*c?\"<>|.exe"), "a_b_c_____.exe");
+    std::string longName;
+    for (int i = 0; i < 200; ++i)
+        longName += "长";
+    std::string cut = check(longName + "_1.exe");
+    EXPECT_TRUE(cut.ends_with(".exe"));
+    EXPECT_EQ((cut.size() - 4) % 3, 0u); // never cut inside a character
+    EXPECT_EQ(check(std::string("bad\xff\xfe.exe")), "bad__.exe");
+}
+
+TEST(AddressPolicy, OnlyWebAddressesAreOpened) {
+    EXPECT_TRUE(isWebAddress("https://a.example/x.exe"));
+    EXPECT_TRUE(isWebAddress("HTTP://a.example"));
+    for (const char* bad :
+         {"file:///etc/passwd", "/usr/bin/xterm", "C:\\Windows\\calc.exe", "javascript:alert(1)",
+          "tencent://message/?uin=1", "http://", "https:///path", "http://a.example/x y",
+          "http://a.example/\nfile:///", "ftp://a.example/x", "", "https//a.example"})
+        EXPECT_FALSE(isWebAddress(bad)) << bad;
+}
+
+TEST(SearchRequest, KeywordIsUtf8PercentEncoded) {
+    EXPECT_EQ(
+        searchAddress("https://s.example", "QQ"),
+        "https://s.example/tapi/web/searchcgi.php?type=search&callback=searchCallback&keyword=QQ"
+        "&page=1&pernum=30&more=0");
+    EXPECT_EQ(percentEncode("微信 a&b=c/d"), "%E5%BE%AE%E4%BF%A1%20a%26b%3Dc%2Fd");
+    EXPECT_EQ(percentEncode("-._~Az09"), "-._~Az09");
+}
