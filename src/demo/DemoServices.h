@@ -1,0 +1,50 @@
+#pragma once
+// The offline services: one loopback server that answers like the catalogue, the logo host, the
+// group-link service, the download mirrors, the version-check service and the share service,
+// with made-up data. `vantorel --demo`, `vantorel-cli --demo` and the end-to-end tests use it.
+
+#include "demo/CatalogueData.h"
+#include "demo/HttpServer.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace vantorel::demo {
+
+// Dispatches a request to the first route whose path prefix it starts with.
+class Router {
+  public:
+    void add(std::string pathPrefix, HttpServer::Handler handler);
+    HttpResponse operator()(const HttpRequest& request) const;
+
+  private:
+    std::vector<std::pair<std::string, HttpServer::Handler>> routes_;
+};
+
+class DemoServices {
+  public:
+    DemoServices();
+    ~DemoServices();
+
+    std::string base() const { return server_->base(); }
+    // Points the program's configuration (catalogue, logos, group link, version check, share
+    // service, contact numbers) at these services.
+    void applyToConfig() const;
+
+    const std::vector<DemoProgram>& programs() const { return programs_; }
+    std::vector<HttpRequest> requests() const { return server_->requests(); }
+
+    // The group link the redirect service hands out.
+    std::string groupLink() const;
+
+  private:
+    void addCatalogueRoutes(Router& router);
+
+    std::vector<DemoProgram> programs_;
+    std::shared_ptr<Router> router_;
+    std::unique_ptr<HttpServer> server_;
+};
+
+} // namespace vantorel::demo
