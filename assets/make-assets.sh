@@ -28,6 +28,9 @@ trap 'rm -rf "$tmp"' EXIT
 # No timestamps or comments in the files, so a second run gives the same bytes.
 png_opts=(-strip -define png:exclude-chunks=date,time)
 jpg_opts=(-strip -sampling-factor 4:2:0 -quality 90)
+# The small button faces keep full colour resolution: halved chroma smears the thin cross and
+# the rounded corners into the window blue.
+face_opts=(-strip -sampling-factor 4:4:4 -quality 95)
 
 blue='rgb(64,159,255)'
 
@@ -95,7 +98,7 @@ $im -size 702x397 xc:"$blue" \
 # Close button faces: a white cross on blue; lighter under the pointer, darker when pressed.
 face_close() { # colour file
     $im -size 32x32 xc:"$1" -stroke white -strokewidth 3 \
-        -draw 'line 10,10 21,21' -draw 'line 21,10 10,21' "${jpg_opts[@]}" "$2"
+        -draw 'line 10,10 21,21' -draw 'line 21,10 10,21' "${face_opts[@]}" "$2"
 }
 face_close "$blue" close-normal.jpg
 face_close 'rgb(112,184,255)' close-hover.jpg
@@ -108,7 +111,7 @@ face_confirm() { # top bottom file
         \( -size 203x56 xc:black -fill white -draw 'roundrectangle 2,2 200,53 24,24' \) \
         -compose over -composite \
         -font "$font" -pointsize 24 -fill white -gravity center -annotate +0+0 '立即更新' \
-        "${jpg_opts[@]}" "$3"
+        "${face_opts[@]}" "$3"
 }
 face_confirm 'rgb(255,160,60)' 'rgb(245,120,20)' confirm-normal.jpg
 face_confirm 'rgb(255,186,100)' 'rgb(255,146,50)' confirm-hover.jpg
