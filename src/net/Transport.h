@@ -1,0 +1,88 @@
+#pragma once
+// One HTTP/1.1 exchange over a libcurl easy handle. Every call owns its handle, so calls may run
+// on any number of worker threads at once. The three clients are profiles over this: they
+// compose the header lines; the transport sends exactly those.
+//
+// What goes out:
+//  - "Host" first (curl's), then the given lines in their order. curl adds no header of its own
+//    beyond "Host" and the body's "Content-Length": a given "Accept" replaces curl's default,
+//    "Expect: 100-continue" is never sent, "Accept-Encoding" is sent only when given (and then
+//    a gzip/deflate/br reply is decoded), "Content-Length"/"Transfer-Encoding" lines of a caller
+//    are dropped because the transport frames the body itself.
+//  - Only http and https, for the address and for every redirect.
+//  - The proxy, when given, carries http and https (tunnelled); `proxyHeaderLines` go to the
+//    proxy only. An empty proxy means a direct connection; proxy environment variables are
+//    ignored so that an exchange does the same wherever it runs.
+//  - TLS certificates and host names are verified unless `verifyTls` is off.
+//
+// What comes back: the status and status line of the final response, its header lines
+// ("\r\n"-separated, status line excluded, no trailing line break), the body bytes, the final
+// address, and every "Set-Cookie" line of every response of the exchange (redirects included).
+//
+// Time-outs (0 = no limit of its own):
+//  - resolve + connect bound name resolution and the connection together;
+//  - send and receive are idle limits: the exchange fails when no byte moves for that long
+//    while the body is being sent, or while the reply is awaited or read (checked about once
+//    a second at worst, so they are honoured to within a second);
+//  - total bounds the whole exchange.
+
+#include "common/Result.h"
+#include "net/HttpMethod.h"
+
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace vantorel::net {
+
+struct Timeouts {
+    std::chrono::milliseconds resolve{0};
+    std::chrono::milliseconds connect{60'000};
+    std::chrono::milliseconds send{30'000};
+    std::chrono::milliseconds receive{30'000};
+    std::chrono::milliseconds total{0};
+};
+
+inline constexpr std::size_t kDefaultMaxBodyBytes = 64u << 20;
+// Header lines of one exchange beyond this are a broken reply, not a memory hog.
+inline constexpr std::size_t kMaxHeaderBytes = 1u << 20;
+
+struct TransportRequest {
+    HttpMethod method = HttpMethod::Get;
+    std::string url;
+    std::vector<std::string> headerLines; // "Name: value"
+    std::string body;                     // sent as is; POST and PUT always carry a length
+    std::string proxy;                    // curl proxy address ("http://host:port"); empty: none
+    std::vector<std::string> proxyHeaderLines;
+    Timeouts timeouts;
+    bool followRedirects = true;
+    long maxRedirects = 10;
+    bool verifyTls = true;
+    std::size_t maxBodyBytes = kDefaultMaxBodyBytes;
+};
+
+struct TransportResponse {
+    int status = 0;
+    std::string statusLine; // "HTTP/1.1 200 OK"
+    std::string headers;
+    std::string setCookieLines; // "Set-Cookie: ..." lines of every response, "\r\n"-separated
+    std::string body;
+    std::string url; // final address
+};
+
+// The step at which an exchange failed; it is the code of the Error a failed perform() gives.
+enum class TransportStep : int {
+    Setup = 1, // no handle, no memory, or the library lacks HTTP
+    Address,   // the address cannot be parsed or is not http/https
+    Connect,   // name resolution or the connection (to the server or the proxy) failed
+    Send,      // the request could not be sent (includes the TLS handshake)
+    Response,  // no reply came: nothing, a broken status line, a time-out awaiting it
+    Body,      // the reply broke off, could not be decoded, timed out or exceeded the cap
+};
+
+// Runs one exchange. A failure is an Error whose code is the TransportStep and whose message
+// says, in the user's language, what failed (with curl's own description appended).
+Result<TransportResponse> perform(const TransportRequest& request);
+
+} // namespace vantorel::net
