@@ -1,7 +1,9 @@
 #include "cli/Commands.h"
 #include "common/Version.h"
+#include "demo/DemoServices.h"
 
 #include <cstdio>
+#include <memory>
 #include <string_view>
 #include <vector>
 
@@ -22,6 +24,13 @@ constexpr const char* kUsage =
 
 int main(int argc, char** argv) {
     std::vector<std::string_view> args(argv + 1, argv + argc);
+    // --demo answers every job from the built-in loopback services instead of the internet.
+    std::unique_ptr<vantorel::demo::DemoServices> demo;
+    if (!args.empty() && args.front() == "--demo") {
+        demo = std::make_unique<vantorel::demo::DemoServices>();
+        demo->applyToConfig();
+        args.erase(args.begin());
+    }
     if (args.empty()) {
         std::fputs(kUsage, stderr);
         return 2;
