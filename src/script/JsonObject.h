@@ -10,9 +10,9 @@
 // dot are letters, digits, "_" and "$" (and any non-ASCII character); other names use the
 // bracket form with a quoted text. Array indexes count from 0. A malformed path is an error.
 //
-// Reads of a path that does not exist give the natural empty results: get_text "", exists
-// false, type_of None, count 0, to_text "", keys empty. Changes report failure as an error
-// value and leave the document as it was.
+// Reads of a path that does not exist (or is malformed) give the natural empty results: get_text
+// "", exists false, type_of None, count 0, to_text "", keys empty. Changes report failure as an
+// error value and leave the document as it was.
 
 #include "common/Result.h"
 
@@ -75,6 +75,9 @@ class JsonObject {
     // Takes element `index` out of the array at the path; the later elements move up. An
     // index out of range changes nothing.
     Status remove_at(std::string_view path, int index);
+
+    // Whether a path is well formed (reads of a malformed path give the empty results above).
+    static Status check_path(std::string_view path);
 
     // Why the latest parse() failed.
     Error lastError() const { return lastError_; }
