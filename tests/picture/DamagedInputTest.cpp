@@ -140,6 +140,19 @@ TEST(DamagedPicture, StatedDimensionsBeyondTheLimitsAreRefusedBeforeDecoding) {
     EXPECT_EQ(codeOf(progressive), ErrorCode::TooLarge);
 }
 
+// A valid progressive file can still make the decoder re-read the picture once per scan, so a
+// file with hundreds of scans is refused rather than decoded.
+TEST(DamagedPicture, ProgressiveFileWithHundredsOfScansIsRefused) {
+    testing::JpegPicture p{.width = 64, .height = 64, .components = 1, .everyBitItsOwnScan = true};
+    p.samples.assign(64 * 64, 0);
+    for (std::size_t i = 0; i < p.samples.size(); ++i) {
+        p.samples[i] = static_cast<std::uint8_t>(i * 7 % 251);
+    }
+    auto result = decode(testing::encodeJpeg(p));
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(codeOf(result), ErrorCode::Corrupt);
+}
+
 TEST(DamagedPicture, LimitsAreInclusive) {
     const Bytes png = samplePng();        // 13 x 11
     const Bytes jpeg = sampleJpeg(false); // 40 x 24

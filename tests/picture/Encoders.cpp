@@ -187,6 +187,20 @@ Bytes encodeJpeg(const JpegPicture& p) {
     if (p.progressive) {
         jpeg_simple_progression(&info);
     }
+    std::vector<jpeg_scan_info> scans;
+    if (p.everyBitItsOwnScan) {
+        // Each band (the DC term, then each AC coefficient alone) is sent at its top bits first
+        // and refined one bit per scan.
+        constexpr int kLowestBit = 10; // the deepest split libjpeg allows for 8-bit samples
+        for (int k = 0; k < 64; ++k) {
+            scans.push_back({1, {0, 0, 0, 0}, k, k, 0, kLowestBit});
+            for (int bit = kLowestBit; bit > 0; --bit) {
+                scans.push_back({1, {0, 0, 0, 0}, k, k, bit, bit - 1});
+            }
+        }
+        info.scan_info = scans.data();
+        info.num_scans = static_cast<int>(scans.size());
+    }
     jpeg_start_compress(&info, TRUE);
     const std::size_t stride = static_cast<std::size_t>(p.width) * p.components;
     while (info.next_scanline < info.image_height) {

@@ -15,8 +15,8 @@ struct PngPicture {
     int width = 0;
     int height = 0;
     int bitDepth = 8;
-    int colourType = 6;                 // 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
-    bool interlaced = false;            // Adam7
+    int colourType = 6;                   // 0 grey, 2 RGB, 3 palette, 4 grey + alpha, 6 RGBA
+    bool interlaced = false;              // Adam7
     std::vector<std::uint16_t> samples{}; // width * height * channels, row by row
     std::vector<std::array<std::uint8_t, 3>> palette{};
     Bytes transparency{}; // tRNS contents, written when not empty
@@ -39,6 +39,7 @@ struct JpegPicture {
     int components = 3;    // 1 grey, 3 RGB, 4 CMYK
     bool adobeCmyk = true; // for 4 components: write the Adobe segment (inverted inks)
     bool progressive = false;
+    bool everyBitItsOwnScan = false; // grey only: one scan per coefficient and bit, 704 in all
     int quality = 100;
     Bytes samples{}; // width * height * components
 };
