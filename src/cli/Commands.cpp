@@ -5,7 +5,11 @@
 namespace vantorel::cli {
 
 std::span<const Command> commands() {
-    static constexpr std::array<Command, 0> table{};
+    static constexpr std::array table{
+        Command{"search", runSearch},
+        Command{"fetch", runFetch},
+        Command{"download", runDownload},
+    };
     return table;
 }
 

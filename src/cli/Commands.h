@@ -14,6 +14,10 @@ struct Command {
     int (*run)(Args args);
 };
 
+int runFetch(Args args);
+int runSearch(Args args);
+int runDownload(Args args);
+
 // Every command, in the order the usage text lists them.
 std::span<const Command> commands();
 

@@ -12,7 +12,8 @@ extern char** environ;
 
 namespace vantorel::testing {
 
-CommandResult runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env) {
+CommandResult runCommand(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& env) {
     CommandResult result;
     int outPipe[2], errPipe[2];
     if (pipe2(outPipe, O_CLOEXEC) != 0)

@@ -14,9 +14,11 @@ struct CommandResult {
 };
 
 // `env` entries ("NAME=value") are added to the current environment. Standard input is empty.
-CommandResult runCommand(const std::vector<std::string>& argv, const std::vector<std::string>& env = {});
+CommandResult runCommand(const std::vector<std::string>& argv,
+                         const std::vector<std::string>& env = {});
 
 // runCommand with the built vantorel-cli as the program.
-CommandResult runCli(const std::vector<std::string>& args, const std::vector<std::string>& env = {});
+CommandResult runCli(const std::vector<std::string>& args,
+                     const std::vector<std::string>& env = {});
 
 } // namespace vantorel::testing
