@@ -1,6 +1,73 @@
+// The desktop program. --dump-ui and --screenshot DIR build both windows, report on them and
+// exit without showing anything.
+
+#include "app/Application.h"
+#include "app/Screenshots.h"
+#include "app/UiDump.h"
+#include "common/Version.h"
+
 #include <QApplication>
+#include <QCommandLineParser>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The reporting modes need no screen; without a display they render offscreen.
+void preferOffscreenWhenReporting(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--dump-ui") == 0 || std::strcmp(argv[i], "--screenshot") == 0 ||
+            std::strncmp(argv[i], "--screenshot=", 13) == 0) {
+            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+                qputenv("QT_QPA_PLATFORM", "offscreen");
+            }
+            return;
+        }
+    }
+}
+
+} // namespace
 
 int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    return 0;
+    preferOffscreenWhenReporting(argc, argv);
+    QApplication qtApp(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("vantorel"));
+    QApplication::setApplicationVersion(QString::fromLatin1(vantorel::kVersion));
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QString::fromUtf8(vantorel::kAppTitle));
+    parser.addHelpOption();
+    parser.addVersionOption();
+    const QCommandLineOption dumpUi(QStringLiteral("dump-ui"),
+                                    QStringLiteral("Print both windows' widget tree as JSON."));
+    const QCommandLineOption screenshot(
+        QStringLiteral("screenshot"),
+        QStringLiteral("Render both windows into DIR/main.png and DIR/update.png."),
+        QStringLiteral("DIR"));
+    parser.addOption(dumpUi);
+    parser.addOption(screenshot);
+    parser.process(qtApp);
+
+    vantorel::app::Application app;
+    if (parser.isSet(dumpUi)) {
+        const std::string json =
+            vantorel::app::dumpUi(app.mainWindow(), app.updateWindow()).dump(2) + "\n";
+        if (std::fwrite(json.data(), 1, json.size(), stdout) != json.size() ||
+            std::fflush(stdout) != 0) {
+            std::fprintf(stderr, "vantorel: 无法输出界面描述\n");
+            return 1;
+        }
+        return 0;
+    }
+    if (parser.isSet(screenshot)) {
+        const auto status = vantorel::app::saveScreenshots(app.mainWindow(), app.updateWindow(),
+                                                           parser.value(screenshot));
+        if (!status) {
+            std::fprintf(stderr, "vantorel: %s\n", status.error().message.c_str());
+            return 1;
+        }
+        return 0;
+    }
+    app.start();
+    return QApplication::exec();
 }

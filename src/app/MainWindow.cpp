@@ -1,0 +1,19 @@
+#include "app/MainWindow.h"
+
+namespace vantorel::app {
+
+MainWindow::MainWindow(QWidget* parent)
+    : DescribedWindow(mainWindowSpec(), parent), menu_(new QMenu(this)) {
+    const WindowSpec& spec = description();
+    menu_->setObjectName(toQString(spec.menuName));
+    menu_->setTitle(toQString(spec.menuName));
+    for (std::string_view caption : spec.menuEntries) {
+        entries_.push_back(menu_->addAction(toQString(caption)));
+    }
+}
+
+void MainWindow::popUpMenu(QPoint globalPosition) {
+    menu_->popup(globalPosition);
+}
+
+} // namespace vantorel::app

@@ -1,0 +1,28 @@
+#pragma once
+// The borderless update window. Pressing the left button on its background, a picture box, a
+// label or a progress bar moves the window; its buttons and the notes view work as usual.
+
+#include "app/DescribedWindow.h"
+#include "app/WindowDrag.h"
+
+namespace vantorel::app {
+
+class UpdateWindow : public DescribedWindow {
+    Q_OBJECT
+  public:
+    explicit UpdateWindow(QWidget* parent = nullptr);
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+  private:
+    // Returns true when the event belonged to a drag and must not reach the control.
+    bool handleDragEvent(QMouseEvent* event);
+
+    WindowDrag drag_;
+};
+
+} // namespace vantorel::app

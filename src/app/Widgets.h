@@ -1,0 +1,172 @@
+#pragma once
+// The control kinds of the windows as small widget classes. Mouse and key signals carry the
+// arguments the bound actions take: client x, y and the shift state, or virtual key and shift
+// state (see KeyMapping.h).
+
+#include "app/WindowDescription.h"
+#include "common/Result.h"
+
+#include <QAbstractButton>
+#include <QFrame>
+#include <QImage>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProgressBar>
+#include <QTableWidget>
+#include <QWidget>
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <span>
+
+namespace vantorel::app {
+
+// Static text on a background of its own colour.
+class Label : public QLabel {
+    Q_OBJECT
+  public:
+    explicit Label(QWidget* parent = nullptr);
+
+  signals:
+    void leftButtonPressed(int x, int y, int shift);
+    void leftButtonReleased(int x, int y, int shift);
+
+  protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// Static text drawn straight onto whatever lies behind it. Like a caption painted on its
+// parent, it takes no mouse input: presses go to the control or window underneath.
+class TransparentLabel : public QLabel {
+    Q_OBJECT
+  public:
+    explicit TransparentLabel(QWidget* parent = nullptr);
+};
+
+// A plain rectangle that holds controls; hiding it hides them with it.
+class ShapeBox : public QFrame {
+    Q_OBJECT
+  public:
+    explicit ShapeBox(QWidget* parent = nullptr);
+};
+
+class PictureBox : public QWidget {
+    Q_OBJECT
+  public:
+    explicit PictureBox(QWidget* parent = nullptr);
+
+    void setDisplayMode(DisplayMode mode);
+    DisplayMode displayMode() const { return mode_; }
+    void setBorder(bool on);
+    bool hasBorder() const { return border_; }
+    void setBackground(std::optional<QColor> colour);
+
+    void setImage(const QImage& image);
+    const QImage& image() const { return image_; }
+    // Shows a PNG or JPEG given as encoded bytes; empty bytes clear the box. A picture that
+    // cannot be decoded leaves the box as it was and returns the reason.
+    Status setPicture(std::span<const std::uint8_t> bytes);
+
+    // Where a picture of `picture` size lands in a box of `box` size when centred-fit: natural
+    // size, or shrunk uniformly to the largest size that fits, centred either way.
+    static QRect fitRect(QSize picture, QSize box);
+    // The area pictures are drawn in: inside the border, if any.
+    QRect pictureArea() const;
+
+  signals:
+    void leftButtonPressed(int x, int y, int shift);
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+
+  private:
+    QImage image_;
+    DisplayMode mode_ = DisplayMode::CentredFit;
+    bool border_ = false;
+    std::optional<QColor> background_;
+};
+
+// A button drawn from state pictures: normal, pointer over, pressed, disabled.
+class ImageButton : public QAbstractButton {
+    Q_OBJECT
+  public:
+    enum class Face { Normal = 0, Hover = 1, Pressed = 2, Disabled = 3 };
+
+    explicit ImageButton(QWidget* parent = nullptr);
+
+    // A null image is a missing face: a missing hover or pressed face falls back to the normal
+    // one; a missing disabled face is the normal face drawn greyed.
+    void setFaces(const std::array<QImage, 4>& faces);
+    Face currentFace() const;
+    QSize sizeHint() const override;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+  private:
+    std::array<QImage, 4> faces_;
+    QImage greyed_; // the normal face drawn as disabled, made once
+    bool hovered_ = false;
+};
+
+// Multi-column list in report style: header row, grid lines, one full row selected at a time.
+class ReportList : public QTableWidget {
+    Q_OBJECT
+  public:
+    explicit ReportList(QWidget* parent = nullptr);
+
+    void setColumns(std::span<const ColumnSpec> columns);
+
+    void clearRows();
+    int addRow(); // returns the new row's number
+    void setCellText(int row, int column, const QString& text);
+    QString cellText(int row, int column) const;
+    int currentRowNumber() const; // -1 when no row is current
+    // The selection is drawn only while the list has the keyboard focus.
+    bool selectionShown() const { return selectionShown_; }
+
+  signals:
+    void listDoubleClicked(int x, int y, int shift);
+    void keyPressed(int virtualKey, int shift);
+
+  protected:
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void focusOutEvent(QFocusEvent* event) override;
+
+  private:
+    void showSelection(bool shown);
+    bool selectionShown_ = true;
+};
+
+class ProgressBar : public QProgressBar {
+    Q_OBJECT
+  public:
+    explicit ProgressBar(BarStyle style, QWidget* parent = nullptr);
+    BarStyle barStyle() const { return style_; }
+
+  private:
+    BarStyle style_;
+};
+
+class EditBox : public QLineEdit {
+    Q_OBJECT
+  public:
+    explicit EditBox(QWidget* parent = nullptr);
+
+  signals:
+    void keyPressed(int virtualKey, int shift);
+
+  protected:
+    void keyPressEvent(QKeyEvent* event) override;
+};
+
+// The kind of a control widget built by WindowBuilder; empty for anything else.
+std::optional<ControlKind> kindOf(const QWidget* widget);
+
+} // namespace vantorel::app
