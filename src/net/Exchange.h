@@ -3,11 +3,14 @@
 // in their default header lines, their default for following redirects, how a proxy is named and
 // how failures are worded; the shape of a call is the same for all three:
 //
-//     net::FetchRequest request{.url = address};
+//     net::FetchRequest request;
+//     request.url = address;
 //     auto reply = net::RequestObjectClient().fetch(request);
 //     if (!reply) show(reply.error().message);   // nothing was received
 //
 // A failed exchange gives no reply at all: no body, no header block, no status.
+// (Fields are set one by one: designated initializers that skip fields draw
+// -Wmissing-field-initializers under -Wextra.)
 
 #include "common/Result.h"
 #include "net/HttpMethod.h"

@@ -73,12 +73,13 @@ struct TransportResponse {
 
 // The step at which an exchange failed; it is the code of the Error a failed perform() gives.
 enum class TransportStep : int {
-    Setup = 1, // no handle, no memory, or the library lacks HTTP
-    Address,   // the address cannot be parsed or is not http/https
-    Connect,   // name resolution or the connection (to the server or the proxy) failed
-    Send,      // the request could not be sent (includes the TLS handshake)
-    Response,  // no reply came: nothing, a broken status line, a time-out awaiting it
-    Body,      // the reply broke off, could not be decoded, timed out or exceeded the cap
+    Platform = 1, // the HTTP library was built without http
+    Setup,        // no handle or no memory
+    Address,      // the address cannot be parsed or is not http/https
+    Connect,      // name resolution or the connection (to the server or the proxy) failed
+    Send,         // the request could not be sent (includes the TLS handshake)
+    Response,     // no reply came: nothing, a broken status line, a time-out awaiting it
+    Body,         // the reply broke off, could not be decoded, timed out or exceeded the cap
 };
 
 // Runs one exchange. A failure is an Error whose code is the TransportStep and whose message

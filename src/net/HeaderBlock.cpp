@@ -1,0 +1,122 @@
+#include "net/HeaderBlock.h"
+
+#include <algorithm>
+
+namespace vantorel::net {
+namespace {
+
+char lower(char c) {
+    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
+}
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
+        s.remove_suffix(1);
+    return s;
+}
+
+// Calls `each(line)` for every non-empty line; any of "\r\n", "\r", "\n" ends a line.
+template <class F> void forEachLine(std::string_view block, F&& each) {
+    std::size_t start = 0;
+    while (start <= block.size()) {
+        std::size_t end = block.find_first_of("\r\n", start);
+        if (end == std::string_view::npos)
+            end = block.size();
+        std::string_view line = block.substr(start, end - start);
+        if (!trim(line).empty())
+            each(line);
+        if (end < block.size() && block[end] == '\r' && end + 1 < block.size() &&
+            block[end + 1] == '\n')
+            ++end;
+        start = end + 1;
+    }
+}
+
+std::string_view stripLineBreaks(std::string_view s) {
+    while (!s.empty() && (s.front() == '\r' || s.front() == '\n'))
+        s.remove_prefix(1);
+    while (!s.empty() && (s.back() == '\r' || s.back() == '\n'))
+        s.remove_suffix(1);
+    return s;
+}
+
+} // namespace
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                              [](char x, char y) { return lower(x) == lower(y); });
+}
+
+Result<std::vector<HeaderField>> parseHeaderBlock(std::string_view block) {
+    std::vector<HeaderField> fields;
+    std::string bad;
+    forEachLine(block, [&](std::string_view line) {
+        std::size_t colon = line.find(':');
+        std::string_view name = colon == std::string_view::npos ? "" : trim(line.substr(0, colon));
+        if (name.empty() || name.find_first_of(" \t") != std::string_view::npos) {
+            if (bad.empty())
+                bad = std::string(line);
+            return;
+        }
+        fields.push_back({std::string(name), std::string(trim(line.substr(colon + 1)))});
+    });
+    if (!bad.empty())
+        return makeError("请求头格式错误: " + bad);
+    return fields;
+}
+
+std::vector<HeaderField> readHeaderBlock(std::string_view block) {
+    std::vector<HeaderField> fields;
+    forEachLine(block, [&](std::string_view line) {
+        std::size_t colon = line.find(':');
+        if (colon != std::string_view::npos && !trim(line.substr(0, colon)).empty())
+            fields.push_back({std::string(trim(line.substr(0, colon))),
+                              std::string(trim(line.substr(colon + 1)))});
+    });
+    return fields;
+}
+
+bool blockHasHeader(std::string_view block, std::string_view name) {
+    bool found = false;
+    forEachLine(block, [&](std::string_view line) {
+        std::size_t colon = line.find(':');
+        if (colon != std::string_view::npos && equalsIgnoreCase(trim(line.substr(0, colon)), name))
+            found = true;
+    });
+    return found;
+}
+
+std::string headerValue(std::string_view block, std::string_view name) {
+    auto values = headerValues(block, name);
+    return values.empty() ? std::string() : values.front();
+}
+
+std::vector<std::string> headerValues(std::string_view block, std::string_view name) {
+    std::vector<std::string> values;
+    for (auto& field : readHeaderBlock(block))
+        if (equalsIgnoreCase(field.name, name))
+            values.push_back(std::move(field.value));
+    return values;
+}
+
+std::string_view nameOfForm(std::string_view nameForm) {
+    std::size_t colon = nameForm.find(':');
+    return trim(nameForm.substr(0, colon));
+}
+
+std::string completeHeaderBlock(std::string_view callerBlock,
+                                std::span<const DefaultHeader> defaults) {
+    std::string block(stripLineBreaks(callerBlock));
+    for (const auto& d : defaults) {
+        if (blockHasHeader(callerBlock, nameOfForm(d.nameForm)))
+            continue;
+        if (!block.empty())
+            block += "\r\n";
+        block += stripLineBreaks(d.line);
+    }
+    return block;
+}
+
+} // namespace vantorel::net

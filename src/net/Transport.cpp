@@ -1,0 +1,327 @@
+#include "net/Transport.h"
+
+#include "net/Curl.h"
+#include "net/HeaderBlock.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstring>
+
+namespace vantorel::net {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct Exchange {
+    Exchange(const TransportRequest& r, TransportResponse& out, CURL* h)
+        : request(r), response(out), handle(h) {}
+
+    const TransportRequest& request;
+    TransportResponse& response;
+    CURL* handle;
+
+    std::string head;          // header lines of the response being received
+    bool headComplete = false; // the current response's head has ended
+    std::size_t headerBytes = 0;
+    bool headerCapExceeded = false;
+    bool bodyCapExceeded = false;
+    bool idleTimedOut = false;
+
+    bool connected = false;
+    Clock::time_point lastActivity = Clock::now();
+    curl_off_t lastDown = -1;
+    curl_off_t lastUp = -1;
+};
+
+bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
+}
+
+std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& x = *static_cast<Exchange*>(user);
+    std::size_t n = size * count;
+    x.lastActivity = Clock::now();
+    x.headerBytes += n;
+    if (x.headerBytes > kMaxHeaderBytes) {
+        x.headerCapExceeded = true;
+        return 0;
+    }
+    std::string_view line(data, n);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
+    if (line.starts_with("HTTP/")) {
+        // A new response: an interim 1xx, a redirect hop or the final one.
+        x.response.statusLine = std::string(line);
+        x.head.clear();
+        x.headComplete = false;
+    } else if (line.empty()) {
+        x.headComplete = true;
+    } else if (line.front() == ' ' || line.front() == '\t') {
+        // An obsolete folded continuation belongs to the previous line.
+        x.head += std::string(line);
+    } else {
+        if (!x.head.empty())
+            x.head += "\r\n";
+        x.head += line;
+        if (startsWithIgnoreCase(line, "Set-Cookie:")) {
+            if (!x.response.setCookieLines.empty())
+                x.response.setCookieLines += "\r\n";
+            x.response.setCookieLines += line;
+        }
+    }
+    return n;
+}
+
+std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& x = *static_cast<Exchange*>(user);
+    std::size_t n = size * count;
+    x.lastActivity = Clock::now();
+    if (x.response.body.size() + n > x.request.maxBodyBytes) {
+        x.bodyCapExceeded = true;
+        return 0;
+    }
+    x.response.body.append(data, n);
+    return n;
+}
+
+// Enforces the send and receive idle limits once the connection stands.
+int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t upTotal, curl_off_t up) {
+    auto& x = *static_cast<Exchange*>(user);
+    Clock::time_point now = Clock::now();
+    if (!x.connected) {
+        curl_off_t connectTime = 0;
+        if (curl_easy_getinfo(x.handle, CURLINFO_CONNECT_TIME_T, &connectTime) != CURLE_OK ||
+            connectTime <= 0)
+            return 0;
+        x.connected = true;
+        x.lastActivity = now;
+    }
+    if (down != x.lastDown || up != x.lastUp) {
+        x.lastDown = down;
+        x.lastUp = up;
+        x.lastActivity = now;
+    }
+    bool sending = upTotal > 0 && up < upTotal;
+    auto limit = sending ? x.request.timeouts.send : x.request.timeouts.receive;
+    if (limit.count() > 0 && now - x.lastActivity > limit) {
+        x.idleTimedOut = true;
+        return 1;
+    }
+    return 0;
+}
+
+bool wasConnected(const Exchange& x) {
+    curl_off_t connectTime = 0;
+    return x.connected ||
+           (curl_easy_getinfo(x.handle, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
+            connectTime > 0);
+}
+
+TransportStep stepOf(CURLcode code, const Exchange& x) {
+    TransportStep awaiting = x.headComplete ? TransportStep::Body : TransportStep::Response;
+    switch (code) {
+    case CURLE_FAILED_INIT:
+    case CURLE_OUT_OF_MEMORY:
+        return TransportStep::Setup;
+    case CURLE_URL_MALFORMAT:
+        return TransportStep::Address;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        // Also what a reply without a status line (HTTP/0.9) gives once connected.
+        return wasConnected(x) ? awaiting : TransportStep::Address;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+        return TransportStep::Connect;
+    case CURLE_SEND_ERROR:
+    case CURLE_READ_ERROR:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return TransportStep::Send;
+    case CURLE_GOT_NOTHING:
+    case CURLE_TOO_MANY_REDIRECTS:
+        return TransportStep::Response;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_BAD_CONTENT_ENCODING:
+        return TransportStep::Body;
+    case CURLE_WRITE_ERROR:
+        return x.headerCapExceeded ? TransportStep::Response : TransportStep::Body;
+    case CURLE_OPERATION_TIMEDOUT:
+    default:
+        return wasConnected(x) ? awaiting : TransportStep::Connect;
+    }
+}
+
+std::string describe(TransportStep step, CURLcode code, const Exchange& x, const char* detail) {
+    std::string text;
+    if (x.bodyCapExceeded) {
+        text = "回复内容超过 " + std::to_string(x.request.maxBodyBytes) + " 字节的上限";
+    } else if (x.headerCapExceeded) {
+        text = "回复的协议头过长";
+    } else if (x.idleTimedOut || code == CURLE_OPERATION_TIMEDOUT) {
+        text = step == TransportStep::Connect ? "连接服务器超时" : "等待服务器超时";
+    } else if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE) {
+        text = "服务器证书验证失败";
+    } else {
+        switch (step) {
+        case TransportStep::Platform:
+        case TransportStep::Setup:
+            text = "无法创建网络请求";
+            break;
+        case TransportStep::Address:
+            text = "网址无法解析或不是 http/https 地址";
+            break;
+        case TransportStep::Connect:
+            text = "无法连接到服务器";
+            break;
+        case TransportStep::Send:
+            text = "发送请求失败";
+            break;
+        case TransportStep::Response:
+            text = "服务器未响应";
+            break;
+        case TransportStep::Body:
+            text = "读取数据失败";
+            break;
+        }
+    }
+    std::string curlText = detail && *detail ? detail : curl_easy_strerror(code);
+    if (!x.bodyCapExceeded && !x.headerCapExceeded && !x.idleTimedOut)
+        text += " (" + curlText + ")";
+    return text;
+}
+
+// curl takes "Name:" as "do not send Name"; an empty value is written "Name;".
+std::string curlLine(const HeaderField& field) {
+    return field.value.empty() ? field.name + ";" : field.name + ": " + field.value;
+}
+
+bool httpSupported() {
+    const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+    if (!info || !info->protocols)
+        return false;
+    for (const char* const* p = info->protocols; *p; ++p)
+        if (std::strcmp(*p, "http") == 0)
+            return true;
+    return false;
+}
+
+long millis(std::chrono::milliseconds ms) {
+    return ms.count() > 0 ? static_cast<long>(ms.count()) : 0L;
+}
+
+} // namespace
+
+Result<TransportResponse> perform(const TransportRequest& request) {
+    ensureCurlGlobal();
+    if (!httpSupported())
+        return makeError("网络库不支持 HTTP", int(TransportStep::Platform));
+
+    CurlEasy easy = makeCurlEasy();
+    CURL* h = easy.get();
+    TransportResponse response;
+    Exchange x(request, response, h);
+
+    CurlHeaderList headers;
+    bool hasContentType = false;
+    bool hasAcceptEncoding = false;
+    for (const std::string& line : request.headerLines) {
+        for (const HeaderField& field : readHeaderBlock(line)) {
+            if (equalsIgnoreCase(field.name, "Content-Length") ||
+                equalsIgnoreCase(field.name, "Transfer-Encoding"))
+                continue;
+            hasContentType = hasContentType || equalsIgnoreCase(field.name, "Content-Type");
+            hasAcceptEncoding =
+                hasAcceptEncoding || equalsIgnoreCase(field.name, "Accept-Encoding");
+            headers.append(curlLine(field));
+        }
+    }
+    bool sendsBody = !request.body.empty() || request.method == HttpMethod::Post ||
+                     request.method == HttpMethod::Put;
+    if (sendsBody) {
+        headers.append("Expect:");
+        if (!hasContentType)
+            headers.append("Content-Type:");
+    }
+    CurlHeaderList proxyHeaders;
+    for (const std::string& line : request.proxyHeaderLines)
+        for (const HeaderField& field : readHeaderBlock(line))
+            proxyHeaders.append(curlLine(field));
+
+    char errorText[CURL_ERROR_SIZE] = {};
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, request.maxRedirects);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, request.verifyTls ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, request.verifyTls ? 2L : 0L);
+    curl_easy_setopt(h, CURLOPT_PROXY, request.proxy.c_str());
+    curl_easy_setopt(h, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_PROXYHEADER, proxyHeaders.get());
+    curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+    if (hasAcceptEncoding)
+        curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
+    else
+        curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
+
+    long connectLimit = millis(request.timeouts.connect);
+    if (connectLimit > 0)
+        connectLimit += millis(request.timeouts.resolve);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, millis(request.timeouts.total));
+
+    switch (request.method) {
+    case HttpMethod::Get:
+        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+        break;
+    case HttpMethod::Head:
+        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
+        break;
+    case HttpMethod::Post:
+        curl_easy_setopt(h, CURLOPT_POST, 1L);
+        break;
+    default:
+        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, std::string(methodName(request.method)).c_str());
+        break;
+    }
+    if (sendsBody) {
+        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
+        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+    }
+
+    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
+    curl_easy_setopt(h, CURLOPT_HEADERDATA, &x);
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &x);
+    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
+    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x);
+    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+
+    CURLcode code = curl_easy_perform(h);
+    if (code != CURLE_OK) {
+        TransportStep step = stepOf(code, x);
+        return makeError(describe(step, code, x, errorText), int(step));
+    }
+
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    response.status = static_cast<int>(status);
+    response.headers = std::move(x.head);
+    char* finalUrl = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl)
+        response.url = finalUrl;
+    return response;
+}
+
+} // namespace vantorel::net
