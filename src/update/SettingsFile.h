@@ -1,0 +1,61 @@
+#pragma once
+// The settings file: three facts about the program in an INI file, written in GBK.
+//
+// Layout: one section "[Vantorel]" holding
+//     路径=<the program's folder, ending in the path separator>
+//     版本号=3.9
+//     实例ID=5c0f3e9a7b2d4e61a8f09c3b7d2e4a10
+//
+// Writes follow the private-profile rules: a key is replaced where it stands (the first one of
+// that name in the first section of that name; names compare without regard to ASCII case and
+// surrounding blanks) or added after the last line of its section; a missing section is added
+// at the end of the file. Every other byte of the file is kept as it was, comments, blank lines
+// and unknown sections included. Lines written here end in "\r\n".
+//
+// Values can never reshape the file: a value holding a line break (or NUL) is refused rather than
+// written, so no value can start a key or section of its own; a "[" inside a value is harmless
+// because only a line that begins with "[" opens a section. Section and key names are checked
+// the same way. A text without a GBK form is refused too: nothing is ever written altered.
+//
+// The file is replaced atomically (a temporary file beside it, flushed, then renamed over it),
+// so a crash or a full disk never leaves half a file; its folder is created when missing.
+
+#include "common/Result.h"
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantorel::update {
+
+inline constexpr std::string_view kSettingsSection = "Vantorel";
+inline constexpr std::string_view kPathKey = "路径";
+inline constexpr std::string_view kVersionKey = "版本号";
+inline constexpr std::string_view kInstanceIdKey = "实例ID";
+
+struct ProfileEntry {
+    std::string section; // UTF-8
+    std::string key;     // UTF-8
+    std::string value;   // UTF-8
+};
+
+// Applies one private-profile write to the bytes of an INI file (already GBK; the names and
+// value are UTF-8 and converted here). The result is the new file content.
+Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEntry& entry);
+
+// Reads a value back with the same rules (first section, first key); empty when absent.
+std::string getProfileString(std::string_view fileBytes, std::string_view section,
+                             std::string_view key);
+
+// Applies the writes in order to the file at `path` and replaces it in one step. A missing file
+// counts as empty. On failure the file is left exactly as it was.
+Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries);
+
+// The three entries of the program. `programFolder` is written as given, with the path separator
+// appended when it does not already end in one.
+std::vector<ProfileEntry> programSettings(std::string_view programFolder);
+
+// Writes the program's three entries to the settings file (config::iniPath()).
+Status writeProgramSettings(std::string_view programFolder);
+
+} // namespace vantorel::update

@@ -1,0 +1,218 @@
+#include "update/ShareLink.h"
+
+#include "common/Config.h"
+#include "net/DirectSessionClient.h"
+#include "net/HeaderBlock.h"
+#include "script/JsonObject.h"
+#include "script/RegexObject.h"
+
+#include <optional>
+#include <random>
+
+namespace vantorel::update {
+namespace {
+
+char asciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+std::string lowerAscii(std::string_view text) {
+    std::string out(text);
+    for (char& c : out)
+        c = asciiLower(c);
+    return out;
+}
+
+// The length of the scheme prefix ("http://" or "https://", any case); 0 for anything else.
+std::size_t schemeLength(std::string_view address) {
+    std::string head = lowerAscii(address.substr(0, 8));
+    if (head.starts_with("https://"))
+        return 8;
+    if (head.starts_with("http://"))
+        return 7;
+    return 0;
+}
+
+Error stepFailure(ShareStep step) {
+    return makeError(std::string(kAddressErrorText), static_cast<int>(step));
+}
+
+bool cancelled(const ShareLinkOptions& options) {
+    return options.cancelled && options.cancelled->load();
+}
+
+net::FetchRequest makeRequest(std::string url, std::string headers,
+                              const ShareLinkOptions& options) {
+    net::FetchRequest request;
+    request.url = std::move(url);
+    request.headers = std::move(headers);
+    request.timeouts = options.timeouts;
+    request.maxBodyBytes = 4u << 20;
+    return request;
+}
+
+// One page of the share service, as text; none when it did not arrive whole with status 200.
+std::optional<std::string> fetchText(const net::FetchRequest& request) {
+    auto reply = net::DirectSessionClient().fetch(request);
+    if (!reply || reply->status != 200)
+        return std::nullopt;
+    auto text = net::DirectSessionClient::text(*reply);
+    if (!text)
+        return std::nullopt;
+    return std::move(*text);
+}
+
+std::string randomDigits(std::size_t count) {
+    std::random_device device;
+    std::uniform_int_distribution<int> digit(0, 9);
+    std::string out;
+    for (std::size_t i = 0; i < count; ++i)
+        out.push_back(static_cast<char>('0' + digit(device)));
+    return out;
+}
+
+// The host part of an http(s) address, lower case, without the port.
+std::string hostOf(std::string_view address) {
+    std::size_t start = schemeLength(address);
+    std::string_view rest = address.substr(start);
+    rest = rest.substr(0, rest.find_first_of("/?#"));
+    if (std::size_t at = rest.rfind('@'); at != std::string_view::npos)
+        rest.remove_prefix(at + 1);
+    return lowerAscii(rest.substr(0, rest.find(':')));
+}
+
+} // namespace
+
+std::string_view shareStepName(int code) {
+    switch (static_cast<ShareStep>(code)) {
+    case ShareStep::Link:
+        return "不是分享链接";
+    case ShareStep::SharePage:
+        return "分享页面无法读取或没有下载框架";
+    case ShareStep::FramePage:
+        return "框架页面无法读取或没有请求参数";
+    case ShareStep::Ajax:
+        return "文件地址接口没有回复";
+    case ShareStep::Reply:
+        return "文件地址接口的回复无效";
+    }
+    return "";
+}
+
+bool isHttpAddress(std::string_view address) {
+    std::size_t scheme = schemeLength(address);
+    if (scheme == 0)
+        return false;
+    for (char c : address)
+        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F)
+            return false;
+    return !hostOf(address).empty();
+}
+
+std::optional<ShareAddress> parseShareLink(std::string_view address) {
+    if (!isHttpAddress(address))
+        return std::nullopt;
+    std::string_view rest = address.substr(schemeLength(address));
+    std::size_t slash = rest.find('/');
+    if (slash == std::string_view::npos)
+        return std::nullopt;
+    // The host followed by "/": no user part, no port, nothing but the host itself.
+    std::string host = lowerAscii(rest.substr(0, slash));
+    for (const std::string& shareHost : config::shareHosts()) {
+        if (host == lowerAscii(shareHost))
+            return ShareAddress{host, std::string(rest.substr(slash))};
+    }
+    return std::nullopt;
+}
+
+bool isShareLink(std::string_view address) {
+    return parseShareLink(address).has_value();
+}
+
+std::string formEncode(std::string_view value) {
+    static constexpr char kHex[] = "0123456789ABCDEF";
+    std::string out;
+    for (char c : value) {
+        auto byte = static_cast<unsigned char>(c);
+        bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                     (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
+        if (plain) {
+            out.push_back(c);
+        } else {
+            out.push_back('%');
+            out.push_back(kHex[byte >> 4]);
+            out.push_back(kHex[byte & 0xF]);
+        }
+    }
+    return out;
+}
+
+Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptions& options) {
+    auto share = parseShareLink(link);
+    if (!share)
+        return stepFailure(ShareStep::Link);
+    const std::string base = config::shareBase(share->host);
+    const std::string userAgent = "User-Agent: " + std::string(kShareUserAgent);
+
+    // Step 2: the share page and its download frame.
+    const std::string sharePage = base + share->path;
+    auto page = fetchText(makeRequest(sharePage, userAgent, options));
+    if (!page || cancelled(options))
+        return stepFailure(ShareStep::SharePage);
+    script::RegexObject frame;
+    if (!frame.create(kFramePattern) || frame.execute(*page) == 0)
+        return stepFailure(ShareStep::SharePage);
+    const std::string framePath = frame.submatch_text(0, 2);
+    if (!framePath.starts_with("/") || framePath.starts_with("//") ||
+        !isHttpAddress(base + framePath))
+        return stepFailure(ShareStep::SharePage);
+
+    // Step 3: the frame page and its four request values.
+    const std::string framePage = base + framePath;
+    auto frameText = fetchText(makeRequest(framePage, userAgent, options));
+    if (!frameText || cancelled(options))
+        return stepFailure(ShareStep::FramePage);
+    script::RegexObject parameters;
+    if (!parameters.create(kParameterPattern) || parameters.execute(*frameText) == 0)
+        return stepFailure(ShareStep::FramePage);
+    const std::string action = formEncode(parameters.submatch_text(0, 1));
+    const std::string fileId = formEncode(parameters.submatch_text(0, 2));
+    const std::string sign = formEncode(parameters.submatch_text(0, 3));
+    const std::string key = formEncode(parameters.submatch_text(0, 4));
+
+    // Step 4: ask the endpoint where the file lies.
+    const std::string referer = "Referer: " + framePage;
+    net::FetchRequest form =
+        makeRequest(base + "/ajaxm.php", userAgent + "\r\n" + referer, options);
+    form.method = net::HttpMethod::Post;
+    form.body = "action=" + action + "&t=" + sign + "&k=" + key;
+    auto reply = net::DirectSessionClient().fetch(form);
+    if (reply && reply->status == 404 && !cancelled(options)) {
+        const std::string query = base + "/ajaxs.php?action=" + action + "&file_id=" + fileId +
+                                  "&cm=640|21&t=0." + randomDigits(16);
+        reply = net::DirectSessionClient().fetch(
+            makeRequest(query, userAgent + "\r\n" + referer, options));
+    }
+    if (!reply || reply->status != 200 || cancelled(options))
+        return stepFailure(ShareStep::Ajax);
+
+    // Step 5: the file's place from the JSON reply.
+    auto replyText = net::DirectSessionClient::text(*reply);
+    script::JsonObject json;
+    if (!replyText || !json.parse(*replyText))
+        return stepFailure(ShareStep::Reply);
+    if (json.type_of("dom") != script::JsonType::Text ||
+        json.type_of("url") != script::JsonType::Text)
+        return stepFailure(ShareStep::Reply);
+    const std::string dom = json.get_text("dom");
+    const std::string url = json.get_text("url");
+    if (dom.empty() || url.empty())
+        return stepFailure(ShareStep::Reply);
+    std::string direct = dom + "/file/" + url;
+    if (!isHttpAddress(direct) || direct == sharePage || direct == framePage ||
+        direct == std::string(link))
+        return stepFailure(ShareStep::Reply);
+    return direct;
+}
+
+} // namespace vantorel::update

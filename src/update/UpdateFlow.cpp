@@ -1,0 +1,206 @@
+#include "update/UpdateFlow.h"
+
+#include "catalogue/DisplayForms.h"
+#include "net/DirectSessionClient.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+
+namespace vantorel::update {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string statusText(UpdatePhase phase) {
+    switch (phase) {
+    case UpdatePhase::Resolving:
+        return std::string(kResolvingText);
+    case UpdatePhase::Downloading:
+        return std::string(kDownloadingText);
+    case UpdatePhase::Done:
+        return std::string(kDoneText);
+    case UpdatePhase::Failed:
+        return std::string(kFailedText);
+    case UpdatePhase::AddressError:
+        return std::string(kAddressErrorText);
+    case UpdatePhase::Idle:
+    case UpdatePhase::Cancelled:
+        break;
+    }
+    return {};
+}
+
+std::string messageText(UpdatePhase phase) {
+    switch (phase) {
+    case UpdatePhase::Done:
+        return std::string(kDoneText);
+    case UpdatePhase::Failed:
+        return std::string(kRetryText);
+    case UpdatePhase::AddressError:
+        return std::string(kAddressErrorText);
+    default:
+        return {};
+    }
+}
+
+std::string megabytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1fMB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
+bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
+    if (text.size() < prefix.size())
+        return false;
+    for (std::size_t i = 0; i < prefix.size(); ++i) {
+        char c = text[i];
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+        if (c != prefix[i])
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+std::string releaseFileName(const ReleaseInfo& release) {
+    std::string wanted = release.fileName;
+    if (wanted.empty())
+        wanted = "Vantorel_v" + release.latestVersion;
+    return catalogue::safeFileName(wanted);
+}
+
+bool shouldRetireProgram(std::string_view programFile, std::string_view downloaded) {
+    std::error_code ec;
+    fs::path program{std::string(programFile)};
+    fs::path release{std::string(downloaded)};
+    if (programFile.empty() || downloaded.empty() || !fs::is_regular_file(program, ec) ||
+        !fs::is_regular_file(release, ec))
+        return false;
+    fs::path programReal = fs::canonical(program, ec);
+    if (ec)
+        return false;
+    fs::path releaseReal = fs::canonical(release, ec);
+    if (ec)
+        return false;
+    return programReal != releaseReal && programReal.parent_path() == releaseReal.parent_path();
+}
+
+UpdateFlow::UpdateFlow(ReleaseInfo release, std::string folder, UpdateFlowOptions options)
+    : release_(std::move(release)),
+      target_((fs::path(folder) / releaseFileName(release_)).string()),
+      options_(std::move(options)) {}
+
+UpdateFlow::~UpdateFlow() {
+    cancel();
+    if (worker_.joinable())
+        worker_.join();
+}
+
+void UpdateFlow::start() {
+    std::lock_guard lock(mutex_);
+    if (phase_ != UpdatePhase::Idle)
+        return;
+    phase_ = UpdatePhase::Resolving;
+    worker_ = std::thread([this] { run(); });
+}
+
+void UpdateFlow::cancel() {
+    cancelled_.store(true);
+    std::lock_guard lock(mutex_);
+    if (downloader_)
+        downloader_->cancel();
+}
+
+UpdateView UpdateFlow::view() const {
+    std::lock_guard lock(mutex_);
+    UpdateView v;
+    v.phase = phase_;
+    v.status = statusText(phase_);
+    v.message = messageText(phase_);
+    v.detail = detail_;
+    v.file = file_;
+    if (phase_ == UpdatePhase::Done) {
+        v.percent = 100;
+        v.percentText = "100%";
+    } else if (downloader_) {
+        DownloadSnapshot s = downloader_->progress().snapshot();
+        int percent = s.percent();
+        if (percent >= 0) {
+            v.percent = std::min(percent, 100);
+            v.percentText = std::to_string(v.percent) + "%";
+        } else {
+            v.percentText = megabytes(s.arrived);
+        }
+    }
+    return v;
+}
+
+void UpdateFlow::finish(UpdatePhase phase, std::string detail, std::string file) {
+    std::lock_guard lock(mutex_);
+    phase_ = cancelled_.load() && phase != UpdatePhase::Done ? UpdatePhase::Cancelled : phase;
+    detail_ = std::move(detail);
+    file_ = std::move(file);
+}
+
+Status UpdateFlow::checkNotAPage(const std::string& direct) const {
+    net::FetchRequest head;
+    head.url = direct;
+    head.method = net::HttpMethod::Head;
+    head.timeouts = options_.share.timeouts;
+    auto reply = net::DirectSessionClient().fetch(head);
+    if (reply && reply->status >= 200 && reply->status < 300 &&
+        startsWithIgnoreCase(reply->header("Content-Type"), "text/html"))
+        return makeError("文件地址指向一个网页：" + direct);
+    return {};
+}
+
+void UpdateFlow::run() {
+    // Resolving.
+    std::string direct;
+    const std::string& address = release_.downloadAddress;
+    if (isShareLink(address)) {
+        ShareLinkOptions share = options_.share;
+        share.cancelled = &cancelled_;
+        auto resolved = resolveShareLink(address, share);
+        if (!resolved)
+            return finish(UpdatePhase::AddressError,
+                          std::string(shareStepName(resolved.error().code)));
+        direct = std::move(*resolved);
+    } else if (isHttpAddress(address)) {
+        direct = address;
+    } else {
+        return finish(UpdatePhase::AddressError, "不是可下载的地址：" + address);
+    }
+    if (cancelled_.load())
+        return finish(UpdatePhase::Cancelled);
+    if (Status page = checkNotAPage(direct); !page)
+        return finish(UpdatePhase::AddressError, page.error().message);
+
+    // Downloading.
+    DownloadRequest request;
+    request.url = direct;
+    request.target = target_;
+    request.workers = options_.workers;
+    request.retryDelay = options_.retryDelay;
+    request.stallTimeout = options_.stallTimeout;
+    Downloader* downloader = nullptr;
+    {
+        std::lock_guard lock(mutex_);
+        if (cancelled_.load()) {
+            phase_ = UpdatePhase::Cancelled;
+            return;
+        }
+        downloader_ = std::make_unique<Downloader>(std::move(request));
+        downloader = downloader_.get();
+        phase_ = UpdatePhase::Downloading;
+    }
+    auto result = downloader->run();
+    if (!result)
+        return finish(UpdatePhase::Failed, result.error().message);
+    finish(UpdatePhase::Done, {}, result->path);
+}
+
+} // namespace vantorel::update
