@@ -1,0 +1,79 @@
+#pragma once
+// File downloads over the loopback HTTP server, with byte ranges as a real file server does
+// them, and with the ways real servers get ranges wrong, switched on per test: ranges ignored,
+// a different range than asked, cut connections, no length, a content coding, 404, a slow
+// line. The offline demo serves its downloads with it too.
+
+#include "demo/HttpServer.h"
+
+#include <chrono>
+#include <cstddef>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vantorel::demo {
+
+struct RangeFaults {
+    // Answer every request with 200 and the whole body, whatever the Range header says.
+    bool ignoreRanges = false;
+    // Answer a range "a-b" with the same number of bytes from the start of the file, and a
+    // Content-Range that says so.
+    bool wrongContentRange = false;
+    // Close the connection after this many body bytes of a reply ...
+    std::optional<std::size_t> cutAfter;
+    // ... for this many replies from now on; a negative count cuts every reply.
+    int cutReplies = 0;
+    // Send no Content-Length: the body ends when the connection closes.
+    bool noContentLength = false;
+    // "gzip" or "deflate": send the whole file coded (ranges are then not served).
+    std::string contentCoding;
+    // Answer every request with 404.
+    bool notFound = false;
+    // Send bodies in pieces of this size with a pause between them.
+    std::size_t throttleBytes = 0;
+    std::chrono::milliseconds throttleDelay{0};
+};
+
+// The files and the faults; turns a request into a reply. Safe to use from many threads.
+class RangeFiles {
+  public:
+    // Serves `content` at `path` (e.g. "/files/setup.exe").
+    void add(std::string path, std::string content);
+    void setFaults(RangeFaults faults);
+    RangeFaults faults() const;
+
+    // GET or HEAD of a file, honouring a single "bytes=" range; 404 for an unknown path.
+    HttpResponse respond(const HttpRequest& request);
+
+  private:
+    mutable std::mutex mutex_;
+    std::map<std::string, std::shared_ptr<const std::string>, std::less<>> files_;
+    RangeFaults faults_;
+};
+
+class RangeServer {
+  public:
+    RangeServer();
+
+    RangeFiles& files() { return files_; }
+    void add(std::string path, std::string content) {
+        files_.add(std::move(path), std::move(content));
+    }
+    void setFaults(RangeFaults faults) { files_.setFaults(std::move(faults)); }
+
+    std::string url(std::string_view path) const { return server_.base() + std::string(path); }
+    HttpServer& http() { return server_; }
+
+  private:
+    RangeFiles files_; // before server_: the server's threads use it until they are joined
+    HttpServer server_;
+};
+
+// The body coded as "gzip" or "deflate" (zlib format); throws std::runtime_error otherwise.
+std::string encodeContent(std::string_view body, std::string_view coding);
+
+} // namespace vantorel::demo

@@ -1,0 +1,91 @@
+#pragma once
+// What a running download shows to the outside: total, arrived bytes, speed and state, readable
+// from any thread at any time, and the cancel switch. The downloader writes it; windows and the
+// terminal front end poll snapshot() a few times a second.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+
+namespace vantorel::update {
+
+enum class DownloadState {
+    Idle,        // not started
+    Connecting,  // asking the server for the file's length
+    Downloading, // bytes are arriving
+    Finishing,   // every byte is in; the file is being flushed and put in place
+    Done,        // the target is complete
+    Failed,      // nothing was put in place; the reason is in the result
+    Cancelled,   // stopped on request; nothing was put in place
+};
+
+struct DownloadSnapshot {
+    DownloadState state = DownloadState::Idle;
+    std::uint64_t total = 0;     // bytes of the whole file; meaningful only when totalKnown
+    bool totalKnown = false;     // false when the server gave no length (or a content coding)
+    std::uint64_t arrived = 0;   // bytes written into the file so far
+    double bytesPerSecond = 0.0; // recent speed, smoothed over the last second or so
+
+    // 0..100 when the total is known, otherwise -1.
+    int percent() const {
+        if (!totalKnown)
+            return -1;
+        if (total == 0)
+            return state == DownloadState::Done ? 100 : 0;
+        return static_cast<int>(arrived * 100 / total);
+    }
+};
+
+class DownloadProgress {
+  public:
+    DownloadSnapshot snapshot() const {
+        DownloadSnapshot s;
+        s.state = state_.load(std::memory_order_acquire);
+        s.total = total_.load(std::memory_order_relaxed);
+        s.totalKnown = totalKnown_.load(std::memory_order_relaxed);
+        s.arrived = arrived_.load(std::memory_order_relaxed);
+        s.bytesPerSecond = speed_.load(std::memory_order_relaxed);
+        return s;
+    }
+
+    // Asks every worker to stop; the download ends as Cancelled soon after.
+    void cancel() {
+        {
+            std::lock_guard lock(wakeMutex_);
+            cancelled_.store(true, std::memory_order_release);
+        }
+        wake_.notify_all();
+    }
+    bool cancelRequested() const { return cancelled_.load(std::memory_order_acquire); }
+
+    // Sleeps up to `duration`, returning early (true) if cancel() is called.
+    template <class Duration> bool waitForCancel(Duration duration) const {
+        std::unique_lock lock(wakeMutex_);
+        return wake_.wait_for(lock, duration, [this] { return cancelRequested(); });
+    }
+
+    // Written by the downloader only.
+    void setState(DownloadState state) { state_.store(state, std::memory_order_release); }
+    void setTotal(std::uint64_t total, bool known) {
+        total_.store(total, std::memory_order_relaxed);
+        totalKnown_.store(known, std::memory_order_relaxed);
+    }
+    void add(std::uint64_t bytes) { arrived_.fetch_add(bytes, std::memory_order_relaxed); }
+    void setArrived(std::uint64_t bytes) { arrived_.store(bytes, std::memory_order_relaxed); }
+    void setSpeed(double bytesPerSecond) {
+        speed_.store(bytesPerSecond, std::memory_order_relaxed);
+    }
+
+  private:
+    std::atomic<DownloadState> state_{DownloadState::Idle};
+    std::atomic<std::uint64_t> total_{0};
+    std::atomic<bool> totalKnown_{false};
+    std::atomic<std::uint64_t> arrived_{0};
+    std::atomic<double> speed_{0.0};
+    std::atomic<bool> cancelled_{false};
+    mutable std::mutex wakeMutex_;
+    mutable std::condition_variable wake_;
+};
+
+} // namespace vantorel::update

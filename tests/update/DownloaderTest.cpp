@@ -1,0 +1,425 @@
+#include "update/Downloader.h"
+#include "demo/RangeServer.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <thread>
+
+using namespace vantorel;
+using demo::HttpRequest;
+using demo::HttpResponse;
+using demo::RangeFaults;
+using update::Downloader;
+using update::DownloadMode;
+using update::DownloadRequest;
+using update::DownloadState;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string randomContent(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string content(size, '\0');
+    for (char& c : content)
+        c = static_cast<char>(generator());
+    return content;
+}
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+void writeFile(const fs::path& path, std::string_view content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+class DownloaderTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("vantorel-download-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Small ranges are allowed so that small files still use every worker; retries are quick.
+    DownloadRequest request(const std::string& path, unsigned workers = 4) const {
+        DownloadRequest r;
+        r.url = server_.url(path);
+        r.target = (dir_ / "target.bin").string();
+        r.workers = workers;
+        r.minRangeBytes = 1;
+        r.retryDelay = std::chrono::milliseconds(2);
+        return r;
+    }
+
+    // Everything in the folder besides the target: a temporary file left behind shows up here.
+    std::vector<std::string> strayFiles() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            if (entry.path().filename() != "target.bin")
+                names.push_back(entry.path().filename().string());
+        return names;
+    }
+
+    std::vector<HttpRequest> rangeRequests() const {
+        std::vector<HttpRequest> ranged;
+        for (auto& r : server_.http().requests())
+            if (r.hasHeader("Range"))
+                ranged.push_back(r);
+        return ranged;
+    }
+
+    fs::path target() const { return dir_ / "target.bin"; }
+
+    mutable demo::RangeServer server_;
+    fs::path dir_;
+};
+
+TEST_F(DownloaderTest, FetchesEverySizeWithOneFourAndEightWorkers) {
+    for (std::size_t size :
+         {std::size_t(1), std::size_t(2), std::size_t(1001), std::size_t(5 * 1024 * 1024 + 3)}) {
+        const std::string content = randomContent(size, static_cast<unsigned>(size));
+        server_.add("/f.bin", content);
+        for (unsigned workers : {1u, 4u, 8u}) {
+            SCOPED_TRACE("size " + std::to_string(size) + ", workers " + std::to_string(workers));
+            Downloader downloader(request("/f.bin", workers));
+            auto result = downloader.run();
+            ASSERT_TRUE(result) << result.error().message;
+            EXPECT_EQ(result->mode, DownloadMode::Ranges);
+            EXPECT_EQ(result->ranges, std::min<std::size_t>(workers, size));
+            EXPECT_EQ(result->bytes, size);
+            EXPECT_TRUE(readFile(target()) == content);
+            auto progress = downloader.progress().snapshot();
+            EXPECT_EQ(progress.state, DownloadState::Done);
+            EXPECT_EQ(progress.arrived, size);
+            EXPECT_EQ(progress.percent(), 100);
+            EXPECT_TRUE(strayFiles().empty());
+        }
+    }
+}
+
+TEST_F(DownloaderTest, ZeroByteFileIsCreatedEmpty) {
+    server_.add("/empty", "");
+    writeFile(target(), "old content");
+    Downloader downloader(request("/empty"));
+    auto result = downloader.run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_EQ(result->mode, DownloadMode::Empty);
+    EXPECT_TRUE(fs::exists(target()));
+    EXPECT_EQ(fs::file_size(target()), 0u);
+    EXPECT_EQ(downloader.progress().snapshot().percent(), 100);
+    EXPECT_TRUE(rangeRequests().empty());
+}
+
+TEST_F(DownloaderTest, RequestsCarryTheHeaderBlockAndRangesTileTheFile) {
+    const std::string content = randomContent(10007, 7);
+    server_.add("/f.bin", content);
+    ASSERT_TRUE(Downloader(request("/f.bin", 3)).run());
+
+    const auto all = server_.http().requests();
+    ASSERT_EQ(all.size(), 4u); // the probe and three ranges
+    EXPECT_FALSE(all[0].hasHeader("Range"));
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> asked;
+    for (const auto& r : all) {
+        ASSERT_GE(r.headers.size(), 5u);
+        EXPECT_EQ(r.headers[0].first, "Host");
+        const std::vector<std::pair<std::string, std::string>> block(r.headers.begin() + 1,
+                                                                     r.headers.begin() + 5);
+        const std::vector<std::pair<std::string, std::string>> expected = {
+            {"Accept", "*/*"},
+            {"Accept-Language", "zh-cn"},
+            {"Accept-Encoding", "gzip, deflate"},
+            {"User-Agent",
+             "Mozilla/4.0(compatible; MSIE 6.0; Windows NT 5.0; MyIE2; .NET CLR 1.1.4322)"}};
+        EXPECT_EQ(block, expected);
+        if (r.hasHeader("Range")) {
+            ASSERT_EQ(r.headers.size(), 6u);
+            const std::string range = r.header("Range");
+            ASSERT_TRUE(range.starts_with("bytes="));
+            const auto dash = range.find('-');
+            asked.emplace_back(std::stoull(range.substr(6, dash - 6)),
+                               std::stoull(range.substr(dash + 1)));
+        } else {
+            EXPECT_EQ(r.headers.size(), 5u);
+        }
+    }
+    std::sort(asked.begin(), asked.end());
+    ASSERT_EQ(asked.size(), 3u);
+    EXPECT_EQ(asked.front().first, 0u);
+    EXPECT_EQ(asked.back().second, content.size() - 1);
+    for (std::size_t i = 1; i < asked.size(); ++i)
+        EXPECT_EQ(asked[i].first, asked[i - 1].second + 1);
+}
+
+TEST_F(DownloaderTest, RangeHeaderHasNoSpaceAfterTheColon) {
+    EXPECT_EQ(update::requestHeaders({5, 99}),
+              std::string(update::kRequestHeaderBlock) + "\r\nRange:bytes=5-99");
+}
+
+TEST_F(DownloaderTest, ServerThatIgnoresOrMisplacesRangesFallsBackToOneStream) {
+    const std::string content = randomContent(300001, 3);
+    server_.add("/f.bin", content);
+    for (bool ignore : {true, false}) {
+        SCOPED_TRACE(ignore ? "ranges ignored" : "wrong Content-Range");
+        RangeFaults faults;
+        faults.ignoreRanges = ignore;
+        faults.wrongContentRange = !ignore;
+        server_.setFaults(faults);
+        Downloader downloader(request("/f.bin", 8));
+        auto result = downloader.run();
+        ASSERT_TRUE(result) << result.error().message;
+        EXPECT_EQ(result->mode, DownloadMode::Stream);
+        EXPECT_TRUE(readFile(target()) == content);
+        EXPECT_EQ(downloader.progress().snapshot().arrived, content.size());
+        EXPECT_TRUE(strayFiles().empty());
+    }
+}
+
+TEST_F(DownloaderTest, CutRangesResumeWhereTheyStopped) {
+    const std::string content = randomContent(400000, 4);
+    server_.add("/f.bin", content);
+    RangeFaults faults;
+    faults.cutAfter = 1000;
+    faults.cutReplies = 3; // the probe and the first two ranges
+    server_.setFaults(faults);
+    auto result = Downloader(request("/f.bin", 4)).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_EQ(result->mode, DownloadMode::Ranges);
+    EXPECT_TRUE(readFile(target()) == content);
+    // Two ranges were asked again, each from the 1001st byte of what it asked the first time.
+    auto ranged = rangeRequests();
+    ASSERT_EQ(ranged.size(), 6u);
+    int resumed = 0;
+    for (const auto& r : ranged)
+        for (std::uint64_t first : {0ull, 100000ull, 200000ull, 300000ull})
+            if (r.header("Range").starts_with("bytes=" + std::to_string(first + 1000) + "-"))
+                ++resumed;
+    EXPECT_EQ(resumed, 2);
+}
+
+TEST_F(DownloaderTest, RangesCutOverAndOverStillCompleteWhileTheyProgress) {
+    const std::string content = randomContent(1 << 20, 5);
+    server_.add("/f.bin", content);
+    RangeFaults faults;
+    faults.cutAfter = 100 * 1024;
+    faults.cutReplies = -1;
+    server_.setFaults(faults);
+    auto result = Downloader(request("/f.bin", 4)).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_TRUE(readFile(target()) == content);
+}
+
+TEST_F(DownloaderTest, ConnectionThatNeverRecoversFailsAndKeepsTheExistingTarget) {
+    demo::RangeFiles files;
+    files.add("/f.bin", randomContent(50000, 6));
+    // The probe is answered; every range is cut before its first byte.
+    demo::HttpServer server([&](const HttpRequest& req) {
+        HttpResponse response = files.respond(req);
+        if (req.hasHeader("Range"))
+            response.cutAfter = 0;
+        return response;
+    });
+    writeFile(target(), "the previous version");
+    DownloadRequest r = request("/f.bin", 4);
+    r.url = server.base() + "/f.bin";
+    r.maxRetries = 3;
+    Downloader downloader(r);
+    auto result = downloader.run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("重试"), std::string::npos) << result.error().message;
+    EXPECT_EQ(downloader.progress().snapshot().state, DownloadState::Failed);
+    // Each range was asked at most once plus three retries.
+    EXPECT_GE(server.requests().size(), 1u + 4u);
+    EXPECT_LE(server.requests().size(), 1u + 4u * 4u);
+    EXPECT_EQ(readFile(target()), "the previous version");
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, BusyServerIsAskedAgainAndAMissingFileIsNot) {
+    const std::string content = randomContent(20000, 8);
+    int busyLeft = 2;
+    std::mutex mutex;
+    demo::RangeFiles files;
+    files.add("/f.bin", content);
+    demo::HttpServer server([&](const HttpRequest& req) {
+        if (req.hasHeader("Range")) {
+            if (req.path == "/gone")
+                return HttpResponse::text("gone", "text/plain", 404);
+            std::lock_guard lock(mutex);
+            if (busyLeft > 0) {
+                --busyLeft;
+                return HttpResponse::text("busy", "text/plain", 503);
+            }
+        }
+        return files.respond(req);
+    });
+    DownloadRequest r = request("/f.bin", 2);
+    r.url = server.base() + "/f.bin";
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_TRUE(readFile(target()) == content);
+
+    files.add("/gone", content);
+    r.url = server.base() + "/gone";
+    fs::remove(target());
+    result = Downloader(r).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("404"), std::string::npos) << result.error().message;
+    EXPECT_FALSE(fs::exists(target()));
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, BodyWithoutLengthIsOneStreamUntilItEnds) {
+    const std::string content = randomContent(777777, 9);
+    server_.add("/f.bin", content);
+    RangeFaults faults;
+    faults.noContentLength = true;
+    server_.setFaults(faults);
+    Downloader downloader(request("/f.bin", 8));
+    auto result = downloader.run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_EQ(result->mode, DownloadMode::Stream);
+    EXPECT_EQ(result->bytes, content.size());
+    EXPECT_TRUE(readFile(target()) == content);
+    EXPECT_TRUE(rangeRequests().empty());
+    auto progress = downloader.progress().snapshot();
+    EXPECT_TRUE(progress.totalKnown);
+    EXPECT_EQ(progress.total, content.size());
+}
+
+TEST_F(DownloaderTest, CodedBodiesAreDecodedNeverSavedAsTheyCame) {
+    // Compressible content, so the coded body is clearly not the file.
+    std::string content;
+    for (int i = 0; i < 20000; ++i)
+        content += "line " + std::to_string(i) + "\n";
+    server_.add("/f.txt", content);
+    for (const char* coding : {"gzip", "deflate"}) {
+        SCOPED_TRACE(coding);
+        RangeFaults faults;
+        faults.contentCoding = coding;
+        server_.setFaults(faults);
+        auto result = Downloader(request("/f.txt", 8)).run();
+        ASSERT_TRUE(result) << result.error().message;
+        EXPECT_EQ(result->mode, DownloadMode::Stream);
+        EXPECT_EQ(result->bytes, content.size());
+        EXPECT_TRUE(readFile(target()) == content);
+    }
+}
+
+TEST_F(DownloaderTest, UndecodableBodyFailsClearly) {
+    demo::HttpServer server([](const HttpRequest&) {
+        HttpResponse r = HttpResponse::text("this is not gzip at all", "application/octet-stream");
+        r.headers.emplace_back("Content-Encoding", "gzip");
+        return r;
+    });
+    DownloadRequest r = request("/f");
+    r.url = server.base() + "/f";
+    auto result = Downloader(r).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("解码"), std::string::npos) << result.error().message;
+    EXPECT_FALSE(fs::exists(target()));
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, MissingFileFailsWithTheStatus) {
+    RangeFaults faults;
+    faults.notFound = true;
+    server_.setFaults(faults);
+    writeFile(target(), "keep me");
+    Downloader downloader(request("/f.bin"));
+    auto result = downloader.run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("404"), std::string::npos) << result.error().message;
+    EXPECT_EQ(readFile(target()), "keep me");
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, CancelStopsEveryWorkerPromptlyAndLeavesNothing) {
+    server_.add("/slow.bin", randomContent(4 << 20, 10));
+    RangeFaults faults;
+    faults.throttleBytes = 4096;
+    faults.throttleDelay = std::chrono::milliseconds(10);
+    server_.setFaults(faults);
+    writeFile(target(), "the previous version");
+    Downloader downloader(request("/slow.bin", 4));
+    Result<update::DownloadResult> result = makeError("not run");
+    std::thread runner([&] { result = downloader.run(); });
+    while (downloader.progress().snapshot().arrived < 50000)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto asked = std::chrono::steady_clock::now();
+    downloader.cancel();
+    runner.join();
+    // A generous bound: the point is that the workers do not go on to the end of the file.
+    EXPECT_LT(std::chrono::steady_clock::now() - asked, std::chrono::seconds(3));
+    ASSERT_FALSE(result);
+    EXPECT_EQ(downloader.progress().snapshot().state, DownloadState::Cancelled);
+    EXPECT_LT(downloader.progress().snapshot().arrived, 4u << 20);
+    EXPECT_EQ(readFile(target()), "the previous version");
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, BadTargetsAndDeadServersFailBeforeAnythingIsWritten) {
+    server_.add("/f.bin", "abc");
+    DownloadRequest missingFolder = request("/f.bin");
+    missingFolder.target = (dir_ / "no-such-folder" / "f.bin").string();
+    auto result = Downloader(missingFolder).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("不存在"), std::string::npos) << result.error().message;
+    EXPECT_TRUE(server_.http().requests().empty());
+
+    DownloadRequest folderTarget = request("/f.bin");
+    folderTarget.target = dir_.string();
+    result = Downloader(folderTarget).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("文件夹"), std::string::npos) << result.error().message;
+
+    std::string deadBase;
+    {
+        demo::HttpServer dead([](const HttpRequest&) { return HttpResponse::text(""); });
+        deadBase = dead.base();
+    }
+    DownloadRequest refused = request("/f.bin");
+    refused.url = deadBase + "/f.bin";
+    result = Downloader(refused).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("无法连接"), std::string::npos) << result.error().message;
+
+    DownloadRequest notHttp = request("/f.bin");
+    notHttp.url = "file:///etc/passwd";
+    result = Downloader(notHttp).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("地址无效"), std::string::npos) << result.error().message;
+    EXPECT_FALSE(fs::exists(target()));
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, SpaceThatCannotBeReservedFailsBeforeAnyRangeIsAsked) {
+    server_.add("/big.bin", randomContent(3 << 20, 11));
+    writeFile(target(), "keep me");
+    rlimit saved{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &saved), 0);
+    auto previousHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1 << 20;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    auto result = Downloader(request("/big.bin")).run();
+    setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, previousHandler);
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("预留空间"), std::string::npos) << result.error().message;
+    EXPECT_TRUE(rangeRequests().empty());
+    EXPECT_EQ(readFile(target()), "keep me");
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+} // namespace
