@@ -105,12 +105,14 @@ face_close 'rgb(112,184,255)' close-hover.jpg
 face_close 'rgb(36,118,214)' close-pressed.jpg
 
 # Confirm button faces: "立即更新" in white on an orange rounded button over the window blue.
+# The faces are 203 pixels wide but the button that shows them is 199, so the rounded face
+# keeps to the first 199 columns and the rest is window blue.
 face_confirm() { # top bottom file
     $im -size 203x56 xc:"$blue" \
         \( -size 203x56 gradient:"$1"-"$2" \) \
-        \( -size 203x56 xc:black -fill white -draw 'roundrectangle 2,2 200,53 24,24' \) \
+        \( -size 203x56 xc:black -fill white -draw 'roundrectangle 1,2 197,53 24,24' \) \
         -compose over -composite \
-        -font "$font" -pointsize 24 -fill white -gravity center -annotate +0+0 '立即更新' \
+        -font "$font" -pointsize 24 -fill white -gravity center -annotate -2+0 '立即更新' \
         "${face_opts[@]}" "$3"
 }
 face_confirm 'rgb(255,160,60)' 'rgb(245,120,20)' confirm-normal.jpg
