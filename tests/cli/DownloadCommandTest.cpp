@@ -1,0 +1,84 @@
+#include "demo/RangeServer.h"
+#include "support/RunCommand.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace vantorel;
+using vantorel::testing::runCli;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+class DownloadCommandTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("vantorel-cli-download-" + std::to_string(::getpid()) + "-" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        for (int i = 0; i < 300000; ++i)
+            content_.push_back(static_cast<char>(i * 7 + i / 251));
+        server_.add("/pkg/setup.exe", content_);
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    fs::path dir_;
+    std::string content_;
+    demo::RangeServer server_;
+};
+
+TEST_F(DownloadCommandTest, SavesTheWholeFileAndSaysSoUnlessQuiet) {
+    const fs::path out = dir_ / "a.exe";
+    auto loud =
+        runCli({"download", server_.url("/pkg/setup.exe"), "-o", out.string(), "--threads", "4"});
+    EXPECT_EQ(loud.exitCode, 0) << loud.err;
+    EXPECT_TRUE(readFile(out) == content_);
+    EXPECT_NE(loud.err.find("下载完毕~"), std::string::npos) << loud.err;
+    // stderr is not a terminal here, so no progress lines.
+    EXPECT_EQ(loud.err.find('\r'), std::string::npos);
+
+    const fs::path quietOut = dir_ / "b.exe";
+    auto quiet =
+        runCli({"download", "--quiet", server_.url("/pkg/setup.exe"), "-o", quietOut.string()});
+    EXPECT_EQ(quiet.exitCode, 0) << quiet.err;
+    EXPECT_TRUE(quiet.err.empty()) << quiet.err;
+    EXPECT_TRUE(readFile(quietOut) == content_);
+}
+
+TEST_F(DownloadCommandTest, FailedDownloadExitsOneAndKeepsTheOldFile) {
+    const fs::path out = dir_ / "a.exe";
+    std::ofstream(out) << "old";
+    auto missing = runCli({"download", server_.url("/pkg/none.exe"), "-o", out.string(), "-q"});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("下载失败！"), std::string::npos) << missing.err;
+    EXPECT_NE(missing.err.find("404"), std::string::npos) << missing.err;
+    EXPECT_EQ(readFile(out), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
+    const std::string url = server_.url("/pkg/setup.exe");
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"download"},
+                                                 {"download", url, "--threads", "0"},
+                                                 {"download", url, "--threads", "17"},
+                                                 {"download", url, "--threads", "4x"},
+                                                 {"download", url, "-o"},
+                                                 {"download", url, "--bogus"},
+                                                 {"download", url, url}}) {
+        auto r = runCli(args);
+        EXPECT_EQ(r.exitCode, 2) << args.size() << " " << r.err;
+        EXPECT_NE(r.err.find("用法"), std::string::npos);
+    }
+    EXPECT_TRUE(server_.http().requests().empty());
+}
+
+} // namespace
