@@ -24,6 +24,7 @@ DemoServices::DemoServices() : router_(std::make_shared<Router>()) {
         [router = router_](const HttpRequest& r) { return (*router)(r); });
     programs_ = demoPrograms(server_->base());
     addCatalogueRoutes(*router_);
+    addUpdateRoutes(*router_);
 }
 
 DemoServices::~DemoServices() {

@@ -41,6 +41,7 @@ class DemoServices {
 
   private:
     void addCatalogueRoutes(Router& router);
+    void addUpdateRoutes(Router& router);
 
     std::vector<DemoProgram> programs_;
     std::shared_ptr<Router> router_;

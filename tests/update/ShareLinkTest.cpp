@@ -1,0 +1,189 @@
+#include "update/ShareLink.h"
+#include "common/Config.h"
+#include "demo/DemoServices.h"
+#include "demo/HttpServer.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <regex>
+
+using namespace vantorel;
+using namespace vantorel::update;
+using demo::HttpRequest;
+using demo::HttpResponse;
+
+namespace {
+
+void restoreShareConfig() {
+    for (const char* key :
+         {"VANTOREL_SHARE_BASE", "VANTOREL_SHARE_HOSTS", "VANTOREL_CATALOGUE_BASE",
+          "VANTOREL_LOGO_BASE", "VANTOREL_GROUP_LINK_BASE", "VANTOREL_VERSION_BASE",
+          "VANTOREL_CHAT_QQ", "VANTOREL_GROUP_QQ"})
+        config::unset(key);
+}
+
+// A share service of our own; each test breaks the step it is about.
+class ShareService : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        config::set("VANTOREL_SHARE_BASE", server.base());
+        config::set("VANTOREL_SHARE_HOSTS", "share.test, www.Share2.test");
+    }
+    void TearDown() override { restoreShareConfig(); }
+
+    std::string sharePage =
+        R"(<div><iframe class="ifr2" name="77" src="/fn?abc" frameborder="0"></iframe></div>)";
+    std::string framePage = "<script>\nvar a = 'act';\nvar b = 'fid';\n"
+                            "var c = 'sig';\nvar d = 'key';\n</script>";
+    std::function<HttpResponse(const HttpRequest&)> ajax = [this](const HttpRequest&) {
+        return HttpResponse::text(R"({"zt":1,"dom":")" + server.base() +
+                                  R"(","url":"tok?x=1","inf":0})");
+    };
+    demo::HttpServer server{[this](const HttpRequest& r) {
+        if (r.path == "/s/abc" || r.path == "/s/file/abc")
+            return HttpResponse::text(sharePage, "text/html; charset=utf-8");
+        if (r.path == "/fn")
+            return HttpResponse::text(framePage, "text/html; charset=utf-8");
+        if (r.path.starts_with("/ajax"))
+            return ajax(r);
+        return HttpResponse::text("not here", "text/plain", 404);
+    }};
+
+    void expectFailsAt(ShareStep step) {
+        auto result = resolveShareLink("https://share.test/s/abc");
+        ASSERT_FALSE(result.ok()) << *result;
+        EXPECT_EQ(result.error().message, "后台地址有误，需联系作者处理、");
+        EXPECT_EQ(result.error().code, int(step)) << result.error().code;
+    }
+};
+
+} // namespace
+
+TEST_F(ShareService, ResolvesThroughEveryStepWithTheRightRequests) {
+    auto direct = resolveShareLink("https://share.test/s/abc");
+    ASSERT_TRUE(direct.ok()) << shareStepName(direct.error().code);
+    EXPECT_EQ(*direct, server.base() + "/file/tok?x=1");
+
+    auto requests = server.requests();
+    ASSERT_EQ(requests.size(), 3u);
+    const std::string agent = "Mozilla/5.0 (Windows NT 10.0; WOW64) AppleWebKit/537.36 (KHTML, "
+                              "like Gecko) Chrome/55.0.2883.87 Safari/537.36";
+    EXPECT_EQ(requests[0].target, "/s/abc");
+    EXPECT_EQ(requests[0].header("User-Agent"), agent);
+    EXPECT_EQ(requests[1].target, "/fn?abc");
+    EXPECT_EQ(requests[1].header("User-Agent"), agent);
+    EXPECT_EQ(requests[2].method, "POST");
+    EXPECT_EQ(requests[2].target, "/ajaxm.php");
+    EXPECT_EQ(requests[2].body, "action=act&t=sig&k=key");
+    EXPECT_EQ(requests[2].header("Referer"), server.base() + "/fn?abc");
+    EXPECT_EQ(requests[2].header("Content-Type"), "application/x-www-form-urlencoded");
+}
+
+TEST_F(ShareService, ValuesCannotAddFormFields) {
+    framePage = "var a = 'act&k=evil';\nvar b = 'f';\nvar c = 's =x';\nvar d = '中';";
+    ASSERT_TRUE(resolveShareLink("https://share.test/s/abc").ok());
+    EXPECT_EQ(server.requests().back().body, "action=act%26k%3Devil&t=s%20%3Dx&k=%E4%B8%AD");
+}
+
+TEST_F(ShareService, QueryFormIsUsedWhenTheFormEndpointIsMissing) {
+    ajax = [this](const HttpRequest& r) {
+        if (r.path == "/ajaxm.php")
+            return HttpResponse::text("gone", "text/plain", 404);
+        return HttpResponse::text(R"({"dom":")" + server.base() + R"(","url":"q"})");
+    };
+    auto direct = resolveShareLink("https://share.test/s/abc");
+    ASSERT_TRUE(direct.ok());
+    EXPECT_EQ(*direct, server.base() + "/file/q");
+    const HttpRequest query = server.requests().back();
+    EXPECT_EQ(query.method, "GET");
+    EXPECT_TRUE(std::regex_match(
+        query.target,
+        std::regex(R"(/ajaxs\.php\?action=act&file_id=fid&cm=640(\||%7C)21&t=0\.\d{16})")))
+        << query.target;
+    EXPECT_EQ(query.header("Referer"), server.base() + "/fn?abc");
+}
+
+TEST_F(ShareService, OnlyShareHostsAreShareLinks) {
+    EXPECT_TRUE(isShareLink("https://share.test/s/abc"));
+    EXPECT_TRUE(isShareLink("http://SHARE.test/x"));
+    EXPECT_TRUE(isShareLink("https://www.share2.test/x"));
+    auto parsed = parseShareLink("https://Share.Test/s/abc?p=1");
+    ASSERT_TRUE(parsed.has_value());
+    EXPECT_EQ(parsed->host, "share.test");
+    EXPECT_EQ(parsed->path, "/s/abc?p=1");
+    for (std::string_view other :
+         {"https://share.test", "https://share.test.evil/x", "https://evil.share.test/x",
+          "https://user@share.test/x", "https://share.test:8443/x", "ftp://share.test/x",
+          "https://share.test/a b", "share.test/x", ""})
+        EXPECT_FALSE(isShareLink(other)) << other;
+}
+
+TEST_F(ShareService, BrokenSharePage) {
+    sharePage = "<html>no frame here</html>";
+    expectFailsAt(ShareStep::SharePage);
+    // A frame path that is not on this host.
+    sharePage = R"(<iframe class="ifr2" name="1" src="@evil.example/fn">)";
+    expectFailsAt(ShareStep::SharePage);
+    sharePage = R"(<iframe class="ifr2" name="1" src="//evil.example/fn">)";
+    expectFailsAt(ShareStep::SharePage);
+    auto missing = resolveShareLink("https://share.test/s/none");
+    ASSERT_FALSE(missing.ok());
+    EXPECT_EQ(missing.error().code, int(ShareStep::SharePage));
+    auto notShare = resolveShareLink("https://other.test/s/abc");
+    ASSERT_FALSE(notShare.ok());
+    EXPECT_EQ(notShare.error().code, int(ShareStep::Link));
+    EXPECT_EQ(notShare.error().message, "后台地址有误，需联系作者处理、");
+}
+
+TEST_F(ShareService, BrokenFramePage) {
+    framePage = "<script>var a = 'only';\nvar b = 'three';\nvar c = 'values';</script>";
+    expectFailsAt(ShareStep::FramePage);
+}
+
+TEST_F(ShareService, BrokenEndpointOrReply) {
+    ajax = [](const HttpRequest&) { return HttpResponse::text("busy", "text/plain", 503); };
+    expectFailsAt(ShareStep::Ajax);
+    ajax = [](const HttpRequest&) {
+        HttpResponse none;
+        none.dropWithoutReply = true;
+        return none;
+    };
+    expectFailsAt(ShareStep::Ajax);
+
+    for (std::string body :
+         {std::string("<html>not json</html>"), std::string(R"({"url":"x"})"),
+          std::string(R"({"dom":"http://h","url":""})"), std::string(R"({"dom":5,"url":"x"})"),
+          std::string(R"({"dom":"javascript:alert(1)//","url":"x"})"),
+          std::string(R"({"dom":"http://h","url":"a b"})"), std::string(R"([1,2])")}) {
+        ajax = [body](const HttpRequest&) { return HttpResponse::text(body); };
+        SCOPED_TRACE(body);
+        expectFailsAt(ShareStep::Reply);
+    }
+}
+
+TEST_F(ShareService, DirectAddressMayNotBeTheSharePageItself) {
+    // A reply that leads back to the page would make the downloader save a web page.
+    sharePage = R"(<iframe class="ifr2" name="1" src="/fn?abc">)";
+    ajax = [this](const HttpRequest&) {
+        return HttpResponse::text(R"({"dom":")" + server.base() + R"(/s","url":"abc"})");
+    };
+    auto result = resolveShareLink("https://share.test/s/file/abc");
+    ASSERT_FALSE(result.ok());
+    EXPECT_EQ(result.error().code, int(ShareStep::Reply));
+}
+
+TEST(ShareLinkDemo, DemoServicesResolveToTheirRelease) {
+    demo::DemoServices services;
+    services.applyToConfig();
+    auto direct = resolveShareLink("https://share.vantorel.example/iVantorel310");
+    restoreShareConfig();
+    ASSERT_TRUE(direct.ok()) << shareStepName(direct.error().code);
+    EXPECT_EQ(*direct, services.base() + "/file/Vantorel-3.10-release");
+}
+
+TEST(ShareLinkForm, EncodesAllButUnreservedCharacters) {
+    EXPECT_EQ(formEncode("aZ09-._~"), "aZ09-._~");
+    EXPECT_EQ(formEncode("a+b/c=d&e f"), "a%2Bb%2Fc%3Dd%26e%20f");
+    EXPECT_EQ(formEncode(""), "");
+}
