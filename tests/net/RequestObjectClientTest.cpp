@@ -7,6 +7,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <thread>
+#include <vector>
+
 using namespace vantorel;
 using demo::HttpRequest;
 using demo::HttpResponse;
@@ -242,4 +245,25 @@ TEST(RequestObjectClient, DecodesAContentCodingOnlyWhenTheCallerAskedForOne) {
     ASSERT_TRUE(raw);
     EXPECT_EQ(raw->body, gzip(text));
     EXPECT_FALSE(server.requests().at(1).hasHeader("Accept-Encoding"));
+}
+
+TEST(RequestObjectClient, WorkerThreadsFetchAtTheSameTime) {
+    demo::HttpServer server([](const HttpRequest& r) {
+        HttpResponse response = HttpResponse::text("reply to " + r.query);
+        response.delayBeforeHead = std::chrono::milliseconds(50);
+        return response;
+    });
+    constexpr int kWorkers = 8;
+    std::vector<std::string> bodies(kWorkers);
+    std::vector<std::thread> workers;
+    for (int i = 0; i < kWorkers; ++i)
+        workers.emplace_back([&, i] {
+            auto reply = net::RequestObjectClient().fetch(
+                requestFor(server.base() + "/w?" + std::to_string(i)));
+            bodies[i] = reply ? reply->body : reply.error().message;
+        });
+    for (auto& worker : workers)
+        worker.join();
+    for (int i = 0; i < kWorkers; ++i)
+        EXPECT_EQ(bodies[i], "reply to " + std::to_string(i));
 }
