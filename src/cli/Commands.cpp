@@ -9,6 +9,8 @@ std::span<const Command> commands() {
         Command{"search", runSearch},
         Command{"fetch", runFetch},
         Command{"download", runDownload},
+        Command{"resolve", runResolve},
+        Command{"check-update", runCheckUpdate},
     };
     return table;
 }

@@ -17,6 +17,8 @@ struct Command {
 int runFetch(Args args);
 int runSearch(Args args);
 int runDownload(Args args);
+int runResolve(Args args);
+int runCheckUpdate(Args args);
 
 // Every command, in the order the usage text lists them.
 std::span<const Command> commands();
