@@ -19,6 +19,13 @@ bool hasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
 
+bool isHttpAddress(std::string_view url) {
+    auto startsWith = [&](std::string_view prefix) {
+        return url.size() > prefix.size() && equalsIgnoreCase(url.substr(0, prefix.size()), prefix);
+    };
+    return startsWith("http://") || startsWith("https://");
+}
+
 bool hasControlCharacter(std::string_view text) {
     return std::any_of(text.begin(), text.end(),
                        [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
@@ -42,9 +49,11 @@ namespace detail {
 
 Result<FetchReply> runExchange(const FetchRequest& request, std::string_view completedBlock,
                                bool followRedirects, std::string proxyUrl) {
-    // Checked first: the address also stands in the Referer line of the block.
-    if (hasControlCharacter(request.url))
-        return makeError("网址含有控制字符: 无法解析", int(TransportStep::Address));
+    // Checked first: the address also stands in the Referer line of the block. An address
+    // without its scheme is refused rather than guessed at.
+    if (!isHttpAddress(request.url) || hasControlCharacter(request.url))
+        return makeError("网址无法解析或不是 http/https 地址: " + request.url,
+                         int(TransportStep::Address));
     if (anyNegative(request.timeouts))
         return makeError("超时时间不能为负数", int(PreparationFailure::Timeout));
     auto fields = parseHeaderBlock(completedBlock);

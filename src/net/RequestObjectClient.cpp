@@ -21,7 +21,7 @@ std::string RequestObjectClient::completeHeaders(std::string_view url, std::stri
                                                  bool hasBody) {
     std::vector<DefaultHeader> defaults = {
         {"Accept:", std::string(kAccept)},
-        {"Referer:", std::string(kRefererPrefix) + std::string(url)},
+        {"Referer:", std::string(kRefererPrefix) + std::string(url.substr(0, url.find('#')))},
         {"Accept-Language:", std::string(kAcceptLanguage)},
         {"User-Agent:", std::string(kUserAgent)},
     };

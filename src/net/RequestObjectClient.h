@@ -4,7 +4,7 @@
 //
 // Default lines, added where the caller's block lacks the header:
 //   Accept: */*
-//   Referer: <the request's own address>
+//   Referer: <the request's own address, without a fragment>
 //   Accept-Language: zh-cn
 //   User-Agent: Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)
 //   Content-Type: application/x-www-form-urlencoded     (only when the request carries a body)
