@@ -180,7 +180,8 @@ ControlTable buildControls(QWidget& window, const WindowSpec& spec) {
         }
         QWidget* widget = createControl(control, spec, parent);
         widget->setObjectName(toQString(control.name));
-        widget->setGeometry(control.left, control.top, control.width, control.height);
+        widget->setGeometry(control.frame.left, control.frame.top, control.frame.width,
+                            control.frame.height);
         widget->setFont(makeFont(control.font));
         applyColours(*widget, control);
         widget->setFocusPolicy(focusPolicyOf(control));

@@ -54,6 +54,13 @@ enum EventFlag : unsigned {
     KeyPressed = 1u << 4,
 };
 
+struct Frame {
+    int left = 0;
+    int top = 0;
+    int width = 0;
+    int height = 0;
+};
+
 struct ColumnSpec {
     std::string_view title;
     int width = 0;
@@ -63,10 +70,7 @@ struct ControlSpec {
     std::string_view name;
     ControlKind kind = ControlKind::Label;
     std::string_view parent; // empty: the window itself
-    int left = 0;
-    int top = 0;
-    int width = 0;
-    int height = 0;
+    Frame frame;             // relative to the parent's client area
     bool visible = true;
     bool enabled = true;
     bool tabStop = false;
