@@ -26,6 +26,8 @@ constexpr std::chrono::milliseconds kMaxRetryDelay{5000};
 constexpr std::chrono::milliseconds kSampleEvery{200};
 constexpr long kConnectTimeoutSeconds = 20;
 constexpr long kMaxRedirects = 10;
+// How far ahead of its copies a worker brings in the pages of its part of the view.
+constexpr std::uint64_t kPrefaultBytes = 4 << 20;
 
 char lower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
@@ -451,6 +453,11 @@ class RangeWorker {
             self.rejected_ = true;
             return 0;
         }
+        if (self.next_ + bytes > self.prefaulted_) {
+            const std::uint64_t from = std::max(self.prefaulted_, self.next_);
+            self.prefaulted_ = std::min(self.range_.last + 1, self.next_ + bytes + kPrefaultBytes);
+            self.job_.file.prefault(from, self.prefaulted_ - from);
+        }
         {
             std::lock_guard guard(self.job_.lock);
             std::memcpy(self.job_.file.view().data() + self.next_, data, bytes);
@@ -464,8 +471,9 @@ class RangeWorker {
     const ByteRange range_;
     std::uint64_t next_; // first byte of the range not yet written
     Transfer transfer_;
-    bool checked_ = false;  // the current reply was found to be the asked range
-    bool rejected_ = false; // the current reply was not the asked range
+    std::uint64_t prefaulted_ = 0; // the view is prefaulted up to here
+    bool checked_ = false;         // the current reply was found to be the asked range
+    bool rejected_ = false;        // the current reply was not the asked range
 };
 
 // Fetches the whole file as one plain stream: into the view when the length is known,

@@ -5,10 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <limits>
 #include <random>
 #include <utility>
 
@@ -130,6 +132,21 @@ Status PartFile::reserveAndMap(std::uint64_t size) {
     map_ = map;
     mapSize_ = static_cast<std::size_t>(size);
     return {};
+}
+
+void PartFile::prefault(std::uint64_t offset, std::uint64_t length) const {
+#ifdef MADV_POPULATE_WRITE
+    if (!map_ || offset >= mapSize_)
+        return;
+    static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t start = offset / page * page;
+    const std::uint64_t end = std::min<std::uint64_t>(offset + length, mapSize_);
+    ::madvise(static_cast<std::byte*>(map_) + start, static_cast<std::size_t>(end - start),
+              MADV_POPULATE_WRITE);
+#else
+    (void)offset;
+    (void)length;
+#endif
 }
 
 Status PartFile::append(std::span<const std::byte> data) {

@@ -31,6 +31,10 @@ class PartFile {
     Status reserveAndMap(std::uint64_t size);
     // The mapped view; empty until reserveAndMap (and for size 0).
     std::span<std::byte> view() const { return {static_cast<std::byte*>(map_), mapSize_}; }
+    // Brings the pages of [offset, offset+length) of the view in ahead of the copies into it,
+    // one call instead of a fault per page. Only a hint: where the system cannot, the copies
+    // fault the pages in as usual.
+    void prefault(std::uint64_t offset, std::uint64_t length) const;
 
     // Appends at the end of the file (bodies whose length is not known in advance).
     Status append(std::span<const std::byte> data);
