@@ -7,14 +7,15 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace vantorel::net {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct Exchange {
-    Exchange(const TransportRequest& r, TransportResponse& out, CURL* h)
+struct TransferState {
+    TransferState(const TransportRequest& r, TransportResponse& out, CURL* h)
         : request(r), response(out), handle(h) {}
 
     const TransportRequest& request;
@@ -39,7 +40,7 @@ bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
 }
 
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& x = *static_cast<Exchange*>(user);
+    auto& x = *static_cast<TransferState*>(user);
     std::size_t n = size * count;
     x.lastActivity = Clock::now();
     x.headerBytes += n;
@@ -74,7 +75,7 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
 }
 
 std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& x = *static_cast<Exchange*>(user);
+    auto& x = *static_cast<TransferState*>(user);
     std::size_t n = size * count;
     x.lastActivity = Clock::now();
     if (x.response.body.size() + n > x.request.maxBodyBytes) {
@@ -87,7 +88,7 @@ std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) 
 
 // Enforces the send and receive idle limits once the connection stands.
 int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t upTotal, curl_off_t up) {
-    auto& x = *static_cast<Exchange*>(user);
+    auto& x = *static_cast<TransferState*>(user);
     Clock::time_point now = Clock::now();
     if (!x.connected) {
         curl_off_t connectTime = 0;
@@ -111,14 +112,14 @@ int onProgress(void* user, curl_off_t, curl_off_t down, curl_off_t upTotal, curl
     return 0;
 }
 
-bool wasConnected(const Exchange& x) {
+bool wasConnected(const TransferState& x) {
     curl_off_t connectTime = 0;
     return x.connected ||
            (curl_easy_getinfo(x.handle, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
             connectTime > 0);
 }
 
-TransportStep stepOf(CURLcode code, const Exchange& x) {
+TransportStep stepOf(CURLcode code, const TransferState& x) {
     TransportStep awaiting = x.headComplete ? TransportStep::Body : TransportStep::Response;
     switch (code) {
     case CURLE_FAILED_INIT:
@@ -158,7 +159,8 @@ TransportStep stepOf(CURLcode code, const Exchange& x) {
     }
 }
 
-std::string describe(TransportStep step, CURLcode code, const Exchange& x, const char* detail) {
+std::string describe(TransportStep step, CURLcode code, const TransferState& x,
+                     const char* detail) {
     std::string text;
     if (x.bodyCapExceeded) {
         text = "回复内容超过 " + std::to_string(x.request.maxBodyBytes) + " 字节的上限";
@@ -216,17 +218,11 @@ long millis(std::chrono::milliseconds ms) {
     return ms.count() > 0 ? static_cast<long>(ms.count()) : 0L;
 }
 
-} // namespace
-
-Result<TransportResponse> perform(const TransportRequest& request) {
-    ensureCurlGlobal();
-    if (!httpSupported())
-        return makeError("网络库不支持 HTTP", int(TransportStep::Platform));
-
+Result<TransportResponse> performChecked(const TransportRequest& request) {
     CurlEasy easy = makeCurlEasy();
     CURL* h = easy.get();
     TransportResponse response;
-    Exchange x(request, response, h);
+    TransferState x(request, response, h);
 
     CurlHeaderList headers;
     bool hasContentType = false;
@@ -322,6 +318,20 @@ Result<TransportResponse> perform(const TransportRequest& request) {
     if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl)
         response.url = finalUrl;
     return response;
+}
+
+} // namespace
+
+Result<TransportResponse> perform(const TransportRequest& request) {
+    ensureCurlGlobal();
+    static const bool supported = httpSupported();
+    if (!supported)
+        return makeError("网络库不支持 HTTP", int(TransportStep::Platform));
+    try {
+        return performChecked(request);
+    } catch (const std::bad_alloc&) {
+        return makeError("内存不足, 无法创建网络请求", int(TransportStep::Setup));
+    }
 }
 
 } // namespace vantorel::net
