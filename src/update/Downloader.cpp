@@ -519,6 +519,10 @@ class StreamWorker {
                 self.problem_ = "服务器发送的数据多于文件的长度";
                 return 0;
             }
+            if (self.next_ + bytes > self.prefaulted_) {
+                self.prefaulted_ = std::min(self.job_.total, self.next_ + bytes + kPrefaultBytes);
+                self.job_.file.prefault(self.next_, self.prefaulted_ - self.next_);
+            }
             std::lock_guard guard(self.job_.lock);
             std::memcpy(self.job_.file.view().data() + self.next_, data, bytes);
             self.job_.progress.add(bytes);
@@ -540,6 +544,7 @@ class StreamWorker {
     const bool known_;
     Transfer transfer_;
     std::uint64_t next_ = 0;
+    std::uint64_t prefaulted_ = 0;
     std::string problem_;
     std::optional<Error> writeError_;
 };

@@ -3,8 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+
+extern char** environ;
 
 using namespace vantorel;
 using vantorel::testing::runCli;
@@ -79,6 +89,40 @@ TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
         EXPECT_NE(r.err.find("用法"), std::string::npos);
     }
     EXPECT_TRUE(server_.http().requests().empty());
+}
+
+TEST_F(DownloadCommandTest, InterruptCancelsAndLeavesNoPartialFile) {
+    demo::RangeFaults slow;
+    slow.throttleBytes = 1024;
+    slow.throttleDelay = std::chrono::milliseconds(20);
+    server_.setFaults(slow);
+    const fs::path out = dir_ / "a.exe";
+    std::ofstream(out) << "old";
+
+    std::vector<std::string> argv = {VANTOREL_CLI_PATH, "download", server_.url("/pkg/setup.exe"),
+                                     "-o", out.string()};
+    std::vector<char*> args;
+    for (auto& a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    ASSERT_EQ(posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ), 0);
+    posix_spawn_file_actions_destroy(&actions);
+
+    // Interrupt once the file is under way (the probe, then one range: the file is small).
+    for (int i = 0; i < 500 && server_.http().requests().size() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::kill(pid, SIGINT);
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal instead of cancelling";
+    EXPECT_EQ(WEXITSTATUS(status), 1);
+    EXPECT_EQ(readFile(out), "old");
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
 } // namespace

@@ -279,6 +279,30 @@ TEST_F(DownloaderTest, BusyServerIsAskedAgainAndAMissingFileIsNot) {
     EXPECT_TRUE(strayFiles().empty());
 }
 
+TEST_F(DownloaderTest, RedirectIsFollowedOnceAndTheRangesGoWhereItLed) {
+    const std::string content = randomContent(65536, 12);
+    demo::RangeFiles files;
+    files.add("/real/f.bin", content);
+    demo::HttpServer server([&](const HttpRequest& req) {
+        if (req.path == "/short") {
+            HttpResponse moved = HttpResponse::text("", "text/plain", 302);
+            moved.headers.emplace_back("Location", "/real/f.bin");
+            return moved;
+        }
+        return files.respond(req);
+    });
+    DownloadRequest r = request("/short", 4);
+    r.url = server.base() + "/short";
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_TRUE(readFile(target()) == content);
+    int redirected = 0;
+    for (const auto& req : server.requests())
+        redirected += req.path == "/short";
+    EXPECT_EQ(redirected, 1);
+    EXPECT_EQ(server.requests().size(), 2u + 4u);
+}
+
 TEST_F(DownloaderTest, BodyWithoutLengthIsOneStreamUntilItEnds) {
     const std::string content = randomContent(777777, 9);
     server_.add("/f.bin", content);
