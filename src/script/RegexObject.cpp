@@ -6,6 +6,7 @@
 #include <pcre2.h>
 
 #include <climits>
+#include <utility>
 
 namespace vantorel::script {
 
@@ -135,8 +136,14 @@ std::string RegexObject::Impl::text(std::size_t match, std::size_t group) const 
 
 RegexObject::RegexObject() : impl_(std::make_unique<Impl>()) {}
 RegexObject::~RegexObject() = default;
-RegexObject::RegexObject(RegexObject&&) noexcept = default;
-RegexObject& RegexObject::operator=(RegexObject&&) noexcept = default;
+// A moved-from object stays usable: it is like a fresh one, without a pattern.
+RegexObject::RegexObject(RegexObject&& other) noexcept
+    : impl_(std::exchange(other.impl_, std::make_unique<Impl>())) {}
+RegexObject& RegexObject::operator=(RegexObject&& other) noexcept {
+    if (this != &other)
+        impl_ = std::exchange(other.impl_, std::make_unique<Impl>());
+    return *this;
+}
 
 bool RegexObject::create(std::string_view pattern, bool ignoreCase, bool multiline,
                          bool /*singleline: accepted, changes nothing*/, bool global) {

@@ -185,6 +185,14 @@ TEST(RegexObject, InvalidPatternIsAnErrorValueEverywhere) {
     EXPECT_EQ(never.execute("x"), 0);
     EXPECT_TRUE(never.failed());
 
+    // A moved-from object behaves like one that was never created.
+    RegexObject source;
+    ASSERT_TRUE(source.create("x"));
+    RegexObject target = std::move(source);
+    EXPECT_EQ(target.execute("x"), 1);
+    EXPECT_EQ(source.execute("x"), 0);
+    EXPECT_TRUE(source.failed());
+
     // A good pattern afterwards clears the error.
     ASSERT_TRUE(re.create("b"));
     EXPECT_EQ(re.execute("ab"), 1);
