@@ -87,6 +87,13 @@ bool isSafeCharsetName(std::string_view name) {
     return true;
 }
 
+bool isUtf8Name(std::string_view name) {
+    std::string lower;
+    for (char c : name)
+        lower += static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return lower == "utf-8" || lower == "utf8";
+}
+
 } // namespace
 
 std::u16string utf8ToUtf16(std::string_view text) {
@@ -232,6 +239,10 @@ Result<std::string> IconvConverter::convert(std::string_view input) {
     // glibc counts characters it had to approximate in rc; with no suffix on the names it
     // refuses them with EILSEQ instead, so reaching here means an exact conversion.
     out.resize(used);
+    // glibc's UTF-8 decoder lets code points beyond U+10FFFF through; the program's text
+    // must stay valid UTF-8.
+    if (isUtf8Name(to_) && !isValidUtf8(out))
+        return makeError("无法按 " + from_ + " 转换为 " + to_ + "：内容含有无效字符");
     return out;
 }
 

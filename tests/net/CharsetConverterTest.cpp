@@ -37,6 +37,8 @@ TEST(CharsetConverter, BadNamesAndBadBytesGiveAnErrorAndNoText) {
                                   {"\x2D", "unicode"},
                                   {"\xD6", "gbk"},
                                   {"\x80", "ascii"},
+                                  {"a\xF4\x90\x80\x80", "utf-8"},
+                                  {"\xED\xA0\x80", "utf-8"},
                                   {std::string_view("\x00\xD8\x41\x00", 4), "unicode"}}) {
         const auto result = CharsetConverter::to_text(bytes, charset);
         ASSERT_FALSE(result.ok()) << charset;
