@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QTextBrowser>
+#include <QTextLayout>
 
 namespace vantorel::app {
 
@@ -57,6 +58,48 @@ TransparentLabel::TransparentLabel(QWidget* parent) : QLabel(parent) {
     setAutoFillBackground(false);
     setAttribute(Qt::WA_TranslucentBackground);
     setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+int TransparentLabel::wrappedLineHeight() const {
+    const int pixels = font().pixelSize();
+    return pixels > 0 ? pixels : fontMetrics().height();
+}
+
+template <class Draw> int TransparentLabel::layOutWrapped(Draw&& draw) const {
+    const int lineHeight = wrappedLineHeight();
+    int lines = 0;
+    for (const QString& paragraph : text().split(QLatin1Char('\n'))) {
+        QTextLayout layout(paragraph, font());
+        QTextOption option(alignment() & Qt::AlignHorizontal_Mask);
+        option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        layout.setTextOption(option);
+        layout.beginLayout();
+        for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+            line.setLineWidth(width());
+            // Glyphs sit on a baseline placed so the line's ink is centred in its height.
+            const qreal top = lines * lineHeight + (lineHeight - line.height()) / 2;
+            line.setPosition(QPointF(0, top));
+            ++lines;
+        }
+        layout.endLayout();
+        draw(layout);
+    }
+    return lines;
+}
+
+int TransparentLabel::wrappedLineCount() const {
+    return layOutWrapped([](const QTextLayout&) {});
+}
+
+void TransparentLabel::paintEvent(QPaintEvent* event) {
+    if (!wordWrap()) {
+        QLabel::paintEvent(event);
+        return;
+    }
+    QPainter painter(this);
+    painter.setPen(palette().color(QPalette::WindowText));
+    painter.setClipRect(rect());
+    layOutWrapped([&painter](const QTextLayout& layout) { layout.draw(&painter, QPointF(0, 0)); });
 }
 
 ShapeBox::ShapeBox(QWidget* parent) : QFrame(parent) {

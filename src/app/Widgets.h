@@ -42,6 +42,20 @@ class TransparentLabel : public QLabel {
     Q_OBJECT
   public:
     explicit TransparentLabel(QWidget* parent = nullptr);
+
+    // Height of one line of word-wrapped text: the font's character height, so that a
+    // caption laid out for that height fits its label whatever face draws it.
+    int wrappedLineHeight() const;
+    // Lines the caption takes when word-wrapped to the label's width.
+    int wrappedLineCount() const;
+
+  protected:
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    // Lays out each paragraph of the caption into lines of the label's width and hands each
+    // laid-out paragraph to `draw`; returns the number of lines.
+    template <class Draw> int layOutWrapped(Draw&& draw) const;
 };
 
 // A plain rectangle that holds controls; hiding it hides them with it.

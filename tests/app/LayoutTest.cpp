@@ -133,6 +133,12 @@ TEST(MainWindowLayout, ControlsMatchTheTable) {
     EXPECT_TRUE(tips->text().startsWith(QStringLiteral("提示：\n1、双击列表显示详细")));
     EXPECT_TRUE(tips->wordWrap());
     EXPECT_EQ(tips->alignment(), Qt::AlignLeft | Qt::AlignTop);
+    // Wrapped at 16-pixel lines the four paragraphs fit the label's 122 pixels.
+    const auto* wrapped = qobject_cast<const TransparentLabel*>(tips);
+    ASSERT_NE(wrapped, nullptr);
+    EXPECT_EQ(wrapped->wrappedLineHeight(), 16);
+    EXPECT_GE(wrapped->wrappedLineCount(), 5);
+    EXPECT_LE(wrapped->wrappedLineCount() * wrapped->wrappedLineHeight(), tips->height());
     EXPECT_EQ(window.control<QLabel>("标签__关闭")->alignment(),
               Qt::AlignHCenter | Qt::AlignVCenter);
 }
