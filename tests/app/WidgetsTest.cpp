@@ -179,3 +179,33 @@ TEST(Screenshots, WritesBothPicturesOrSaysWhyNot) {
     EXPECT_FALSE(status.ok());
     EXPECT_FALSE(status.error().message.empty());
 }
+
+namespace {
+
+// Runs of the bar's fill colour along the middle row.
+int fillRuns(ProgressBar& bar) {
+    const QImage shot = bar.grab().toImage();
+    const QColor fill(6, 176, 37);
+    int runs = 0;
+    bool inRun = false;
+    for (int x = 0; x < shot.width(); ++x) {
+        const bool filled = shot.pixelColor(x, shot.height() / 2) == fill;
+        runs += filled && !inRun;
+        inRun = filled;
+    }
+    return runs;
+}
+
+} // namespace
+
+TEST(ProgressBars, BlocksOrOneSmoothFillUpToThePosition) {
+    ProgressBar blocks(BarStyle::Blocks);
+    ProgressBar smooth(BarStyle::Smooth);
+    for (ProgressBar* bar : {&blocks, &smooth}) {
+        bar->resize(170, 10);
+        EXPECT_EQ(fillRuns(*bar), 0); // position 0: empty
+        bar->setValue(50);
+    }
+    EXPECT_GT(fillRuns(blocks), 5);
+    EXPECT_EQ(fillRuns(smooth), 1);
+}
