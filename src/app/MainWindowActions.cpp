@@ -1,11 +1,20 @@
 #include "app/MainWindowActions.h"
 
 #include "app/MainWindow.h"
+#include "update/SettingsFile.h"
+
+#include <QCoreApplication>
+#include <cstdio>
 
 namespace vantorel::app {
 
-// Start-up work (settings file, version check).
-void MainWindowActions::onCreated() {}
+// Start-up work: the settings file. A failed write does not stop the program; it is reported
+// once, on the terminal. (The version check starts with the update window's created action.)
+void MainWindowActions::onCreated() {
+    const std::string folder = QCoreApplication::applicationDirPath().toStdString();
+    if (Status written = update::writeProgramSettings(folder); !written)
+        std::fprintf(stderr, "vantorel: %s\n", written.error().message.c_str());
+}
 
 // Result list and entry actions.
 void MainWindowActions::onMoreClicked() {}

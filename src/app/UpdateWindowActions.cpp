@@ -1,12 +1,223 @@
 #include "app/UpdateWindowActions.h"
 
+#include "app/Pictures.h"
 #include "app/UpdateWindow.h"
+#include "app/Widgets.h"
+#include "common/Config.h"
+#include "common/Version.h"
+#include "update/CleanupScript.h"
+
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPropertyAnimation>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTextBrowser>
+#include <QUrl>
+#include <cstdio>
 
 namespace vantorel::app {
+namespace {
 
-// Update flow: version check, share-link resolution, download, progress.
-void UpdateWindowActions::onCreated() {}
-void UpdateWindowActions::onConfirmClicked() {}
-void UpdateWindowActions::onCloseClicked() {}
+QString qs(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+constexpr int kRefreshMs = 200;
+constexpr int kFadeInMs = 350;
+
+// A message that does not block the window; it deletes itself when closed.
+QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
+    auto* box =
+        new QMessageBox(icon, QString::fromUtf8(kAppTitle), text, QMessageBox::NoButton, parent);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
+}
+
+bool writableFolder(const QString& folder) {
+    QFileInfo info(folder);
+    return !folder.isEmpty() && info.isDir() && info.isWritable();
+}
+
+} // namespace
+
+UpdateWindowActions::UpdateWindowActions(UpdateWindow& window)
+    : openFile(
+          [](const QString& file) { return QDesktopServices::openUrl(QUrl::fromLocalFile(file)); }),
+      quitProgram([] { QCoreApplication::quit(); }), window_(window) {
+    progressTimer_.setInterval(kRefreshMs);
+    QObject::connect(&progressTimer_, &QTimer::timeout, &window_, [this] { refreshProgress(); });
+}
+
+UpdateWindowActions::~UpdateWindowActions() {
+    progressTimer_.stop();
+    flow_.reset(); // cancels a running download and waits for it
+    if (checkThread_)
+        checkThread_->wait();
+}
+
+void UpdateWindowActions::onCreated() {
+    checkForUpdate(false);
+}
+
+void UpdateWindowActions::checkForUpdate(bool userAsked) {
+    if (checkThread_ && checkThread_->isRunning())
+        return;
+    auto result = std::make_shared<update::VersionCheckResult>();
+    checkThread_.reset(QThread::create([result] { *result = update::checkForUpdate(); }));
+    // Delivered on the window's thread; gone with the window.
+    QObject::connect(checkThread_.get(), &QThread::finished, &window_,
+                     [this, result, userAsked] { onCheckDone(*result, userAsked); });
+    checkThread_->start();
+}
+
+void UpdateWindowActions::onCheckDone(const update::VersionCheckResult& result, bool userAsked) {
+    using update::VersionOutcome;
+    QString text;
+    switch (result.outcome) {
+    case VersionOutcome::NewerRelease:
+        showRelease(result);
+        return;
+    case VersionOutcome::UpToDate:
+        text = qs(update::currentVersionLabel(result.currentVersion)) +
+               QStringLiteral("，已是最新版本");
+        break;
+    case VersionOutcome::NotConfigured:
+        text = QStringLiteral("未设置版本检查服务");
+        break;
+    case VersionOutcome::UnknownInstance:
+    case VersionOutcome::NoAnswer:
+    case VersionOutcome::AbnormalAnswer:
+        text = qs(result.message);
+        if (!userAsked)
+            std::fprintf(stderr, "vantorel: %s %s\n", result.message.c_str(),
+                         result.detail.c_str());
+        break;
+    }
+    if (userAsked)
+        showMessage(&window_, QMessageBox::Information, text)->open();
+}
+
+void UpdateWindowActions::showRelease(const update::VersionCheckResult& result) {
+    release_ = result.release;
+    window_.control<QLabel>("标签_当前版本号")
+        ->setText(qs(update::currentVersionLabel(result.currentVersion)));
+    window_.control<QLabel>("标签_最新版本号")
+        ->setText(qs(update::latestVersionLabel(result.release.latestVersion)));
+    window_.control<QTextBrowser>("文本框_更新内容")
+        ->setHtml(qs(update::notesDocument(result.release, result.notesAreHtml)));
+    if (auto logo = loadResourceImage(QStringLiteral(":/assets/update-logo.png")))
+        window_.control<PictureBox>("图片框_自定义logo")->setImage(*logo);
+
+    const bool wasVisible = window_.isVisible();
+    window_.show();
+    window_.raise();
+    // A short fade-in where the platform composes windows; offscreen rendering has no use for it.
+    if (!wasVisible && QGuiApplication::platformName() != QLatin1String("offscreen")) {
+        auto* fade = new QPropertyAnimation(&window_, "windowOpacity", &window_);
+        fade->setDuration(kFadeInMs);
+        fade->setStartValue(0.0);
+        fade->setEndValue(1.0);
+        fade->start(QAbstractAnimation::DeleteWhenStopped);
+    }
+}
+
+QString UpdateWindowActions::downloadFolder() {
+    const QString program = QCoreApplication::applicationDirPath();
+    if (writableFolder(program))
+        return program;
+    const QString desktop = QString::fromStdString(config::desktopDir());
+    if (writableFolder(desktop))
+        return desktop;
+    const QString userDesktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+    if (writableFolder(userDesktop))
+        return userDesktop;
+    return QDir::tempPath();
+}
+
+void UpdateWindowActions::onConfirmClicked() {
+    if (flow_ && !flow_->view().finished())
+        return; // already running
+    if (resultMessage_)
+        resultMessage_->close();
+    const QString folder = saveFolder.isEmpty() ? downloadFolder() : saveFolder;
+    flow_ = std::make_unique<update::UpdateFlow>(release_, folder.toStdString());
+    flow_->start();
+    refreshProgress();
+    progressTimer_.start();
+}
+
+void UpdateWindowActions::onCloseClicked() {
+    progressTimer_.stop();
+    if (flow_)
+        flow_->cancel();
+    window_.hide();
+}
+
+void UpdateWindowActions::refreshProgress() {
+    if (!flow_)
+        return;
+    const update::UpdateView view = flow_->view();
+    window_.control<QLabel>("标签_更新状态")->setText(qs(view.status));
+    window_.control<QProgressBar>("进度条_更新")->setValue(view.percent);
+    window_.control<QLabel>("标签_更新进度")->setText(qs(view.percentText));
+    if (view.finished()) {
+        progressTimer_.stop();
+        finishDownload(view);
+    }
+}
+
+void UpdateWindowActions::finishDownload(const update::UpdateView& view) {
+    if (view.phase == update::UpdatePhase::Cancelled)
+        return;
+    const bool done = view.phase == update::UpdatePhase::Done;
+    QMessageBox* box = showMessage(&window_, done ? QMessageBox::Information : QMessageBox::Warning,
+                                   qs(view.message));
+    QPushButton* open =
+        done ? box->addButton(qs(update::kOpenActionText), QMessageBox::AcceptRole) : nullptr;
+    QPushButton* retry =
+        view.phase == update::UpdatePhase::AddressError
+            ? nullptr
+            : box->addButton(qs(update::kRetryActionText), QMessageBox::ActionRole);
+    box->addButton(QStringLiteral("关闭"), QMessageBox::RejectRole);
+    const QString file = QString::fromStdString(view.file);
+    QObject::connect(box, &QMessageBox::buttonClicked, &window_,
+                     [this, open, retry, file](QAbstractButton* clicked) {
+                         if (clicked && clicked == open)
+                             openDownloaded(file);
+                         else if (clicked && clicked == retry)
+                             onConfirmClicked();
+                     });
+    resultMessage_ = box;
+    box->open();
+}
+
+void UpdateWindowActions::openDownloaded(const QString& file) {
+    if (!openFile(file)) {
+        showMessage(&window_, QMessageBox::Warning, QStringLiteral("无法打开文件：") + file)
+            ->open();
+        return;
+    }
+    const QString program = QCoreApplication::applicationFilePath();
+    if (!update::shouldRetireProgram(program.toStdString(), file.toStdString()))
+        return;
+    // The new release sits beside this program: removing the old one is the user's choice.
+    const auto answer = QMessageBox::question(
+        &window_, QString::fromUtf8(kAppTitle),
+        QStringLiteral("新版本已保存在程序所在文件夹。\n是否删除旧版本程序并退出？"));
+    if (answer != QMessageBox::Yes)
+        return;
+    auto started = update::startCleanup(program.toStdString());
+    if (!started) {
+        showMessage(&window_, QMessageBox::Warning, qs(started.error().message))->open();
+        return;
+    }
+    quitProgram();
+}
 
 } // namespace vantorel::app

@@ -1,0 +1,178 @@
+// The update window driven the way a user drives it: the check at start shows it with both
+// versions, 按钮_确认更新 downloads the demo release with progress, and the closing message
+// offers "打开" and "重试".
+
+#include "app/UpdateWindow.h"
+#include "app/UpdateWindowActions.h"
+#include "app/Widgets.h"
+#include "common/Config.h"
+#include "demo/DemoServices.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <gtest/gtest.h>
+
+#include <functional>
+
+using namespace vantorel;
+using namespace vantorel::app;
+
+namespace {
+
+// Runs the event loop until `done` holds or the time is up.
+bool waitUntil(const std::function<bool()>& done, int milliseconds = 60000) {
+    QElapsedTimer timer;
+    timer.start();
+    while (!done() && timer.elapsed() < milliseconds)
+        QApplication::processEvents(QEventLoop::AllEvents, 20);
+    return done();
+}
+
+QString textOf(const UpdateWindow& window, const char* name) {
+    return window.control<QLabel>(name)->text();
+}
+
+QPushButton* buttonNamed(QMessageBox* box, const QString& text) {
+    for (QAbstractButton* b : box->buttons())
+        if (b->text() == text)
+            return qobject_cast<QPushButton*>(b);
+    return nullptr;
+}
+
+QMessageBox* openMessage() {
+    for (QWidget* w : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(w); box && box->isVisible())
+            return box;
+    return nullptr;
+}
+
+class UpdateWindowFlow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(folder_.isValid());
+        services_.applyToConfig();
+        bindUpdateWindow(window_, actions_);
+        actions_.saveFolder = folder_.path();
+        actions_.openFile = [this](const QString& file) {
+            opened_.push_back(file);
+            return true;
+        };
+        actions_.quitProgram = [] { FAIL() << "the program must not end in a test"; };
+    }
+    void TearDown() override {
+        for (const char* key :
+             {"VANTOREL_SHARE_BASE", "VANTOREL_SHARE_HOSTS", "VANTOREL_CATALOGUE_BASE",
+              "VANTOREL_LOGO_BASE", "VANTOREL_GROUP_LINK_BASE", "VANTOREL_VERSION_BASE",
+              "VANTOREL_CHAT_QQ", "VANTOREL_GROUP_QQ"})
+            config::unset(key);
+        while (QMessageBox* box = openMessage())
+            box->close();
+    }
+
+    demo::DemoServices services_;
+    QTemporaryDir folder_;
+    UpdateWindow window_;
+    UpdateWindowActions actions_{window_};
+    std::vector<QString> opened_;
+};
+
+} // namespace
+
+TEST_F(UpdateWindowFlow, WholeUpdateFromStartToOpeningTheFile) {
+    window_.announceCreated(); // the quiet check at start
+    ASSERT_TRUE(waitUntil([&] { return window_.isVisible(); }));
+    EXPECT_EQ(textOf(window_, "标签_当前版本号"), "当前版本号v3.9");
+    EXPECT_EQ(textOf(window_, "标签_最新版本号"), "最新版本号v3.10");
+    const QString notes = window_.control<QTextBrowser>("文本框_更新内容")->toPlainText();
+    EXPECT_TRUE(notes.contains("v3.10 更新内容")) << notes.toStdString();
+    EXPECT_TRUE(notes.contains("本次更新推荐所有用户安装"));
+    EXPECT_FALSE(window_.control<PictureBox>("图片框_自定义logo")->image().isNull());
+
+    if (const QByteArray shot = qgetenv("VANTOREL_UPDATE_SCREENSHOT"); !shot.isEmpty()) {
+        window_.grab().save(QString::fromLocal8Bit(shot));
+    }
+
+    auto* bar = window_.control<QProgressBar>("进度条_更新");
+    std::vector<int> values;
+    QStringList statuses;
+    window_.control<QAbstractButton>("按钮_确认更新")->click();
+    ASSERT_TRUE(waitUntil([&] {
+        values.push_back(bar->value());
+        if (statuses.isEmpty() || statuses.back() != textOf(window_, "标签_更新状态"))
+            statuses.push_back(textOf(window_, "标签_更新状态"));
+        return openMessage() != nullptr;
+    }));
+
+    EXPECT_EQ(bar->value(), 100);
+    EXPECT_EQ(textOf(window_, "标签_更新进度"), "100%");
+    EXPECT_EQ(textOf(window_, "标签_更新状态"), "下载完毕~");
+    EXPECT_TRUE(statuses.contains("正在下载、")) << statuses.join(",").toStdString();
+    EXPECT_TRUE(std::is_sorted(values.begin(), values.end()));
+    // The bar moved through values between the ends, not straight from 0 to 100.
+    EXPECT_TRUE(std::any_of(values.begin(), values.end(), [](int v) { return v > 0 && v < 100; }));
+
+    QMessageBox* box = openMessage();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "下载完毕~");
+    QPushButton* open = buttonNamed(box, "打开");
+    ASSERT_NE(open, nullptr);
+    EXPECT_NE(buttonNamed(box, "重试"), nullptr);
+    open->click();
+    ASSERT_EQ(opened_.size(), 1u);
+    EXPECT_EQ(opened_[0], folder_.filePath("Vantorel_v3.10.bin"));
+    EXPECT_EQ(QFileInfo(opened_[0]).size(), 8 << 20);
+}
+
+TEST_F(UpdateWindowFlow, CloseCancelsARunningDownload) {
+    actions_.checkForUpdate(false);
+    ASSERT_TRUE(waitUntil([&] { return window_.isVisible(); }));
+    window_.control<QAbstractButton>("按钮_确认更新")->click();
+    ASSERT_TRUE(waitUntil(
+        [&] { return actions_.flow()->view().phase == update::UpdatePhase::Downloading; }));
+    window_.control<QAbstractButton>("按钮_关闭更新")->click();
+    EXPECT_FALSE(window_.isVisible());
+    ASSERT_TRUE(waitUntil([&] { return actions_.flow()->view().finished(); }));
+    EXPECT_EQ(actions_.flow()->view().phase, update::UpdatePhase::Cancelled);
+    QApplication::processEvents();
+    EXPECT_EQ(openMessage(), nullptr);
+    EXPECT_FALSE(QFileInfo::exists(folder_.filePath("Vantorel_v3.10.bin")));
+}
+
+TEST_F(UpdateWindowFlow, FailedDownloadOffersARetry) {
+    update::VersionCheckResult result;
+    result.outcome = update::VersionOutcome::NewerRelease;
+    result.currentVersion = "3.9";
+    result.release = {"3.10", services_.base() + "/file/no-such-release", "x.bin", "", "<p>n</p>"};
+    actions_.showRelease(result);
+    window_.control<QAbstractButton>("按钮_确认更新")->click();
+    ASSERT_TRUE(waitUntil([&] { return openMessage() != nullptr; }));
+    EXPECT_EQ(textOf(window_, "标签_更新状态"), "下载失败！");
+    QMessageBox* box = openMessage();
+    EXPECT_EQ(box->text(), "下载失败,请重试、");
+    EXPECT_EQ(buttonNamed(box, "打开"), nullptr);
+    QPushButton* retry = buttonNamed(box, "重试");
+    ASSERT_NE(retry, nullptr);
+    retry->click();
+    ASSERT_TRUE(waitUntil([&] { return openMessage() != nullptr; }));
+    EXPECT_EQ(openMessage()->text(), "下载失败,请重试、");
+}
+
+TEST_F(UpdateWindowFlow, ConnectionMessagesOnlyWhenTheUserAsked) {
+    config::set("VANTOREL_VERSION_BASE", "http://127.0.0.1:1");
+    actions_.checkForUpdate(false);
+    waitUntil([] { return false; }, 1500);
+    EXPECT_FALSE(window_.isVisible());
+    EXPECT_EQ(openMessage(), nullptr);
+
+    actions_.checkForUpdate(true);
+    ASSERT_TRUE(waitUntil([] { return openMessage() != nullptr; }));
+    EXPECT_EQ(openMessage()->text(), "· 无法连接服务器、请检查网络配置！");
+    EXPECT_FALSE(window_.isVisible());
+}
