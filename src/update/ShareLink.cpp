@@ -215,4 +215,12 @@ Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptio
     return direct;
 }
 
+Result<std::string> downloadAddressFor(std::string_view address, const ShareLinkOptions& options) {
+    if (isShareLink(address))
+        return resolveShareLink(address, options);
+    if (isHttpAddress(address))
+        return std::string(address);
+    return stepFailure(ShareStep::Link);
+}
+
 } // namespace vantorel::update

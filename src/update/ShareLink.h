@@ -85,4 +85,10 @@ struct ShareLinkOptions {
 // The direct address of the file behind the share link.
 Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptions& options = {});
 
+// The address a download fetches: a share link resolved, any other http(s) address as it is.
+// Anything else fails at ShareStep::Link with kAddressErrorText. Every download of an address
+// that came from a server (the update's, the catalogue's) goes through here.
+Result<std::string> downloadAddressFor(std::string_view address,
+                                       const ShareLinkOptions& options = {});
+
 } // namespace vantorel::update

@@ -159,21 +159,13 @@ Status UpdateFlow::checkNotAPage(const std::string& direct) const {
 
 void UpdateFlow::run() {
     // Resolving.
-    std::string direct;
-    const std::string& address = release_.downloadAddress;
-    if (isShareLink(address)) {
-        ShareLinkOptions share = options_.share;
-        share.cancelled = &cancelled_;
-        auto resolved = resolveShareLink(address, share);
-        if (!resolved)
-            return finish(UpdatePhase::AddressError,
-                          std::string(shareStepName(resolved.error().code)));
-        direct = std::move(*resolved);
-    } else if (isHttpAddress(address)) {
-        direct = address;
-    } else {
-        return finish(UpdatePhase::AddressError, "不是可下载的地址：" + address);
-    }
+    ShareLinkOptions share = options_.share;
+    share.cancelled = &cancelled_;
+    auto resolved = downloadAddressFor(release_.downloadAddress, share);
+    if (!resolved)
+        return finish(UpdatePhase::AddressError, std::string(shareStepName(resolved.error().code)) +
+                                                     "：" + release_.downloadAddress);
+    const std::string direct = std::move(*resolved);
     if (cancelled_.load())
         return finish(UpdatePhase::Cancelled);
     if (Status page = checkNotAPage(direct); !page)

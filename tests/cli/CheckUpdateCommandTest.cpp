@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <mutex>
+
 using vantorel::demo::HttpRequest;
 using vantorel::demo::HttpResponse;
 using vantorel::testing::runCli;
@@ -25,22 +27,30 @@ TEST(CheckUpdateCommand, ShowsBothVersionsFromTheDemoService) {
 }
 
 TEST(CheckUpdateCommand, UpToDateAndFailures) {
+    // The reply is changed between runs while the server's threads may read it.
+    std::mutex mutex;
     std::string reply = "3.9|x|y|z|w";
-    vantorel::demo::HttpServer service(
-        [&reply](const HttpRequest&) { return HttpResponse::text(reply); });
+    auto answer = [&](std::string text) {
+        std::lock_guard lock(mutex);
+        reply = std::move(text);
+    };
+    vantorel::demo::HttpServer service([&](const HttpRequest&) {
+        std::lock_guard lock(mutex);
+        return HttpResponse::text(reply);
+    });
     std::vector<std::string> env = {"VANTOREL_VERSION_BASE=" + service.base()};
 
     auto same = runCli({"check-update"}, env);
     EXPECT_EQ(same.exitCode, 0) << same.err;
     EXPECT_EQ(same.out, "当前版本号v3.9\n最新版本号v3.9\n已是最新版本\n");
 
-    reply = "no";
+    answer("no");
     auto unknown = runCli({"check-update"}, env);
     EXPECT_EQ(unknown.exitCode, 1);
     EXPECT_EQ(unknown.err, "注意：服务器查询不到实例信息,请检查实例ID是否正确\n");
     EXPECT_TRUE(unknown.out.empty());
 
-    reply = "garbage";
+    answer("garbage");
     auto abnormal = runCli({"check-update", "--json"}, env);
     EXPECT_EQ(abnormal.exitCode, 1);
     EXPECT_TRUE(abnormal.err.starts_with("· 服务器连接异常、稍后再试！")) << abnormal.err;

@@ -182,6 +182,17 @@ TEST(ShareLinkDemo, DemoServicesResolveToTheirRelease) {
     EXPECT_EQ(*direct, services.base() + "/file/Vantorel-3.10-release");
 }
 
+TEST_F(ShareService, DownloadAddressesResolveOnlyShareLinks) {
+    EXPECT_EQ(*downloadAddressFor("https://share.test/s/abc"), server.base() + "/file/tok?x=1");
+    EXPECT_EQ(*downloadAddressFor("http://mirror.test/a.exe"), "http://mirror.test/a.exe");
+    EXPECT_EQ(server.requests().size(), 3u); // the plain address was not fetched
+    for (std::string_view bad : {"", "file:///etc/passwd", "C:\\a.exe", "http://"}) {
+        auto result = downloadAddressFor(bad);
+        ASSERT_FALSE(result.ok()) << bad;
+        EXPECT_EQ(result.error().code, int(ShareStep::Link));
+    }
+}
+
 TEST(ShareLinkForm, EncodesAllButUnreservedCharacters) {
     EXPECT_EQ(formEncode("aZ09-._~"), "aZ09-._~");
     EXPECT_EQ(formEncode("a+b/c=d&e f"), "a%2Bb%2Fc%3Dd%26e%20f");
