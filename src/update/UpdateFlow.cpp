@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 
 namespace vantorel::update {
 namespace {
@@ -64,6 +65,21 @@ bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
 }
 
 } // namespace
+
+bool looksLikeWebPage(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::string head(512, '\0');
+    in.read(head.data(), static_cast<std::streamsize>(head.size()));
+    head.resize(static_cast<std::size_t>(in.gcount()));
+    std::string_view text = head;
+    if (text.starts_with("\xEF\xBB\xBF"))
+        text.remove_prefix(3);
+    std::size_t first = text.find_first_not_of(" \t\r\n");
+    if (first == std::string_view::npos)
+        return false;
+    text.remove_prefix(first);
+    return startsWithIgnoreCase(text, "<!doctype html") || startsWithIgnoreCase(text, "<html");
+}
 
 std::string releaseFileName(const ReleaseInfo& release) {
     std::string wanted = release.fileName;
@@ -174,7 +190,11 @@ void UpdateFlow::run() {
     // Downloading.
     DownloadRequest request;
     request.url = direct;
-    request.target = target_;
+    // The file is checked under a hidden name before it takes the release's name.
+    const fs::path target(target_);
+    const fs::path staging =
+        target.parent_path() / ("." + target.filename().string() + ".checking");
+    request.target = staging.string();
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
     request.stallTimeout = options_.stallTimeout;
@@ -192,7 +212,17 @@ void UpdateFlow::run() {
     auto result = downloader->run();
     if (!result)
         return finish(UpdatePhase::Failed, result.error().message);
-    finish(UpdatePhase::Done, {}, result->path);
+    std::error_code ec;
+    if (looksLikeWebPage(staging)) {
+        fs::remove(staging, ec);
+        return finish(UpdatePhase::AddressError, "下载到的是一个网页：" + direct);
+    }
+    fs::rename(staging, target, ec);
+    if (ec) {
+        fs::remove(staging, ec);
+        return finish(UpdatePhase::Failed, "无法保存 " + target_ + "：" + ec.message());
+    }
+    finish(UpdatePhase::Done, {}, target_);
 }
 
 } // namespace vantorel::update

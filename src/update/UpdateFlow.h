@@ -13,10 +13,12 @@
 // page posing as the file is never downloaded. A server that does not answer HEAD is left to
 // the downloader to judge.
 //
-// Downloading: the multi-threaded Downloader writes the release into `folder` under
-// releaseFileName(); the file appears there only once complete, and an older file of that name
-// stays until then. Progress is read from the downloader's arrived-bytes counter whenever view()
-// is called; the window polls it a few times a second.
+// Downloading: the multi-threaded Downloader writes the release into `folder` under a hidden
+// name. Once complete, a file that turns out to be a web page after all (it begins with an
+// HTML document type or an <html> tag) is deleted and reported as an address error; anything
+// else takes the name releaseFileName(). An older file of that name stays until then. Progress is
+// read from the downloader's arrived-bytes counter whenever view() is called; the window polls it a
+// few times a second.
 //
 // The work runs on a thread of the flow's own; view() and cancel() may be called from any
 // thread. Destroying the flow cancels a running download and waits for it to stop.
@@ -26,6 +28,7 @@
 #include "update/VersionCheck.h"
 
 #include <atomic>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -68,6 +71,9 @@ struct UpdateFlowOptions {
 // The name the release is saved under: the reply's file name made safe for one folder, or
 // "Vantorel_v" + version when the reply names none.
 std::string releaseFileName(const ReleaseInfo& release);
+
+// Whether a downloaded file begins like an HTML document.
+bool looksLikeWebPage(const std::filesystem::path& file);
 
 // Whether the old program should be retired after the user opens `downloaded`: only when the
 // new file was saved beside the program (in the same folder), is a different, existing file,

@@ -103,6 +103,45 @@ TEST_F(UpdateFlowTest, WebPagePosingAsTheFileIsAnAddressError) {
     EXPECT_TRUE(fs::is_empty(folder_));
 }
 
+TEST_F(UpdateFlowTest, PageThatHidesFromHeadIsCaughtAfterTheDownload) {
+    // HEAD says "a file"; the body is a login page.
+    demo::HttpServer sly([](const demo::HttpRequest& r) {
+        demo::HttpResponse page = demo::HttpResponse::text(
+            "\xEF\xBB\xBF\r\n  <!DOCTYPE HTML><html><body>请先登录</body></html>",
+            "application/octet-stream");
+        if (r.method == "HEAD")
+            page.body.clear();
+        return page;
+    });
+    fs::path older = folder_ / "new.bin";
+    std::ofstream(older) << "older copy";
+    UpdateFlow flow(releaseAt(sly.base() + "/file/x"), folder_.string());
+    flow.start();
+    UpdateView end = waitForEnd(flow);
+    EXPECT_EQ(end.phase, UpdatePhase::AddressError) << end.detail;
+    std::ifstream in(older);
+    EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "older copy");
+    std::size_t files = 0;
+    for ([[maybe_unused]] const auto& e : fs::directory_iterator(folder_))
+        ++files;
+    EXPECT_EQ(files, 1u);
+}
+
+TEST(UpdateFlowPages, OnlyHtmlDocumentsLookLikePages) {
+    fs::path file = fs::temp_directory_path() / ("vantorel-page-" + std::to_string(::getpid()));
+    auto looks = [&](std::string content) {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+        return looksLikeWebPage(file);
+    };
+    EXPECT_TRUE(looks("<html><body>x</body></html>"));
+    EXPECT_TRUE(looks("\n\t<!doctype html>"));
+    EXPECT_FALSE(looks("MZ\x90\0<html>"));
+    EXPECT_FALSE(looks(""));
+    EXPECT_FALSE(looks("   "));
+    fs::remove(file);
+    EXPECT_FALSE(looksLikeWebPage(file));
+}
+
 TEST_F(UpdateFlowTest, UnusableAddressesNeverStartADownload) {
     config::set("VANTOREL_SHARE_HOSTS", "share.test");
     config::set("VANTOREL_SHARE_BASE", "http://127.0.0.1:1");
@@ -151,7 +190,7 @@ TEST_F(UpdateFlowTest, CancelStopsTheDownloadAndLeavesNothing) {
     UpdateView end = waitForEnd(flow);
     EXPECT_EQ(end.phase, UpdatePhase::Cancelled);
     EXPECT_EQ(end.message, "");
-    EXPECT_FALSE(fs::exists(folder_ / "new.bin"));
+    EXPECT_TRUE(fs::is_empty(folder_)); // no file, no leftovers
 }
 
 TEST_F(UpdateFlowTest, DestroyingARunningFlowStopsIt) {
