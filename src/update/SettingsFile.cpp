@@ -261,27 +261,6 @@ Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEn
     return out;
 }
 
-std::string getProfileString(std::string_view fileBytes, std::string_view section,
-                             std::string_view key) {
-    auto gbkSection = net::utf8ToGbk(section);
-    auto gbkKey = net::utf8ToGbk(key);
-    if (!gbkSection || !gbkKey)
-        return {};
-    const std::vector<Line> lines = splitLines(fileBytes);
-    const SectionSpan span = findSection(lines, fileBytes, *gbkSection);
-    if (!span.found)
-        return {};
-    for (std::size_t i = span.first; i < span.last; ++i) {
-        std::string_view text = lineText(fileBytes, lines[i]);
-        std::string_view name;
-        if (keyOf(text, name) && sameName(name, *gbkKey)) {
-            auto value = net::gbkToUtf8(trim(text.substr(text.find('=') + 1)));
-            return value ? *value : std::string();
-        }
-    }
-    return {};
-}
-
 Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries) {
     fs::path target(path);
     std::error_code ec;

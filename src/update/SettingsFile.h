@@ -43,10 +43,6 @@ struct ProfileEntry {
 // value are UTF-8 and converted here). The result is the new file content.
 Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEntry& entry);
 
-// Reads a value back with the same rules (first section, first key); empty when absent.
-std::string getProfileString(std::string_view fileBytes, std::string_view section,
-                             std::string_view key);
-
 // Applies the writes in order to the file at `path` and replaces it in one step. A missing file
 // counts as empty. On failure the file is left exactly as it was.
 Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries);

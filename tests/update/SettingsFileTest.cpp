@@ -59,7 +59,6 @@ TEST(SettingsFile, NewFileHoldsTheThreeEntriesInGbk) {
         file = setProfileString(file, entry).value();
     EXPECT_EQ(file, gbk("[Vantorel]\r\n路径=/opt/万通/\r\n版本号=3.9\r\n"
                         "实例ID=5c0f3e9a7b2d4e61a8f09c3b7d2e4a10\r\n"));
-    EXPECT_EQ(getProfileString(file, "vantorel", "路径"), "/opt/万通/");
 }
 
 TEST(SettingsFile, ProgramFolderGetsItsSeparator) {
@@ -113,8 +112,6 @@ TEST(SettingsFile, HostileValuesCannotAddKeysOrSections) {
     // A "[" or "=" inside a value is just text on the key's line.
     std::string out = set(file, "Vantorel", "路径", "/x/[Evil]/a=b/");
     EXPECT_EQ(out, "[Vantorel]\r\n" + gbk("路径") + "=/x/[Evil]/a=b/\r\n");
-    EXPECT_EQ(getProfileString(out, "Vantorel", "路径"), "/x/[Evil]/a=b/");
-    EXPECT_EQ(getProfileString(out, "Evil", "a"), "");
     // Names that would reshape the file are refused too.
     EXPECT_FALSE(setProfileString(file, {"A]B", "k", "v"}).ok());
     EXPECT_FALSE(setProfileString(file, {"A", "k=v", "v"}).ok());
@@ -129,7 +126,8 @@ TEST_F(ScratchFolder, WritesTheFileAtomicallyAndCreatesItsFolder) {
     config::set("VANTOREL_INI", ini.string());
     ASSERT_TRUE(writeProgramSettings("/opt/万通").ok());
     std::string first = readAll(ini);
-    EXPECT_EQ(getProfileString(first, "Vantorel", "实例ID"), "5c0f3e9a7b2d4e61a8f09c3b7d2e4a10");
+    EXPECT_EQ(first, gbk("[Vantorel]\r\n路径=/opt/万通/\r\n版本号=3.9\r\n"
+                         "实例ID=5c0f3e9a7b2d4e61a8f09c3b7d2e4a10\r\n"));
 
     // A second write keeps other content and leaves no temporary file behind.
     std::ofstream(ini, std::ios::app | std::ios::binary) << "[Mine]\r\nk=v\r\n";
