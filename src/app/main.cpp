@@ -13,11 +13,14 @@
 
 namespace {
 
-// The reporting modes need no screen; without a display they render offscreen.
+// The reporting modes and the help need no screen; without a display they run offscreen.
 void preferOffscreenWhenReporting(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--dump-ui") == 0 || std::strcmp(argv[i], "--screenshot") == 0 ||
-            std::strncmp(argv[i], "--screenshot=", 13) == 0) {
+        const char* arg = argv[i];
+        if (std::strcmp(arg, "--dump-ui") == 0 || std::strcmp(arg, "--screenshot") == 0 ||
+            std::strncmp(arg, "--screenshot=", 13) == 0 || std::strcmp(arg, "--help") == 0 ||
+            std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--version") == 0 ||
+            std::strcmp(arg, "-v") == 0) {
             if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
                 qputenv("QT_QPA_PLATFORM", "offscreen");
             }
