@@ -34,8 +34,19 @@ void MainWindowActions::onSearchBoxKeyPressed(int, int) {}
 // Contact and tip links.
 void MainWindowActions::onChatPicturePressed(int, int, int) {}
 void MainWindowActions::onGroupPicturePressed(int, int, int) {}
-void MainWindowActions::onTipButtonPressed(int, int, int) {}
 void MainWindowActions::onTipPicturePressed(int, int, int) {}
-void MainWindowActions::onTipCloseReleased(int, int, int) {}
+
+// The picture beside the tip panel opens it; its "╳" closes it.
+void MainWindowActions::onTipButtonPressed(int, int, int) {
+    if (QWidget* panel = window_.control("外形框_二维码")) {
+        panel->show();
+    }
+}
+
+void MainWindowActions::onTipCloseReleased(int, int, int) {
+    if (QWidget* panel = window_.control("外形框_二维码")) {
+        panel->hide();
+    }
+}
 
 } // namespace vantorel::app

@@ -1,8 +1,11 @@
 // The tip panel: its children follow it, and it lies above what it overlaps.
 
 #include "app/MainWindow.h"
+#include "app/MainWindowActions.h"
 #include "app/Widgets.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <gtest/gtest.h>
 
 using namespace vantorel::app;
@@ -73,4 +76,30 @@ TEST(TipPanel, LiesAboveTheContactPicturesAndTheList) {
             .toImage();
     EXPECT_EQ(withPanel.convertToFormat(QImage::Format_RGB32),
               panelAlone.convertToFormat(QImage::Format_RGB32));
+}
+
+TEST(TipPanel, ThePictureBesideItOpensItAndItsCrossClosesIt) {
+    MainWindow window;
+    MainWindowActions actions(window);
+    bindMainWindow(window, actions);
+    window.show();
+    QWidget* panel = window.control("外形框_二维码");
+    QWidget* opener = window.control("图片框1");
+    QWidget* cross = window.control("标签__关闭");
+
+    auto mouse = [](QWidget* target, QEvent::Type type) {
+        const Qt::MouseButtons held =
+            type == QEvent::MouseButtonPress ? Qt::LeftButton : Qt::NoButton;
+        QMouseEvent event(type, QPointF(4, 4), target->mapToGlobal(QPointF(4, 4)), Qt::LeftButton,
+                          held, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+    };
+    mouse(opener, QEvent::MouseButtonPress);
+    EXPECT_TRUE(panel->isVisible());
+    EXPECT_TRUE(window.control("图片框_asd")->isVisible());
+    mouse(cross, QEvent::MouseButtonPress);
+    EXPECT_TRUE(panel->isVisible()); // closes on the release, not the press
+    mouse(cross, QEvent::MouseButtonRelease);
+    EXPECT_FALSE(panel->isVisible());
+    EXPECT_FALSE(window.control("图片框_asd")->isVisible());
 }
