@@ -340,6 +340,27 @@ TEST_F(DownloaderTest, CodedBodiesAreDecodedNeverSavedAsTheyCame) {
     }
 }
 
+TEST_F(DownloaderTest, CodedRangeRepliesAreNeverWrittenIntoTheFile) {
+    const std::string content = randomContent(200000, 13);
+    demo::RangeFiles files;
+    files.add("/f.bin", content);
+    // Whole-file replies are plain; range replies come gzip-coded.
+    demo::HttpServer server([&](const HttpRequest& req) {
+        HttpResponse response = files.respond(req);
+        if (response.status == 206) {
+            response.body = demo::encodeContent(response.body, "gzip");
+            response.headers.emplace_back("Content-Encoding", "gzip");
+        }
+        return response;
+    });
+    DownloadRequest r = request("/f.bin", 4);
+    r.url = server.base() + "/f.bin";
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_EQ(result->mode, DownloadMode::Stream);
+    EXPECT_TRUE(readFile(target()) == content);
+}
+
 TEST_F(DownloaderTest, UndecodableBodyFailsClearly) {
     demo::HttpServer server([](const HttpRequest&) {
         HttpResponse r = HttpResponse::text("this is not gzip at all", "application/octet-stream");
