@@ -210,6 +210,29 @@ class Job {
         fallback_.store(true);
         stop_.store(true);
     }
+    // A range given up after its retries, with the reason, for another worker to take over.
+    void leave(ByteRange rest, std::string why) {
+        std::lock_guard guard(failMutex_);
+        leftovers_.push_back(rest);
+        leftoverReason_ = std::move(why);
+    }
+    std::optional<ByteRange> adoptLeftover() {
+        std::lock_guard guard(failMutex_);
+        if (leftovers_.empty() || stopping())
+            return std::nullopt;
+        const ByteRange range = leftovers_.back();
+        leftovers_.pop_back();
+        return range;
+    }
+    std::vector<ByteRange> takeLeftovers() {
+        std::lock_guard guard(failMutex_);
+        return std::exchange(leftovers_, {});
+    }
+    std::string leftoverReason() const {
+        std::lock_guard guard(failMutex_);
+        return leftoverReason_;
+    }
+
     void resetForStream() {
         stop_.store(false);
         fallback_.store(false);
@@ -260,6 +283,8 @@ class Job {
     std::atomic<bool> fallback_{false};
     mutable std::mutex failMutex_;
     std::optional<Error> failure_;
+    std::vector<ByteRange> leftovers_;
+    std::string leftoverReason_;
     std::mutex doneMutex_;
     std::condition_variable doneCv_;
     std::size_t running_ = 0;
@@ -376,40 +401,55 @@ class RangeWorker {
     RangeWorker(Job& job, ByteRange range)
         : job_(job), range_(range), next_(range.first), transfer_(job) {}
 
+    // Fetches the worker's range, then takes over ranges that other workers gave up on.
+    void run() {
+        while (fetchRange()) {
+            const std::optional<ByteRange> adopted = job_.adoptLeftover();
+            if (!adopted)
+                return;
+            range_ = *adopted;
+            next_ = range_.first;
+        }
+    }
+
+  private:
     bool complete() const { return next_ > range_.last; }
 
-    void run() {
+    // True when the range is complete; false when the job stops or the range is left over.
+    bool fetchRange() {
         unsigned failures = 0;
         for (;;) {
             const std::uint64_t before = next_;
             std::string why;
             switch (attempt(why)) {
             case Verdict::Done:
+                return true;
             case Verdict::Stopped:
-                return;
+                return false;
             case Verdict::FallBack:
                 job_.fallBack();
-                return;
+                return false;
             case Verdict::Fatal:
                 job_.fail(std::move(why));
-                return;
+                return false;
             case Verdict::Retry:
                 break;
             }
             if (next_ > before)
                 failures = 0;
             if (++failures > job_.request.maxRetries) {
-                job_.fail("多次重试仍未下载成功：" + why);
-                return;
+                // Perhaps the server allows fewer connections than we opened: a worker that
+                // is done with its own range takes this one over.
+                job_.leave({next_, range_.last}, std::move(why));
+                return false;
             }
             const milliseconds delay = std::min<milliseconds>(
                 kMaxRetryDelay, job_.request.retryDelay * (1L << std::min(failures - 1, 10u)));
             if (!job_.pause(delay))
-                return;
+                return false;
         }
     }
 
-  private:
     Verdict attempt(std::string& why) {
         checked_ = false;
         rejected_ = false;
@@ -468,7 +508,7 @@ class RangeWorker {
     }
 
     Job& job_;
-    const ByteRange range_;
+    ByteRange range_;
     std::uint64_t next_; // first byte of the range not yet written
     Transfer transfer_;
     std::uint64_t prefaulted_ = 0; // the view is prefaulted up to here
@@ -551,19 +591,23 @@ class StreamWorker {
 
 Result<DownloadResult> fetchRanges(Job& job, DownloadResult result) {
     const unsigned workers = std::clamp(job.request.workers, 1u, kMaxWorkers);
-    const std::vector<ByteRange> plan = planRanges(job.total, workers, job.request.minRangeBytes);
-    std::vector<std::unique_ptr<RangeWorker>> ranges;
-    for (const ByteRange& range : plan)
-        ranges.push_back(std::make_unique<RangeWorker>(job, range));
-    job.runThreads(ranges.size(), [&](std::size_t i) { ranges[i]->run(); });
-    if (job.stopping() || job.fellBack())
-        return result;
-    const bool allComplete =
-        std::all_of(ranges.begin(), ranges.end(), [](const auto& w) { return w->complete(); });
-    if (!allComplete)
-        return makeError("下载未完成：有部分数据没有收到");
+    std::vector<ByteRange> pending = planRanges(job.total, workers, job.request.minRangeBytes);
     result.mode = DownloadMode::Ranges;
-    result.ranges = static_cast<unsigned>(ranges.size());
+    result.ranges = static_cast<unsigned>(pending.size());
+    // Ranges left over when every worker has ended get another round, as long as the last
+    // round brought bytes; a round that brought none ends the download.
+    while (!pending.empty()) {
+        const std::uint64_t before = job.progress.snapshot().arrived;
+        std::vector<std::unique_ptr<RangeWorker>> workersOfRound;
+        for (const ByteRange& range : pending)
+            workersOfRound.push_back(std::make_unique<RangeWorker>(job, range));
+        job.runThreads(workersOfRound.size(), [&](std::size_t i) { workersOfRound[i]->run(); });
+        if (job.stopping() || job.fellBack())
+            return result;
+        pending = job.takeLeftovers();
+        if (!pending.empty() && job.progress.snapshot().arrived == before)
+            return makeError("多次重试仍未下载成功：" + job.leftoverReason());
+    }
     return result;
 }
 

@@ -23,9 +23,12 @@
 // - Read buffer: libcurl's receive buffer of each worker, 512 KiB, copied straight into the
 //   view; large pieces keep the lock and the callback overhead per byte low.
 // - A cut or failed range is resumed from the first byte it is missing, after a back-off that
-//   doubles from 200 ms (at most 5 s). A range is retried at most 5 times in a row without a
-//   byte arriving; then the download fails. Replies 408, 429 and 5xx are retried the same way;
-//   other error replies end the download at once. A plain stream (no ranges) is not resumed.
+//   doubles from 200 ms (at most 5 s). A range that brings no byte in 5 retries in a row is
+//   left for a worker that has finished its own range (a server may allow fewer connections
+//   than we open); ranges still left when every worker has ended get another round of workers,
+//   unless the last round brought no byte at all: then the download fails. Replies 408, 429
+//   and 5xx are retried the same way; other error replies end the download at once. A plain
+//   stream (no ranges) is not resumed.
 // - No connection check of its own: the probe is the check, and a host that cannot be resolved
 //   or reached is reported as a network problem.
 

@@ -279,6 +279,45 @@ TEST_F(DownloaderTest, BusyServerIsAskedAgainAndAMissingFileIsNot) {
     EXPECT_TRUE(strayFiles().empty());
 }
 
+TEST_F(DownloaderTest, RangesGivenUpAreTakenOverWhileTheDownloadProgresses) {
+    // Like a server that allows one connection: every range but the first is refused, for as
+    // many requests as the other seven workers make before they give up.
+    const std::string content = randomContent(80000, 14);
+    demo::RangeFiles files;
+    files.add("/f.bin", content);
+    std::mutex mutex;
+    int refusalsLeft = 7 * 4;
+    demo::HttpServer server([&](const HttpRequest& req) {
+        const std::string range = req.header("Range");
+        if (!range.empty() && !range.starts_with("bytes=0-")) {
+            std::lock_guard lock(mutex);
+            if (refusalsLeft != 0) {
+                refusalsLeft -= refusalsLeft > 0 ? 1 : 0;
+                return HttpResponse::text("busy", "text/plain", 503);
+            }
+        }
+        return files.respond(req);
+    });
+    DownloadRequest r = request("/f.bin", 8);
+    r.url = server.base() + "/f.bin";
+    r.maxRetries = 3;
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_TRUE(readFile(target()) == content);
+
+    // Refused for good: the first range arrives, the rest never do.
+    {
+        std::lock_guard lock(mutex);
+        refusalsLeft = -1;
+    }
+    fs::remove(target());
+    result = Downloader(r).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("503"), std::string::npos) << result.error().message;
+    EXPECT_FALSE(fs::exists(target()));
+    EXPECT_TRUE(strayFiles().empty());
+}
+
 TEST_F(DownloaderTest, RedirectIsFollowedOnceAndTheRangesGoWhereItLed) {
     const std::string content = randomContent(65536, 12);
     demo::RangeFiles files;
