@@ -209,14 +209,14 @@ TEST(RegexObject, InvalidUtf8IsReadAsReplacementCharacter) {
 
 TEST(RegexObject, CatalogueReplyWithTwoEntries) {
     const std::string reply = "searchCallback({\"xml\":\"<result>" +
-                              entry("腾讯QQ\n轻聊版", "QQ_9.7.exe", "https://dl.example/qq.exe") +
+                              entry("轻聊\n精简版", "QQ_9.7.exe", "https://dl.example/qq.exe") +
                               entry("WeChat", "wechat.exe", "http://dl.example/wx.exe") +
                               "</result>\"})";
     auto re = compiled(kCataloguePattern, false, false, true);
     ASSERT_EQ(re.execute(reply), 2);
     for (int m = 0; m < 2; ++m)
         EXPECT_EQ(re.submatch_count(m), 9);
-    EXPECT_EQ(re.submatch_text(0, 1), "腾讯QQ\n轻聊版");
+    EXPECT_EQ(re.submatch_text(0, 1), "轻聊\n精简版");
     EXPECT_EQ(re.submatch_text(0, 2), "QQ_9.7.exe");
     EXPECT_EQ(re.submatch_text(0, 3), "1048576");
     EXPECT_EQ(re.submatch_text(0, 4), "h-QQ_9.7.exe");
