@@ -1,12 +1,23 @@
 #include "app/MainWindowActions.h"
 
 #include "app/MainWindow.h"
+#include "app/Messages.h"
+#include "app/Pictures.h"
+#include "app/Widgets.h"
+#include "catalogue/ContactLinks.h"
+#include "common/Config.h"
 #include "update/SettingsFile.h"
 
 #include <QCoreApplication>
 #include <cstdio>
 
 namespace vantorel::app {
+
+namespace {
+constexpr int kEnterKey = 13;
+} // namespace
+
+MainWindowActions::MainWindowActions(MainWindow& window) : window_(window), catalogue_(window) {}
 
 // Start-up work: the settings file. A failed write does not stop the program; it is reported
 // once, on the terminal. (The version check starts with the update window's created action.)
@@ -17,24 +28,81 @@ void MainWindowActions::onCreated() {
 }
 
 // Result list and entry actions.
-void MainWindowActions::onMoreClicked() {}
-void MainWindowActions::onMenuOpenLink1() {}
-void MainWindowActions::onMenuOpenLink2() {}
-void MainWindowActions::onMenuCopyLink1() {}
-void MainWindowActions::onMenuCopyLink2() {}
-void MainWindowActions::onMenuCopyDetails() {}
-void MainWindowActions::onListDoubleClicked(int, int, int) {}
-void MainWindowActions::onListKeyPressed(int, int) {}
-void MainWindowActions::onDownloadClicked() {}
+void MainWindowActions::onMoreClicked() {
+    catalogue_.popUpMenu();
+}
+void MainWindowActions::onMenuOpenLink1() {
+    catalogue_.openAddress(1);
+}
+void MainWindowActions::onMenuOpenLink2() {
+    catalogue_.openAddress(2);
+}
+void MainWindowActions::onMenuCopyLink1() {
+    catalogue_.copyAddress(1);
+}
+void MainWindowActions::onMenuCopyLink2() {
+    catalogue_.copyAddress(2);
+}
+void MainWindowActions::onMenuCopyDetails() {
+    catalogue_.copyDetails();
+}
+void MainWindowActions::onListDoubleClicked(int x, int y, int) {
+    catalogue_.showEntry(catalogue_.rowAt(x, y));
+}
+void MainWindowActions::onListKeyPressed(int virtualKey, int) {
+    if (virtualKey == kEnterKey)
+        catalogue_.showEntry(catalogue_.selectedRow());
+}
+void MainWindowActions::onDownloadClicked() {
+    catalogue_.download();
+}
 
 // Catalogue search.
-void MainWindowActions::onSearchClicked() {}
-void MainWindowActions::onSearchBoxKeyPressed(int, int) {}
+void MainWindowActions::onSearchClicked() {
+    catalogue_.search();
+}
+void MainWindowActions::onSearchBoxKeyPressed(int virtualKey, int) {
+    if (virtualKey == kEnterKey)
+        catalogue_.search();
+}
 
 // Contact and tip links.
-void MainWindowActions::onChatPicturePressed(int, int, int) {}
-void MainWindowActions::onGroupPicturePressed(int, int, int) {}
-void MainWindowActions::onTipPicturePressed(int, int, int) {}
+void MainWindowActions::openContactLink(const Result<std::string>& link) {
+    Status opened = link ? catalogue_.shell.open(*link) : Status(link.error());
+    if (!opened)
+        showMessage(&window_, QMessageBox::Warning, toQ(opened.error().message));
+}
+
+void MainWindowActions::onChatPicturePressed(int, int, int) {
+    openContactLink(catalogue::chatLink(config::chatQQ()));
+}
+
+void MainWindowActions::onGroupPicturePressed(int, int, int) {
+    if (groupLinkPending_)
+        return;
+    groupLinkPending_ = true;
+    workers_.run([base = config::groupLinkBase(),
+                  number = config::groupQQ()] { return catalogue::fetchGroupLink(base, number); },
+                 [this](Result<std::string> link) {
+                     groupLinkPending_ = false;
+                     openContactLink(link);
+                 });
+}
+
+// Switches the panel between its two captions and pictures.
+void MainWindowActions::onTipPicturePressed(int, int, int) {
+    const bool alternative = !tipAlternative_;
+    auto picture = loadResourceImage(alternative ? QStringLiteral(":/assets/tip-wechat.jpg")
+                                                 : QStringLiteral(":/assets/tip-qr.png"));
+    if (!picture) {
+        showMessage(&window_, QMessageBox::Warning, toQ(picture.error().message));
+        return;
+    }
+    tipAlternative_ = alternative;
+    window_.control<PictureBox>("图片框_asd")->setImage(*picture);
+    window_.control<QLabel>("标签_asd")
+        ->setText(toQ(alternative ? kTipCaptionAlternative : kTipCaption));
+}
 
 // The picture beside the tip panel opens it; its "╳" closes it.
 void MainWindowActions::onTipButtonPressed(int, int, int) {

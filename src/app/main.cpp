@@ -1,15 +1,19 @@
 // The desktop program. --dump-ui and --screenshot DIR build both windows, report on them and
-// exit without showing anything.
+// exit without showing anything. --demo answers every search, logo, link and download from the
+// built-in loopback services instead of the internet.
 
 #include "app/Application.h"
 #include "app/Screenshots.h"
 #include "app/UiDump.h"
 #include "common/Version.h"
+#include "demo/DemoServices.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <memory>
 
 namespace {
 
@@ -47,9 +51,26 @@ int main(int argc, char** argv) {
         QStringLiteral("screenshot"),
         QStringLiteral("Render both windows into DIR/main.png and DIR/update.png."),
         QStringLiteral("DIR"));
+    const QCommandLineOption demo(
+        QStringLiteral("demo"),
+        QStringLiteral("Use the built-in offline services (made-up catalogue, logos, downloads)."));
     parser.addOption(dumpUi);
     parser.addOption(screenshot);
+    parser.addOption(demo);
     parser.process(qtApp);
+
+    // Started before the windows, so that their first requests already go to it; it lives as
+    // long as the program.
+    std::unique_ptr<vantorel::demo::DemoServices> demoServices;
+    if (parser.isSet(demo)) {
+        try {
+            demoServices = std::make_unique<vantorel::demo::DemoServices>();
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "vantorel: 无法启动演示服务：%s\n", e.what());
+            return 1;
+        }
+        demoServices->applyToConfig();
+    }
 
     vantorel::app::Application app;
     if (parser.isSet(dumpUi)) {

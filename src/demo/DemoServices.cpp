@@ -3,6 +3,10 @@
 #include "common/Config.h"
 #include "demo/CatalogueReply.h"
 #include "demo/PngWriter.h"
+#include "demo/RangeServer.h"
+
+#include <mutex>
+#include <set>
 
 namespace vantorel::demo {
 
@@ -46,6 +50,48 @@ void DemoServices::applyToConfig() const {
     config::set("VANTOREL_GROUP_QQ", "20002");
 }
 
+namespace {
+
+// Each program's installer at /files/ and, as the second address, /mirror/ (the same bytes),
+// served with byte ranges and a gentle pace so that progress can be watched. The bytes are
+// made on the first request for them: most runs never download most programs.
+struct InstallerFiles {
+    RangeFiles files;
+    std::mutex mutex;
+    std::set<std::string, std::less<>> made;
+};
+
+void addDownloadRoutes(Router& router, const std::vector<DemoProgram>& programs) {
+    auto installers = std::make_shared<InstallerFiles>();
+    RangeFaults pace;
+    pace.throttleBytes = 64 * 1024;
+    pace.throttleDelay = std::chrono::milliseconds(20);
+    installers->files.setFaults(pace);
+    auto serve = [&programs, installers](const HttpRequest& r, std::string_view prefix) {
+        const std::string name = r.path.substr(prefix.size());
+        HttpRequest asFile = r;
+        asFile.path = "/files/" + name;
+        {
+            std::lock_guard lock(installers->mutex);
+            if (!installers->made.contains(name)) {
+                for (const DemoProgram& p : programs) {
+                    if (p.record.filename != name)
+                        continue;
+                    installers->files.add(asFile.path,
+                                          installerBytes(name, std::stoull(p.record.filesize)));
+                    installers->made.insert(name);
+                    break;
+                }
+            }
+        }
+        return installers->files.respond(asFile);
+    };
+    router.add("/files/", [serve](const HttpRequest& r) { return serve(r, "/files/"); });
+    router.add("/mirror/", [serve](const HttpRequest& r) { return serve(r, "/mirror/"); });
+}
+
+} // namespace
+
 void DemoServices::addCatalogueRoutes(Router& router) {
     router.add("/tapi/web/searchcgi.php", [this](const HttpRequest& r) {
         auto found = searchPrograms(programs_, r.queryValue("keyword"));
@@ -63,6 +109,7 @@ void DemoServices::addCatalogueRoutes(Router& router) {
         response.headers.emplace_back("Location", groupLink() + "?guin=" + r.queryValue("guin"));
         return response;
     });
+    addDownloadRoutes(router, programs_); // the programs live as long as the server
     router.add("/group/welcome", [](const HttpRequest&) {
         return HttpResponse::text("<html><body><h1>欢迎加入演示群</h1></body></html>",
                                   "text/html; charset=utf-8");

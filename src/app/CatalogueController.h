@@ -1,0 +1,109 @@
+#pragma once
+// The main window's catalogue flows: search, result list, details with logo, the pop-up menu's
+// open and copy actions, and the download of an entry.
+//
+// Choices:
+// - Search: 按钮_搜索 and Enter (virtual key 13) in 编辑框_搜索框 search for the box's text,
+//   trimmed; an empty keyword asks for one and sends nothing. The request runs on a worker while
+//   按钮_搜索 is disabled and the count label reads "正在搜索…"; a search asked for while one
+//   runs is not started. A failed search tells the user why and leaves the list as it was.
+// - List: "序号" counts from 1; the size column is bytes / 1048576 with at most two decimals,
+//   trailing zeros dropped ("1MB", "0.5MB", "117.74MB"); "图标地址" shows logo48 as the reply
+//   gives it.
+// - Details: a double-click on a row, or Enter in the list on the selected row, shows that
+//   entry: the four labels at once, the logo when it arrives (fetched on a worker; a logo that
+//   cannot be fetched or decoded leaves 图片框_图标 empty; a late logo of an entry no longer
+//   shown is dropped). The shown entry enables 按钮_更多 and 按钮_下载, and the menu and the
+//   download act on it, not on whatever row is selected later.
+// - Open: only http and https addresses reach the desktop (Shell); others are refused with a
+//   message. Copy: the text replaces the clipboard and "已复制：" + the text is confirmed in a
+//   message that closes by itself after three seconds.
+// - Download: into the desktop folder (VANTOREL_DESKTOP, else the user's desktop; created when
+//   missing) as the safe form of displayname + "_" + versionname + ".exe"; the first download
+//   address, then the second (EntryDownload). An existing file of that name is replaced only
+//   when the user agrees. Progress goes to 进度条_下载 and 标签_进度 five times a second;
+//   标签_进度 ends with "下载完毕~" or "下载失败！" (the reason in a message). 按钮_下载 is
+//   disabled while a download runs.
+
+#include "app/EntryDownload.h"
+#include "app/Shell.h"
+#include "app/Workers.h"
+#include "catalogue/CatalogueRecord.h"
+
+#include <QMessageBox>
+#include <QPointer>
+#include <QString>
+#include <QTimer>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantorel::app {
+
+class MainWindow;
+
+inline constexpr std::string_view kSearchingText = "正在搜索…";
+inline constexpr std::string_view kCopiedPrefix = "已复制：";
+inline constexpr std::string_view kConfirmationTitle = "友情提醒";
+inline constexpr std::string_view kDownloadRunningText = "正在下载，请等待当前下载结束";
+
+class CatalogueController {
+  public:
+    explicit CatalogueController(MainWindow& window);
+    ~CatalogueController();
+
+    // Searches for the search box's text.
+    void search();
+    // Shows the entry of a list row; rows outside the result are ignored.
+    void showEntry(int row);
+    // The row under a point given in the list's client coordinates (header included); -1 if none.
+    int rowAt(int x, int y) const;
+    int selectedRow() const;
+
+    void popUpMenu();
+    void openAddress(int which); // 1: url, 2: https
+    void copyAddress(int which);
+    void copyDetails();
+    void download();
+
+    // The desktop folder downloads go to: VANTOREL_DESKTOP, else the user's desktop.
+    static QString desktopFolder();
+
+    // Replaceable for tests: how the desktop opens an address, and whether an existing file may
+    // be replaced (a yes/no question by default).
+    Shell shell;
+    std::function<bool(const QString& file)> confirmOverwrite;
+
+    const std::vector<catalogue::CatalogueRecord>& results() const { return results_; }
+    const std::optional<catalogue::CatalogueRecord>& shownEntry() const { return shown_; }
+    bool searching() const { return searching_; }
+    bool logoPending() const { return logoPending_; }
+    const EntryDownload* currentDownload() const { return download_.get(); }
+    // The last message shown, while it is open.
+    QMessageBox* lastMessage() const { return lastMessage_; }
+
+  private:
+    void searchDone(Result<std::vector<catalogue::CatalogueRecord>> found);
+    void fillList();
+    void logoDone(unsigned generation, Result<std::string> logo);
+    void refreshDownload();
+    void tell(QMessageBox::Icon icon, const QString& text);
+    void confirmCopied(std::string_view text);
+    const std::string* address(int which) const;
+
+    MainWindow& window_;
+    std::vector<catalogue::CatalogueRecord> results_;
+    std::optional<catalogue::CatalogueRecord> shown_;
+    bool searching_ = false;
+    bool logoPending_ = false;
+    unsigned logoGeneration_ = 0;
+    QString countTextBeforeSearch_;
+    std::unique_ptr<EntryDownload> download_;
+    QTimer progressTimer_;
+    QPointer<QMessageBox> lastMessage_;
+    Workers workers_; // last: its jobs' deliveries reach the members above
+};
+
+} // namespace vantorel::app

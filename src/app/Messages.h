@@ -1,0 +1,26 @@
+#pragma once
+// Message boxes of the main window. None of them blocks the window: each is opened window-modal
+// and deletes itself when closed.
+
+#include <QMessageBox>
+#include <QString>
+#include <chrono>
+#include <string_view>
+
+namespace vantorel::app {
+
+inline constexpr std::chrono::milliseconds kConfirmationTimeout{3000};
+
+QString toQ(std::string_view utf8);
+
+// The texts composed with "\r\n" line breaks, shown with plain ones.
+QString displayText(std::string_view utf8);
+
+// A message with an OK button.
+QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text);
+
+// A message that closes by itself after `timeout` (or earlier by its button).
+QMessageBox* showTimedMessage(QWidget* parent, const QString& title, const QString& text,
+                              std::chrono::milliseconds timeout = kConfirmationTimeout);
+
+} // namespace vantorel::app

@@ -1,0 +1,33 @@
+#pragma once
+// Hands addresses to the desktop's default handler, as the shell's "open" would. Only web
+// addresses (http, https) and chat links (tencent://message/?uin=digits) are ever handed over:
+// an address that came from the network with any other scheme (file:, a local path, a program)
+// is refused, so no reply can make the desktop run or open something on this computer.
+
+#include "common/Result.h"
+
+#include <QUrl>
+#include <functional>
+#include <string_view>
+
+namespace vantorel::app {
+
+inline constexpr std::string_view kRefusedAddressMessage =
+    "出于安全考虑，只打开 http 或 https 网页地址，已拒绝：";
+inline constexpr std::string_view kNoHandlerMessage = "没有可以打开此链接的程序：";
+
+class Shell {
+  public:
+    // QDesktopServices::openUrl by default; tests put a recorder in its place.
+    Shell();
+    explicit Shell(std::function<bool(const QUrl&)> opener) : opener_(std::move(opener)) {}
+
+    // Opens a web address or a chat link. Refused addresses never reach the opener; a handler
+    // that is missing or fails is an error too. Messages are ready to show.
+    Status open(std::string_view address) const;
+
+  private:
+    std::function<bool(const QUrl&)> opener_;
+};
+
+} // namespace vantorel::app
