@@ -1,8 +1,10 @@
 // vantorel-cli download URL [-o PATH] [--threads N] [--quiet]
+// PATH may be a folder: the file keeps the name it has in the address.
 // Runs the multi-threaded downloader; progress on stderr when it is a terminal. Ctrl-C cancels
 // cleanly: the workers stop, the temporary file goes, an existing target stays as it was.
 
 #include "cli/Commands.h"
+#include "update/DownloadTarget.h"
 #include "update/Downloader.h"
 
 #include <signal.h>
@@ -24,41 +26,6 @@ constexpr const char* kDownloadUsage =
 int usage(const std::string& problem) {
     std::fprintf(stderr, "%s\n%s", problem.c_str(), kDownloadUsage);
     return 2;
-}
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// The last path segment of the address, percent-decoded; "download" when it is no usable name.
-std::string fileNameFromUrl(std::string_view url) {
-    if (const std::size_t scheme = url.find("://"); scheme != std::string_view::npos)
-        url.remove_prefix(scheme + 3);
-    url = url.substr(0, url.find_first_of("?#"));
-    const std::size_t slash = url.rfind('/');
-    const std::string_view segment =
-        slash == std::string_view::npos ? std::string_view() : url.substr(slash + 1);
-    std::string name;
-    for (std::size_t i = 0; i < segment.size(); ++i) {
-        if (segment[i] == '%' && i + 2 < segment.size() && hexValue(segment[i + 1]) >= 0 &&
-            hexValue(segment[i + 2]) >= 0) {
-            name.push_back(
-                static_cast<char>(hexValue(segment[i + 1]) * 16 + hexValue(segment[i + 2])));
-            i += 2;
-        } else {
-            name.push_back(segment[i]);
-        }
-    }
-    if (name.empty() || name == "." || name == ".." ||
-        name.find_first_of(std::string_view("/\0", 2)) != std::string::npos)
-        return "download";
-    return name;
 }
 
 std::string formatBytes(double bytes) {
@@ -104,7 +71,6 @@ std::string progressLine(const update::DownloadSnapshot& s) {
 int runDownload(Args args) {
     update::DownloadRequest request;
     bool quiet = false;
-    bool haveOutput = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "-o" || arg == "--output" || arg == "--threads") {
@@ -121,7 +87,6 @@ int runDownload(Args args) {
                 request.workers = n;
             } else {
                 request.target = std::string(value);
-                haveOutput = true;
             }
         } else if (arg == "--quiet" || arg == "-q") {
             quiet = true;
@@ -135,8 +100,7 @@ int runDownload(Args args) {
     }
     if (request.url.empty())
         return usage("缺少下载地址");
-    if (!haveOutput)
-        request.target = fileNameFromUrl(request.url);
+    request.target = update::downloadTarget(request.url, request.target);
 
     // Interrupts are taken by the watcher thread below (every thread inherits the mask), so a
     // Ctrl-C cancels the download instead of killing it half-written.

@@ -64,6 +64,13 @@ TEST_F(DownloadCommandTest, SavesTheWholeFileAndSaysSoUnlessQuiet) {
     EXPECT_TRUE(readFile(quietOut) == content_);
 }
 
+TEST_F(DownloadCommandTest, FolderOutputSavesUnderTheAddressName) {
+    server_.add("/pkg/%E4%B8%AD%20x.exe", content_);
+    auto r = runCli({"download", "-q", server_.url("/pkg/%E4%B8%AD%20x.exe"), "-o", dir_.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(readFile(dir_ / "中 x.exe") == content_);
+}
+
 TEST_F(DownloadCommandTest, FailedDownloadExitsOneAndKeepsTheOldFile) {
     const fs::path out = dir_ / "a.exe";
     std::ofstream(out) << "old";

@@ -1,0 +1,17 @@
+#pragma once
+// Where a download is saved when the user names no file, or only a folder.
+
+#include <string>
+#include <string_view>
+
+namespace vantorel::update {
+
+// The last path segment of the address, percent-decoded; "download" when that is no usable
+// file name (empty, "." or "..", or it would reach into another folder).
+std::string fileNameFromUrl(std::string_view url);
+
+// `output` empty: the address's file name in the current folder. `output` an existing folder:
+// that name inside it. Otherwise `output` itself.
+std::string downloadTarget(std::string_view url, std::string_view output);
+
+} // namespace vantorel::update

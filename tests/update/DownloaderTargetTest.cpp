@@ -1,0 +1,28 @@
+#include "update/DownloadTarget.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using vantorel::update::downloadTarget;
+using vantorel::update::fileNameFromUrl;
+namespace fs = std::filesystem;
+
+TEST(DownloadTarget, NameComesFromTheLastSegmentOfTheAddress) {
+    EXPECT_EQ(fileNameFromUrl("http://h/a/b/setup.exe"), "setup.exe");
+    EXPECT_EQ(fileNameFromUrl("https://h/a/%E4%B8%AD%20x.exe?k=v/w#frag/x"), "中 x.exe");
+    EXPECT_EQ(fileNameFromUrl("http://h/a/100%.zip"), "100%.zip");
+    // Nothing usable, or a name that would leave the folder.
+    for (const char* url :
+         {"http://h", "http://h/", "http://h/dir/", "http://h/..", "http://h/a/%2e%2e",
+          "http://h/a/..%2fetc%2fpasswd", "http://h/a/..%5cx", "http://h/a/x%00y"})
+        EXPECT_EQ(fileNameFromUrl(url), "download") << url;
+}
+
+TEST(DownloadTarget, FolderOutputKeepsTheAddressName) {
+    const fs::path folder = fs::temp_directory_path();
+    EXPECT_EQ(downloadTarget("http://h/f/a.exe", ""), "a.exe");
+    EXPECT_EQ(fs::path(downloadTarget("http://h/f/a.exe", folder.string())), folder / "a.exe");
+    EXPECT_EQ(downloadTarget("http://h/f/a.exe", (folder / "b.exe").string()),
+              (folder / "b.exe").string());
+}
