@@ -355,6 +355,13 @@ TEST_F(DownloaderTest, BodyWithoutLengthIsOneStreamUntilItEnds) {
     EXPECT_EQ(result->bytes, content.size());
     EXPECT_TRUE(readFile(target()) == content);
     EXPECT_TRUE(rangeRequests().empty());
+    // The stream asks libcurl to decode, yet only our own Accept-Encoding line goes out.
+    for (const auto& r : server_.http().requests()) {
+        EXPECT_EQ(std::count_if(r.headers.begin(), r.headers.end(),
+                                [](const auto& h) { return h.first == "Accept-Encoding"; }),
+                  1);
+        EXPECT_EQ(r.header("Accept-Encoding"), "gzip, deflate");
+    }
     auto progress = downloader.progress().snapshot();
     EXPECT_TRUE(progress.totalKnown);
     EXPECT_EQ(progress.total, content.size());
