@@ -3,6 +3,7 @@
 // built-in loopback services instead of the internet.
 
 #include "app/Application.h"
+#include "app/ResultsScreenshot.h"
 #include "app/Screenshots.h"
 #include "app/UiDump.h"
 #include "common/Version.h"
@@ -10,6 +11,7 @@
 
 #include <QApplication>
 #include <QCommandLineParser>
+#include <QDir>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -49,7 +51,9 @@ int main(int argc, char** argv) {
                                     QStringLiteral("Print both windows' widget tree as JSON."));
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
-        QStringLiteral("Render both windows into DIR/main.png and DIR/update.png."),
+        QStringLiteral("Render both windows into DIR/main.png and DIR/update.png; with --demo, "
+                       "the main window after a search with an entry shown, into "
+                       "DIR/main-results.png."),
         QStringLiteral("DIR"));
     const QCommandLineOption demo(
         QStringLiteral("demo"),
@@ -79,6 +83,19 @@ int main(int argc, char** argv) {
         if (std::fwrite(json.data(), 1, json.size(), stdout) != json.size() ||
             std::fflush(stdout) != 0) {
             std::fprintf(stderr, "vantorel: 无法输出界面描述\n");
+            return 1;
+        }
+        return 0;
+    }
+    if (parser.isSet(screenshot) && demoServices) {
+        const QString dir = parser.value(screenshot);
+        const auto status =
+            QDir().mkpath(dir)
+                ? vantorel::app::saveResultsScreenshot(
+                      app.mainWindow(), QDir(dir).filePath(QStringLiteral("main-results.png")))
+                : vantorel::Status(vantorel::makeError("无法创建目录 " + dir.toStdString()));
+        if (!status) {
+            std::fprintf(stderr, "vantorel: %s\n", status.error().message.c_str());
             return 1;
         }
         return 0;
