@@ -31,6 +31,8 @@ Status saveResultsScreenshot(MainWindow& window, const QString& path,
     auto* list = window.control<ReportList>("超级列表框_应用列表");
     auto* logo = window.control<PictureBox>("图片框_图标");
     window.show();
+    // Rows left from before would pass a failed search off as a result.
+    list->clearRows();
     search->click();
     if (!runUntil([&] { return search->isEnabled(); }, deadline))
         return makeError("搜索没有在限定时间内完成");

@@ -5,6 +5,7 @@
 #include "EventLoop.h"
 #include "app/MainWindow.h"
 #include "app/MainWindowActions.h"
+#include "app/ResultsScreenshot.h"
 #include "app/Widgets.h"
 #include "catalogue/CatalogueSearch.h"
 #include "catalogue/DisplayForms.h"
@@ -318,4 +319,21 @@ TEST_F(CatalogueFlow, HostileEntryNeitherOpensLocalFilesNorWritesOutsideTheDeskt
     EXPECT_TRUE(written[0].endsWith(QStringLiteral(".exe")));
     EXPECT_TRUE(readFile(desktop.filePath(written[0])) == installer);
     EXPECT_EQ(QDir(desktop.path() + "/..").entryList({"evil*", "x*"}, QDir::Files).size(), 0);
+}
+
+TEST_F(CatalogueFlow, ResultsScreenshotShowsAnEntryWithItsLogo) {
+    const QString path = desktop.filePath(QStringLiteral("shot.png"));
+    const Status saved = saveResultsScreenshot(window, path);
+    ASSERT_TRUE(saved) << saved.error().message;
+    EXPECT_EQ(list()->rowCount(), 4); // the box's own keyword, "QQ"
+    EXPECT_EQ(text("标签_应用名"), QStringLiteral("应用程序：轻聊"));
+    const QImage shot(path);
+    EXPECT_EQ(shot.size(), window.size());
+    // The logo is in the picture, where 图片框_图标 is.
+    QWidget* icon = control("图片框_图标");
+    const QImage drawn = shot.copy(icon->geometry());
+    EXPECT_EQ(drawn, icon->grab().toImage().convertToFormat(drawn.format()));
+
+    config::set("VANTOREL_CATALOGUE_BASE", services.base() + "/missing-service");
+    EXPECT_FALSE(saveResultsScreenshot(window, path, std::chrono::seconds(5)));
 }
