@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <mutex>
 
 using namespace vantorel;
 using namespace vantorel::update;
@@ -32,6 +33,14 @@ class ShareService : public ::testing::Test {
     }
     void TearDown() override { restoreShareConfig(); }
 
+    // The server's threads read the pages while a test changes them.
+    template <class T, class V> void set(T& field, V value) {
+        std::lock_guard lock(mutex);
+        field = std::move(value);
+    }
+
+    std::mutex mutex;
+
     std::string sharePage =
         R"(<div><iframe class="ifr2" name="77" src="/fn?abc" frameborder="0"></iframe></div>)";
     std::string framePage = "<script>\nvar a = 'act';\nvar b = 'fid';\n"
@@ -41,6 +50,7 @@ class ShareService : public ::testing::Test {
                                   R"(","url":"tok?x=1","inf":0})");
     };
     demo::HttpServer server{[this](const HttpRequest& r) {
+        std::lock_guard lock(mutex);
         if (r.path == "/s/abc" || r.path == "/s/file/abc")
             return HttpResponse::text(sharePage, "text/html; charset=utf-8");
         if (r.path == "/fn")
@@ -81,17 +91,17 @@ TEST_F(ShareService, ResolvesThroughEveryStepWithTheRightRequests) {
 }
 
 TEST_F(ShareService, ValuesCannotAddFormFields) {
-    framePage = "var a = 'act&k=evil';\nvar b = 'f';\nvar c = 's =x';\nvar d = '中';";
+    set(framePage, "var a = 'act&k=evil';\nvar b = 'f';\nvar c = 's =x';\nvar d = '中';");
     ASSERT_TRUE(resolveShareLink("https://share.test/s/abc").ok());
     EXPECT_EQ(server.requests().back().body, "action=act%26k%3Devil&t=s%20%3Dx&k=%E4%B8%AD");
 }
 
 TEST_F(ShareService, QueryFormIsUsedWhenTheFormEndpointIsMissing) {
-    ajax = [this](const HttpRequest& r) {
+    set(ajax, [this](const HttpRequest& r) {
         if (r.path == "/ajaxm.php")
             return HttpResponse::text("gone", "text/plain", 404);
         return HttpResponse::text(R"({"dom":")" + server.base() + R"(","url":"q"})");
-    };
+    });
     auto direct = resolveShareLink("https://share.test/s/abc");
     ASSERT_TRUE(direct.ok());
     EXPECT_EQ(*direct, server.base() + "/file/q");
@@ -126,12 +136,12 @@ TEST_F(ShareService, OnlyShareHostsAreShareLinks) {
 }
 
 TEST_F(ShareService, BrokenSharePage) {
-    sharePage = "<html>no frame here</html>";
+    set(sharePage, "<html>no frame here</html>");
     expectFailsAt(ShareStep::SharePage);
     // A frame path that is not on this host.
-    sharePage = R"(<iframe class="ifr2" name="1" src="@evil.example/fn">)";
+    set(sharePage, R"(<iframe class="ifr2" name="1" src="@evil.example/fn">)");
     expectFailsAt(ShareStep::SharePage);
-    sharePage = R"(<iframe class="ifr2" name="1" src="//evil.example/fn">)";
+    set(sharePage, R"(<iframe class="ifr2" name="1" src="//evil.example/fn">)");
     expectFailsAt(ShareStep::SharePage);
     auto missing = resolveShareLink("https://share.test/s/none");
     ASSERT_FALSE(missing.ok());
@@ -143,18 +153,18 @@ TEST_F(ShareService, BrokenSharePage) {
 }
 
 TEST_F(ShareService, BrokenFramePage) {
-    framePage = "<script>var a = 'only';\nvar b = 'three';\nvar c = 'values';</script>";
+    set(framePage, "<script>var a = 'only';\nvar b = 'three';\nvar c = 'values';</script>");
     expectFailsAt(ShareStep::FramePage);
 }
 
 TEST_F(ShareService, BrokenEndpointOrReply) {
-    ajax = [](const HttpRequest&) { return HttpResponse::text("busy", "text/plain", 503); };
+    set(ajax, [](const HttpRequest&) { return HttpResponse::text("busy", "text/plain", 503); });
     expectFailsAt(ShareStep::Ajax);
-    ajax = [](const HttpRequest&) {
+    set(ajax, [](const HttpRequest&) {
         HttpResponse none;
         none.dropWithoutReply = true;
         return none;
-    };
+    });
     expectFailsAt(ShareStep::Ajax);
 
     for (std::string body :
@@ -162,7 +172,7 @@ TEST_F(ShareService, BrokenEndpointOrReply) {
           std::string(R"({"dom":"http://h","url":""})"), std::string(R"({"dom":5,"url":"x"})"),
           std::string(R"({"dom":"javascript:alert(1)//","url":"x"})"),
           std::string(R"({"dom":"http://h","url":"a b"})"), std::string(R"([1,2])")}) {
-        ajax = [body](const HttpRequest&) { return HttpResponse::text(body); };
+        set(ajax, [body](const HttpRequest&) { return HttpResponse::text(body); });
         SCOPED_TRACE(body);
         expectFailsAt(ShareStep::Reply);
     }
@@ -170,10 +180,10 @@ TEST_F(ShareService, BrokenEndpointOrReply) {
 
 TEST_F(ShareService, DirectAddressMayNotBeTheSharePageItself) {
     // A reply that leads back to the page would make the downloader save a web page.
-    sharePage = R"(<iframe class="ifr2" name="1" src="/fn?abc">)";
-    ajax = [this](const HttpRequest&) {
+    set(sharePage, R"(<iframe class="ifr2" name="1" src="/fn?abc">)");
+    set(ajax, [this](const HttpRequest&) {
         return HttpResponse::text(R"({"dom":")" + server.base() + R"(/s","url":"abc"})");
-    };
+    });
     auto result = resolveShareLink("https://share.test/s/file/abc");
     ASSERT_FALSE(result.ok());
     EXPECT_EQ(result.error().code, int(ShareStep::Reply));

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <mutex>
 
 using namespace vantorel;
 using namespace vantorel::update;
@@ -80,6 +81,13 @@ namespace {
 // A version service of our own whose two answers each test chooses.
 class VersionService : public ::testing::Test {
   protected:
+    // The server's threads read the answers while a test changes them.
+    template <class T, class V> void set(T& field, V value) {
+        std::lock_guard lock(mutex);
+        field = std::move(value);
+    }
+
+    std::mutex mutex;
     std::function<HttpResponse(const HttpRequest&)> version = [](const HttpRequest&) {
         return HttpResponse::text("3.10|https://s.example/iA|a.exe||<p>notes</p>");
     };
@@ -87,6 +95,7 @@ class VersionService : public ::testing::Test {
         return HttpResponse::text("true");
     };
     demo::HttpServer server{[this](const HttpRequest& r) {
+        std::lock_guard lock(mutex);
         return r.path == "/api/checkVersion" ? version(r) : instance(r);
     }};
 
@@ -116,22 +125,22 @@ TEST_F(VersionService, NewerReleaseAsksAboutHtmlNotes) {
     EXPECT_EQ(latestVersionLabel(result.release.latestVersion), "最新版本号v3.10");
 
     // Notes the service does not vouch for (or cannot tell about) stay plain text.
-    instance = [](const HttpRequest&) { return HttpResponse::text("false"); };
+    set(instance, [](const HttpRequest&) { return HttpResponse::text("false"); });
     EXPECT_FALSE(check().notesAreHtml);
-    instance = [](const HttpRequest&) { return HttpResponse::text("true", "text/plain", 500); };
+    set(instance, [](const HttpRequest&) { return HttpResponse::text("true", "text/plain", 500); });
     EXPECT_FALSE(check().notesAreHtml);
 }
 
 TEST_F(VersionService, SameOrOlderReleaseIsUpToDateWithoutSecondRequest) {
-    version = [](const HttpRequest&) { return HttpResponse::text("3.9|x|y|z|w"); };
+    set(version, [](const HttpRequest&) { return HttpResponse::text("3.9|x|y|z|w"); });
     EXPECT_EQ(check().outcome, VersionOutcome::UpToDate);
-    version = [](const HttpRequest&) { return HttpResponse::text("3.8.9|x|y|z|w"); };
+    set(version, [](const HttpRequest&) { return HttpResponse::text("3.8.9|x|y|z|w"); });
     EXPECT_EQ(check().outcome, VersionOutcome::UpToDate);
     EXPECT_EQ(server.requests().size(), 2u);
 }
 
 TEST_F(VersionService, EachKindOfFailureHasItsMessage) {
-    version = [](const HttpRequest&) { return HttpResponse::text("no"); };
+    set(version, [](const HttpRequest&) { return HttpResponse::text("no"); });
     VersionCheckResult unknown = check();
     EXPECT_EQ(unknown.outcome, VersionOutcome::UnknownInstance);
     EXPECT_EQ(unknown.message, "注意：服务器查询不到实例信息,请检查实例ID是否正确");
@@ -145,18 +154,18 @@ TEST_F(VersionService, EachKindOfFailureHasItsMessage) {
                  cut.cutAfter = 100;
                  return cut;
              }}) {
-        version = abnormal;
+        set(version, abnormal);
         VersionCheckResult result = check();
         EXPECT_EQ(result.outcome, VersionOutcome::AbnormalAnswer);
         EXPECT_EQ(result.message, "· 服务器连接异常、稍后再试！");
         EXPECT_FALSE(result.detail.empty());
     }
 
-    version = [](const HttpRequest&) {
+    set(version, [](const HttpRequest&) {
         HttpResponse silent;
         silent.dropWithoutReply = true;
         return silent;
-    };
+    });
     VersionCheckResult dropped = check();
     EXPECT_EQ(dropped.outcome, VersionOutcome::NoAnswer);
     EXPECT_EQ(dropped.message, "· 无法连接服务器、请检查网络配置！");
