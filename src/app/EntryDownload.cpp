@@ -51,6 +51,7 @@ void EntryDownload::start() {
     {
         std::lock_guard lock(mutex_);
         phase_ = EntryPhase::Resolving;
+        resolvingShareLink_ = !addresses_.empty() && update::isShareLink(addresses_.front());
     }
     worker_ = std::thread([this] { run(); });
 }
@@ -94,6 +95,7 @@ Status EntryDownload::fetchOne(const std::string& address) {
     {
         std::lock_guard lock(mutex_);
         phase_ = EntryPhase::Resolving;
+        resolvingShareLink_ = update::isShareLink(address);
         downloader_.reset();
     }
     update::ShareLinkOptions shareOptions;
@@ -143,7 +145,8 @@ EntryDownloadView EntryDownload::view() const {
     case EntryPhase::Cancelled:
         break;
     case EntryPhase::Resolving:
-        v.progressText = std::string(update::kResolvingText);
+        // A plain address needs no resolving; its download is about to start.
+        v.progressText = resolvingShareLink_ ? std::string(update::kResolvingText) : "0%";
         break;
     case EntryPhase::Downloading: {
         const update::DownloadSnapshot s = downloader_->progress().snapshot();

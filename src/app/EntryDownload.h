@@ -74,6 +74,7 @@ class EntryDownload {
 
     mutable std::mutex mutex_;
     EntryPhase phase_ = EntryPhase::Idle;
+    bool resolvingShareLink_ = false;
     std::string error_;
     std::unique_ptr<update::Downloader> downloader_;
 

@@ -2,6 +2,8 @@
 // left in the folder when the server sends something else than the installer.
 
 #include "app/EntryDownload.h"
+#include "common/Config.h"
+#include "demo/DemoServices.h"
 #include "demo/RangeServer.h"
 
 #include <QTemporaryDir>
@@ -108,4 +110,32 @@ TEST(EntryDownload, CancelStopsAndLeavesNothing) {
     download.cancel();
     EXPECT_EQ(waitFinished(download).phase, EntryPhase::Cancelled);
     EXPECT_TRUE(QDir(folder.path()).entryList(QDir::Files | QDir::Hidden).isEmpty());
+}
+
+TEST(EntryDownload, AShareLinkIsResolvedToItsFileFirst) {
+    QTemporaryDir folder;
+    demo::DemoServices services;
+    services.applyToConfig();
+    const std::string target = folder.filePath("shared.exe").toStdString();
+
+    EntryDownload download({"https://share.vantorel.example/iVantorel310"}, target);
+    download.start();
+    const EntryDownloadView view = waitFinished(download);
+    for (const char* key :
+         {"VANTOREL_CATALOGUE_BASE", "VANTOREL_LOGO_BASE", "VANTOREL_GROUP_LINK_BASE",
+          "VANTOREL_VERSION_BASE", "VANTOREL_SHARE_BASE", "VANTOREL_SHARE_HOSTS",
+          "VANTOREL_CHAT_QQ", "VANTOREL_GROUP_QQ"})
+        config::unset(key);
+    ASSERT_EQ(view.phase, EntryPhase::Done) << view.error;
+
+    // The demo's shared file: 8 MiB of a fixed sequence.
+    const std::string bytes = readFile(target);
+    ASSERT_EQ(bytes.size(), 8u << 20);
+    std::uint32_t state = 0x5eed1234u;
+    std::size_t mismatches = 0;
+    for (char c : bytes) {
+        state = state * 1664525u + 1013904223u;
+        mismatches += c != static_cast<char>(state >> 24);
+    }
+    EXPECT_EQ(mismatches, 0u);
 }
