@@ -1,5 +1,8 @@
 #include "demo/HttpServer.h"
 
+#include "common/Text.h"
+#include "net/UrlEncoding.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -18,30 +21,8 @@ namespace {
 constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr std::size_t kMaxBody = 64u << 20;
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               auto lower = [](char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; };
-               return lower(x) == lower(y);
-           });
-}
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t' || s.back() == '\r'))
-        s.remove_suffix(1);
-    return s;
-}
 
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
 
 bool sendAll(int fd, std::string_view data) {
     while (!data.empty()) {
@@ -91,8 +72,8 @@ bool parseHead(std::string_view head, HttpRequest& request) {
         std::string_view line = head.substr(pos, end - pos);
         std::size_t colon = line.find(':');
         if (colon != std::string_view::npos)
-            request.headers.emplace_back(std::string(trim(line.substr(0, colon))),
-                                         std::string(trim(line.substr(colon + 1))));
+            request.headers.emplace_back(std::string(trimWhitespace(line.substr(0, colon))),
+                                         std::string(trimWhitespace(line.substr(colon + 1))));
         pos = end + 2;
     }
     return true;
@@ -140,22 +121,7 @@ HttpResponse HttpResponse::text(std::string body, std::string contentType, int s
     return r;
 }
 
-std::string percentDecode(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
-            hexValue(text[i + 2]) >= 0) {
-            out.push_back(static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2])));
-            i += 2;
-        } else if (text[i] == '+') {
-            out.push_back(' ');
-        } else {
-            out.push_back(text[i]);
-        }
-    }
-    return out;
-}
+std::string percentDecode(std::string_view text) { return net::percentDecode(text, true); }
 
 std::string_view reasonPhrase(int status) {
     switch (status) {

@@ -15,19 +15,12 @@ namespace {
 
 constexpr std::string_view kDeleted = "deleted";
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 
 std::vector<std::string_view> splitPairs(std::string_view text) {
     std::vector<std::string_view> pairs;
     while (!text.empty()) {
         std::size_t semi = text.find(';');
-        std::string_view pair = trim(text.substr(0, semi));
+        std::string_view pair = trimBlanks(text.substr(0, semi));
         if (!pair.empty())
             pairs.push_back(pair);
         if (semi == std::string_view::npos)
@@ -38,12 +31,12 @@ std::vector<std::string_view> splitPairs(std::string_view text) {
 }
 
 std::string_view nameOf(std::string_view pair) {
-    return trim(pair.substr(0, pair.find('=')));
+    return trimBlanks(pair.substr(0, pair.find('=')));
 }
 
 std::string_view valueOf(std::string_view pair) {
     std::size_t eq = pair.find('=');
-    return eq == std::string_view::npos ? std::string_view() : trim(pair.substr(eq + 1));
+    return eq == std::string_view::npos ? std::string_view() : trimBlanks(pair.substr(eq + 1));
 }
 
 // Max-Age of zero or less, or an Expires date already past, deletes the cookie.

@@ -1,20 +1,12 @@
 #include "net/EscapeDecoder.h"
 
+#include "common/Text.h"
 #include "net/TextEncoding.h"
 
 namespace vantorel::net {
 
 namespace {
 
-int hexValue(char16_t c) {
-    if (c >= u'0' && c <= u'9')
-        return c - u'0';
-    if (c >= u'a' && c <= u'f')
-        return c - u'a' + 10;
-    if (c >= u'A' && c <= u'F')
-        return c - u'A' + 10;
-    return -1;
-}
 
 // The value of `count` hex digits at text[at], or -1 when they are not all there.
 long hexAt(std::u16string_view text, std::size_t at, std::size_t count) {
@@ -22,7 +14,7 @@ long hexAt(std::u16string_view text, std::size_t at, std::size_t count) {
         return -1;
     long value = 0;
     for (std::size_t k = 0; k < count; ++k) {
-        const int h = hexValue(text[at + k]);
+        const int h = hexDigitValue(text[at + k]);
         if (h < 0)
             return -1;
         value = value * 16 + h;

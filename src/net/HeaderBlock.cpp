@@ -5,17 +5,7 @@
 namespace vantorel::net {
 namespace {
 
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c;
-}
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() && (s.back() == ' ' || s.back() == '\t'))
-        s.remove_suffix(1);
-    return s;
-}
 
 // Calls `each(line)` for every non-empty line; any of "\r\n", "\r", "\n" ends a line.
 template <class F> void forEachLine(std::string_view block, F&& each) {
@@ -25,7 +15,7 @@ template <class F> void forEachLine(std::string_view block, F&& each) {
         if (end == std::string_view::npos)
             end = block.size();
         std::string_view line = block.substr(start, end - start);
-        if (!trim(line).empty())
+        if (!trimBlanks(line).empty())
             each(line);
         if (end < block.size() && block[end] == '\r' && end + 1 < block.size() &&
             block[end + 1] == '\n')
@@ -44,23 +34,19 @@ std::string_view stripLineBreaks(std::string_view s) {
 
 } // namespace
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return lower(x) == lower(y); });
-}
 
 Result<std::vector<HeaderField>> parseHeaderBlock(std::string_view block) {
     std::vector<HeaderField> fields;
     std::string bad;
     forEachLine(block, [&](std::string_view line) {
         std::size_t colon = line.find(':');
-        std::string_view name = colon == std::string_view::npos ? "" : trim(line.substr(0, colon));
+        std::string_view name = colon == std::string_view::npos ? "" : trimBlanks(line.substr(0, colon));
         if (name.empty() || name.find_first_of(" \t") != std::string_view::npos) {
             if (bad.empty())
                 bad = std::string(line);
             return;
         }
-        fields.push_back({std::string(name), std::string(trim(line.substr(colon + 1)))});
+        fields.push_back({std::string(name), std::string(trimBlanks(line.substr(colon + 1)))});
     });
     if (!bad.empty())
         return makeError("请求头格式错误: " + bad);
@@ -71,9 +57,9 @@ std::vector<HeaderField> readHeaderBlock(std::string_view block) {
     std::vector<HeaderField> fields;
     forEachLine(block, [&](std::string_view line) {
         std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos && !trim(line.substr(0, colon)).empty())
-            fields.push_back({std::string(trim(line.substr(0, colon))),
-                              std::string(trim(line.substr(colon + 1)))});
+        if (colon != std::string_view::npos && !trimBlanks(line.substr(0, colon)).empty())
+            fields.push_back({std::string(trimBlanks(line.substr(0, colon))),
+                              std::string(trimBlanks(line.substr(colon + 1)))});
     });
     return fields;
 }
@@ -82,7 +68,7 @@ bool blockHasHeader(std::string_view block, std::string_view name) {
     bool found = false;
     forEachLine(block, [&](std::string_view line) {
         std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos && equalsIgnoreCase(trim(line.substr(0, colon)), name))
+        if (colon != std::string_view::npos && equalsIgnoreCase(trimBlanks(line.substr(0, colon)), name))
             found = true;
     });
     return found;
@@ -103,7 +89,7 @@ std::vector<std::string> headerValues(std::string_view block, std::string_view n
 
 std::string_view nameOfForm(std::string_view nameForm) {
     std::size_t colon = nameForm.find(':');
-    return trim(nameForm.substr(0, colon));
+    return trimBlanks(nameForm.substr(0, colon));
 }
 
 std::string completeHeaderBlock(std::string_view callerBlock,

@@ -3,6 +3,7 @@
 // A line splits at its first colon; white space around the name and the value is removed.
 
 #include "common/Result.h"
+#include "common/Text.h"
 
 #include <span>
 #include <string>
@@ -16,7 +17,6 @@ struct HeaderField {
     std::string value;
 };
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b);
 
 // A caller's block, strictly: any line break ("\r\n", or a lone "\r" or "\n", so that no value
 // can smuggle in a line of its own) ends a line, empty lines are skipped, and a line without a

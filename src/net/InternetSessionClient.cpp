@@ -37,9 +37,6 @@ std::string part(CURLU* url, CURLUPart which, unsigned flags = 0) {
     return value;
 }
 
-bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
-}
 
 // "http=host:port" as a proxy address curl takes.
 std::string curlProxy(std::string_view list) {

@@ -35,9 +35,6 @@ struct TransferState {
     curl_off_t lastUp = -1;
 };
 
-bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-    return text.size() >= prefix.size() && equalsIgnoreCase(text.substr(0, prefix.size()), prefix);
-}
 
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto& x = *static_cast<TransferState*>(user);

@@ -1,3 +1,4 @@
+#include "common/Text.h"
 #include "script/JsonReader.h"
 
 #include "net/TextEncoding.h"
@@ -193,22 +194,12 @@ class Reader {
         }
     }
 
-    static int hexValue(char c) {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-        if (c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-        if (c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-        return -1;
-    }
-
     bool readHex(std::size_t digits, std::uint32_t& value) {
         value = 0;
         if (pos_ + digits > text_.size())
             return false;
         for (std::size_t k = 0; k < digits; ++k) {
-            const int h = hexValue(text_[pos_ + k]);
+            const int h = hexDigitValue(text_[pos_ + k]);
             if (h < 0)
                 return false;
             value = value * 16 + static_cast<std::uint32_t>(h);

@@ -1,22 +1,10 @@
 #include "update/DownloadTarget.h"
 
+#include "net/UrlEncoding.h"
+
 #include <filesystem>
 
 namespace vantorel::update {
-namespace {
-
-int hexValue(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-} // namespace
-
 std::string fileNameFromUrl(std::string_view url) {
     if (const std::size_t scheme = url.find("://"); scheme != std::string_view::npos)
         url.remove_prefix(scheme + 3);
@@ -24,17 +12,7 @@ std::string fileNameFromUrl(std::string_view url) {
     const std::size_t slash = url.rfind('/');
     const std::string_view segment =
         slash == std::string_view::npos ? std::string_view() : url.substr(slash + 1);
-    std::string name;
-    for (std::size_t i = 0; i < segment.size(); ++i) {
-        if (segment[i] == '%' && i + 2 < segment.size() && hexValue(segment[i + 1]) >= 0 &&
-            hexValue(segment[i + 2]) >= 0) {
-            name.push_back(
-                static_cast<char>(hexValue(segment[i + 1]) * 16 + hexValue(segment[i + 2])));
-            i += 2;
-        } else {
-            name.push_back(segment[i]);
-        }
-    }
+    std::string name = net::percentDecode(segment);
     if (name.empty() || name == "." || name == ".." ||
         name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
         return "download";

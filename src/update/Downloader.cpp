@@ -1,5 +1,6 @@
 #include "update/Downloader.h"
 
+#include "common/Text.h"
 #include "net/Curl.h"
 #include "update/PartFile.h"
 
@@ -29,27 +30,12 @@ constexpr long kMaxRedirects = 10;
 // How far ahead of its copies a worker brings in the pages of its part of the view.
 constexpr std::uint64_t kPrefaultBytes = 4 << 20;
 
-char lower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
-bool equalsIgnoreCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
-                                              [](char x, char y) { return lower(x) == lower(y); });
-}
 
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && (s.front() == ' ' || s.front() == '\t'))
-        s.remove_prefix(1);
-    while (!s.empty() &&
-           (s.back() == ' ' || s.back() == '\t' || s.back() == '\r' || s.back() == '\n'))
-        s.remove_suffix(1);
-    return s;
-}
 
 // A whole decimal number, nothing else.
 std::optional<std::uint64_t> parseNumber(std::string_view text) {
-    text = trim(text);
+    text = trimWhitespace(text);
     std::uint64_t value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
     if (text.empty() || ec != std::errc() || end != text.data() + text.size())
@@ -67,7 +53,7 @@ struct ReplyHead {
     std::string acceptRanges;
 
     void take(std::string_view line) {
-        line = trim(line);
+        line = trimWhitespace(line);
         if (line.starts_with("HTTP/")) {
             *this = ReplyHead{};
             const std::size_t space = line.find(' ');
@@ -78,8 +64,8 @@ struct ReplyHead {
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos)
             return;
-        const std::string_view name = trim(line.substr(0, colon));
-        const std::string_view value = trim(line.substr(colon + 1));
+        const std::string_view name = trimWhitespace(line.substr(0, colon));
+        const std::string_view value = trimWhitespace(line.substr(colon + 1));
         if (equalsIgnoreCase(name, "Content-Length"))
             contentLength = parseNumber(value);
         else if (equalsIgnoreCase(name, "Content-Range"))
@@ -99,7 +85,7 @@ struct ReplyHead {
 // "bytes FIRST-LAST/TOTAL", exactly; anything else (including "*" for the total) is no match.
 bool contentRangeIs(std::string_view text, std::uint64_t first, std::uint64_t last,
                     std::uint64_t total) {
-    text = trim(text);
+    text = trimWhitespace(text);
     if (text.size() < 6 || !equalsIgnoreCase(text.substr(0, 5), "bytes") ||
         (text[5] != ' ' && text[5] != '='))
         return false;

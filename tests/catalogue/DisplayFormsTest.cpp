@@ -1,6 +1,7 @@
 #include "catalogue/DisplayForms.h"
 #include "catalogue/AddressPolicy.h"
 #include "catalogue/SearchRequest.h"
+#include "net/UrlEncoding.h"
 
 #include <gtest/gtest.h>
 
@@ -110,6 +111,6 @@ TEST(SearchRequest, KeywordIsUtf8PercentEncoded) {
         searchAddress("https://s.example", "QQ"),
         "https://s.example/tapi/web/searchcgi.php?type=search&callback=searchCallback&keyword=QQ"
         "&page=1&pernum=30&more=0");
-    EXPECT_EQ(percentEncode("微信 a&b=c/d"), "%E5%BE%AE%E4%BF%A1%20a%26b%3Dc%2Fd");
-    EXPECT_EQ(percentEncode("-._~Az09"), "-._~Az09");
+    EXPECT_EQ(vantorel::net::percentEncode("微信 a&b=c/d"), "%E5%BE%AE%E4%BF%A1%20a%26b%3Dc%2Fd");
+    EXPECT_EQ(vantorel::net::percentEncode("-._~Az09"), "-._~Az09");
 }
