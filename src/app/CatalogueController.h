@@ -80,6 +80,8 @@ class CatalogueController {
     const std::optional<catalogue::CatalogueRecord>& shownEntry() const { return shown_; }
     bool searching() const { return searching_; }
     bool logoPending() const { return logoPending_; }
+    // No search or logo request is running (their results may still wait in the event queue).
+    bool workersIdle() const { return workers_.idle(); }
     const EntryDownload* currentDownload() const { return download_.get(); }
     // The last message shown, while it is open.
     QMessageBox* lastMessage() const { return lastMessage_; }
