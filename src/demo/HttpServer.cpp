@@ -4,6 +4,7 @@
 #include "net/UrlEncoding.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
@@ -20,9 +21,6 @@ namespace {
 
 constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr std::size_t kMaxBody = 64u << 20;
-
-
-
 
 bool sendAll(int fd, std::string_view data) {
     while (!data.empty()) {
@@ -121,7 +119,9 @@ HttpResponse HttpResponse::text(std::string body, std::string contentType, int s
     return r;
 }
 
-std::string percentDecode(std::string_view text) { return net::percentDecode(text, true); }
+std::string percentDecode(std::string_view text) {
+    return net::percentDecode(text, true);
+}
 
 std::string_view reasonPhrase(int status) {
     switch (status) {
@@ -174,6 +174,10 @@ HttpServer::HttpServer(Handler handler, std::uint16_t port) : handler_(std::move
     socklen_t len = sizeof addr;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);
     port_ = ntohs(addr.sin_port);
+    if (::pipe2(wakeFd_, O_CLOEXEC) != 0) {
+        ::close(listenFd_);
+        throw std::runtime_error("cannot create a pipe");
+    }
     acceptThread_ = std::thread([this] { acceptLoop(); });
 }
 
@@ -193,9 +197,13 @@ std::vector<HttpRequest> HttpServer::requests() const {
 void HttpServer::stop() {
     if (stopping_.exchange(true))
         return;
+    char wake = 1;
+    [[maybe_unused]] ssize_t n = ::write(wakeFd_[1], &wake, 1);
     if (acceptThread_.joinable())
         acceptThread_.join();
     ::close(listenFd_);
+    ::close(wakeFd_[0]);
+    ::close(wakeFd_[1]);
     std::list<std::unique_ptr<Connection>> open;
     {
         std::lock_guard lock(mutex_);
@@ -230,10 +238,10 @@ void HttpServer::reapFinished() {
 
 void HttpServer::acceptLoop() {
     while (!stopping_.load()) {
-        pollfd p{listenFd_, POLLIN, 0};
-        int ready = ::poll(&p, 1, 100);
+        pollfd p[2] = {{listenFd_, POLLIN, 0}, {wakeFd_[0], POLLIN, 0}};
+        int ready = ::poll(p, 2, -1);
         reapFinished();
-        if (ready <= 0)
+        if (ready <= 0 || !(p[0].revents & POLLIN))
             continue;
         int fd = ::accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
         if (fd < 0)

@@ -98,6 +98,7 @@ class HttpServer {
 
     Handler handler_;
     int listenFd_ = -1;
+    int wakeFd_[2] = {-1, -1}; // written to by stop() to end the accept loop at once
     std::uint16_t port_ = 0;
     std::atomic<bool> stopping_{false};
     std::atomic<std::size_t> connections_{0};
