@@ -1,6 +1,7 @@
 #include "update/SettingsFile.h"
 
 #include "common/Config.h"
+#include "common/Text.h"
 #include "common/Version.h"
 #include "net/TextEncoding.h"
 
@@ -53,10 +54,6 @@ std::string_view trim(std::string_view text) {
     while (!text.empty() && isBlank(text.back()))
         text.remove_suffix(1);
     return text;
-}
-
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
 // Names compare without regard to ASCII case. A GBK lead byte and its trail byte are compared
