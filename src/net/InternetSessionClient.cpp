@@ -1,5 +1,7 @@
 #include "net/InternetSessionClient.h"
 
+#include "net/RequestObjectClient.h"
+
 #include "net/HeaderBlock.h"
 
 #include <curl/curl.h>
@@ -16,12 +18,6 @@ constexpr std::string_view kHttpsPrefix = "https://";
 constexpr std::string_view kProxyListPrefix = "http=";
 constexpr std::string_view kCookiePrefix = "\r\nCookie: ";
 
-// The same stored lines as the request object client, the agent name as User-Agent.
-constexpr std::string_view kAccept = "\r\nAccept: */*";
-constexpr std::string_view kRefererPrefix = "\r\nReferer: ";
-constexpr std::string_view kAcceptLanguage = "\r\nAccept-Language: zh-cn";
-constexpr std::string_view kContentType = "\r\nContent-Type: application/x-www-form-urlencoded";
-
 struct CurlUrlDeleter {
     void operator()(CURLU* u) const noexcept { curl_url_cleanup(u); }
 };
@@ -36,7 +32,6 @@ std::string part(CURLU* url, CURLUPart which, unsigned flags = 0) {
     curl_free(text);
     return value;
 }
-
 
 // "http=host:port" as a proxy address curl takes.
 std::string curlProxy(std::string_view list) {
@@ -99,14 +94,8 @@ std::string InternetSessionClient::proxyList(std::string_view proxy) {
 std::string InternetSessionClient::completeHeaders(std::string_view url,
                                                    std::string_view callerBlock, bool hasBody,
                                                    std::string_view cookie) {
-    std::vector<DefaultHeader> defaults = {
-        {"Accept:", std::string(kAccept)},
-        {"Referer:", std::string(kRefererPrefix) + std::string(url)},
-        {"Accept-Language:", std::string(kAcceptLanguage)},
-        {"User-Agent:", "\r\nUser-Agent: " + std::string(kAgentName)},
-    };
-    if (hasBody)
-        defaults.push_back({"Content-Type:", std::string(kContentType)});
+    // The request object client's lines; its User-Agent value is this session's agent name.
+    std::vector<DefaultHeader> defaults = RequestObjectClient::defaultLines(url, hasBody);
     if (!cookie.empty())
         defaults.push_back({"Cookie:", std::string(kCookiePrefix) + std::string(cookie)});
     return completeHeaderBlock(callerBlock, defaults);

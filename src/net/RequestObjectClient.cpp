@@ -17,8 +17,7 @@ constexpr std::string_view kContentType = "\r\nContent-Type: application/x-www-f
 
 } // namespace
 
-std::string RequestObjectClient::completeHeaders(std::string_view url, std::string_view callerBlock,
-                                                 bool hasBody) {
+std::vector<DefaultHeader> RequestObjectClient::defaultLines(std::string_view url, bool hasBody) {
     std::vector<DefaultHeader> defaults = {
         {"Accept:", std::string(kAccept)},
         {"Referer:", std::string(kRefererPrefix) + std::string(url.substr(0, url.find('#')))},
@@ -27,7 +26,12 @@ std::string RequestObjectClient::completeHeaders(std::string_view url, std::stri
     };
     if (hasBody)
         defaults.push_back({"Content-Type:", std::string(kContentType)});
-    return completeHeaderBlock(callerBlock, defaults);
+    return defaults;
+}
+
+std::string RequestObjectClient::completeHeaders(std::string_view url, std::string_view callerBlock,
+                                                 bool hasBody) {
+    return completeHeaderBlock(callerBlock, defaultLines(url, hasBody));
 }
 
 Result<FetchReply> RequestObjectClient::fetch(const FetchRequest& request) const {

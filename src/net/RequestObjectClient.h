@@ -13,15 +13,21 @@
 
 #include "common/Result.h"
 #include "net/Exchange.h"
+#include "net/HeaderBlock.h"
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantorel::net {
 
 class RequestObjectClient {
   public:
     static constexpr bool kFollowRedirectsByDefault = true;
+
+    // The stored default lines with their name forms, in order. The Internet session client
+    // sends the same lines.
+    static std::vector<DefaultHeader> defaultLines(std::string_view url, bool hasBody);
 
     // The caller's block completed with the defaults, as it goes out (before the cookie line).
     static std::string completeHeaders(std::string_view url, std::string_view callerBlock,
