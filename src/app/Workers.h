@@ -49,8 +49,11 @@ class Workers {
     }
 
   private:
+    // A thread that reports itself finished may still be leaving its run function; wait()
+    // returns once it has, so the QThread is not destroyed under it.
     void reapFinished() {
-        std::erase_if(threads_, [](const auto& thread) { return thread->isFinished(); });
+        std::erase_if(threads_,
+                      [](const auto& thread) { return thread->isFinished() && thread->wait(); });
     }
 
     // Deliveries go to this object: its destruction drops the ones still queued.
