@@ -15,15 +15,10 @@ using demo::HttpResponse;
 using net::FetchRequest;
 using net::HttpMethod;
 using vantorel::testing::HeaderPairs;
+using vantorel::testing::requestFor;
 using vantorel::testing::withoutHost;
 
 namespace {
-
-FetchRequest requestFor(std::string url) {
-    FetchRequest request;
-    request.url = std::move(url);
-    return request;
-}
 
 // Fetches and expects the numbered failure `code`, with its message exactly.
 void expectFailure(const FetchRequest& request, int code, std::string_view message) {

@@ -11,17 +11,8 @@ using demo::HttpResponse;
 using net::FetchRequest;
 using net::InternetSessionClient;
 using vantorel::testing::HeaderPairs;
+using vantorel::testing::requestFor;
 using vantorel::testing::withoutHost;
-
-namespace {
-
-FetchRequest requestFor(std::string url) {
-    FetchRequest request;
-    request.url = std::move(url);
-    return request;
-}
-
-} // namespace
 
 TEST(InternetSessionClient, SplitsAddressesWithDefaultPortsAndRootPath) {
     auto secure = InternetSessionClient::splitAddress("https://a.test");

@@ -3,6 +3,7 @@
 // refuses connections.
 
 #include "demo/HttpServer.h"
+#include "net/Exchange.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -17,6 +18,13 @@
 namespace vantorel::testing {
 
 using HeaderPairs = std::vector<std::pair<std::string, std::string>>;
+
+// A request for `url` with every other field at its default.
+inline net::FetchRequest requestFor(std::string url) {
+    net::FetchRequest request;
+    request.url = std::move(url);
+    return request;
+}
 
 // The headers of a received request in order, without "Host" (curl's own first line).
 inline HeaderPairs withoutHost(const demo::HttpRequest& request) {

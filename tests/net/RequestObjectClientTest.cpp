@@ -16,17 +16,12 @@ using demo::HttpResponse;
 using net::FetchRequest;
 using net::HttpMethod;
 using vantorel::testing::HeaderPairs;
+using vantorel::testing::requestFor;
 using vantorel::testing::withoutHost;
 
 namespace {
 
 constexpr const char* kUserAgent = "Mozilla/4.0 (compatible; MSIE 9.0; Windows NT 6.1)";
-
-FetchRequest requestFor(std::string url) {
-    FetchRequest request;
-    request.url = std::move(url);
-    return request;
-}
 
 std::string gzip(std::string_view text) {
     z_stream z{};

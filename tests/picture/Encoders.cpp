@@ -1,5 +1,7 @@
 #include "picture/Encoders.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -233,6 +235,16 @@ Bytes readFile(const std::string& path) {
         throw std::runtime_error("cannot open " + path);
     }
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Image decoded(const Bytes& bytes) {
+    auto result = picture::decode(bytes);
+    EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().message);
+    if (!result.ok()) {
+        return {};
+    }
+    EXPECT_EQ(result->rgba.size(), static_cast<std::size_t>(result->width) * result->height * 4);
+    return std::move(result).value();
 }
 
 } // namespace vantorel::picture::testing

@@ -2,6 +2,8 @@
 // Encoders that make the pictures the decoder tests read: PNG chunk by chunk (so every colour
 // type, depth and interlacing can be produced, and headers patched), JPEG through libjpeg.
 
+#include "picture/Picture.h"
+
 #include <array>
 #include <cstdint>
 #include <string>
@@ -23,6 +25,10 @@ struct PngPicture {
 };
 
 Bytes encodePng(const PngPicture& picture);
+
+// Decodes `bytes`, failing the current test (and giving an empty image) when that fails or the
+// pixel buffer does not match the size.
+Image decoded(const Bytes& bytes);
 
 // Rewrites the IHDR dimensions of an encoded PNG (with a valid checksum).
 Bytes withPngDimensions(Bytes png, std::uint32_t width, std::uint32_t height);

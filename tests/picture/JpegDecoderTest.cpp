@@ -12,6 +12,7 @@ namespace vantorel::picture {
 namespace {
 
 using testing::Bytes;
+using testing::decoded;
 using testing::encodeJpeg;
 using testing::JpegPicture;
 
@@ -24,16 +25,6 @@ void expectColour(const Image& image, int x, int y, int r, int g, int b) {
     EXPECT_LE(std::abs(p[1] - g), kTolerance) << "green at " << x << "," << y << " is " << +p[1];
     EXPECT_LE(std::abs(p[2] - b), kTolerance) << "blue at " << x << "," << y << " is " << +p[2];
     EXPECT_EQ(p[3], 255);
-}
-
-Image decoded(const Bytes& bytes) {
-    auto result = decode(bytes);
-    EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().message);
-    if (!result.ok()) {
-        return {};
-    }
-    EXPECT_EQ(result->rgba.size(), static_cast<std::size_t>(result->width) * result->height * 4);
-    return std::move(result).value();
 }
 
 // Two flat 16 x 16 squares side by side.

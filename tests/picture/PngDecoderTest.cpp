@@ -9,6 +9,7 @@ namespace vantorel::picture {
 namespace {
 
 using testing::Bytes;
+using testing::decoded;
 using testing::encodePng;
 using testing::PngPicture;
 using Rgba = std::array<std::uint8_t, 4>;
@@ -16,16 +17,6 @@ using Rgba = std::array<std::uint8_t, 4>;
 Rgba pixel(const Image& image, int x, int y) {
     const auto at = (static_cast<std::size_t>(y) * image.width + x) * 4;
     return {image.rgba[at], image.rgba[at + 1], image.rgba[at + 2], image.rgba[at + 3]};
-}
-
-Image decoded(const Bytes& bytes) {
-    auto result = decode(bytes);
-    EXPECT_TRUE(result.ok()) << (result.ok() ? "" : result.error().message);
-    if (!result.ok()) {
-        return {};
-    }
-    EXPECT_EQ(result->rgba.size(), static_cast<std::size_t>(result->width) * result->height * 4);
-    return std::move(result).value();
 }
 
 // A pattern in which every pixel differs from its neighbours, so a row or column out of place
