@@ -25,15 +25,11 @@ namespace {
 constexpr int kRefreshMs = 200;
 constexpr std::string_view kNoEntryText = "请先双击列表中的软件";
 
-QString qs(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 } // namespace
 
 CatalogueController::CatalogueController(MainWindow& window)
     : confirmOverwrite([&window](const QString& file) {
-          const auto answer = QMessageBox::question(&window, toQ(kAppTitle),
+          const auto answer = QMessageBox::question(&window, toQString(kAppTitle),
                                                     QStringLiteral("文件已存在：\n") + file +
                                                         QStringLiteral("\n是否覆盖？"));
           return answer == QMessageBox::Yes;
@@ -59,14 +55,14 @@ void CatalogueController::search() {
         return;
     const QString keyword = window_.control<QLineEdit>("编辑框_搜索框")->text().trimmed();
     if (keyword.isEmpty()) {
-        tell(QMessageBox::Information, toQ(catalogue::kEmptyKeywordMessage));
+        tell(QMessageBox::Information, toQString(catalogue::kEmptyKeywordMessage));
         return;
     }
     searching_ = true;
     window_.control("按钮_搜索")->setEnabled(false);
     QLabel* count = window_.control<QLabel>("标签_匹配数量");
     countTextBeforeSearch_ = count->text();
-    count->setText(toQ(kSearchingText));
+    count->setText(toQString(kSearchingText));
     workers_.run([keyword = keyword.toStdString(),
                   base = config::catalogueBase()] { return catalogue::search(keyword, base); },
                  [this](Result<std::vector<catalogue::CatalogueRecord>> found) {
@@ -80,12 +76,12 @@ void CatalogueController::searchDone(Result<std::vector<catalogue::CatalogueReco
     QLabel* count = window_.control<QLabel>("标签_匹配数量");
     if (!found) {
         count->setText(countTextBeforeSearch_);
-        tell(QMessageBox::Warning, toQ(found.error().message));
+        tell(QMessageBox::Warning, toQString(found.error().message));
         return;
     }
     results_ = std::move(found.value());
     fillList();
-    count->setText(qs(catalogue::foundCountText(results_.size())));
+    count->setText(toQString(catalogue::foundCountText(results_.size())));
 }
 
 void CatalogueController::fillList() {
@@ -105,7 +101,7 @@ void CatalogueController::fillList() {
                                      r.https,
                                      r.logo48};
         for (int column = 0; column < static_cast<int>(std::size(cells)); ++column)
-            list->setCellText(row, column, qs(cells[column]));
+            list->setCellText(row, column, toQString(cells[column]));
     }
 }
 
@@ -129,10 +125,10 @@ void CatalogueController::showEntry(int row) {
         return;
     shown_ = results_[static_cast<std::size_t>(row)];
     const catalogue::CatalogueRecord& entry = *shown_;
-    window_.control<QLabel>("标签_应用名")->setText(qs(catalogue::nameLabel(entry)));
-    window_.control<QLabel>("标签_版本")->setText(qs(catalogue::versionLabel(entry)));
-    window_.control<QLabel>("标签_大小")->setText(qs(catalogue::sizeLabel(entry)));
-    window_.control<QLabel>("标签_更新")->setText(qs(catalogue::dateLabel(entry)));
+    window_.control<QLabel>("标签_应用名")->setText(toQString(catalogue::nameLabel(entry)));
+    window_.control<QLabel>("标签_版本")->setText(toQString(catalogue::versionLabel(entry)));
+    window_.control<QLabel>("标签_大小")->setText(toQString(catalogue::sizeLabel(entry)));
+    window_.control<QLabel>("标签_更新")->setText(toQString(catalogue::dateLabel(entry)));
     window_.control("按钮_更多")->setEnabled(true);
     window_.control("按钮_下载")->setEnabled(!download_ || download_->view().finished());
 
@@ -178,24 +174,24 @@ const std::string* CatalogueController::address(int which) const {
 void CatalogueController::openAddress(int which) {
     const std::string* target = address(which);
     if (!target) {
-        tell(QMessageBox::Information, toQ(kNoEntryText));
+        tell(QMessageBox::Information, toQString(kNoEntryText));
         return;
     }
     if (Status opened = shell.open(*target); !opened)
-        tell(QMessageBox::Warning, toQ(opened.error().message));
+        tell(QMessageBox::Warning, toQString(opened.error().message));
 }
 
 void CatalogueController::confirmCopied(std::string_view text) {
-    QApplication::clipboard()->setText(toQ(text));
+    QApplication::clipboard()->setText(toQString(text));
     lastMessage_ =
-        showTimedMessage(&window_, toQ(kConfirmationTitle),
+        showTimedMessage(&window_, toQString(kConfirmationTitle),
                          displayText(std::string(kCopiedPrefix) + "\r\n" + std::string(text)));
 }
 
 void CatalogueController::copyAddress(int which) {
     const std::string* target = address(which);
     if (!target) {
-        tell(QMessageBox::Information, toQ(kNoEntryText));
+        tell(QMessageBox::Information, toQString(kNoEntryText));
         return;
     }
     confirmCopied(*target);
@@ -203,7 +199,7 @@ void CatalogueController::copyAddress(int which) {
 
 void CatalogueController::copyDetails() {
     if (!shown_) {
-        tell(QMessageBox::Information, toQ(kNoEntryText));
+        tell(QMessageBox::Information, toQString(kNoEntryText));
         return;
     }
     confirmCopied(catalogue::detailsText(*shown_));
@@ -220,11 +216,11 @@ QString CatalogueController::desktopFolder() {
 
 void CatalogueController::download() {
     if (!shown_) {
-        tell(QMessageBox::Information, toQ(kNoEntryText));
+        tell(QMessageBox::Information, toQString(kNoEntryText));
         return;
     }
     if (download_ && !download_->view().finished()) {
-        tell(QMessageBox::Information, toQ(kDownloadRunningText));
+        tell(QMessageBox::Information, toQString(kDownloadRunningText));
         return;
     }
     const QString folder = desktopFolder();
@@ -232,7 +228,7 @@ void CatalogueController::download() {
         tell(QMessageBox::Warning, QStringLiteral("无法使用桌面文件夹：") + folder);
         return;
     }
-    const QString target = QDir(folder).filePath(qs(catalogue::downloadFileName(*shown_)));
+    const QString target = QDir(folder).filePath(toQString(catalogue::downloadFileName(*shown_)));
     if (QFileInfo(target).exists() && !confirmOverwrite(target))
         return;
 
@@ -250,13 +246,14 @@ void CatalogueController::refreshDownload() {
         return;
     const EntryDownloadView view = download_->view();
     window_.control<QProgressBar>("进度条_下载")->setValue(view.percent);
-    window_.control<QLabel>("标签_进度")->setText(qs(view.progressText));
+    window_.control<QLabel>("标签_进度")->setText(toQString(view.progressText));
     if (!view.finished())
         return;
     progressTimer_.stop();
     window_.control("按钮_下载")->setEnabled(shown_.has_value());
     if (view.phase == EntryPhase::Failed)
-        tell(QMessageBox::Warning, toQ(kEntryFailedText) + QStringLiteral("\n") + qs(view.error));
+        tell(QMessageBox::Warning,
+             toQString(kEntryFailedText) + QStringLiteral("\n") + toQString(view.error));
 }
 
 } // namespace vantorel::app

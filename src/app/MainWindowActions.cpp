@@ -70,7 +70,7 @@ void MainWindowActions::onSearchBoxKeyPressed(int virtualKey, int) {
 void MainWindowActions::openContactLink(const Result<std::string>& link) {
     Status opened = link ? catalogue_.shell.open(*link) : Status(link.error());
     if (!opened)
-        showMessage(&window_, QMessageBox::Warning, toQ(opened.error().message));
+        showMessage(&window_, QMessageBox::Warning, toQString(opened.error().message));
 }
 
 void MainWindowActions::onChatPicturePressed(int, int, int) {
@@ -95,13 +95,13 @@ void MainWindowActions::onTipPicturePressed(int, int, int) {
     auto picture = loadResourceImage(alternative ? QStringLiteral(":/assets/tip-wechat.jpg")
                                                  : QStringLiteral(":/assets/tip-qr.png"));
     if (!picture) {
-        showMessage(&window_, QMessageBox::Warning, toQ(picture.error().message));
+        showMessage(&window_, QMessageBox::Warning, toQString(picture.error().message));
         return;
     }
     tipAlternative_ = alternative;
     window_.control<PictureBox>("图片框_asd")->setImage(*picture);
     window_.control<QLabel>("标签_asd")
-        ->setText(toQ(alternative ? kTipCaptionAlternative : kTipCaption));
+        ->setText(toQString(alternative ? kTipCaptionAlternative : kTipCaption));
 }
 
 // The picture beside the tip panel opens it; its "╳" closes it.

@@ -6,19 +6,21 @@
 
 namespace vantorel::app {
 
-QString toQ(std::string_view utf8) {
-    return QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
-}
-
 QString displayText(std::string_view utf8) {
-    QString text = toQ(utf8);
+    QString text = toQString(utf8);
     text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
     return text;
 }
 
-QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
-    auto* box = new QMessageBox(icon, toQ(kAppTitle), text, QMessageBox::Ok, parent);
+QMessageBox* makeMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
+    auto* box = new QMessageBox(icon, toQString(kAppTitle), text, QMessageBox::NoButton, parent);
     box->setAttribute(Qt::WA_DeleteOnClose);
+    return box;
+}
+
+QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
+    QMessageBox* box = makeMessage(parent, icon, text);
+    box->addButton(QMessageBox::Ok);
     box->open();
     return box;
 }

@@ -2,6 +2,8 @@
 // Message boxes of the main window. None of them blocks the window: each is opened window-modal
 // and deletes itself when closed.
 
+#include "app/QtText.h"
+
 #include <QMessageBox>
 #include <QString>
 #include <chrono>
@@ -11,10 +13,11 @@ namespace vantorel::app {
 
 inline constexpr std::chrono::milliseconds kConfirmationTimeout{3000};
 
-QString toQ(std::string_view utf8);
-
 // The texts composed with "\r\n" line breaks, shown with plain ones.
 QString displayText(std::string_view utf8);
+
+// A message that deletes itself when closed, not shown yet, so that buttons can be added.
+QMessageBox* makeMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text);
 
 // A message with an OK button.
 QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text);

@@ -1,5 +1,6 @@
 #include "app/UpdateWindowActions.h"
 
+#include "app/Messages.h"
 #include "app/Pictures.h"
 #include "app/UpdateWindow.h"
 #include "app/Widgets.h"
@@ -24,20 +25,8 @@
 namespace vantorel::app {
 namespace {
 
-QString qs(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 constexpr int kRefreshMs = 200;
 constexpr int kFadeInMs = 350;
-
-// A message that does not block the window; it deletes itself when closed.
-QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
-    auto* box =
-        new QMessageBox(icon, QString::fromUtf8(kAppTitle), text, QMessageBox::NoButton, parent);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    return box;
-}
 
 bool writableFolder(const QString& folder) {
     QFileInfo info(folder);
@@ -84,7 +73,7 @@ void UpdateWindowActions::onCheckDone(const update::VersionCheckResult& result, 
         showRelease(result);
         return;
     case VersionOutcome::UpToDate:
-        text = qs(update::currentVersionLabel(result.currentVersion)) +
+        text = toQString(update::currentVersionLabel(result.currentVersion)) +
                QStringLiteral("，已是最新版本");
         break;
     case VersionOutcome::NotConfigured:
@@ -93,24 +82,24 @@ void UpdateWindowActions::onCheckDone(const update::VersionCheckResult& result, 
     case VersionOutcome::UnknownInstance:
     case VersionOutcome::NoAnswer:
     case VersionOutcome::AbnormalAnswer:
-        text = qs(result.message);
+        text = toQString(result.message);
         if (!userAsked)
             std::fprintf(stderr, "vantorel: %s %s\n", result.message.c_str(),
                          result.detail.c_str());
         break;
     }
     if (userAsked)
-        showMessage(&window_, QMessageBox::Information, text)->open();
+        showMessage(&window_, QMessageBox::Information, text);
 }
 
 void UpdateWindowActions::showRelease(const update::VersionCheckResult& result) {
     release_ = result.release;
     window_.control<QLabel>("标签_当前版本号")
-        ->setText(qs(update::currentVersionLabel(result.currentVersion)));
+        ->setText(toQString(update::currentVersionLabel(result.currentVersion)));
     window_.control<QLabel>("标签_最新版本号")
-        ->setText(qs(update::latestVersionLabel(result.release.latestVersion)));
+        ->setText(toQString(update::latestVersionLabel(result.release.latestVersion)));
     window_.control<QTextBrowser>("文本框_更新内容")
-        ->setHtml(qs(update::notesDocument(result.release, result.notesAreHtml)));
+        ->setHtml(toQString(update::notesDocument(result.release, result.notesAreHtml)));
     if (auto logo = loadResourceImage(QStringLiteral(":/assets/update-logo.png")))
         window_.control<PictureBox>("图片框_自定义logo")->setImage(*logo);
 
@@ -163,9 +152,9 @@ void UpdateWindowActions::refreshProgress() {
     if (!flow_)
         return;
     const update::UpdateView view = flow_->view();
-    window_.control<QLabel>("标签_更新状态")->setText(qs(view.status));
+    window_.control<QLabel>("标签_更新状态")->setText(toQString(view.status));
     window_.control<QProgressBar>("进度条_更新")->setValue(view.percent);
-    window_.control<QLabel>("标签_更新进度")->setText(qs(view.percentText));
+    window_.control<QLabel>("标签_更新进度")->setText(toQString(view.percentText));
     if (view.finished()) {
         progressTimer_.stop();
         finishDownload(view);
@@ -176,14 +165,15 @@ void UpdateWindowActions::finishDownload(const update::UpdateView& view) {
     if (view.phase == update::UpdatePhase::Cancelled)
         return;
     const bool done = view.phase == update::UpdatePhase::Done;
-    QMessageBox* box = showMessage(&window_, done ? QMessageBox::Information : QMessageBox::Warning,
-                                   qs(view.message));
+    QMessageBox* box = makeMessage(&window_, done ? QMessageBox::Information : QMessageBox::Warning,
+                                   toQString(view.message));
     QPushButton* open =
-        done ? box->addButton(qs(update::kOpenActionText), QMessageBox::AcceptRole) : nullptr;
+        done ? box->addButton(toQString(update::kOpenActionText), QMessageBox::AcceptRole)
+             : nullptr;
     QPushButton* retry =
         view.phase == update::UpdatePhase::AddressError
             ? nullptr
-            : box->addButton(qs(update::kRetryActionText), QMessageBox::ActionRole);
+            : box->addButton(toQString(update::kRetryActionText), QMessageBox::ActionRole);
     box->addButton(QStringLiteral("关闭"), QMessageBox::RejectRole);
     const QString file = QString::fromStdString(view.file);
     QObject::connect(box, &QMessageBox::buttonClicked, &window_,
@@ -199,8 +189,7 @@ void UpdateWindowActions::finishDownload(const update::UpdateView& view) {
 
 void UpdateWindowActions::openDownloaded(const QString& file) {
     if (!openFile(file)) {
-        showMessage(&window_, QMessageBox::Warning, QStringLiteral("无法打开文件：") + file)
-            ->open();
+        showMessage(&window_, QMessageBox::Warning, QStringLiteral("无法打开文件：") + file);
         return;
     }
     const QString program = QCoreApplication::applicationFilePath();
@@ -214,7 +203,7 @@ void UpdateWindowActions::openDownloaded(const QString& file) {
         return;
     auto started = update::startCleanup(program.toStdString());
     if (!started) {
-        showMessage(&window_, QMessageBox::Warning, qs(started.error().message))->open();
+        showMessage(&window_, QMessageBox::Warning, toQString(started.error().message));
         return;
     }
     quitProgram();

@@ -151,10 +151,6 @@ Qt::FocusPolicy focusPolicyOf(const ControlSpec& spec) {
 
 } // namespace
 
-QString toQString(std::string_view text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
 void ControlTable::add(std::string_view name, QWidget* widget) {
     controls_.emplace_back(toQString(name), widget);
 }

@@ -1,6 +1,7 @@
 #pragma once
 // Creates a window's controls from its stored description.
 
+#include "app/QtText.h"
 #include "app/WindowDescription.h"
 
 #include <QString>
@@ -30,7 +31,5 @@ ControlTable buildControls(QWidget& window, const WindowSpec& spec);
 
 // Title, fixed client size, window flags, icon and background colour of the window itself.
 void applyWindowLook(QWidget& window, const WindowSpec& spec);
-
-QString toQString(std::string_view text);
 
 } // namespace vantorel::app
