@@ -22,6 +22,7 @@ class Application {
 
     MainWindow& mainWindow() { return *main_; }
     UpdateWindow& updateWindow() { return *update_; }
+    UpdateWindowActions& updateActions() { return *updateActions_; }
 
   private:
     std::unique_ptr<MainWindow> main_;

@@ -51,7 +51,7 @@ UpdateWindowActions::~UpdateWindowActions() {
 }
 
 void UpdateWindowActions::onCreated() {
-    checkForUpdate(false);
+    checkForUpdate(startCheckAskedByUser);
 }
 
 void UpdateWindowActions::checkForUpdate(bool userAsked) {

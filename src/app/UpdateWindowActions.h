@@ -12,7 +12,8 @@
 // 按钮_关闭更新: cancels a running download and hides the window.
 //
 // Connection messages appear in a message box only for a check the user asked for
-// (checkForUpdate(true)); the check at start only writes them to the terminal.
+// (checkForUpdate(true), or the check at start when the user started the program with
+// --check-update); the quiet check at start only writes them to the terminal.
 
 #include "app/WindowEvents.h"
 #include "update/UpdateFlow.h"
@@ -47,6 +48,9 @@ class UpdateWindowActions : public UpdateWindowEvents {
     // Where the release is saved: the program's folder when it can be written, else the
     // desktop folder (VANTOREL_DESKTOP or the user's desktop), else the temporary folder.
     static QString downloadFolder();
+
+    // The check at start counts as asked for by the user (vantorel --check-update).
+    bool startCheckAskedByUser = false;
 
     // Where the next download is saved; empty: downloadFolder().
     QString saveFolder;

@@ -58,9 +58,14 @@ int main(int argc, char** argv) {
     const QCommandLineOption demo(
         QStringLiteral("demo"),
         QStringLiteral("Use the built-in offline services (made-up catalogue, logos, downloads)."));
+    const QCommandLineOption checkUpdate(
+        QStringLiteral("check-update"),
+        QStringLiteral("Ask the version service at start and say what it answered, also when it "
+                       "cannot be reached."));
     parser.addOption(dumpUi);
     parser.addOption(screenshot);
     parser.addOption(demo);
+    parser.addOption(checkUpdate);
     parser.process(qtApp);
 
     // Started before the windows, so that their first requests already go to it; it lives as
@@ -109,6 +114,7 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
+    app.updateActions().startCheckAskedByUser = parser.isSet(checkUpdate);
     app.start();
     return QApplication::exec();
 }

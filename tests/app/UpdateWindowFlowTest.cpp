@@ -175,4 +175,12 @@ TEST_F(UpdateWindowFlow, ConnectionMessagesOnlyWhenTheUserAsked) {
     ASSERT_TRUE(waitUntil([] { return openMessage() != nullptr; }));
     EXPECT_EQ(openMessage()->text(), "· 无法连接服务器、请检查网络配置！");
     EXPECT_FALSE(window_.isVisible());
+    openMessage()->close();
+    ASSERT_TRUE(waitUntil([] { return openMessage() == nullptr; }));
+
+    // Started with --check-update, the check at start is one the user asked for.
+    actions_.startCheckAskedByUser = true;
+    actions_.onCreated();
+    ASSERT_TRUE(waitUntil([] { return openMessage() != nullptr; }));
+    EXPECT_EQ(openMessage()->text(), "· 无法连接服务器、请检查网络配置！");
 }
