@@ -4,27 +4,12 @@
 #include "update/ShareLink.h"
 #include "update/UpdateFlow.h"
 
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <system_error>
 
 namespace vantorel::app {
 namespace fs = std::filesystem;
-
-namespace {
-
-std::string megabytes(std::uint64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1fMB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-    return text;
-}
-
-// Beside the target, hidden, and named after it so two downloads into one folder never share it.
-fs::path hiddenPathFor(const fs::path& target) {
-    return target.parent_path() / ("." + target.filename().string() + ".vantorel-part");
-}
-
-} // namespace
 
 std::vector<std::string> entryDownloadAddresses(const catalogue::CatalogueRecord& entry) {
     std::vector<std::string> addresses;
@@ -105,7 +90,7 @@ Status EntryDownload::fetchOne(const std::string& address) {
         return direct.error();
 
     const fs::path target(target_);
-    const fs::path hidden = hiddenPathFor(target);
+    const fs::path hidden = update::stagingPathFor(target);
     update::DownloadRequest request;
     request.url = *direct;
     request.target = hidden.string();
@@ -124,14 +109,13 @@ Status EntryDownload::fetchOne(const std::string& address) {
         return result.error();
 
     std::error_code ec;
-    if (update::looksLikeWebPage(hidden)) {
-        fs::remove(hidden, ec);
+    switch (update::saveStaged(hidden, target, ec)) {
+    case update::StagedOutcome::WebPage:
         return makeError("服务器返回的是网页而不是安装程序");
-    }
-    fs::rename(hidden, target, ec);
-    if (ec) {
-        fs::remove(hidden, ec);
+    case update::StagedOutcome::NotSaved:
         return makeError("无法保存文件：" + target.string());
+    case update::StagedOutcome::Saved:
+        break;
     }
     return {};
 }
@@ -150,12 +134,8 @@ EntryDownloadView EntryDownload::view() const {
         break;
     case EntryPhase::Downloading: {
         const update::DownloadSnapshot s = downloader_->progress().snapshot();
-        if (s.percent() >= 0) {
-            v.percent = s.percent();
-            v.progressText = std::to_string(v.percent) + "%";
-        } else {
-            v.progressText = megabytes(s.arrived);
-        }
+        v.percent = std::clamp(s.percent(), 0, 100);
+        v.progressText = update::progressLabel(s);
         break;
     }
     case EntryPhase::Done:

@@ -3,10 +3,13 @@
 // from any thread at any time, and the cancel switch. The downloader writes it; windows and the
 // terminal front end poll snapshot() a few times a second.
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <cstdio>
 #include <mutex>
+#include <string>
 
 namespace vantorel::update {
 
@@ -36,6 +39,16 @@ struct DownloadSnapshot {
         return static_cast<int>(arrived * 100 / total);
     }
 };
+
+// What a progress label beside the bar shows: "57%" while the total is known, else the bytes so
+// far in mebibytes ("3.2MB").
+inline std::string progressLabel(const DownloadSnapshot& s) {
+    if (const int percent = s.percent(); percent >= 0)
+        return std::to_string(std::min(percent, 100)) + "%";
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1fMB", static_cast<double>(s.arrived) / (1024.0 * 1024.0));
+    return text;
+}
 
 class DownloadProgress {
   public:

@@ -1,5 +1,7 @@
 #include "update/ShareLink.h"
 
+#include "net/UrlEncoding.h"
+
 #include "common/Config.h"
 #include "net/DirectSessionClient.h"
 #include "net/HeaderBlock.h"
@@ -129,24 +131,6 @@ bool isShareLink(std::string_view address) {
     return parseShareLink(address).has_value();
 }
 
-std::string formEncode(std::string_view value) {
-    static constexpr char kHex[] = "0123456789ABCDEF";
-    std::string out;
-    for (char c : value) {
-        auto byte = static_cast<unsigned char>(c);
-        bool plain = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                     (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' || c == '~';
-        if (plain) {
-            out.push_back(c);
-        } else {
-            out.push_back('%');
-            out.push_back(kHex[byte >> 4]);
-            out.push_back(kHex[byte & 0xF]);
-        }
-    }
-    return out;
-}
-
 Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptions& options) {
     auto share = parseShareLink(link);
     if (!share)
@@ -175,10 +159,10 @@ Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptio
     script::RegexObject parameters;
     if (!parameters.create(kParameterPattern) || parameters.execute(*frameText) == 0)
         return stepFailure(ShareStep::FramePage);
-    const std::string action = formEncode(parameters.submatch_text(0, 1));
-    const std::string fileId = formEncode(parameters.submatch_text(0, 2));
-    const std::string sign = formEncode(parameters.submatch_text(0, 3));
-    const std::string key = formEncode(parameters.submatch_text(0, 4));
+    const std::string action = net::percentEncode(parameters.submatch_text(0, 1));
+    const std::string fileId = net::percentEncode(parameters.submatch_text(0, 2));
+    const std::string sign = net::percentEncode(parameters.submatch_text(0, 3));
+    const std::string key = net::percentEncode(parameters.submatch_text(0, 4));
 
     // Step 4: ask the endpoint where the file lies.
     const std::string referer = "Referer: " + framePage;

@@ -71,9 +71,6 @@ bool isShareLink(std::string_view address);
 // characters anywhere.
 bool isHttpAddress(std::string_view address);
 
-// Percent-encodes everything but letters, digits and "-._~".
-std::string formEncode(std::string_view value);
-
 struct ShareLinkOptions {
     net::Timeouts timeouts{std::chrono::seconds(0), std::chrono::seconds(15),
                            std::chrono::seconds(20), std::chrono::seconds(20),

@@ -1,6 +1,7 @@
 #include "update/UpdateFlow.h"
 
 #include "catalogue/DisplayForms.h"
+#include "common/Text.h"
 #include "net/DirectSessionClient.h"
 
 #include <algorithm>
@@ -45,25 +46,6 @@ std::string messageText(UpdatePhase phase) {
     }
 }
 
-std::string megabytes(std::uint64_t bytes) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1fMB", static_cast<double>(bytes) / (1024.0 * 1024.0));
-    return text;
-}
-
-bool startsWithIgnoreCase(std::string_view text, std::string_view prefix) {
-    if (text.size() < prefix.size())
-        return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        char c = text[i];
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-        if (c != prefix[i])
-            return false;
-    }
-    return true;
-}
-
 } // namespace
 
 bool looksLikeWebPage(const std::filesystem::path& file) {
@@ -79,6 +61,24 @@ bool looksLikeWebPage(const std::filesystem::path& file) {
         return false;
     text.remove_prefix(first);
     return startsWithIgnoreCase(text, "<!doctype html") || startsWithIgnoreCase(text, "<html");
+}
+
+fs::path stagingPathFor(const fs::path& target) {
+    return target.parent_path() / ("." + target.filename().string() + ".vantorel-part");
+}
+
+StagedOutcome saveStaged(const fs::path& staging, const fs::path& target, std::error_code& ec) {
+    std::error_code ignored;
+    if (looksLikeWebPage(staging)) {
+        fs::remove(staging, ignored);
+        return StagedOutcome::WebPage;
+    }
+    fs::rename(staging, target, ec);
+    if (ec) {
+        fs::remove(staging, ignored);
+        return StagedOutcome::NotSaved;
+    }
+    return StagedOutcome::Saved;
 }
 
 std::string releaseFileName(const ReleaseInfo& release) {
@@ -142,14 +142,9 @@ UpdateView UpdateFlow::view() const {
         v.percent = 100;
         v.percentText = "100%";
     } else if (downloader_) {
-        DownloadSnapshot s = downloader_->progress().snapshot();
-        int percent = s.percent();
-        if (percent >= 0) {
-            v.percent = std::min(percent, 100);
-            v.percentText = std::to_string(v.percent) + "%";
-        } else {
-            v.percentText = megabytes(s.arrived);
-        }
+        const DownloadSnapshot s = downloader_->progress().snapshot();
+        v.percent = std::clamp(s.percent(), 0, 100);
+        v.percentText = progressLabel(s);
     }
     return v;
 }
@@ -192,8 +187,7 @@ void UpdateFlow::run() {
     request.url = direct;
     // The file is checked under a hidden name before it takes the release's name.
     const fs::path target(target_);
-    const fs::path staging =
-        target.parent_path() / ("." + target.filename().string() + ".checking");
+    const fs::path staging = stagingPathFor(target);
     request.target = staging.string();
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
@@ -213,14 +207,13 @@ void UpdateFlow::run() {
     if (!result)
         return finish(UpdatePhase::Failed, result.error().message);
     std::error_code ec;
-    if (looksLikeWebPage(staging)) {
-        fs::remove(staging, ec);
+    switch (saveStaged(staging, target, ec)) {
+    case StagedOutcome::WebPage:
         return finish(UpdatePhase::AddressError, "下载到的是一个网页：" + direct);
-    }
-    fs::rename(staging, target, ec);
-    if (ec) {
-        fs::remove(staging, ec);
+    case StagedOutcome::NotSaved:
         return finish(UpdatePhase::Failed, "无法保存 " + target_ + "：" + ec.message());
+    case StagedOutcome::Saved:
+        break;
     }
     finish(UpdatePhase::Done, {}, target_);
 }

@@ -32,6 +32,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 
 namespace vantorel::update {
@@ -74,6 +75,17 @@ std::string releaseFileName(const ReleaseInfo& release);
 
 // Whether a downloaded file begins like an HTML document.
 bool looksLikeWebPage(const std::filesystem::path& file);
+
+// Where a download waits, hidden beside `target` and named after it, until it has been checked.
+std::filesystem::path stagingPathFor(const std::filesystem::path& target);
+
+enum class StagedOutcome { Saved, WebPage, NotSaved };
+
+// Gives a downloaded staging file the target's name, unless it begins like a web page. A web
+// page, or a file that cannot be renamed (`ec` says why), is removed; an older target is then
+// left as it was.
+StagedOutcome saveStaged(const std::filesystem::path& staging, const std::filesystem::path& target,
+                         std::error_code& ec);
 
 // Whether the old program should be retired after the user opens `downloaded`: only when the
 // new file was saved beside the program (in the same folder), is a different, existing file,

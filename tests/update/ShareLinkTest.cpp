@@ -2,6 +2,7 @@
 #include "common/Config.h"
 #include "demo/DemoServices.h"
 #include "demo/HttpServer.h"
+#include "net/UrlEncoding.h"
 
 #include <gtest/gtest.h>
 
@@ -210,7 +211,7 @@ TEST_F(ShareService, DownloadAddressesResolveOnlyShareLinks) {
 }
 
 TEST(ShareLinkForm, EncodesAllButUnreservedCharacters) {
-    EXPECT_EQ(formEncode("aZ09-._~"), "aZ09-._~");
-    EXPECT_EQ(formEncode("a+b/c=d&e f"), "a%2Bb%2Fc%3Dd%26e%20f");
-    EXPECT_EQ(formEncode(""), "");
+    EXPECT_EQ(net::percentEncode("aZ09-._~"), "aZ09-._~");
+    EXPECT_EQ(net::percentEncode("a+b/c=d&e f"), "a%2Bb%2Fc%3Dd%26e%20f");
+    EXPECT_EQ(net::percentEncode(""), "");
 }
