@@ -39,15 +39,30 @@ std::string DemoServices::groupLink() const {
     return base() + "/group/welcome";
 }
 
+namespace {
+
+// Every setting the demo makes, with the value it gives (empty: the services' base).
+struct DemoSetting {
+    std::string_view key;
+    std::string_view value;
+};
+constexpr DemoSetting kDemoSettings[] = {
+    {"VANTOREL_CATALOGUE_BASE", ""},  {"VANTOREL_LOGO_BASE", ""},
+    {"VANTOREL_GROUP_LINK_BASE", ""}, {"VANTOREL_VERSION_BASE", ""},
+    {"VANTOREL_SHARE_BASE", ""},      {"VANTOREL_SHARE_HOSTS", "share.vantorel.example"},
+    {"VANTOREL_CHAT_QQ", "10001"},    {"VANTOREL_GROUP_QQ", "20002"},
+};
+
+} // namespace
+
 void DemoServices::applyToConfig() const {
-    config::set("VANTOREL_CATALOGUE_BASE", base());
-    config::set("VANTOREL_LOGO_BASE", base());
-    config::set("VANTOREL_GROUP_LINK_BASE", base());
-    config::set("VANTOREL_VERSION_BASE", base());
-    config::set("VANTOREL_SHARE_BASE", base());
-    config::set("VANTOREL_SHARE_HOSTS", "share.vantorel.example");
-    config::set("VANTOREL_CHAT_QQ", "10001");
-    config::set("VANTOREL_GROUP_QQ", "20002");
+    for (const DemoSetting& setting : kDemoSettings)
+        config::set(setting.key, setting.value.empty() ? base() : std::string(setting.value));
+}
+
+void DemoServices::removeFromConfig() {
+    for (const DemoSetting& setting : kDemoSettings)
+        config::unset(setting.key);
 }
 
 namespace {

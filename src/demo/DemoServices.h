@@ -32,6 +32,8 @@ class DemoServices {
     // Points the program's configuration (catalogue, logos, group link, version check, share
     // service, contact numbers) at these services.
     void applyToConfig() const;
+    // Takes back every setting applyToConfig() made.
+    static void removeFromConfig();
 
     const std::vector<DemoProgram>& programs() const { return programs_; }
     std::vector<HttpRequest> requests() const { return server_->requests(); }

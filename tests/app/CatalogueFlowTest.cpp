@@ -30,11 +30,6 @@ using vantorel::testing::waitUntil;
 
 namespace {
 
-constexpr const char* kConfigKeys[] = {
-    "VANTOREL_CATALOGUE_BASE", "VANTOREL_LOGO_BASE",  "VANTOREL_GROUP_LINK_BASE",
-    "VANTOREL_VERSION_BASE",   "VANTOREL_SHARE_BASE", "VANTOREL_SHARE_HOSTS",
-    "VANTOREL_CHAT_QQ",        "VANTOREL_GROUP_QQ",   "VANTOREL_DESKTOP"};
-
 QString q(const std::string& s) {
     return QString::fromStdString(s);
 }
@@ -67,8 +62,8 @@ class CatalogueFlow : public ::testing::Test {
         });
     }
     void TearDown() override {
-        for (const char* key : kConfigKeys)
-            config::unset(key);
+        demo::DemoServices::removeFromConfig();
+        config::unset("VANTOREL_DESKTOP");
     }
 
     template <class T = QWidget> T* control(const char* name) { return window.control<T>(name); }

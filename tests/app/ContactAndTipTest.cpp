@@ -64,13 +64,7 @@ class ContactPictures : public ::testing::Test {
             return handlerPresent;
         });
     }
-    void TearDown() override {
-        for (const char* key :
-             {"VANTOREL_CATALOGUE_BASE", "VANTOREL_LOGO_BASE", "VANTOREL_GROUP_LINK_BASE",
-              "VANTOREL_VERSION_BASE", "VANTOREL_SHARE_BASE", "VANTOREL_SHARE_HOSTS",
-              "VANTOREL_CHAT_QQ", "VANTOREL_GROUP_QQ"})
-            config::unset(key);
-    }
+    void TearDown() override { demo::DemoServices::removeFromConfig(); }
 
     void press(const char* name) {
         QWidget* target = window.control(name);

@@ -121,11 +121,7 @@ TEST(EntryDownload, AShareLinkIsResolvedToItsFileFirst) {
     EntryDownload download({"https://share.vantorel.example/iVantorel310"}, target);
     download.start();
     const EntryDownloadView view = waitFinished(download);
-    for (const char* key :
-         {"VANTOREL_CATALOGUE_BASE", "VANTOREL_LOGO_BASE", "VANTOREL_GROUP_LINK_BASE",
-          "VANTOREL_VERSION_BASE", "VANTOREL_SHARE_BASE", "VANTOREL_SHARE_HOSTS",
-          "VANTOREL_CHAT_QQ", "VANTOREL_GROUP_QQ"})
-        config::unset(key);
+    demo::DemoServices::removeFromConfig();
     ASSERT_EQ(view.phase, EntryPhase::Done) << view.error;
 
     // The demo's shared file: 8 MiB of a fixed sequence.

@@ -2,6 +2,7 @@
 // versions, 按钮_确认更新 downloads the demo release with progress, and the closing message
 // offers "打开" and "重试".
 
+#include "EventLoop.h"
 #include "app/UpdateWindow.h"
 #include "app/UpdateWindowActions.h"
 #include "app/Widgets.h"
@@ -10,7 +11,6 @@
 
 #include <QAbstractButton>
 #include <QApplication>
-#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -26,13 +26,10 @@ using namespace vantorel::app;
 
 namespace {
 
-// Runs the event loop until `done` holds or the time is up.
-bool waitUntil(const std::function<bool()>& done, int milliseconds = 60000) {
-    QElapsedTimer timer;
-    timer.start();
-    while (!done() && timer.elapsed() < milliseconds)
-        QApplication::processEvents(QEventLoop::AllEvents, 20);
-    return done();
+// The shared event-loop wait, with the patience a whole update needs.
+bool waitUntil(const std::function<bool()>& done,
+               std::chrono::milliseconds limit = std::chrono::seconds(60)) {
+    return vantorel::testing::waitUntil(done, limit);
 }
 
 QString textOf(const UpdateWindow& window, const char* name) {
@@ -67,11 +64,7 @@ class UpdateWindowFlow : public ::testing::Test {
         actions_.quitProgram = [] { FAIL() << "the program must not end in a test"; };
     }
     void TearDown() override {
-        for (const char* key :
-             {"VANTOREL_SHARE_BASE", "VANTOREL_SHARE_HOSTS", "VANTOREL_CATALOGUE_BASE",
-              "VANTOREL_LOGO_BASE", "VANTOREL_GROUP_LINK_BASE", "VANTOREL_VERSION_BASE",
-              "VANTOREL_CHAT_QQ", "VANTOREL_GROUP_QQ"})
-            config::unset(key);
+        demo::DemoServices::removeFromConfig();
         while (QMessageBox* box = openMessage())
             box->close();
     }
@@ -167,7 +160,7 @@ TEST_F(UpdateWindowFlow, FailedDownloadOffersARetry) {
 TEST_F(UpdateWindowFlow, ConnectionMessagesOnlyWhenTheUserAsked) {
     config::set("VANTOREL_VERSION_BASE", "http://127.0.0.1:1");
     actions_.checkForUpdate(false);
-    waitUntil([] { return false; }, 1500);
+    waitUntil([] { return false; }, std::chrono::milliseconds(1500));
     EXPECT_FALSE(window_.isVisible());
     EXPECT_EQ(openMessage(), nullptr);
 

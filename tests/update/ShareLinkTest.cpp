@@ -18,11 +18,7 @@ using demo::HttpResponse;
 namespace {
 
 void restoreShareConfig() {
-    for (const char* key :
-         {"VANTOREL_SHARE_BASE", "VANTOREL_SHARE_HOSTS", "VANTOREL_CATALOGUE_BASE",
-          "VANTOREL_LOGO_BASE", "VANTOREL_GROUP_LINK_BASE", "VANTOREL_VERSION_BASE",
-          "VANTOREL_CHAT_QQ", "VANTOREL_GROUP_QQ"})
-        config::unset(key);
+    demo::DemoServices::removeFromConfig();
 }
 
 // A share service of our own; each test breaks the step it is about.

@@ -27,11 +27,7 @@ class UpdateFlowTest : public ::testing::Test {
         fs::create_directories(folder_);
     }
     void TearDown() override {
-        for (const char* key :
-             {"VANTOREL_SHARE_BASE", "VANTOREL_SHARE_HOSTS", "VANTOREL_CATALOGUE_BASE",
-              "VANTOREL_LOGO_BASE", "VANTOREL_GROUP_LINK_BASE", "VANTOREL_VERSION_BASE",
-              "VANTOREL_CHAT_QQ", "VANTOREL_GROUP_QQ"})
-            config::unset(key);
+        demo::DemoServices::removeFromConfig();
         fs::remove_all(folder_);
     }
 
