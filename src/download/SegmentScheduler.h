@@ -14,9 +14,10 @@
 //   is left to its owner.
 // - Slow connections. A connection is slow when its speed is under `slowFraction` of the
 //   median speed of the other connections. A slow connection whose remainder would take it at
-//   least `slowTail` longer than a connection of median speed gives all of its remainder to the
-//   next idle worker: it stops at the byte it has reached (the minimum piece does not apply,
-//   since it is left nothing to fetch).
+//   least `slowTail` longer than the idle worker's connection (of median speed while that one
+//   is not measured) gives all of its remainder to the idle worker: it stops at the byte it has
+//   reached (the minimum piece does not apply, since it is left nothing to fetch). An idle
+//   worker whose own connection is slow gets no share it could not finish in step.
 // - Speed floor. A connection that brings fewer than `speedFloor` bytes per second over a
 //   stretch of `floorTime` is told to replace itself (drop the connection, open a new one, and
 //   go on with its range); see Progress::replaceConnection.
@@ -70,7 +71,7 @@ struct SchedulerSettings {
     std::chrono::milliseconds measureAfter{250};
     // Slow: under this fraction of the median speed of the other connections ...
     double slowFraction = 0.25;
-    // ... and its remainder would take it this much longer than a median connection.
+    // ... and its remainder would take it this much longer than the idle worker's connection.
     std::chrono::milliseconds slowTail{500};
     // A connection under this many bytes per second for `floorTime` is replaced.
     double speedFloor = 1024.0;
@@ -93,6 +94,7 @@ class SegmentScheduler {
         enum class Kind {
             Fetch,    // fetch `range`
             Wait,     // nothing to take now, but ranges are still running: ask again shortly
+                      // (a range may yet be given up or turn slow)
             Finished, // every byte is complete
         };
         Kind kind = Kind::Finished;
