@@ -124,10 +124,11 @@ EOF
 nginx -p "$work" -c "$work/nginx.conf"
 for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
 
-# Body bytes nginx has logged so far. nginx logs a request when it ends, so wait a moment.
+# Body bytes nginx has logged so far (%.0f: mawk's %d stops at 2^31). nginx logs a request when
+# it ends, so wait a moment first.
 logged_bytes() {
     sleep 0.3
-    awk '{ s += $1 } END { printf "%d", s }' "$work/access.log"
+    awk '{ s += $1 } END { printf "%.0f", s }' "$work/access.log"
 }
 
 # Runs "$@" $runs times, checks each result, prints the best time in seconds, the bytes sent in
