@@ -2,7 +2,8 @@
 // PATH may be a folder: the file keeps the name it has in the address.
 // URL may be a share link: it is resolved to its file first. Runs the download job; progress on
 // stderr when it is a terminal. Ctrl-C (and SIGTERM, SIGHUP) interrupts cleanly: the workers
-// stop and an existing target stays as it was.
+// stop, an existing target stays as it was, and the part fetched so far stays beside it, so the
+// same command run again goes on where it stopped (and says how much was already there).
 
 #include "cli/Commands.h"
 #include "download/DownloadJob.h"
@@ -116,12 +117,21 @@ int runDownload(Args args) {
     download::DownloadJob job({url}, download::downloadTarget(url, output), options);
     const bool showProgress = !quiet && ::isatty(STDERR_FILENO);
     std::atomic<bool> finished{false};
+    std::atomic<bool> resumeTold{false};
+    auto tellResume = [&](const download::DownloadSnapshot& s) {
+        if (quiet || s.resumed == 0 || resumeTold.exchange(true))
+            return;
+        std::fprintf(stderr, "%s继续下载：已有 %s / %s\n", showProgress ? "\r\033[K" : "",
+                     formatBytes(static_cast<double>(s.resumed)).c_str(),
+                     formatBytes(static_cast<double>(s.total)).c_str());
+    };
     std::thread watcher([&] {
         const timespec tick{0, 200'000'000};
         bool shown = false;
         while (!finished.load()) {
             if (sigtimedwait(&interrupts, nullptr, &tick) > 0)
                 job.interrupt();
+            tellResume(job.view().progress);
             if (showProgress && !finished.load()) {
                 const download::JobView view = job.view();
                 if (view.phase == download::JobPhase::Downloading &&
@@ -137,6 +147,7 @@ int runDownload(Args args) {
     const download::JobView end = job.run();
     finished.store(true);
     watcher.join();
+    tellResume(end.progress);
 
     switch (end.phase) {
     case download::JobPhase::Done:
@@ -147,7 +158,7 @@ int runDownload(Args args) {
         return 0;
     case download::JobPhase::Interrupted:
     case download::JobPhase::Cancelled:
-        std::fprintf(stderr, "%s下载已中断\n", std::string(download::kFailedText).c_str());
+        std::fprintf(stderr, "%s\n", end.error.empty() ? "下载已中断" : end.error.c_str());
         return 1;
     default:
         std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),

@@ -3,6 +3,9 @@
 #include <zlib.h>
 
 #include <charconv>
+#include <cstdio>
+#include <ctime>
+#include <functional>
 #include <stdexcept>
 
 namespace vantorel::demo {
@@ -99,8 +102,16 @@ std::function<double(std::size_t)> connectionRates(double bytesPerSecond, std::s
 }
 
 void RangeFiles::add(std::string path, std::string content) {
+    char etag[32];
+    std::snprintf(etag, sizeof etag, "\"%016zx\"", std::hash<std::string>{}(content));
     std::lock_guard lock(mutex_);
-    files_[std::move(path)] = std::make_shared<const std::string>(std::move(content));
+    // A fixed day, a second later for each new version.
+    const std::time_t when = 1'796'000'000 + static_cast<std::time_t>(++versions_);
+    std::tm utc{};
+    gmtime_r(&when, &utc);
+    char date[64];
+    std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &utc);
+    files_[std::move(path)] = {std::make_shared<const std::string>(std::move(content)), etag, date};
 }
 
 void RangeFiles::setFaults(RangeFaults faults) {
@@ -115,13 +126,18 @@ RangeFaults RangeFiles::faults() const {
 
 HttpResponse RangeFiles::respond(const HttpRequest& request) {
     std::shared_ptr<const std::string> file;
+    std::string etag;
+    std::string lastModified;
     RangeFaults faults;
     bool cut = false;
     {
         std::lock_guard lock(mutex_);
         faults = faults_;
-        if (auto it = files_.find(request.path); it != files_.end())
-            file = it->second;
+        if (auto it = files_.find(request.path); it != files_.end()) {
+            file = it->second.content;
+            etag = it->second.etag;
+            lastModified = it->second.lastModified;
+        }
         if (faults_.cutAfter && faults_.cutReplies != 0) {
             cut = true;
             if (faults_.cutReplies > 0)
@@ -154,9 +170,16 @@ HttpResponse RangeFiles::respond(const HttpRequest& request) {
     }
     if (!faults.ignoreRanges)
         response.headers.emplace_back("Accept-Ranges", "bytes");
+    if (!faults.noValidators) {
+        response.headers.emplace_back("ETag", etag);
+        response.headers.emplace_back("Last-Modified", lastModified);
+    }
+    const std::string ifRange = request.header("If-Range");
+    const bool sameVersion =
+        faults.noValidators || ifRange.empty() || ifRange == etag || ifRange == lastModified;
 
     Span span;
-    const RangeAsk ask = faults.ignoreRanges
+    const RangeAsk ask = faults.ignoreRanges || !sameVersion
                              ? RangeAsk::None
                              : parseRange(request.header("Range"), content.size(), span);
     if (ask == RangeAsk::Unsatisfiable) {

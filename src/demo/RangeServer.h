@@ -43,6 +43,9 @@ struct RangeFaults {
     // first accepted); 0, or no function, for no limit. As a file server limiting each
     // connection does it, e.g. connectionRates below.
     std::function<double(std::size_t connection)> connectionRate;
+    // Send neither ETag nor Last-Modified (and so ignore If-Range): a client cannot tell
+    // versions of a file apart.
+    bool noValidators = false;
 };
 
 // Every connection at `bytesPerSecond`, except every `every`-th (the every-th, the 2*every-th,
@@ -51,9 +54,12 @@ std::function<double(std::size_t)> connectionRates(double bytesPerSecond, std::s
                                                    double slowBytesPerSecond);
 
 // The files and the faults; turns a request into a reply. Safe to use from many threads.
+// Every file carries an ETag made from its content and a Last-Modified date that moves on each
+// time add() replaces it, and a range asked for with an If-Range that names neither is answered
+// with the whole current file, as RFC 9110 section 13.1.5 asks.
 class RangeFiles {
   public:
-    // Serves `content` at `path` (e.g. "/files/setup.exe").
+    // Serves `content` at `path` (e.g. "/files/setup.exe"), replacing what was there.
     void add(std::string path, std::string content);
     void setFaults(RangeFaults faults);
     RangeFaults faults() const;
@@ -63,7 +69,13 @@ class RangeFiles {
 
   private:
     mutable std::mutex mutex_;
-    std::map<std::string, std::shared_ptr<const std::string>, std::less<>> files_;
+    struct File {
+        std::shared_ptr<const std::string> content;
+        std::string etag;
+        std::string lastModified;
+    };
+    std::map<std::string, File, std::less<>> files_;
+    unsigned versions_ = 0;
     RangeFaults faults_;
 };
 

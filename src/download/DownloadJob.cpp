@@ -5,13 +5,9 @@
 #include "net/DirectSessionClient.h"
 
 #include <algorithm>
-#include <filesystem>
-#include <system_error>
 
 namespace vantorel::download {
 namespace {
-
-namespace fs = std::filesystem;
 
 // A reply to HEAD that says the address serves a web page.
 bool servesWebPage(const std::string& direct, const net::Timeouts& timeouts) {
@@ -55,14 +51,17 @@ JobView DownloadJob::run() {
 
 void DownloadJob::cancel() {
     cancelled_.store(true);
-    interrupt();
+    stop_.store(true);
+    std::lock_guard lock(mutex_);
+    if (downloader_)
+        downloader_->cancel();
 }
 
 void DownloadJob::interrupt() {
     stop_.store(true);
     std::lock_guard lock(mutex_);
-    if (downloader_)
-        downloader_->cancel();
+    if (downloader_ && !cancelled_.load())
+        downloader_->interrupt();
 }
 
 void DownloadJob::finish(JobPhase phase, std::string error) {
@@ -97,6 +96,10 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error) {
     ShareLinkOptions share = options_.share;
     share.cancelled = &stop_;
     auto direct = downloadAddressFor(address, share);
+    if (!direct && stopping()) {
+        error.clear();
+        return JobPhase::Cancelled;
+    }
     if (!direct) {
         error = std::string(shareStepName(direct.error().code)) + "：" + address;
         return JobPhase::AddressError;
@@ -106,14 +109,14 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error) {
         return JobPhase::AddressError;
     }
 
-    const fs::path target(target_);
-    const fs::path staging = stagingPathFor(target);
     DownloadRequest request;
     request.url = *direct;
-    request.target = staging.string();
+    request.resumeKey = address;
+    request.target = target_;
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
-    request.stallTimeout = options_.stallTimeout;
+    if (options_.refuseWebPages)
+        request.check = [](const std::string& complete) { return refuseWebPage(complete); };
     Downloader* downloader = nullptr;
     {
         std::lock_guard lock(mutex_);
@@ -127,18 +130,7 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error) {
     auto result = downloader->run();
     if (!result) {
         error = result.error().message;
-        return JobPhase::Failed;
-    }
-    std::error_code ec;
-    switch (saveStaged(staging, target, options_.refuseWebPages, ec)) {
-    case StagedOutcome::WebPage:
-        error = "下载到的是一个网页：" + *direct;
-        return JobPhase::AddressError;
-    case StagedOutcome::NotSaved:
-        error = "无法保存 " + target_ + "：" + ec.message();
-        return JobPhase::Failed;
-    case StagedOutcome::Saved:
-        break;
+        return result.error().code == kWebPageError ? JobPhase::AddressError : JobPhase::Failed;
     }
     return JobPhase::Done;
 }

@@ -18,13 +18,14 @@
 // is left to the download. A complete file that begins like an HTML document is deleted and is
 // an address error too.
 //
-// The multi-threaded Downloader writes the file under a hidden staging name beside the target;
-// only a complete, checked file takes the target's name, so an older file of that name stays
-// until then and a failed or stopped download leaves it as it was.
+// The multi-threaded Downloader builds the file in its part file beside the target; only a
+// complete, checked file takes the target's name, so an older file of that name stays until
+// then and a failed or stopped download leaves it as it was.
 //
 // cancel() ends the download for good: its part is removed. interrupt() ends it so it can be
-// taken up again later (closing a window, an interrupt signal in a terminal). Destroying a
-// running job interrupts it and waits for it to stop.
+// taken up again later (closing a window, an interrupt signal in a terminal): the part and its
+// resume state stay, and the next job for the same target and address fetches only what is
+// missing. Destroying a running job interrupts it and waits for it to stop.
 //
 // view(), cancel() and interrupt() may be called from any thread while the job runs, either on
 // a thread of its own (start()) or on the caller's (run()).
@@ -78,7 +79,6 @@ struct JobOptions {
     ShareLinkOptions share;
     unsigned workers = kDefaultWorkers;
     std::chrono::milliseconds retryDelay{200};
-    std::chrono::seconds stallTimeout{60};
     bool refuseWebPages = false;
 };
 

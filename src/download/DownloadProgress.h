@@ -28,6 +28,7 @@ struct DownloadSnapshot {
     std::uint64_t total = 0;     // bytes of the whole file; meaningful only when totalKnown
     bool totalKnown = false;     // false when the server gave no length (or a content coding)
     std::uint64_t arrived = 0;   // bytes written into the file so far
+    std::uint64_t resumed = 0;   // of those, bytes an earlier run had fetched
     double bytesPerSecond = 0.0; // recent speed, smoothed over the last second or so
 
     // 0..100 when the total is known, otherwise -1.
@@ -58,6 +59,7 @@ class DownloadProgress {
         s.total = total_.load(std::memory_order_relaxed);
         s.totalKnown = totalKnown_.load(std::memory_order_relaxed);
         s.arrived = arrived_.load(std::memory_order_relaxed);
+        s.resumed = resumed_.load(std::memory_order_relaxed);
         s.bytesPerSecond = speed_.load(std::memory_order_relaxed);
         return s;
     }
@@ -86,6 +88,10 @@ class DownloadProgress {
     }
     void add(std::uint64_t bytes) { arrived_.fetch_add(bytes, std::memory_order_relaxed); }
     void setArrived(std::uint64_t bytes) { arrived_.store(bytes, std::memory_order_relaxed); }
+    void setResumed(std::uint64_t bytes) {
+        resumed_.store(bytes, std::memory_order_relaxed);
+        arrived_.store(bytes, std::memory_order_relaxed);
+    }
     void setSpeed(double bytesPerSecond) {
         speed_.store(bytesPerSecond, std::memory_order_relaxed);
     }
@@ -95,6 +101,7 @@ class DownloadProgress {
     std::atomic<std::uint64_t> total_{0};
     std::atomic<bool> totalKnown_{false};
     std::atomic<std::uint64_t> arrived_{0};
+    std::atomic<std::uint64_t> resumed_{0};
     std::atomic<double> speed_{0.0};
     std::atomic<bool> cancelled_{false};
     mutable std::mutex wakeMutex_;

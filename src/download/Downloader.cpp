@@ -2,8 +2,13 @@
 
 #include "common/Text.h"
 #include "download/PartFile.h"
+#include "download/ResumeState.h"
+#include "download/SegmentScheduler.h"
+#include "net/ContentLength.h"
 #include "net/Curl.h"
 #include "net/Transport.h"
+
+#include <sys/statvfs.h>
 
 #include <algorithm>
 #include <charconv>
@@ -11,6 +16,7 @@
 #include <cstring>
 #include <deque>
 #include <exception>
+#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -23,13 +29,19 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
+using Seconds = std::chrono::duration<double>;
 
-constexpr std::chrono::milliseconds kMaxRetryDelay{5000};
-constexpr std::chrono::milliseconds kSampleEvery{200};
-constexpr std::chrono::milliseconds kConnectTimeout{20'000};
+constexpr milliseconds kMaxRetryDelay{5000};
+constexpr milliseconds kSampleEvery{200};
+constexpr milliseconds kConnectTimeout{20'000};
+// How long a worker with nothing to take waits before it asks the scheduler again.
+constexpr milliseconds kWaitForWork{20};
 constexpr long kMaxRedirects = 10;
 // How far ahead of its copies a worker brings in the pages of its part of the view.
 constexpr std::uint64_t kPrefaultBytes = 4 << 20;
+
+constexpr std::string_view kChangedText = "服务器上的文件在下载过程中被更换了，请稍后重新下载";
+constexpr std::string_view kUnendedHeadText = "服务器的回复不完整（协议头没有结束）";
 
 // A whole decimal number, nothing else.
 std::optional<std::uint64_t> parseNumber(std::string_view text) {
@@ -45,38 +57,45 @@ std::optional<std::uint64_t> parseNumber(std::string_view text) {
 // next status line arrives.
 struct ReplyHead {
     long status = 0;
-    std::optional<std::uint64_t> contentLength;
+    net::ContentLength length;
     std::string contentRange;
     std::string contentEncoding;
     std::string acceptRanges;
+    Validators validators;
     bool complete = false; // the blank line that ends the head has arrived
 
-    void take(std::string_view line) {
+    // False when the head cannot be trusted (the transfer is then stopped).
+    bool take(std::string_view line) {
         line = trimWhitespace(line);
         if (line.empty()) {
             complete = true;
-            return;
+            return true;
         }
         if (line.starts_with("HTTP/")) {
             *this = ReplyHead{};
             const std::size_t space = line.find(' ');
             if (space != std::string_view::npos)
                 status = static_cast<long>(parseNumber(line.substr(space + 1, 3)).value_or(0));
-            return;
+            return true;
         }
         const std::size_t colon = line.find(':');
         if (colon == std::string_view::npos)
-            return;
+            return true;
         const std::string_view name = trimWhitespace(line.substr(0, colon));
         const std::string_view value = trimWhitespace(line.substr(colon + 1));
         if (equalsIgnoreCase(name, "Content-Length"))
-            contentLength = parseNumber(value);
+            length.take(value);
         else if (equalsIgnoreCase(name, "Content-Range"))
             contentRange = value;
         else if (equalsIgnoreCase(name, "Content-Encoding"))
             contentEncoding = value;
         else if (equalsIgnoreCase(name, "Accept-Ranges"))
             acceptRanges = value;
+        else if (equalsIgnoreCase(name, "ETag"))
+            validators.etag = value;
+        else if (equalsIgnoreCase(name, "Last-Modified"))
+            validators.lastModified = value;
+        return !length.bad();
     }
 
     // True when the body is not the file's bytes as they are.
@@ -85,21 +104,34 @@ struct ReplyHead {
     }
 };
 
-// "bytes FIRST-LAST/TOTAL", exactly; anything else (including "*" for the total) is no match.
-bool contentRangeIs(std::string_view text, std::uint64_t first, std::uint64_t last,
-                    std::uint64_t total) {
+struct ContentRange {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+    std::optional<std::uint64_t> total; // none for "*"
+};
+
+// "bytes FIRST-LAST/TOTAL" (or "/*"); none when it is not of that form.
+std::optional<ContentRange> parseContentRange(std::string_view text) {
     text = trimWhitespace(text);
     if (text.size() < 6 || !equalsIgnoreCase(text.substr(0, 5), "bytes") ||
         (text[5] != ' ' && text[5] != '='))
-        return false;
+        return std::nullopt;
     text.remove_prefix(6);
     const std::size_t dash = text.find('-');
     const std::size_t slash = text.find('/');
     if (dash == std::string_view::npos || slash == std::string_view::npos || slash < dash)
-        return false;
-    return parseNumber(text.substr(0, dash)) == first &&
-           parseNumber(text.substr(dash + 1, slash - dash - 1)) == last &&
-           parseNumber(text.substr(slash + 1)) == total;
+        return std::nullopt;
+    const auto first = parseNumber(text.substr(0, dash));
+    const auto last = parseNumber(text.substr(dash + 1, slash - dash - 1));
+    if (!first || !last)
+        return std::nullopt;
+    ContentRange range{*first, *last, std::nullopt};
+    if (trimWhitespace(text.substr(slash + 1)) != "*") {
+        range.total = parseNumber(text.substr(slash + 1));
+        if (!range.total)
+            return std::nullopt;
+    }
+    return range;
 }
 
 std::string httpMessage(long status) {
@@ -127,6 +159,19 @@ std::string rangeText(std::uint64_t first, std::uint64_t last) {
     return std::to_string(first) + "-" + std::to_string(last);
 }
 
+std::optional<std::uint64_t> freeSpaceOf(const std::string& folder) {
+    struct statvfs info {};
+    if (::statvfs(folder.c_str(), &info) != 0)
+        return std::nullopt;
+    return static_cast<std::uint64_t>(info.f_bavail) * info.f_frsize;
+}
+
+std::string mebibytes(std::uint64_t bytes) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f MB", static_cast<double>(bytes) / (1024.0 * 1024.0));
+    return text;
+}
+
 // Keeps the last second of (time, bytes) samples; the speed is the slope across them.
 class SpeedMeter {
   public:
@@ -136,11 +181,34 @@ class SpeedMeter {
         while (samples_.size() > 2 && now - samples_[1].first >= std::chrono::seconds(1))
             samples_.pop_front();
         const auto& [then, before] = samples_.front();
-        const double seconds = std::chrono::duration<double>(now - then).count();
+        const double seconds = Seconds(now - then).count();
         return seconds > 0 ? static_cast<double>(arrived - before) / seconds : 0.0;
     }
 
   private:
+    std::deque<std::pair<Clock::time_point, std::uint64_t>> samples_;
+};
+
+// Ends a download that stays under the speed floor as a whole for `giveUpAfter`: then no
+// connection of it can be above the floor.
+class FloorWatch {
+  public:
+    FloorWatch(double floor, milliseconds giveUpAfter) : floor_(floor), window_(giveUpAfter) {}
+
+    // False when the download has been under the floor for the whole window.
+    bool sample(std::uint64_t arrived) {
+        const auto now = Clock::now();
+        samples_.emplace_back(now, arrived);
+        while (samples_.size() > 1 && now - samples_[1].first >= window_)
+            samples_.pop_front();
+        const auto& [then, before] = samples_.front();
+        const Seconds span = now - then;
+        return span < window_ || static_cast<double>(arrived - before) >= floor_ * span.count();
+    }
+
+  private:
+    const double floor_;
+    const milliseconds window_;
     std::deque<std::pair<Clock::time_point, std::uint64_t>> samples_;
 };
 
@@ -155,12 +223,15 @@ class Job {
     PartFile& file;
     std::string url;         // where the probe finally arrived (after redirects)
     std::uint64_t total = 0; // meaningful when the length is known
+    Validators validators;   // the probe's
+    std::optional<SegmentScheduler> scheduler;
     // Serialises every copy into the file together with the arrived-bytes counter.
     std::mutex lock;
 
     bool stopping() const { return stop_.load() || progress.cancelRequested(); }
     bool cancelled() const { return progress.cancelRequested(); }
     bool fellBack() const { return fallback_.load(); }
+    bool changed() const { return changed_.load(); }
 
     // The first failure wins and stops every worker.
     void fail(std::string message) {
@@ -181,32 +252,25 @@ class Job {
         fallback_.store(true);
         stop_.store(true);
     }
-    // A range given up after its retries, with the reason, for another worker to take over.
-    void leave(ByteRange rest, std::string why) {
-        std::lock_guard guard(failMutex_);
-        leftovers_.push_back(rest);
-        leftoverReason_ = std::move(why);
+    // The file on the server is not the one the probe saw.
+    void versionChanged() {
+        changed_.store(true);
+        stop_.store(true);
     }
-    std::optional<ByteRange> adoptLeftover() {
+    // Why the last range was given up, for the message when nobody could fetch it.
+    void gaveUp(std::string why) {
         std::lock_guard guard(failMutex_);
-        if (leftovers_.empty() || stopping())
-            return std::nullopt;
-        const ByteRange range = leftovers_.back();
-        leftovers_.pop_back();
-        return range;
+        giveUpReason_ = std::move(why);
     }
-    std::vector<ByteRange> takeLeftovers() {
+    std::string giveUpReason() const {
         std::lock_guard guard(failMutex_);
-        return std::exchange(leftovers_, {});
-    }
-    std::string leftoverReason() const {
-        std::lock_guard guard(failMutex_);
-        return leftoverReason_;
+        return giveUpReason_;
     }
 
-    void resetForStream() {
+    void resetFlags() {
         stop_.store(false);
         fallback_.store(false);
+        changed_.store(false);
     }
 
     // Sleeps, cut short when the job stops; true if it is still running afterwards.
@@ -221,8 +285,9 @@ class Job {
         return false;
     }
 
-    // Runs `work` on `count` threads and waits for all of them, sampling the speed meanwhile.
-    template <class Work> void runThreads(std::size_t count, Work work) {
+    // Runs `work` on `count` threads and waits for all of them, meanwhile sampling the speed,
+    // watching the speed floor and calling `tick` (the resume state's checkpoint).
+    template <class Work, class Tick> void runThreads(std::size_t count, Work work, Tick tick) {
         std::vector<std::jthread> threads;
         threads.reserve(count);
         running_ = count;
@@ -245,23 +310,37 @@ class Job {
         }
         SpeedMeter meter;
         std::unique_lock guard(doneMutex_);
-        while (!doneCv_.wait_for(guard, kSampleEvery, [this] { return running_ == 0; }))
-            progress.setSpeed(meter.sample(progress.snapshot().arrived));
+        while (!doneCv_.wait_for(guard, kSampleEvery, [this] { return running_ == 0; })) {
+            const std::uint64_t arrived = progress.snapshot().arrived;
+            progress.setSpeed(meter.sample(arrived));
+            if (!floor_.sample(arrived))
+                fail("下载速度过低：" +
+                     std::to_string(
+                         std::chrono::duration_cast<std::chrono::seconds>(request.giveUpAfter)
+                             .count()) +
+                     " 秒内没有一个连接的速度达到 " +
+                     std::to_string(static_cast<long>(request.speedFloor)) + " 字节/秒");
+            guard.unlock();
+            tick();
+            guard.lock();
+        }
     }
 
   private:
     std::atomic<bool> stop_{false};
     std::atomic<bool> fallback_{false};
+    std::atomic<bool> changed_{false};
     mutable std::mutex failMutex_;
     std::optional<Error> failure_;
-    std::vector<ByteRange> leftovers_;
-    std::string leftoverReason_;
+    std::string giveUpReason_;
     std::mutex doneMutex_;
     std::condition_variable doneCv_;
     std::size_t running_ = 0;
+    FloorWatch floor_{request.speedFloor, request.giveUpAfter};
 };
 
-// One libcurl transfer with the download's common settings.
+// One libcurl handle with the download's common settings, reused for every transfer of its
+// worker so that the connection stays open from range to range.
 class Transfer {
   public:
     explicit Transfer(Job& job) : job_(job), easy_(net::makeCurlEasy()) {}
@@ -269,13 +348,20 @@ class Transfer {
     CURL* handle() const { return easy_.get(); }
     const ReplyHead& head() const { return head_; }
     std::string failure(CURLcode code) const {
+        if (head_.length.bad())
+            return head_.length.problem();
         return transportMessage(easy_.get(), code, head_.complete, errorText_);
     }
+    // The next transfer opens a new connection (the last one was too slow).
+    void freshConnection() { fresh_ = true; }
 
-    // Performs one GET of the job's address with the header block (and a range, if given),
-    // handing body pieces to `onBody(user)`.
+    using ProgressCheck = int (*)(void* user);
+
+    // GET of `url` with the header block; body bytes go to `onBody`. `decode`: a coded body is
+    // decoded (else its bytes arrive as they came). `check`, when given, is asked now and then
+    // whether to stop.
     CURLcode get(const std::string& url, const std::string& headerBlock, curl_write_callback onBody,
-                 void* user, bool decode) {
+                 void* user, bool decode, ProgressCheck check = nullptr) {
         net::CurlHeaderList headers;
         std::string_view rest = headerBlock;
         while (!rest.empty()) {
@@ -285,6 +371,8 @@ class Transfer {
         }
         head_ = ReplyHead{};
         errorText_[0] = '\0';
+        check_ = check;
+        checkUser_ = user;
         CURL* h = easy_.get();
         net::HandleSettings settings;
         settings.url = url;
@@ -302,13 +390,20 @@ class Transfer {
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &head_);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, user);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
-                         static_cast<long>(job_.request.stallTimeout.count()));
+        // The speed floor, per connection: under it for floorTime, the transfer fails (and a
+        // range is retried on a new connection).
+        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT,
+                         static_cast<long>(std::max(1.0, job_.request.speedFloor)));
+        curl_easy_setopt(
+            h, CURLOPT_LOW_SPEED_TIME,
+            static_cast<long>(std::max<long long>(
+                1, std::chrono::ceil<std::chrono::seconds>(job_.request.floorTime).count())));
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReadBufferBytes);
+        curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, fresh_ ? 1L : 0L);
+        fresh_ = false;
         curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
         curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, &job_);
+        curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
         const CURLcode code = curl_easy_perform(h);
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
         return code;
@@ -316,23 +411,31 @@ class Transfer {
 
   private:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
-        static_cast<ReplyHead*>(user)->take(std::string_view(data, size * count));
-        return size * count;
+        return static_cast<ReplyHead*>(user)->take(std::string_view(data, size * count))
+                   ? size * count
+                   : 0;
     }
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        return static_cast<Job*>(user)->stopping() ? 1 : 0;
+        auto& self = *static_cast<Transfer*>(user);
+        if (self.job_.stopping())
+            return 1;
+        return self.check_ ? self.check_(self.checkUser_) : 0;
     }
 
     Job& job_;
     net::CurlEasy easy_;
     ReplyHead head_;
     char errorText_[CURL_ERROR_SIZE] = {};
+    bool fresh_ = false;
+    ProgressCheck check_ = nullptr;
+    void* checkUser_ = nullptr;
 };
 
 struct Probe {
     std::optional<std::uint64_t> length;
     bool coded = false;
     bool rangesRefused = false;
+    Validators validators;
     std::string url;
 };
 
@@ -349,141 +452,189 @@ Result<Probe> probe(Job& job) {
         transfer.get(job.request.url, requestHeaders(), &stopAtBody, &sawBody, false);
     if (job.cancelled())
         return makeError("下载已取消");
+    const ReplyHead& head = transfer.head();
+    if (head.length.bad())
+        return makeError(head.length.problem());
     if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && sawBody))
         return makeError(transfer.failure(code));
-    const ReplyHead& head = transfer.head();
+    if (!head.complete)
+        return makeError(std::string(kUnendedHeadText));
     if (head.status != 200)
         return makeError(httpMessage(head.status));
     Probe probe;
-    probe.length = head.contentLength;
+    probe.length = head.length.value();
     probe.coded = head.coded();
     probe.rangesRefused = equalsIgnoreCase(head.acceptRanges, "none");
+    probe.validators = head.validators;
     const char* effective = nullptr;
     curl_easy_getinfo(transfer.handle(), CURLINFO_EFFECTIVE_URL, &effective);
     probe.url = effective ? effective : job.request.url;
     return probe;
 }
 
-enum class Verdict { Done, Retry, FallBack, Fatal, Stopped };
+enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Stopped };
 
-// Fetches one range into the view, resuming it after a cut.
+// Fetches the ranges the scheduler gives it, one after another over one connection.
 class RangeWorker {
   public:
-    RangeWorker(Job& job, ByteRange range)
-        : job_(job), range_(range), next_(range.first), transfer_(job) {}
+    RangeWorker(Job& job, unsigned index) : job_(job), index_(index), transfer_(job) {}
 
-    // Fetches the worker's range, then takes over ranges that other workers gave up on.
     void run() {
-        while (fetchRange()) {
-            const std::optional<ByteRange> adopted = job_.adoptLeftover();
-            if (!adopted)
-                return;
-            range_ = *adopted;
-            next_ = range_.first;
-        }
-    }
-
-  private:
-    bool complete() const { return next_ > range_.last; }
-
-    // True when the range is complete; false when the job stops or the range is left over.
-    bool fetchRange() {
+        SegmentScheduler& scheduler = *job_.scheduler;
         unsigned failures = 0;
-        for (;;) {
-            const std::uint64_t before = next_;
+        while (!job_.stopping()) {
+            const SegmentScheduler::Work work = scheduler.next(index_, Clock::now());
+            if (work.kind == SegmentScheduler::Work::Kind::Finished)
+                return;
+            if (work.kind == SegmentScheduler::Work::Kind::Wait) {
+                if (!job_.pause(kWaitForWork))
+                    return;
+                continue;
+            }
             std::string why;
-            switch (attempt(why)) {
+            switch (attempt(work.range, why)) {
             case Verdict::Done:
-                return true;
+                failures = 0;
+                continue;
             case Verdict::Stopped:
-                return false;
+                return;
             case Verdict::FallBack:
                 job_.fallBack();
-                return false;
+                return;
+            case Verdict::Changed:
+                job_.versionChanged();
+                return;
             case Verdict::Fatal:
                 job_.fail(std::move(why));
-                return false;
+                return;
             case Verdict::Retry:
                 break;
             }
-            if (next_ > before)
+            if (brought_ >= job_.request.progressResetBytes)
                 failures = 0;
             if (++failures > job_.request.maxRetries) {
-                // Perhaps the server allows fewer connections than we opened: a worker that
-                // is done with its own range takes this one over.
-                job_.leave({next_, range_.last}, std::move(why));
-                return false;
+                // Perhaps the server allows fewer connections than we opened: a worker that is
+                // still going takes the rest of this range over.
+                scheduler.giveUp(index_);
+                job_.gaveUp(std::move(why));
+                return;
             }
             const milliseconds delay = std::min<milliseconds>(
                 kMaxRetryDelay, job_.request.retryDelay * (1L << std::min(failures - 1, 10u)));
             if (!job_.pause(delay))
-                return false;
+                return;
+            transfer_.freshConnection();
+            scheduler.reconnected(index_, Clock::now());
         }
     }
 
-    Verdict attempt(std::string& why) {
+  private:
+    Verdict attempt(ByteInterval range, std::string& why) {
+        range_ = range;
         checked_ = false;
-        rejected_ = false;
-        const CURLcode code = transfer_.get(job_.url, requestHeaders({next_, range_.last}),
-                                            &RangeWorker::onBody, this, false);
+        verdict_.reset();
+        brought_ = 0;
+        std::string headers = requestHeaders({range.begin, range.end - 1});
+        if (const std::string ifRange = job_.validators.ifRange(); !ifRange.empty())
+            headers += "\r\nIf-Range: " + ifRange;
+        const CURLcode code = transfer_.get(job_.url, headers, &RangeWorker::onBody, this, false,
+                                            &RangeWorker::onProgress);
         if (job_.stopping())
             return Verdict::Stopped;
-        if (complete())
+        if (verdict_)
+            return *verdict_;
+        if (job_.scheduler->check(index_, Clock::now()).ended)
             return Verdict::Done;
-        const long status = transfer_.head().status;
-        if (status >= 400 && status != 416) {
-            why = httpMessage(status);
-            return retryableStatus(status) ? Verdict::Retry : Verdict::Fatal;
+        const ReplyHead& head = transfer_.head();
+        if (head.complete && head.status >= 400 && head.status != 416) {
+            why = httpMessage(head.status);
+            return retryableStatus(head.status) ? Verdict::Retry : Verdict::Fatal;
         }
-        if (rejected_ || (status != 0 && status != 206))
-            return Verdict::FallBack;
-        why = code == CURLE_OK ? std::string("连接中断（数据不完整）") : transfer_.failure(code);
+        if (head.complete && head.status != 0 && head.status != 206 && !head.length.bad())
+            return judgeWholeReply(head);
+        if (!head.complete && code == CURLE_OK)
+            why = std::string(kUnendedHeadText);
+        else
+            why =
+                code == CURLE_OK ? std::string("连接中断（数据不完整）") : transfer_.failure(code);
         return Verdict::Retry;
     }
 
+    // A reply other than 206 to a range request: the whole file again when the server ignores
+    // ranges, or (If-Range) a new version of it.
+    Verdict judgeWholeReply(const ReplyHead& head) const {
+        const auto length = head.length.value();
+        if (job_.validators.contradictedBy(head.validators) ||
+            (head.status == 200 && !head.coded() && length && *length != job_.total))
+            return Verdict::Changed;
+        return Verdict::FallBack;
+    }
+
     // The reply must be exactly the asked part of the same file, as it is on the server.
-    bool replyMatches() const {
+    std::optional<Verdict> judgeReply() const {
         const ReplyHead& head = transfer_.head();
-        return head.status == 206 && !head.coded() &&
-               contentRangeIs(head.contentRange, next_, range_.last, job_.total) &&
-               (!head.contentLength || *head.contentLength == range_.last - next_ + 1);
+        if (head.status != 206)
+            return judgeWholeReply(head);
+        if (job_.validators.contradictedBy(head.validators))
+            return Verdict::Changed;
+        const auto range = parseContentRange(head.contentRange);
+        if (range && range->total && *range->total != job_.total)
+            return Verdict::Changed;
+        const auto length = head.length.value();
+        if (head.coded() || !range || range->first != range_.begin ||
+            range->last != range_.end - 1 || (length && *length != range_.size()))
+            return Verdict::FallBack;
+        return std::nullopt;
     }
 
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user) {
         auto& self = *static_cast<RangeWorker*>(user);
         const std::size_t bytes = size * count;
         if (!self.checked_) {
-            if (!self.replyMatches()) {
-                self.rejected_ = true;
+            const long status = self.transfer_.head().status;
+            if (status != 200 && status != 206)
+                return 0; // an error reply: attempt() judges it by its status
+            if (auto verdict = self.judgeReply()) {
+                self.verdict_ = verdict;
                 return 0;
             }
             self.checked_ = true;
         }
-        if (bytes > self.range_.last + 1 - self.next_) {
-            self.rejected_ = true;
-            return 0;
+        Job& job = self.job_;
+        const ByteInterval granted = job.scheduler->claim(self.index_, bytes);
+        if (!granted.empty()) {
+            if (granted.end > self.prefaulted_) {
+                const std::uint64_t from = std::max(self.prefaulted_, granted.begin);
+                self.prefaulted_ = std::min(self.range_.end, granted.end + kPrefaultBytes);
+                job.file.prefault(from, self.prefaulted_ - from);
+            }
+            {
+                std::lock_guard guard(job.lock);
+                std::memcpy(job.file.view().data() + granted.begin, data, granted.size());
+                job.progress.add(granted.size());
+            }
+            job.scheduler->wrote(self.index_, granted.size(), Clock::now());
+            self.brought_ += granted.size();
         }
-        if (self.next_ + bytes > self.prefaulted_) {
-            const std::uint64_t from = std::max(self.prefaulted_, self.next_);
-            self.prefaulted_ = std::min(self.range_.last + 1, self.next_ + bytes + kPrefaultBytes);
-            self.job_.file.prefault(from, self.prefaulted_ - from);
-        }
-        {
-            std::lock_guard guard(self.job_.lock);
-            std::memcpy(self.job_.file.view().data() + self.next_, data, bytes);
-            self.job_.progress.add(bytes);
-        }
-        self.next_ += bytes;
-        return bytes;
+        // Fewer granted: the range now ends sooner (another worker took its rest).
+        return granted.size() == bytes ? bytes : 0;
+    }
+
+    // Stops a transfer whose range was cut short before its remaining bytes arrive.
+    static int onProgress(void* user) {
+        auto& self = *static_cast<RangeWorker*>(user);
+        const SegmentScheduler::Progress p = self.job_.scheduler->check(self.index_, Clock::now());
+        return p.ended && p.end < self.range_.end ? 1 : 0;
     }
 
     Job& job_;
-    ByteRange range_;
-    std::uint64_t next_; // first byte of the range not yet written
+    const unsigned index_;
     Transfer transfer_;
-    std::uint64_t prefaulted_ = 0; // the view is prefaulted up to here
-    bool checked_ = false;         // the current reply was found to be the asked range
-    bool rejected_ = false;        // the current reply was not the asked range
+    ByteInterval range_;             // asked in the current request
+    std::uint64_t brought_ = 0;      // bytes of it written by the current request
+    std::uint64_t prefaulted_ = 0;   // the view is prefaulted up to here
+    bool checked_ = false;           // the current reply was found to be the asked range
+    std::optional<Verdict> verdict_; // the current reply was judged unusable
 };
 
 // Fetches the whole file as one plain stream: into the view when the length is known,
@@ -499,11 +650,15 @@ class StreamWorker {
             transfer_.get(job_.url, requestHeaders(), &StreamWorker::onBody, this, true);
         if (job_.stopping())
             return;
-        const long status = transfer_.head().status;
+        const ReplyHead& head = transfer_.head();
         if (writeError_)
             job_.fail(writeError_->message);
-        else if (status != 200 && status != 0)
-            job_.fail(httpMessage(status));
+        else if (head.length.bad())
+            job_.fail(head.length.problem());
+        else if (!head.complete)
+            job_.fail(code == CURLE_OK ? std::string(kUnendedHeadText) : transfer_.failure(code));
+        else if (head.status != 200 && head.status != 0)
+            job_.fail(httpMessage(head.status));
         else if (!problem_.empty())
             job_.fail(problem_);
         else if (code != CURLE_OK)
@@ -521,8 +676,10 @@ class StreamWorker {
         if (head.status != 200)
             return 0;
         if (self.known_) {
-            if (!head.coded() && head.contentLength && *head.contentLength != self.job_.total) {
-                self.problem_ = "服务器上的文件大小已改变";
+            const auto length = head.length.value();
+            if (self.job_.validators.contradictedBy(head.validators) ||
+                (!head.coded() && length && *length != self.job_.total)) {
+                self.problem_ = std::string(kChangedText);
                 return 0;
             }
             if (bytes > self.job_.total - self.next_) {
@@ -559,79 +716,199 @@ class StreamWorker {
     std::optional<Error> writeError_;
 };
 
-Result<DownloadResult> fetchRanges(Job& job, DownloadResult result) {
+// Brings the resume state up to date: the view is flushed first, so the state never lists a
+// byte that is not on disk.
+class Checkpoint {
+  public:
+    Checkpoint(Job& job, std::string resumeKey) : job_(job), key_(std::move(resumeKey)) {}
+
+    // Whether this download can be taken up later at all.
+    bool enabled() const { return enabled_; }
+    void enable(bool on) { enabled_ = on && job_.validators.any(); }
+
+    void maybe() {
+        if (enabled_ && Clock::now() - last_ >= job_.request.checkpointEvery)
+            now();
+    }
+    void now() {
+        if (!enabled_ || !job_.scheduler)
+            return;
+        last_ = Clock::now();
+        ResumeState state;
+        state.url = key_;
+        state.finalUrl = job_.url;
+        state.length = job_.total;
+        state.validators = job_.validators;
+        state.complete = job_.scheduler->complete();
+        // A state that cannot be written only costs the resume; the download goes on.
+        if (job_.file.sync())
+            (void)saveResumeState(job_.file.statePath(), state);
+    }
+
+  private:
+    Job& job_;
+    const std::string key_;
+    bool enabled_ = false;
+    Clock::time_point last_ = Clock::now();
+};
+
+Result<DownloadResult> fetchRanges(Job& job, Checkpoint& checkpoint, DownloadResult result) {
+    SegmentScheduler& scheduler = *job.scheduler;
     const unsigned workers = std::clamp(job.request.workers, 1u, kMaxWorkers);
-    std::vector<ByteRange> pending = planRanges(job.total, workers, job.request.minRangeBytes);
     result.mode = DownloadMode::Ranges;
-    result.ranges = static_cast<unsigned>(pending.size());
-    // Ranges left over when every worker has ended get another round, as long as the last
-    // round brought bytes; a round that brought none ends the download.
-    while (!pending.empty()) {
+    // Workers that gave their ranges up have ended; what is left gets another round of
+    // workers, as long as the last round brought bytes.
+    while (!scheduler.finished()) {
         const std::uint64_t before = job.progress.snapshot().arrived;
-        std::vector<std::unique_ptr<RangeWorker>> workersOfRound;
-        for (const ByteRange& range : pending)
-            workersOfRound.push_back(std::make_unique<RangeWorker>(job, range));
-        job.runThreads(workersOfRound.size(), [&](std::size_t i) { workersOfRound[i]->run(); });
-        if (job.stopping() || job.fellBack())
+        std::vector<std::unique_ptr<RangeWorker>> round;
+        for (unsigned i = 0; i < workers; ++i)
+            round.push_back(std::make_unique<RangeWorker>(job, i));
+        job.runThreads(
+            round.size(), [&](std::size_t i) { round[i]->run(); }, [&] { checkpoint.maybe(); });
+        if (job.stopping() || job.fellBack() || job.changed())
             return result;
-        pending = job.takeLeftovers();
-        if (!pending.empty() && job.progress.snapshot().arrived == before)
-            return makeError("多次重试仍未下载成功：" + job.leftoverReason());
+        if (!scheduler.finished() && job.progress.snapshot().arrived == before)
+            return makeError("多次重试仍未下载成功：" + job.giveUpReason());
     }
     return result;
 }
 
 Result<DownloadResult> fetchStream(Job& job, bool lengthKnown, DownloadResult result) {
     StreamWorker stream(job, lengthKnown);
-    job.runThreads(1, [&](std::size_t) { stream.run(); });
+    job.runThreads(
+        1, [&](std::size_t) { stream.run(); }, [] {});
     result.mode = DownloadMode::Stream;
     result.bytes = stream.written();
     return result;
 }
 
-Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress& progress) {
-    auto file = PartFile::create(request.target);
+Status checkFreeSpace(const DownloadRequest& request, std::uint64_t needed) {
+    if (needed == 0)
+        return {};
+    std::string folder = std::filesystem::path(request.target).parent_path().string();
+    if (folder.empty())
+        folder = ".";
+    const auto free = request.freeSpace ? request.freeSpace(folder) : freeSpaceOf(folder);
+    if (free && needed > *free)
+        return makeError("磁盘空间不足：文件需要 " + mebibytes(needed) + "，" + folder + " 只剩 " +
+                         mebibytes(*free));
+    return {};
+}
+
+// One pass over a file of known length, resumed from `previous` when it matches.
+Result<DownloadResult> fetchKnownLength(Job& job, const Probe& found, Checkpoint& checkpoint,
+                                        std::optional<ResumeState>& previous,
+                                        DownloadResult result) {
+    PartFile& file = job.file;
+    job.total = *found.length;
+    const bool resumable = previous && !found.rangesRefused && file.sizeAtOpen() == job.total &&
+                           previous->sameVersion(found.validators, job.total);
+    if (!resumable) {
+        previous.reset();
+        if (Status emptied = file.startOver(); !emptied)
+            return emptied.error();
+    }
+    if (Status room = checkFreeSpace(job.request, resumable ? 0 : job.total); !room)
+        return room.error();
+    job.progress.setTotal(job.total, true);
+    if (Status reserved = file.reserveAndMap(job.total); !reserved)
+        return reserved.error();
+    job.progress.setState(DownloadState::Downloading);
+    if (job.total == 0) {
+        result.mode = DownloadMode::Empty;
+        return result;
+    }
+    if (found.rangesRefused)
+        return fetchStream(job, true, result);
+
+    const std::vector<ByteInterval> complete =
+        previous ? previous->complete : std::vector<ByteInterval>{};
+    result.resumedBytes = previous ? previous->completeBytes() : 0;
+    job.progress.setResumed(result.resumedBytes);
+    const unsigned workers = std::clamp(job.request.workers, 1u, kMaxWorkers);
+    SchedulerSettings settings;
+    settings.minPiece = std::max<std::uint64_t>(1, job.request.minRangeBytes);
+    // The floor is kept by each connection's own transfer (see Transfer::get).
+    settings.speedFloor = 0;
+    job.scheduler.emplace(job.total, workers, settings, complete);
+    result.ranges = static_cast<unsigned>(
+        planRanges(job.total - result.resumedBytes, workers, settings.minPiece).size());
+    checkpoint.enable(true);
+    Result<DownloadResult> fetched = fetchRanges(job, checkpoint, result);
+    if (fetched && job.fellBack() && !job.cancelled()) {
+        // Whatever the ranges wrote is overwritten from the start; a stream is not resumed.
+        checkpoint.enable(false);
+        std::filesystem::remove(file.statePath());
+        job.resetFlags();
+        job.progress.setResumed(0);
+        fetched = fetchStream(job, true, result);
+    }
+    return fetched;
+}
+
+// Every pass: the probe, then the bytes. A version change found during the first pass starts
+// one more.
+Result<DownloadResult> fetchAll(Job& job, Checkpoint& checkpoint,
+                                std::optional<ResumeState>& previous, bool& touched) {
+    DownloadResult result;
+    result.path = job.request.target;
+    Result<DownloadResult> fetched = result;
+    for (int pass = 0; pass < 2; ++pass) {
+        auto found = probe(job);
+        if (!found)
+            return found.error();
+        job.url = found->url;
+        job.validators = found->validators;
+        touched = true;
+        if (!found->length || found->coded) {
+            if (Status emptied = job.file.startOver(); !emptied)
+                return emptied.error();
+            job.progress.setState(DownloadState::Downloading);
+            return fetchStream(job, false, result);
+        }
+        fetched = fetchKnownLength(job, *found, checkpoint, previous, result);
+        if (!fetched || !job.changed() || job.cancelled())
+            break;
+        if (pass == 1 || !job.validators.any())
+            return makeError(std::string(kChangedText));
+        checkpoint.enable(false);
+        job.resetFlags();
+        job.scheduler.reset();
+        previous.reset();
+        job.progress.setResumed(0);
+        job.progress.setState(DownloadState::Connecting);
+    }
+    if (fetched)
+        fetched->bytes = job.total;
+    return fetched;
+}
+
+Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress& progress,
+                                const std::atomic<bool>& keepPart) {
+    auto file = PartFile::open(request.target);
     if (!file)
         return file.error();
     Job job(request, progress, *file);
-    auto found = probe(job);
-    if (!found)
-        return found.error();
-    job.url = found->url;
+    const std::string key = request.resumeKey.empty() ? request.url : request.resumeKey;
+    Checkpoint checkpoint(job, key);
+    std::optional<ResumeState> previous = loadResumeState(file->statePath());
+    if (previous && previous->url != key)
+        previous.reset();
 
-    DownloadResult result;
-    result.path = request.target;
-    const bool lengthKnown = found->length && !found->coded;
-    Result<DownloadResult> fetched = result;
-    if (lengthKnown) {
-        job.total = *found->length;
-        progress.setTotal(job.total, true);
-        if (Status reserved = file->reserveAndMap(job.total); !reserved)
-            return reserved.error();
-        progress.setState(DownloadState::Downloading);
-        if (job.total == 0) {
-            result.mode = DownloadMode::Empty;
-            fetched = result;
-        } else if (found->rangesRefused) {
-            fetched = fetchStream(job, true, result);
-        } else {
-            fetched = fetchRanges(job, result);
-            if (fetched && job.fellBack() && !job.cancelled()) {
-                // Whatever the ranges wrote is overwritten from the start.
-                job.resetForStream();
-                progress.setArrived(0);
-                fetched = fetchStream(job, true, result);
-            }
+    bool touched = false; // the part may no longer be what an earlier run left
+    Result<DownloadResult> fetched = fetchAll(job, checkpoint, previous, touched);
+    if (job.cancelled()) {
+        if (!keepPart.load())
+            return makeError("下载已取消");
+        if (checkpoint.enabled() || (previous && !touched)) {
+            checkpoint.now();
+            file->keep();
+            return makeError("下载已中断，再次下载同一文件时将从中断处继续");
         }
-        if (fetched)
-            fetched->bytes = job.total;
-    } else {
-        progress.setState(DownloadState::Downloading);
-        fetched = fetchStream(job, false, result);
+        return makeError("下载已中断（服务器无法确认文件版本，下次将重新下载）");
     }
-
-    if (job.cancelled())
-        return makeError("下载已取消");
+    if (!touched && previous)
+        file->keep(); // the server could not be asked; what an earlier run left stays usable
     if (auto failure = job.failure())
         return *failure;
     if (!fetched)
@@ -640,6 +917,12 @@ Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress
         return makeError("下载未完成：收到的字节数与文件大小不符");
     progress.setTotal(fetched->bytes, true);
     progress.setState(DownloadState::Finishing);
+    if (request.check) {
+        if (Status synced = file->sync(); !synced)
+            return synced.error();
+        if (Status accepted = request.check(file->path()); !accepted)
+            return accepted.error();
+    }
     if (Status committed = file->commit(); !committed)
         return committed.error();
     return fetched;
@@ -662,7 +945,7 @@ Result<DownloadResult> Downloader::run() {
     progress_.setState(DownloadState::Connecting);
     Result<DownloadResult> result = [&]() -> Result<DownloadResult> {
         try {
-            return download(request_, progress_);
+            return download(request_, progress_, keepPart_);
         } catch (const std::exception&) {
             return makeError("内存或系统资源不足，下载中止");
         }

@@ -1,43 +1,62 @@
 #pragma once
 // The multi-threaded downloader: fetches one file from a direct address into a local file.
 //
-// One probe asks for the file's length. A known, non-zero length without a content coding is
-// split into byte ranges; each worker fetches its range on its own connection and copies what
-// it reads straight into a memory-mapped view of the file, holding the job's lock for the
-// copy and the arrived-bytes counter. Every reply is checked against the asked range before a
-// byte of it is written, so no worker ever writes outside its range: a server that ignores
-// ranges or answers a different one makes the job fall back to one plain stream. A reply
-// without a length, or with a content coding (decoded here), is fetched as one stream too.
+// One probe asks for the file's length and its validators (ETag, Last-Modified). A known,
+// non-zero length without a content coding is fetched in byte ranges by several workers, each
+// on a connection of its own that it keeps from range to range; each copies what it reads
+// straight into a memory-mapped view of the file, holding the job's lock for the copy and the
+// arrived-bytes counter. A SegmentScheduler decides which bytes each worker fetches: a worker
+// that runs out of work takes over the back part of the range that would take longest, and a
+// connection much slower than the others hands its remainder on (see SegmentScheduler.h).
 //
-// The file is built under a hidden temporary name beside the target, with its space reserved
-// up front, and renamed over the target only when every byte has arrived; a failed or
-// cancelled download removes its temporary file and leaves an existing target untouched.
+// Every reply is checked before a byte of it is written: it must be exactly the asked range
+// (status 206, the asked Content-Range, the probe's total), of the same version (every request
+// carries If-Range; the reply's ETag and Last-Modified must not contradict the probe's), with a
+// well-formed head (a head that never ends, or a Content-Length that is not one plain number,
+// is a failure). A server that ignores or misplaces ranges makes the job fall back to one plain
+// stream. A reply without a length, or with a content coding (decoded here), is fetched as one
+// stream too; a stream is not resumed.
+//
+// One version only: a reply that shows the file changed on the server throws away what was
+// fetched and starts over once from the new version; a second change, or a change on a server
+// that sends no validators, fails. The result is always one version, whole.
+//
+// The file is built in its part file beside the target (PartFile), with its space reserved up
+// front, and renamed over the target only when every byte has arrived (and `check`, when given,
+// accepts it). Beside the part, a resume state (ResumeState) records the complete byte intervals
+// about once a second, after the view holding them has been flushed. A run for the same target
+// whose part and state match the server's file (same address, a strong ETag or the same
+// Last-Modified and length) fetches only the missing bytes; anything else starts over cleanly.
+// cancel() and failures remove the part and its state; interrupt() keeps them for a later run.
 //
 // Choices:
 // - Workers: 8 by default, at most 16. More connections than that rarely help one server and
 //   look like abuse to it.
 // - A range is never smaller than 512 KiB: a connection costs a round trip and a slow start,
 //   which a smaller range does not repay; small files therefore use fewer workers.
-// - Remainder: a length that does not divide evenly gives one extra byte to each of the first
-//   ranges (see planRanges).
 // - Read buffer: libcurl's receive buffer of each worker, 512 KiB, copied straight into the
 //   view; large pieces keep the lock and the callback overhead per byte low.
 // - A cut or failed range is resumed from the first byte it is missing, after a back-off that
-//   doubles from 200 ms (at most 5 s). A range that brings no byte in 5 retries in a row is
-//   left for a worker that has finished its own range (a server may allow fewer connections
-//   than we open); ranges still left when every worker has ended get another round of workers,
-//   unless the last round brought no byte at all: then the download fails. Replies 408, 429
-//   and 5xx are retried the same way; other error replies end the download at once. A plain
-//   stream (no ranges) is not resumed.
-// - No connection check of its own: the probe is the check, and a host that cannot be resolved
-//   or reached is reported as a network problem.
+//   doubles from 200 ms (at most 5 s). A range that makes no real progress (kProgressResetBytes)
+//   in 5 retries in a row is given up for another worker; workers that gave up end, and when
+//   every worker has ended the ranges left get another round, unless the last round brought no
+//   byte: then the download fails. Replies 408, 429 and 5xx are retried the same way; other
+//   error replies end the download at once.
+// - Speed floor: a connection under 1 KiB/s for 30 s is dropped and its range goes on over a
+//   new connection (counting as a retry unless it made real progress); when the download as a
+//   whole stays under the floor for 2 minutes, no connection can be above it, and it fails.
+// - Disk: a length beyond the free space of the target's folder fails at once ("磁盘空间不足")
+//   and reserves nothing.
 
 #include "common/Result.h"
 #include "download/DownloadProgress.h"
 #include "download/RangePlan.h"
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -48,6 +67,7 @@ inline constexpr unsigned kMaxWorkers = 16;
 inline constexpr std::uint64_t kMinRangeBytes = 512 * 1024;
 inline constexpr long kReadBufferBytes = 512 * 1024;
 inline constexpr unsigned kMaxRetries = 5;
+inline constexpr std::uint64_t kProgressResetBytes = 256 * 1024;
 
 // Sent with every request of a download.
 inline constexpr std::string_view kRequestHeaderBlock =
@@ -61,12 +81,27 @@ std::string requestHeaders(const ByteRange& range);
 struct DownloadRequest {
     std::string url;    // direct address, http or https
     std::string target; // path of the file to write; its folder must exist
+    // What names this download in its resume state (the address the user gave, which may have
+    // led to `url` through a share link); `url` when empty.
+    std::string resumeKey;
     unsigned workers = kDefaultWorkers;
     std::uint64_t minRangeBytes = kMinRangeBytes;
     unsigned maxRetries = kMaxRetries;
     std::chrono::milliseconds retryDelay{200};
-    // A connection that brings no byte for this long is given up (and retried).
-    std::chrono::seconds stallTimeout{60};
+    // An attempt that brings this many bytes of its range restores the range's retries.
+    std::uint64_t progressResetBytes = kProgressResetBytes;
+    // The speed floor: a connection under `speedFloor` bytes per second for `floorTime` is
+    // replaced; the whole download under it for `giveUpAfter` fails.
+    double speedFloor = 1024;
+    std::chrono::milliseconds floorTime{30'000};
+    std::chrono::milliseconds giveUpAfter{120'000};
+    // How often the resume state is brought up to date.
+    std::chrono::milliseconds checkpointEvery{1000};
+    // Free bytes in a folder; statvfs when empty (tests give a smaller disk).
+    std::function<std::optional<std::uint64_t>(const std::string& folder)> freeSpace;
+    // Asked about the complete part file before it takes the target's name; a failure is the
+    // download's, and the part goes.
+    std::function<Status(const std::string& complete)> check;
 };
 
 enum class DownloadMode {
@@ -79,7 +114,8 @@ struct DownloadResult {
     std::string path;        // the target, now complete
     std::uint64_t bytes = 0; // its size
     DownloadMode mode = DownloadMode::Stream;
-    unsigned ranges = 0; // ranges fetched in parallel (0 unless mode is Ranges)
+    unsigned ranges = 0;            // ranges planned at the start (0 unless mode is Ranges)
+    std::uint64_t resumedBytes = 0; // bytes a previous run had already fetched
 };
 
 class Downloader {
@@ -89,16 +125,23 @@ class Downloader {
     Downloader& operator=(const Downloader&) = delete;
 
     // Runs the download on the calling thread (the workers get threads of their own) and
-    // returns when the file is complete, the download failed or it was cancelled. Run once.
+    // returns when the file is complete, the download failed or it was stopped. Run once.
     Result<DownloadResult> run();
 
     // Safe to call from any thread while run() is going.
     const DownloadProgress& progress() const { return progress_; }
+    // Stops for good: the part file and its state are removed.
     void cancel() { progress_.cancel(); }
+    // Stops so that a later run can go on: the part file and its state stay.
+    void interrupt() {
+        keepPart_.store(true);
+        progress_.cancel();
+    }
 
   private:
     DownloadRequest request_;
     DownloadProgress progress_;
+    std::atomic<bool> keepPart_{false};
 };
 
 } // namespace vantorel::download

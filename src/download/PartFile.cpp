@@ -1,6 +1,7 @@
 #include "download/PartFile.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -11,7 +12,6 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
-#include <random>
 #include <utility>
 
 namespace vantorel::download {
@@ -27,19 +27,13 @@ Error fileError(const std::string& what, const std::string& path, int error) {
     return makeError(what + path + "（" + systemReason(error) + "）");
 }
 
-std::string randomTag() {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::random_device device;
-    std::uniform_int_distribution<int> pick(0, 15);
-    std::string tag(8, '0');
-    for (char& c : tag)
-        c = kDigits[pick(device)];
-    return tag;
+std::string sidePath(const std::filesystem::path& target, const char* suffix) {
+    return (target.parent_path() / ("." + target.filename().string() + suffix)).string();
 }
 
 } // namespace
 
-Result<PartFile> PartFile::create(const std::string& target) {
+Result<PartFile> PartFile::open(const std::string& target) {
     namespace fs = std::filesystem;
     if (target.empty())
         return makeError("没有指定保存的文件名");
@@ -58,34 +52,37 @@ Result<PartFile> PartFile::create(const std::string& target) {
     if (fs::is_directory(fs::status(targetPath, ec)))
         return makeError("目标是一个文件夹，不能覆盖：" + target);
 
-    const std::string stem = targetPath.filename().string();
-    for (int attempt = 0; attempt < 16; ++attempt) {
-        const std::string path = (folder / ("." + stem + "." + randomTag() + ".part")).string();
-        const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd >= 0)
-            return PartFile(fd, path, target);
-        if (errno != EEXIST)
-            return fileError("无法在目标文件夹中创建文件：", folder.string(), errno);
+    const std::string path = sidePath(targetPath, ".vantorel-part");
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+    if (fd < 0)
+        return fileError("无法在目标文件夹中创建文件：", folder.string(), errno);
+    struct stat info {};
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return makeError("另一个下载正在写入同一个文件：" + target);
     }
-    return makeError("无法在目标文件夹中创建临时文件：" + folder.string());
+    return PartFile(fd, path, target, static_cast<std::uint64_t>(info.st_size));
 }
 
-PartFile::PartFile(int fd, std::string path, std::string target)
-    : fd_(fd), path_(std::move(path)), target_(std::move(target)) {}
+PartFile::PartFile(int fd, std::string path, std::string target, std::uint64_t size)
+    : fd_(fd), path_(std::move(path)), statePath_(sidePath(target, ".vantorel-state")),
+      target_(std::move(target)), sizeAtOpen_(size) {}
 
 PartFile::PartFile(PartFile&& other) noexcept
-    : fd_(std::exchange(other.fd_, -1)), path_(std::move(other.path_)),
-      target_(std::move(other.target_)), map_(std::exchange(other.map_, nullptr)),
-      mapSize_(std::exchange(other.mapSize_, 0)), appended_(std::exchange(other.appended_, 0)) {
-    other.path_.clear();
-}
+    : fd_(std::exchange(other.fd_, -1)), path_(std::exchange(other.path_, {})),
+      statePath_(std::exchange(other.statePath_, {})), target_(std::move(other.target_)),
+      sizeAtOpen_(other.sizeAtOpen_), keep_(other.keep_), map_(std::exchange(other.map_, nullptr)),
+      mapSize_(std::exchange(other.mapSize_, 0)), appended_(std::exchange(other.appended_, 0)) {}
 
 PartFile& PartFile::operator=(PartFile&& other) noexcept {
     if (this != &other) {
         release();
         fd_ = std::exchange(other.fd_, -1);
         path_ = std::exchange(other.path_, {});
+        statePath_ = std::exchange(other.statePath_, {});
         target_ = std::move(other.target_);
+        sizeAtOpen_ = other.sizeAtOpen_;
+        keep_ = other.keep_;
         map_ = std::exchange(other.map_, nullptr);
         mapSize_ = std::exchange(other.mapSize_, 0);
         appended_ = std::exchange(other.appended_, 0);
@@ -97,17 +94,40 @@ PartFile::~PartFile() {
     release();
 }
 
-void PartFile::release() noexcept {
+void PartFile::unmap() noexcept {
     if (map_)
         ::munmap(map_, mapSize_);
     map_ = nullptr;
     mapSize_ = 0;
+}
+
+void PartFile::release() noexcept {
+    unmap();
+    // Removed before the lock goes with the descriptor, so another run never opens a part that
+    // is about to vanish.
+    if (!keep_ && !path_.empty()) {
+        ::unlink(statePath_.c_str());
+        ::unlink(path_.c_str());
+    }
     if (fd_ >= 0)
         ::close(fd_);
     fd_ = -1;
-    if (!path_.empty())
-        ::unlink(path_.c_str());
     path_.clear();
+}
+
+Status PartFile::startOver() {
+    unmap();
+    ::unlink(statePath_.c_str());
+    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
+        return fileError("写入文件失败：", target_, errno);
+    appended_ = 0;
+    return {};
+}
+
+Status PartFile::sync() const {
+    if (map_ && ::msync(map_, mapSize_, MS_SYNC) != 0)
+        return fileError("写入文件失败：", target_, errno);
+    return {};
 }
 
 Status PartFile::reserveAndMap(std::uint64_t size) {
@@ -162,13 +182,6 @@ Status PartFile::append(std::span<const std::byte> data) {
     return {};
 }
 
-Status PartFile::truncate() {
-    if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
-        return fileError("写入文件失败：", target_, errno);
-    appended_ = 0;
-    return {};
-}
-
 Status PartFile::commit() {
     if (fd_ < 0)
         return makeError("临时文件已关闭：" + target_);
@@ -190,6 +203,7 @@ Status PartFile::commit() {
     if (::rename(path_.c_str(), target_.c_str()) != 0)
         return fileError("无法保存文件：", target_, errno);
     path_.clear();
+    ::unlink(statePath_.c_str());
     // The rename itself must reach the disk, or a crash could leave the old name.
     std::string folder = std::filesystem::path(target_).parent_path().string();
     if (folder.empty())

@@ -1,8 +1,14 @@
 #pragma once
-// The file a download is built in: a hidden temporary file beside the target, either sized up
-// front and mapped as one writable view (length known) or appended to (length unknown). Only
-// commit() puts it in place, by renaming it over the target; until then an existing file of
-// the target's name is left alone, and a PartFile destroyed without commit removes its file.
+// The file a download is built in: one hidden part file beside the target, named after it
+// (".NAME.vantorel-part"), with the download's resume state beside it (".NAME.vantorel-state").
+// It is either sized up front and mapped as one writable view (length known) or appended to
+// (length unknown). Only commit() puts it in place, by renaming it over the target; until then an
+// existing file of the target's name is left alone. A PartFile destroyed without commit removes
+// the part and the state, unless keep() asked for them to stay for a later run.
+//
+// The same names on every run mean a target never has more than one part file, and a later run
+// finds what an interrupted or killed one left. While a PartFile is open it holds an exclusive
+// lock on the part, so two downloads of one target at once cannot write into each other.
 
 #include "common/Result.h"
 
@@ -15,16 +21,22 @@ namespace vantorel::download {
 
 class PartFile {
   public:
-    // Creates an empty temporary file in the target's folder. Fails with a clear message when
-    // the folder does not exist, is not a folder, or cannot be written, or when the target
-    // itself is a folder.
-    static Result<PartFile> create(const std::string& target);
+    // Opens the target's part file, creating it empty when there is none; what an earlier run
+    // left in it stays until startOver(). Fails with a clear message when the folder does not
+    // exist, is not a folder, or cannot be written, when the target itself is a folder, or when
+    // another download of the same target is running.
+    static Result<PartFile> open(const std::string& target);
 
     PartFile(PartFile&& other) noexcept;
     PartFile& operator=(PartFile&& other) noexcept;
     PartFile(const PartFile&) = delete;
     PartFile& operator=(const PartFile&) = delete;
     ~PartFile();
+
+    // The size the part file had when it was opened.
+    std::uint64_t sizeAtOpen() const { return sizeAtOpen_; }
+    // Empties the file (and unmaps it): what an earlier run left cannot be used.
+    Status startOver();
 
     // Reserves `size` bytes on disk now, so a full disk is reported before any byte is
     // fetched, and maps them as one shared writable view.
@@ -39,22 +51,32 @@ class PartFile {
     // Appends at the end of the file (bodies whose length is not known in advance).
     Status append(std::span<const std::byte> data);
     std::uint64_t appended() const { return appended_; }
-    // Drops everything appended so far.
-    Status truncate();
 
-    // Writes the view and the file to disk, closes it and renames it over the target.
+    // Writes the mapped view to disk, so that what it holds survives a crash.
+    Status sync() const;
+
+    // Writes the view and the file to disk, closes it, renames it over the target and removes
+    // the state.
     Status commit();
 
+    // Leave the part and its state on disk when this object goes.
+    void keep() { keep_ = true; }
+
     const std::string& path() const { return path_; }
+    const std::string& statePath() const { return statePath_; }
     const std::string& target() const { return target_; }
 
   private:
-    PartFile(int fd, std::string path, std::string target);
+    PartFile(int fd, std::string path, std::string target, std::uint64_t size);
     void release() noexcept;
+    void unmap() noexcept;
 
     int fd_ = -1;
     std::string path_;
+    std::string statePath_;
     std::string target_;
+    std::uint64_t sizeAtOpen_ = 0;
+    bool keep_ = false;
     void* map_ = nullptr;
     std::size_t mapSize_ = 0;
     std::uint64_t appended_ = 0;

@@ -69,7 +69,12 @@ SegmentScheduler::SegmentScheduler(std::uint64_t length, unsigned workers,
         count = std::clamp<std::uint64_t>(missing / settings_.minPiece, 1, count);
     const std::uint64_t share = (missing + count - 1) / count;
     for (const ByteInterval& hole : holes) {
-        const std::uint64_t parts = std::max<std::uint64_t>(1, hole.size() / share);
+        // The nearest whole number of shares (a file that does not divide evenly still gets one
+        // piece per worker), never pieces under the minimum.
+        std::uint64_t parts = (hole.size() + share / 2) / share;
+        if (settings_.minPiece > 0)
+            parts = std::min(parts, hole.size() / settings_.minPiece);
+        parts = std::max<std::uint64_t>(1, parts);
         const std::uint64_t base = hole.size() / parts;
         const std::uint64_t extra = hole.size() % parts;
         std::uint64_t begin = hole.begin;

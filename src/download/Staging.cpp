@@ -24,23 +24,10 @@ bool looksLikeWebPage(const fs::path& file) {
     return startsWithIgnoreCase(text, "<!doctype html") || startsWithIgnoreCase(text, "<html");
 }
 
-fs::path stagingPathFor(const fs::path& target) {
-    return target.parent_path() / ("." + target.filename().string() + ".vantorel-part");
-}
-
-StagedOutcome saveStaged(const fs::path& staging, const fs::path& target, bool refuseWebPages,
-                         std::error_code& ec) {
-    std::error_code ignored;
-    if (refuseWebPages && looksLikeWebPage(staging)) {
-        fs::remove(staging, ignored);
-        return StagedOutcome::WebPage;
-    }
-    fs::rename(staging, target, ec);
-    if (ec) {
-        fs::remove(staging, ignored);
-        return StagedOutcome::NotSaved;
-    }
-    return StagedOutcome::Saved;
+Status refuseWebPage(const fs::path& complete) {
+    if (looksLikeWebPage(complete))
+        return makeError("下载到的是一个网页，不是所要的文件", kWebPageError);
+    return {};
 }
 
 } // namespace vantorel::download

@@ -1,5 +1,6 @@
 #include "net/Transport.h"
 
+#include "net/ContentLength.h"
 #include "net/Curl.h"
 #include "net/HeaderBlock.h"
 
@@ -26,6 +27,7 @@ struct TransferState {
     bool headComplete = false; // the current response's head has ended
     std::size_t headerBytes = 0;
     bool headerCapExceeded = false;
+    ContentLength length; // of the current response
     bool bodyCapExceeded = false;
     bool idleTimedOut = false;
 
@@ -52,6 +54,7 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
         x.response.statusLine = std::string(line);
         x.head.clear();
         x.headComplete = false;
+        x.length = {};
     } else if (line.empty()) {
         x.headComplete = true;
     } else if (line.front() == ' ' || line.front() == '\t') {
@@ -61,6 +64,11 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
         if (!x.head.empty())
             x.head += "\r\n";
         x.head += line;
+        if (startsWithIgnoreCase(line, "Content-Length:")) {
+            x.length.take(line.substr(15));
+            if (x.length.bad())
+                return 0;
+        }
         if (startsWithIgnoreCase(line, "Set-Cookie:")) {
             if (!x.response.setCookieLines.empty())
                 x.response.setCookieLines += "\r\n";
@@ -116,7 +124,7 @@ bool wasConnected(const TransferState& x) {
 }
 
 TransportStep stepOf(CURLcode code, const TransferState& x) {
-    if (code == CURLE_WRITE_ERROR && x.headerCapExceeded)
+    if (code == CURLE_WRITE_ERROR && (x.headerCapExceeded || x.length.bad()))
         return TransportStep::Response;
     return failedStep(code, wasConnected(x), x.headComplete);
 }
@@ -127,6 +135,8 @@ std::string describe(TransportStep step, CURLcode code, const TransferState& x,
         return "回复内容超过 " + std::to_string(x.request.maxBodyBytes) + " 字节的上限";
     if (x.headerCapExceeded)
         return "回复的协议头过长";
+    if (x.length.bad())
+        return x.length.problem();
     if (x.idleTimedOut)
         return step == TransportStep::Connect ? "连接服务器超时" : "等待服务器超时";
     return failureText(step, code, detail);
@@ -229,6 +239,10 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
         return makeError(describe(step, code, x, errorText), int(step));
     }
 
+    if (!x.headComplete) {
+        // The connection closed inside the header block: nothing of this reply can be trusted.
+        return makeError("服务器的回复不完整（协议头没有结束）", int(TransportStep::Response));
+    }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     response.status = static_cast<int>(status);

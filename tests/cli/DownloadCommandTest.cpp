@@ -2,6 +2,7 @@
 #include "support/RunCommand.h"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <fcntl.h>
 #include <spawn.h>
@@ -98,38 +99,119 @@ TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
     EXPECT_TRUE(server_.http().requests().empty());
 }
 
-TEST_F(DownloadCommandTest, InterruptCancelsAndLeavesNoPartialFile) {
-    demo::RangeFaults slow;
-    slow.throttleBytes = 1024;
-    slow.throttleDelay = std::chrono::milliseconds(20);
-    server_.setFaults(slow);
-    const fs::path out = dir_ / "a.exe";
-    std::ofstream(out) << "old";
-
-    std::vector<std::string> argv = {VANTOREL_CLI_PATH, "download", server_.url("/pkg/setup.exe"),
-                                     "-o", out.string()};
+// Starts `vantorel-cli download` for the fixture's file into `out`, stderr to `errFile`.
+pid_t spawnDownload(const std::string& url, const fs::path& out, const fs::path& errFile) {
+    std::vector<std::string> argv = {VANTOREL_CLI_PATH, "download", url, "-o", out.string()};
     std::vector<char*> args;
     for (auto& a : argv)
         args.push_back(a.data());
     args.push_back(nullptr);
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                     0644);
     pid_t pid = -1;
-    ASSERT_EQ(posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ), 0);
+    const int spawned = posix_spawn(&pid, args[0], &actions, nullptr, args.data(), environ);
     posix_spawn_file_actions_destroy(&actions);
+    return spawned == 0 ? pid : -1;
+}
 
-    // Interrupt once the file is under way (the probe, then one range: the file is small).
-    for (int i = 0; i < 500 && server_.http().requests().size() < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+// The complete intervals a resume state records, [begin, end).
+std::vector<std::pair<std::uint64_t, std::uint64_t>> recordedIntervals(const fs::path& state) {
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> intervals;
+    const auto json = nlohmann::json::parse(readFile(state), nullptr, false);
+    if (json.is_object() && json.contains("complete"))
+        for (const auto& pair : json["complete"])
+            intervals.emplace_back(pair[0].get<std::uint64_t>(), pair[1].get<std::uint64_t>());
+    return intervals;
+}
+
+class ResumeTest : public DownloadCommandTest {
+  protected:
+    void SetUp() override {
+        DownloadCommandTest::SetUp();
+        demo::RangeFaults slow;
+        slow.throttleBytes = 1024;
+        slow.throttleDelay = std::chrono::milliseconds(20);
+        server_.setFaults(slow);
+        out_ = dir_ / "a.exe";
+        part_ = dir_ / ".a.exe.vantorel-part";
+        state_ = dir_ / ".a.exe.vantorel-state";
+        std::ofstream(out_) << "old";
+    }
+
+    // Waits until the running download has recorded some complete bytes.
+    bool waitForState() const {
+        for (int i = 0; i < 1000; ++i) {
+            if (fs::exists(state_) && !recordedIntervals(state_).empty())
+                return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return false;
+    }
+
+    fs::path out_, part_, state_;
+    const fs::path err_ =
+        fs::temp_directory_path() / ("vantorel-cli-err-" + std::to_string(::getpid()));
+};
+
+TEST_F(ResumeTest, InterruptKeepsThePartAndTheSameCommandGoesOn) {
+    const pid_t pid = spawnDownload(server_.url("/pkg/setup.exe"), out_, err_);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitForState());
     ::kill(pid, SIGINT);
     int status = 0;
     ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-    ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal instead of cancelling";
+    ASSERT_TRUE(WIFEXITED(status)) << "killed by the signal instead of stopping";
     EXPECT_EQ(WEXITSTATUS(status), 1);
-    EXPECT_EQ(readFile(out), "old");
+    EXPECT_NE(readFile(err_).find("继续"), std::string::npos) << readFile(err_);
+    EXPECT_EQ(readFile(out_), "old");
+    EXPECT_TRUE(fs::exists(part_));
+    EXPECT_TRUE(fs::exists(state_));
+
+    server_.setFaults({});
+    auto rerun = runCli({"download", server_.url("/pkg/setup.exe"), "-o", out_.string()});
+    fs::remove(err_);
+    EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
+    EXPECT_NE(rerun.err.find("继续下载：已有"), std::string::npos) << rerun.err;
+    EXPECT_TRUE(readFile(out_) == content_);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+TEST_F(ResumeTest, KilledDownloadIsFinishedFetchingOnlyTheMissingBytes) {
+    const pid_t pid = spawnDownload(server_.url("/pkg/setup.exe"), out_, err_);
+    ASSERT_GT(pid, 0);
+    ASSERT_TRUE(waitForState());
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    fs::remove(err_);
+    const auto recorded = recordedIntervals(state_);
+    ASSERT_FALSE(recorded.empty());
+    const std::size_t before = server_.http().requests().size();
+
+    server_.setFaults({});
+    auto rerun = runCli({"download", "-q", server_.url("/pkg/setup.exe"), "-o", out_.string()});
+    ASSERT_EQ(rerun.exitCode, 0) << rerun.err;
+    EXPECT_TRUE(readFile(out_) == content_);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+
+    // The rerun asked only for bytes the state did not record, and they fill the file.
+    std::uint64_t asked = 0;
+    const auto requests = server_.http().requests();
+    for (std::size_t i = before; i < requests.size(); ++i) {
+        const std::string range = requests[i].header("Range");
+        if (range.empty())
+            continue; // the probe
+        const std::uint64_t first = std::stoull(range.substr(6));
+        const std::uint64_t last = std::stoull(range.substr(range.find('-') + 1));
+        for (const auto& [begin, end] : recorded)
+            EXPECT_TRUE(last < begin || first >= end) << range;
+        asked += last - first + 1;
+    }
+    std::uint64_t had = 0;
+    for (const auto& [begin, end] : recorded)
+        had += end - begin;
+    EXPECT_EQ(had + asked, content_.size());
 }
 
 } // namespace

@@ -39,7 +39,7 @@ class PartFileTest : public ::testing::Test {
 
 TEST_F(PartFileTest, MappedFileReplacesTheTargetOnlyOnCommit) {
     std::ofstream(target_) << "old";
-    auto file = PartFile::create(target_);
+    auto file = PartFile::open(target_);
     ASSERT_TRUE(file) << file.error().message;
     EXPECT_EQ(fs::path(file->path()).parent_path(), dir_);
     ASSERT_TRUE(file->reserveAndMap(10));
@@ -54,7 +54,7 @@ TEST_F(PartFileTest, MappedFileReplacesTheTargetOnlyOnCommit) {
 TEST_F(PartFileTest, AbandonedFileIsRemovedAndTheTargetKept) {
     std::ofstream(target_) << "old";
     {
-        auto file = PartFile::create(target_);
+        auto file = PartFile::open(target_);
         ASSERT_TRUE(file);
         ASSERT_TRUE(file->reserveAndMap(4096));
         EXPECT_EQ(filesInFolder(), 2u);
@@ -66,11 +66,11 @@ TEST_F(PartFileTest, AbandonedFileIsRemovedAndTheTargetKept) {
 }
 
 TEST_F(PartFileTest, AppendedFileCanStartOverAndCommitsWhatWasAppended) {
-    auto file = PartFile::create(target_);
+    auto file = PartFile::open(target_);
     ASSERT_TRUE(file);
     const std::string first = "first attempt";
     ASSERT_TRUE(file->append(std::as_bytes(std::span(first))));
-    ASSERT_TRUE(file->truncate());
+    ASSERT_TRUE(file->startOver());
     const std::string second = "second";
     ASSERT_TRUE(file->append(std::as_bytes(std::span(second))));
     EXPECT_EQ(file->appended(), second.size());
@@ -78,23 +78,45 @@ TEST_F(PartFileTest, AppendedFileCanStartOverAndCommitsWhatWasAppended) {
     EXPECT_EQ(readFile(target_), "second");
 }
 
+TEST_F(PartFileTest, KeptPartIsFoundByTheNextRunAndLockedWhileInUse) {
+    {
+        auto file = PartFile::open(target_);
+        ASSERT_TRUE(file);
+        ASSERT_TRUE(file->reserveAndMap(5));
+        std::memcpy(file->view().data(), "abcde", 5);
+        std::ofstream(file->statePath()) << "{}";
+        auto second = PartFile::open(target_);
+        ASSERT_FALSE(second);
+        EXPECT_NE(second.error().message.find("另一个下载"), std::string::npos);
+        file->keep();
+    }
+    EXPECT_EQ(filesInFolder(), 2u); // the part and its state
+    auto again = PartFile::open(target_);
+    ASSERT_TRUE(again);
+    EXPECT_EQ(again->sizeAtOpen(), 5u);
+    EXPECT_EQ(readFile(again->path()), "abcde");
+    ASSERT_TRUE(again->startOver());
+    EXPECT_FALSE(fs::exists(again->statePath()));
+    EXPECT_EQ(fs::file_size(again->path()), 0u);
+}
+
 TEST_F(PartFileTest, UnusableTargetsAreRefusedWithTheReason) {
-    auto missing = PartFile::create((dir_ / "nope" / "a.exe").string());
+    auto missing = PartFile::open((dir_ / "nope" / "a.exe").string());
     ASSERT_FALSE(missing);
     EXPECT_NE(missing.error().message.find("目标文件夹不存在"), std::string::npos);
 
     std::ofstream(dir_ / "plain") << "x";
-    auto underFile = PartFile::create((dir_ / "plain" / "a.exe").string());
+    auto underFile = PartFile::open((dir_ / "plain" / "a.exe").string());
     ASSERT_FALSE(underFile);
     EXPECT_NE(underFile.error().message.find("不是文件夹"), std::string::npos);
 
     fs::create_directory(dir_ / "folder");
-    auto folder = PartFile::create((dir_ / "folder").string());
+    auto folder = PartFile::open((dir_ / "folder").string());
     ASSERT_FALSE(folder);
     EXPECT_NE(folder.error().message.find("文件夹"), std::string::npos);
 
-    EXPECT_FALSE(PartFile::create(""));
-    EXPECT_FALSE(PartFile::create((dir_ / "").string()));
+    EXPECT_FALSE(PartFile::open(""));
+    EXPECT_FALSE(PartFile::open((dir_ / "").string()));
 }
 
 } // namespace

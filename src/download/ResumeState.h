@@ -1,0 +1,51 @@
+#pragma once
+// What a download leaves beside its part file so that a later run can take it up: the address,
+// where it finally led, the length, the server's validators and the bytes already complete.
+// Kept as a small JSON file, replaced atomically (written under another name, flushed, renamed)
+// so that a crash leaves either the old state or the new one, never half of one.
+//
+// A state only ever lists bytes that are on disk: the downloader flushes the part file's view
+// before it saves the state that records them.
+
+#include "common/Result.h"
+#include "download/SegmentScheduler.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vantorel::download {
+
+// How a server tells versions of a file apart.
+struct Validators {
+    std::string etag;         // as sent, quotes and any "W/" included
+    std::string lastModified; // as sent
+
+    bool any() const { return !etag.empty() || !lastModified.empty(); }
+    bool strongEtag() const { return !etag.empty() && !etag.starts_with("W/"); }
+    // What If-Range carries: a strong ETag, else the date; empty when neither can serve.
+    std::string ifRange() const;
+    // Whether a reply's validators show a different version. A validator the reply lacks
+    // proves nothing either way.
+    bool contradictedBy(const Validators& reply) const;
+};
+
+struct ResumeState {
+    std::string url;      // as the user gave it
+    std::string finalUrl; // where the probe arrived after redirects
+    std::uint64_t length = 0;
+    Validators validators;
+    std::vector<ByteInterval> complete; // merged, in order
+
+    // Whether the server's answer now is the same version this state was saved for: a strong
+    // ETag that matches, or the same Last-Modified date and the same length.
+    bool sameVersion(const Validators& now, std::uint64_t lengthNow) const;
+    std::uint64_t completeBytes() const;
+};
+
+// The state in `path`; none when it is missing or not a state this program wrote.
+std::optional<ResumeState> loadResumeState(const std::string& path);
+Status saveResumeState(const std::string& path, const ResumeState& state);
+
+} // namespace vantorel::download
