@@ -539,3 +539,179 @@ TEST_F(DownloaderTest, SpaceThatCannotBeReservedFailsBeforeAnyRangeIsAsked) {
 }
 
 } // namespace
+
+TEST_F(DownloaderTest, VersionChangeStartsOverOnceAndTheFileIsOneVersionWhole) {
+    const std::string v1 = randomContent(1 << 20, 21), v2 = randomContent(1 << 20, 22);
+    demo::RangeFiles files;
+    files.add("/f.bin", v1);
+    std::mutex mutex;
+    int served = 0;
+    // Whether the file changes just before the n-th request is answered.
+    std::function<bool(int)> changesAt = [](int n) { return n == 4; };
+    demo::HttpServer server([&](const HttpRequest& req) {
+        {
+            std::lock_guard lock(mutex);
+            ++served;
+            if (changesAt(served))
+                files.add("/f.bin", served % 2 ? v1 : v2);
+        }
+        return files.respond(req);
+    });
+    DownloadRequest r = request("/f.bin", 4);
+    r.url = server.base() + "/f.bin";
+    r.minRangeBytes = 64 * 1024;
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_TRUE(readFile(target()) == v2);
+
+    // A file that keeps changing: one restart, then a clear failure; the old target stays.
+    writeFile(target(), "the previous version");
+    {
+        std::lock_guard lock(mutex);
+        served = 0;
+        changesAt = [](int n) { return n % 3 == 0; };
+    }
+    result = Downloader(r).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("更换"), std::string::npos) << result.error().message;
+    EXPECT_EQ(readFile(target()), "the previous version");
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, ChangeOnAServerWithoutValidatorsFails) {
+    demo::RangeFiles files;
+    files.add("/f.bin", randomContent(1 << 20, 23));
+    RangeFaults faults;
+    faults.noValidators = true;
+    files.setFaults(faults);
+    std::atomic<int> served{0};
+    demo::HttpServer server([&](const HttpRequest& req) {
+        if (++served == 3)
+            files.add("/f.bin", randomContent((1 << 20) + 1, 24));
+        return files.respond(req);
+    });
+    DownloadRequest r = request("/f.bin", 4);
+    r.url = server.base() + "/f.bin";
+    r.minRangeBytes = 64 * 1024;
+    auto result = Downloader(r).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("更换"), std::string::npos) << result.error().message;
+    EXPECT_FALSE(fs::exists(target()));
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, CutOrUnframedRepliesNeverReplaceTheTarget) {
+    for (const char* raw :
+         {"HTTP/1.1 200 OK\r\nContent-Type: application/octet-stream\r\n",
+          "HTTP/1.1 200 OK\r\nContent-Length: 99999999999999999999999\r\n\r\nabc",
+          "HTTP/1.1 200 OK\r\nContent-Length: 3\r\nContent-Length: 5\r\n\r\nabcde"}) {
+        SCOPED_TRACE(raw);
+        demo::HttpServer server([raw](const HttpRequest&) {
+            HttpResponse response;
+            response.raw = raw;
+            return response;
+        });
+        writeFile(target(), "the previous version");
+        DownloadRequest r = request("/f.bin");
+        r.url = server.base() + "/f.bin";
+        auto result = Downloader(r).run();
+        ASSERT_FALSE(result);
+        EXPECT_EQ(readFile(target()), "the previous version");
+        EXPECT_TRUE(strayFiles().empty());
+    }
+}
+
+TEST_F(DownloaderTest, TrickleEndsTheDownloadButASteadySlowLinkCompletes) {
+    DownloadRequest r = request("/f.bin", 2);
+    r.speedFloor = 1024;
+    r.floorTime = std::chrono::milliseconds(1000);
+    r.giveUpAfter = std::chrono::milliseconds(2500);
+    r.maxRetries = 1000; // only the floor can end it
+
+    // 20 KB/s on one connection: above the floor all the way.
+    const std::string content = randomContent(50'000, 25);
+    server_.add("/f.bin", content);
+    RangeFaults steady;
+    steady.throttleBytes = 2000;
+    steady.throttleDelay = std::chrono::milliseconds(100);
+    server_.setFaults(steady);
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_TRUE(readFile(target()) == content);
+
+    // One byte every 100 ms per connection.
+    writeFile(target(), "the previous version");
+    RangeFaults trickle;
+    trickle.throttleBytes = 1;
+    trickle.throttleDelay = std::chrono::milliseconds(100);
+    server_.setFaults(trickle);
+    result = Downloader(r).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("速度过低"), std::string::npos) << result.error().message;
+    EXPECT_EQ(readFile(target()), "the previous version");
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, LengthBeyondTheFreeSpaceFailsAtOnceAndReservesNothing) {
+    server_.add("/f.bin", randomContent(2 << 20, 26));
+    writeFile(target(), "keep me");
+    DownloadRequest r = request("/f.bin");
+    r.freeSpace = [](const std::string&) { return std::optional<std::uint64_t>(1 << 20); };
+    auto result = Downloader(r).run();
+    ASSERT_FALSE(result);
+    EXPECT_NE(result.error().message.find("磁盘空间不足"), std::string::npos)
+        << result.error().message;
+    EXPECT_TRUE(rangeRequests().empty());
+    EXPECT_EQ(readFile(target()), "keep me");
+    EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, InterruptedDownloadGoesOnOnlyWhileTheServerFileIsTheSame) {
+    const std::string v1 = randomContent(400'000, 27), v2 = randomContent(400'000, 28);
+    server_.add("/f.bin", v1);
+    RangeFaults slow;
+    slow.throttleBytes = 4096;
+    slow.throttleDelay = std::chrono::milliseconds(10);
+    DownloadRequest oneRange = request("/f.bin");
+    oneRange.minRangeBytes = v1.size(); // so the bytes asked for are the bytes fetched
+    auto interruptMidway = [&] {
+        server_.setFaults(slow);
+        DownloadRequest r = oneRange;
+        r.checkpointEvery = std::chrono::milliseconds(50);
+        Downloader downloader(r);
+        std::thread runner([&] {
+            while (downloader.progress().snapshot().arrived < 100'000)
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            downloader.interrupt();
+        });
+        auto result = downloader.run();
+        runner.join();
+        ASSERT_FALSE(result);
+        EXPECT_EQ(strayFiles().size(), 2u); // the part and its state
+        server_.setFaults({});
+    };
+
+    interruptMidway();
+    const std::size_t before = server_.http().requests().size();
+    auto resumed = Downloader(oneRange).run();
+    ASSERT_TRUE(resumed) << resumed.error().message;
+    EXPECT_GE(resumed->resumedBytes, 100'000u);
+    EXPECT_TRUE(readFile(target()) == v1);
+    EXPECT_TRUE(strayFiles().empty());
+    std::uint64_t asked = 0;
+    const auto requests = server_.http().requests();
+    for (std::size_t i = before; i < requests.size(); ++i)
+        if (const std::string range = requests[i].header("Range"); !range.empty())
+            asked +=
+                std::stoull(range.substr(range.find('-') + 1)) - std::stoull(range.substr(6)) + 1;
+    EXPECT_EQ(asked, v1.size() - resumed->resumedBytes);
+
+    fs::remove(target());
+    interruptMidway();
+    server_.add("/f.bin", v2); // same size, another version
+    auto fresh = Downloader(oneRange).run();
+    ASSERT_TRUE(fresh) << fresh.error().message;
+    EXPECT_EQ(fresh->resumedBytes, 0u);
+    EXPECT_TRUE(readFile(target()) == v2);
+    EXPECT_TRUE(strayFiles().empty());
+}
