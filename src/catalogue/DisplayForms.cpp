@@ -88,8 +88,28 @@ std::string downloadFileName(const CatalogueRecord& r) {
     return safeFileName(r.displayname + "_" + r.versionname + ".exe");
 }
 
-std::string safeFileName(std::string_view wanted) {
+std::string withoutBidiControls(std::string_view utf8) {
+    std::string clean;
+    clean.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        // U+202A-U+202E are E2 80 AA-AE in UTF-8, U+2066-U+2069 are E2 81 A6-A9.
+        if (utf8[i] == '\xE2' && i + 2 < utf8.size()) {
+            const auto second = static_cast<unsigned char>(utf8[i + 1]);
+            const auto third = static_cast<unsigned char>(utf8[i + 2]);
+            if ((second == 0x80 && third >= 0xAA && third <= 0xAE) ||
+                (second == 0x81 && third >= 0xA6 && third <= 0xA9)) {
+                i += 2;
+                continue;
+            }
+        }
+        clean.push_back(utf8[i]);
+    }
+    return clean;
+}
+
+std::string safeFileName(std::string_view name) {
     constexpr std::string_view kForbidden = "/\\<>:\"|?*";
+    const std::string wanted = withoutBidiControls(name);
     std::string clean;
     for (std::size_t i = 0; i < wanted.size();) {
         std::size_t n = utf8SequenceLength(wanted, i);

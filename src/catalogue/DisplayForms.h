@@ -30,10 +30,15 @@ std::string detailsText(const CatalogueRecord& r);
 std::string logoAddress(std::string_view logoBase, std::string_view logo48);
 
 // displayname + "_" + versionname + ".exe", made safe to create inside one folder: no path
-// separators, no "..", no control characters or line breaks, none of the characters a Windows
-// file name cannot hold, no reserved device name, at most kMaxFileNameBytes bytes of UTF-8.
+// separators, no "..", no control characters or line breaks, no bidirectional controls, none of
+// the characters a Windows file name cannot hold, no reserved device name, at most
+// kMaxFileNameBytes bytes of UTF-8.
 inline constexpr std::size_t kMaxFileNameBytes = 200;
 std::string downloadFileName(const CatalogueRecord& r);
 std::string safeFileName(std::string_view wanted);
+
+// The text without the bidirectional controls U+202A-U+202E and U+2066-U+2069, which reorder
+// what follows them: in a file name "\u202Etxt.exe" shows as "exe.txt".
+std::string withoutBidiControls(std::string_view utf8);
 
 } // namespace vantorel::catalogue
