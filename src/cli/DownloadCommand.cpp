@@ -20,12 +20,8 @@
 namespace vantorel::cli {
 namespace {
 
-constexpr const char* kDownloadUsage =
-    "用法: vantorel-cli download URL [-o PATH] [--threads N] [--quiet]\n";
-
 int usage(const std::string& problem) {
-    std::fprintf(stderr, "%s\n%s", problem.c_str(), kDownloadUsage);
-    return 2;
+    return usageError("download", problem);
 }
 
 std::string formatBytes(double bytes) {
