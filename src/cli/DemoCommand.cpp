@@ -4,10 +4,9 @@
 // shell that runs the other jobs or the windows.
 
 #include "cli/Commands.h"
+#include "cli/StopSignals.h"
 #include "demo/CatalogueData.h"
 #include "demo/DemoServices.h"
-
-#include <signal.h>
 
 #include <charconv>
 #include <cstdio>
@@ -45,14 +44,8 @@ int runDemo(Args args) {
             return usageError("demo", "--port 应为 0 到 65535 之间的整数（0：任一空闲端口）");
     }
 
-    // Blocked before the server's threads start, so that they inherit the mask and the signals
-    // reach the sigwait below: the services stop in order instead of the process being killed.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    sigaddset(&stopSignals, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Before the server's threads start: the services then stop in order at the sigwait below.
+    const sigset_t stopSignals = blockStopSignals();
 
     std::unique_ptr<demo::DemoServices> services;
     try {
@@ -66,19 +59,19 @@ int runDemo(Args args) {
     for (const auto& [name, value] : services->settings())
         text += "export " + name + "=" + shellWord(value) + "\n";
     const auto found = demo::searchPrograms(services->programs(), "输入法");
-    text += "# 演示服务运行于 " + services->base() +
-            "，按 Ctrl-C 停止。在另一个终端执行以上 "
-            "export 行，然后试试：\n"
-            "#   vantorel-cli search 输入法\n";
+    text += "# 演示服务运行于 " + services->base() + "，按 Ctrl-C 停止。";
+    text += "在另一个终端执行以上 export 行，然后试试：\n";
+    text += "#   vantorel-cli search 输入法\n";
     if (!found.empty())
         text += "#   vantorel-cli download " + found.front().url + "\n";
-    text += "#   vantorel-cli check-update\n"
-            "#   vantorel-cli resolve " +
-            demo::DemoServices::releaseShareLink() +
-            "\n"
-            "#   vantorel（窗口程序）\n";
-    std::fputs(text.c_str(), stdout);
-    std::fflush(stdout);
+    text += "#   vantorel-cli check-update\n";
+    text += "#   vantorel-cli resolve " + demo::DemoServices::releaseShareLink() + "\n";
+    text += "#   vantorel（窗口程序）\n";
+    // Without its settings nobody can use the demo (a full disk under a redirect, say).
+    if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
+        std::fputs("无法写出演示服务的设置，演示服务未运行\n", stderr);
+        return 1;
+    }
 
     int signal = 0;
     sigwait(&stopSignals, &signal);

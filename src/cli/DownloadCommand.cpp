@@ -4,6 +4,7 @@
 // cleanly: the workers stop, the temporary file goes, an existing target stays as it was.
 
 #include "cli/Commands.h"
+#include "cli/StopSignals.h"
 #include "update/DownloadTarget.h"
 #include "update/Downloader.h"
 
@@ -100,12 +101,7 @@ int runDownload(Args args) {
 
     // Interrupts are taken by the watcher thread below (every thread inherits the mask), so a
     // Ctrl-C cancels the download instead of killing it half-written.
-    sigset_t interrupts;
-    sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
-    sigaddset(&interrupts, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
+    const sigset_t interrupts = blockStopSignals();
 
     update::Downloader downloader(request);
     const bool showProgress = !quiet && ::isatty(STDERR_FILENO);
