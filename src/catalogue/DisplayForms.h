@@ -37,8 +37,4 @@ inline constexpr std::size_t kMaxFileNameBytes = 200;
 std::string downloadFileName(const CatalogueRecord& r);
 std::string safeFileName(std::string_view wanted);
 
-// The text without the bidirectional controls U+202A-U+202E and U+2066-U+2069, which reorder
-// what follows them: in a file name "\u202Etxt.exe" shows as "exe.txt".
-std::string withoutBidiControls(std::string_view utf8);
-
 } // namespace vantorel::catalogue

@@ -1,7 +1,7 @@
 // vantorel-cli resolve SHARE_LINK: the direct download address of a share link.
 
 #include "cli/Commands.h"
-#include "update/ShareLink.h"
+#include "download/ShareLink.h"
 
 #include <cstdio>
 #include <string>
@@ -11,9 +11,9 @@ namespace vantorel::cli {
 int runResolve(Args args) {
     if (args.size() != 1 || args[0].empty() || args[0].starts_with("-"))
         return usageError("resolve");
-    auto direct = update::resolveShareLink(args[0]);
+    auto direct = download::resolveShareLink(args[0]);
     if (!direct) {
-        std::string why(update::shareStepName(direct.error().code));
+        std::string why(download::shareStepName(direct.error().code));
         std::fprintf(stderr, "%s（%s）\n", direct.error().message.c_str(), why.c_str());
         return 1;
     }

@@ -1,6 +1,6 @@
 #include "cli/TerminalText.h"
 
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -54,7 +54,7 @@ template <class Each> void forEachCharacter(std::string_view text, Each each) {
 
 std::string terminalSafe(std::string_view text) {
     std::string out;
-    forEachCharacter(net::sanitizeUtf8(text), [&out](char32_t c, std::string_view bytes) {
+    forEachCharacter(sanitizeUtf8(text), [&out](char32_t c, std::string_view bytes) {
         if (c == '\t' || c == '\r' || c == '\n') {
             out += ' ';
         } else if (steersTerminal(c)) {

@@ -1,11 +1,11 @@
-#include "update/DownloadTarget.h"
+#include "download/DownloadTarget.h"
 
-#include "catalogue/DisplayForms.h"
+#include "common/TextEncoding.h"
 #include "net/UrlEncoding.h"
 
 #include <filesystem>
 
-namespace vantorel::update {
+namespace vantorel::download {
 std::string fileNameFromUrl(std::string_view url) {
     if (const std::size_t scheme = url.find("://"); scheme != std::string_view::npos)
         url.remove_prefix(scheme + 3);
@@ -13,7 +13,7 @@ std::string fileNameFromUrl(std::string_view url) {
     const std::size_t slash = url.rfind('/');
     const std::string_view segment =
         slash == std::string_view::npos ? std::string_view() : url.substr(slash + 1);
-    std::string name = catalogue::withoutBidiControls(net::percentDecode(segment));
+    std::string name = withoutBidiControls(net::percentDecode(segment));
     if (name.empty() || name == "." || name == ".." ||
         name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
         return "download";
@@ -30,4 +30,4 @@ std::string downloadTarget(std::string_view url, std::string_view output) {
     return std::string(output);
 }
 
-} // namespace vantorel::update
+} // namespace vantorel::download

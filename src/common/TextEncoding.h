@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantorel::net {
+namespace vantorel {
 
 // Never fail: a byte or unit that is not valid UTF-8 / UTF-16 (a stray byte, an overlong form,
 // an encoded surrogate, a lone surrogate) becomes U+FFFD.
@@ -19,6 +19,9 @@ std::string utf16ToUtf8(std::u16string_view text);
 bool isValidUtf8(std::string_view text);
 // Replaces every invalid sequence by U+FFFD; valid text comes back unchanged.
 std::string sanitizeUtf8(std::string_view text);
+// The text without the bidirectional controls U+202A-U+202E and U+2066-U+2069, which reorder
+// what follows them: in a file name "\u202Etxt.exe" shows as "exe.txt".
+std::string withoutBidiControls(std::string_view utf8);
 
 // GBK as Windows code page 936 has it (0x80 is the euro sign). A character without a GBK form,
 // or bytes that are not GBK, give an error naming the problem; nothing is dropped silently.
@@ -54,4 +57,4 @@ class IconvConverter {
 Result<std::string> convertCharset(std::string_view input, std::string_view fromCharset,
                                    std::string_view toCharset);
 
-} // namespace vantorel::net
+} // namespace vantorel
