@@ -1,11 +1,11 @@
 #include "update/ReleaseFolder.h"
+#include "support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
 #include <string>
-#include <unistd.h>
 #include <vector>
 
 using namespace vantorel::update;
@@ -18,10 +18,7 @@ namespace {
 class ReleaseFolderTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        base_ = fs::temp_directory_path() /
-                ("vantorel-release-" + std::to_string(::getpid()) + "-" +
-                 ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(base_);
+        base_ = vantorel::testing::freshTestFolder("vantorel-release");
         for (const char* folder : {"own", "ro"}) {
             fs::create_directories(base_ / folder);
             std::ofstream(base_ / folder / "prog") << "old";

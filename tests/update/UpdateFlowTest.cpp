@@ -2,6 +2,7 @@
 #include "common/Config.h"
 #include "demo/DemoServices.h"
 #include "demo/RangeServer.h"
+#include "support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-#include <unistd.h>
 
 using namespace vantorel;
 using namespace vantorel::update;
@@ -19,13 +19,7 @@ namespace {
 
 class UpdateFlowTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("vantorel-flow-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
+    void SetUp() override { folder_ = vantorel::testing::freshTestFolder("vantorel-flow"); }
     void TearDown() override {
         demo::DemoServices::removeFromConfig();
         fs::remove_all(folder_);
