@@ -11,6 +11,16 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// Whether this process may, and is meant to, write into `folder` (an existing folder).
+bool writableFolder(std::string_view folder) {
+    const std::string path(folder);
+    struct stat info {};
+    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
+        return false;
+    return ::access(path.c_str(), W_OK | X_OK) == 0 &&
+           (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+}
+
 // The folders the system's package manager installs programs into.
 constexpr std::array<std::string_view, 5> kSystemProgramFolders = {"/usr", "/bin", "/sbin", "/opt",
                                                                    "/snap"};
@@ -44,15 +54,6 @@ bool usableUserFolder(const std::string& folder) {
 }
 
 } // namespace
-
-bool writableFolder(std::string_view folder) {
-    const std::string path(folder);
-    struct stat info {};
-    if (path.empty() || ::stat(path.c_str(), &info) != 0 || !S_ISDIR(info.st_mode))
-        return false;
-    return ::access(path.c_str(), W_OK | X_OK) == 0 &&
-           (info.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
-}
 
 bool isInstalledCopy(std::string_view programFile) {
     if (programFile.empty())

@@ -25,9 +25,6 @@ struct ReleaseFolder {
     bool installedCopy = false; // the running program is an installed copy
 };
 
-// Whether this process may, and is meant to, write into `folder` (an existing folder).
-bool writableFolder(std::string_view folder);
-
 // Whether the program file `programFile` is an installed copy (see above).
 bool isInstalledCopy(std::string_view programFile);
 

@@ -29,7 +29,7 @@ inline constexpr std::string_view kOpenActionText = "打开";
 inline constexpr std::string_view kRetryActionText = "重试";
 inline constexpr std::string_view kSavedAtText = "新版本已保存到：";
 inline constexpr std::string_view kInstalledCopyText =
-    "本程序由软件包管理器安装，旧版本保持不变，请用软件包管理器更新。";
+    "本程序由软件包管理器安装，旧版本不会被删除。";
 
 using UpdatePhase = download::JobPhase;
 
