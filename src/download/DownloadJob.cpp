@@ -24,6 +24,23 @@ bool servesWebPage(const std::string& direct, const net::Timeouts& timeouts) {
            startsWithIgnoreCase(reply->header("Content-Type"), "text/html");
 }
 
+// Execute permission for everyone who may read the file. A file system without permissions
+// (a FAT stick) refuses; the file is complete all the same, so that is no failure.
+void makeExecutable(const fs::path& file) {
+    std::error_code ec;
+    const fs::perms readable = fs::status(file, ec).permissions();
+    if (ec)
+        return;
+    fs::perms execute = fs::perms::none;
+    if ((readable & fs::perms::owner_read) != fs::perms::none)
+        execute |= fs::perms::owner_exec;
+    if ((readable & fs::perms::group_read) != fs::perms::none)
+        execute |= fs::perms::group_exec;
+    if ((readable & fs::perms::others_read) != fs::perms::none)
+        execute |= fs::perms::others_exec;
+    fs::permissions(file, execute, fs::perm_options::add, ec);
+}
+
 } // namespace
 
 DownloadJob::DownloadJob(std::vector<std::string> addresses, std::string target, JobOptions options)
@@ -130,6 +147,8 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error) {
         return JobPhase::Failed;
     }
     std::error_code ec;
+    if (options_.executable)
+        makeExecutable(staging);
     switch (saveStaged(staging, target, options_.refuseWebPages, ec)) {
     case StagedOutcome::WebPage:
         error = "下载到的是一个网页：" + *direct;

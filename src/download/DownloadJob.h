@@ -80,6 +80,8 @@ struct JobOptions {
     std::chrono::milliseconds retryDelay{200};
     std::chrono::seconds stallTimeout{60};
     bool refuseWebPages = false;
+    bool executable =
+        false; // the saved file may be run: execute permission wherever it is readable
 };
 
 class DownloadJob {
