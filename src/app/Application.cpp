@@ -1,11 +1,15 @@
 #include "app/Application.h"
 
+#include "app/Messages.h"
+
 namespace vantorel::app {
 
 Application::Application()
     : main_(std::make_unique<MainWindow>()), update_(std::make_unique<UpdateWindow>()),
       mainActions_(std::make_unique<MainWindowActions>(*main_)),
       updateActions_(std::make_unique<UpdateWindowActions>(*update_)) {
+    confirmQuit = [this] { return askYesNo(main_.get(), toQString(kQuitWhileDownloadingText)); };
+    main_->closeGuard = [this] { return mayQuit(); };
     // The program ends with its main window; an open update window does not keep it running.
     update_->setAttribute(Qt::WA_QuitOnClose, false);
     bindMainWindow(*main_, *mainActions_);
@@ -16,6 +20,17 @@ Application::Application()
 Application::~Application() {
     update_.reset();
     main_.reset();
+}
+
+bool Application::mayQuit() {
+    CatalogueController& catalogue = mainActions_->catalogue();
+    if (!catalogue.downloading() && !updateActions_->downloading())
+        return true;
+    if (!confirmQuit())
+        return false;
+    catalogue.interruptDownload();
+    updateActions_->interruptDownload();
+    return true;
 }
 
 void Application::start() {

@@ -6,9 +6,13 @@
 #include "app/UpdateWindow.h"
 #include "app/UpdateWindowActions.h"
 
+#include <functional>
 #include <memory>
+#include <string_view>
 
 namespace vantorel::app {
+
+inline constexpr std::string_view kQuitWhileDownloadingText = "下载尚未完成，确定要退出吗？";
 
 class Application {
   public:
@@ -22,9 +26,18 @@ class Application {
 
     MainWindow& mainWindow() { return *main_; }
     UpdateWindow& updateWindow() { return *update_; }
+    MainWindowActions& mainActions() { return *mainActions_; }
     UpdateWindowActions& updateActions() { return *updateActions_; }
 
+    // Asked when the main window closes while a download runs; true quits. A yes/no question
+    // by default (tests replace it).
+    std::function<bool()> confirmQuit;
+
   private:
+    // Closing the main window ends the program; a running download (an entry's or the update)
+    // is interrupted, keeping its part, once the user agrees.
+    bool mayQuit();
+
     std::unique_ptr<MainWindow> main_;
     std::unique_ptr<UpdateWindow> update_;
     std::unique_ptr<MainWindowActions> mainActions_;

@@ -13,11 +13,13 @@
 #include <QClipboard>
 #include <QDir>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QStandardPaths>
+#include <algorithm>
 #include <span>
 
 namespace vantorel::app {
@@ -49,15 +51,18 @@ std::string progressText(const download::JobView& view) {
     return {};
 }
 
+// "name：state" in the label's width, the name shortened as far as needed; the state stays whole.
+QString withEntryName(const QLabel& label, const QString& name, const QString& state) {
+    const QString rest = QStringLiteral("：") + state;
+    const QFontMetrics metrics(label.font());
+    const int room = std::max(0, label.contentsRect().width() - metrics.horizontalAdvance(rest));
+    return metrics.elidedText(name, Qt::ElideRight, room) + rest;
+}
+
 } // namespace
 
 CatalogueController::CatalogueController(MainWindow& window)
-    : confirmOverwrite([&window](const QString& file) {
-          const auto answer = QMessageBox::question(&window, toQString(kAppTitle),
-                                                    QStringLiteral("文件已存在：\n") + file +
-                                                        QStringLiteral("\n是否覆盖？"));
-          return answer == QMessageBox::Yes;
-      }),
+    : confirmOverwrite([&window](const QString& file) { return confirmReplace(&window, file); }),
       window_(window) {
     progressTimer_.setInterval(kRefreshMs);
     QObject::connect(&progressTimer_, &QTimer::timeout, &window_, [this] { refreshDownload(); });
@@ -154,7 +159,13 @@ void CatalogueController::showEntry(int row) {
     window_.control<QLabel>("标签_大小")->setText(toQString(catalogue::sizeLabel(entry)));
     window_.control<QLabel>("标签_更新")->setText(toQString(catalogue::dateLabel(entry)));
     window_.control("按钮_更多")->setEnabled(true);
-    window_.control("按钮_下载")->setEnabled(!download_ || download_->view().finished());
+    window_.control("按钮_下载")->setEnabled(!downloading());
+    // The progress shown is another entry's: it says so while that download runs, and gives
+    // way once it is over.
+    if (progressEntry_ && *progressEntry_ != entry && !downloading())
+        clearProgress();
+    else if (progressEntry_)
+        showProgress(download_->view());
 
     // The previous entry's logo must not stay beside this entry's name.
     window_.control<PictureBox>("图片框_图标")->setImage({});
@@ -262,6 +273,7 @@ void CatalogueController::download() {
         return;
     }
     download_.reset(); // a finished one; its thread has ended
+    progressEntry_ = shown_;
     download::JobOptions options;
     options.refuseWebPages = true;
     download_ = std::make_unique<download::DownloadJob>(
@@ -272,12 +284,46 @@ void CatalogueController::download() {
     progressTimer_.start();
 }
 
+bool CatalogueController::downloading() const {
+    return download_ && !download_->view().finished();
+}
+
+void CatalogueController::interruptDownload() {
+    if (download_)
+        download_->interrupt();
+}
+
+void CatalogueController::showProgress(const download::JobView& view) {
+    if (!progressEntry_)
+        return; // cleared for another entry; the job's last state is no longer shown
+    auto* bar = window_.control<QProgressBar>("进度条_下载");
+    auto* label = window_.control<QLabel>("标签_进度");
+    bar->setValue(view.percent);
+    const QString state = toQString(progressText(view));
+    QString name = toQString(progressEntry_->displayname);
+    name.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QChar('\n'), QChar(' '));
+    const bool forShownEntry = shown_ && *shown_ == *progressEntry_;
+    label->setText(forShownEntry ? state : withEntryName(*label, name, state));
+    const QString tip = QStringLiteral("下载：") + name;
+    label->setToolTip(tip);
+    bar->setToolTip(tip);
+}
+
+void CatalogueController::clearProgress() {
+    progressEntry_.reset();
+    auto* bar = window_.control<QProgressBar>("进度条_下载");
+    auto* label = window_.control<QLabel>("标签_进度");
+    bar->setValue(0);
+    label->clear();
+    label->setToolTip({});
+    bar->setToolTip({});
+}
+
 void CatalogueController::refreshDownload() {
     if (!download_)
         return;
     const download::JobView view = download_->view();
-    window_.control<QProgressBar>("进度条_下载")->setValue(view.percent);
-    window_.control<QLabel>("标签_进度")->setText(toQString(progressText(view)));
+    showProgress(view);
     if (!view.finished())
         return;
     progressTimer_.stop();

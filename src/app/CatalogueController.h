@@ -25,6 +25,10 @@
 //   when the user agrees. Progress goes to 进度条_下载 and 标签_进度 five times a second;
 //   标签_进度 ends with "下载完毕~" or "下载失败！" (the reason in a message). 按钮_下载 is
 //   disabled while a download runs.
+// - The progress shown belongs to one entry: while another entry is shown, 标签_进度 puts the
+//   downloading entry's name before its state ("方格表格：57%", the name shortened to fit), and
+//   the label and the bar name it in their tooltip. Showing another entry once that download
+//   is over clears the bar and the label.
 
 #include "app/Shell.h"
 #include "app/Workers.h"
@@ -69,6 +73,10 @@ class CatalogueController {
     void copyAddress(int which);
     void copyDetails();
     void download();
+    // An entry's download is under way.
+    bool downloading() const;
+    // Stops a running download, keeping its part for a later attempt.
+    void interruptDownload();
 
     // The desktop folder downloads go to: VANTOREL_DESKTOP, else the user's desktop.
     static QString desktopFolder();
@@ -93,6 +101,8 @@ class CatalogueController {
     void fillList();
     void logoDone(unsigned generation, Result<std::string> logo);
     void refreshDownload();
+    void showProgress(const download::JobView& view);
+    void clearProgress();
     void tell(QMessageBox::Icon icon, const QString& text);
     void confirmCopied(std::string_view text);
     const std::string* address(int which) const;
@@ -105,6 +115,7 @@ class CatalogueController {
     unsigned logoGeneration_ = 0;
     QString countTextBeforeSearch_;
     std::unique_ptr<download::DownloadJob> download_;
+    std::optional<catalogue::CatalogueRecord> progressEntry_; // whose download the bar shows
     QTimer progressTimer_;
     QPointer<QMessageBox> lastMessage_;
     Workers workers_; // last: its jobs' deliveries reach the members above

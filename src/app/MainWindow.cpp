@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include <QCloseEvent>
+
 namespace vantorel::app {
 
 MainWindow::MainWindow(QWidget* parent)
@@ -14,6 +16,14 @@ MainWindow::MainWindow(QWidget* parent)
 
 void MainWindow::popUpMenu(QPoint globalPosition) {
     menu_->popup(globalPosition);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    if (closeGuard && !closeGuard()) {
+        event->ignore();
+        return;
+    }
+    DescribedWindow::closeEvent(event);
 }
 
 } // namespace vantorel::app

@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QMenu>
+#include <functional>
 #include <vector>
 
 namespace vantorel::app {
@@ -20,6 +21,12 @@ class MainWindow : public DescribedWindow {
     const std::vector<QAction*>& menuEntries() const { return entries_; }
     // Shows 子菜单 at a global position; the chosen entry's action runs.
     void popUpMenu(QPoint globalPosition);
+
+    // Asked when the window is about to close; false keeps it open.
+    std::function<bool()> closeGuard;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
 
   private:
     QMenu* menu_;

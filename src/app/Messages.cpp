@@ -35,4 +35,13 @@ QMessageBox* showTimedMessage(QWidget* parent, const QString& title, const QStri
     return box;
 }
 
+bool askYesNo(QWidget* parent, const QString& text) {
+    return QMessageBox::question(parent, toQString(kAppTitle), text) == QMessageBox::Yes;
+}
+
+bool confirmReplace(QWidget* parent, const QString& file) {
+    return askYesNo(parent,
+                    QStringLiteral("文件已存在：\n") + file + QStringLiteral("\n是否覆盖？"));
+}
+
 } // namespace vantorel::app

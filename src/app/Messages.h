@@ -1,6 +1,6 @@
 #pragma once
-// Message boxes of the main window. None of them blocks the window: each is opened window-modal
-// and deletes itself when closed.
+// Message boxes of the windows. The messages do not block the window: each is opened
+// window-modal and deletes itself when closed. The questions wait for the answer.
 
 #include "app/QtText.h"
 
@@ -25,5 +25,11 @@ QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString&
 // A message that closes by itself after `timeout` (or earlier by its button).
 QMessageBox* showTimedMessage(QWidget* parent, const QString& title, const QString& text,
                               std::chrono::milliseconds timeout = kConfirmationTimeout);
+
+// A yes/no question; true when the answer is yes.
+bool askYesNo(QWidget* parent, const QString& text);
+
+// Whether the existing `file` may be replaced by a download.
+bool confirmReplace(QWidget* parent, const QString& file);
 
 } // namespace vantorel::app

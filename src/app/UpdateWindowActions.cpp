@@ -4,8 +4,6 @@
 #include "app/Pictures.h"
 #include "app/UpdateWindow.h"
 #include "app/Widgets.h"
-#include "common/Config.h"
-#include "common/Version.h"
 #include "update/CleanupScript.h"
 
 #include <QCoreApplication>
@@ -21,6 +19,8 @@
 #include <QTextBrowser>
 #include <QUrl>
 #include <cstdio>
+#include <string>
+#include <vector>
 
 namespace vantorel::app {
 namespace {
@@ -28,16 +28,20 @@ namespace {
 constexpr int kRefreshMs = 200;
 constexpr int kFadeInMs = 350;
 
-bool writableFolder(const QString& folder) {
-    QFileInfo info(folder);
-    return !folder.isEmpty() && info.isDir() && info.isWritable();
-}
-
 } // namespace
 
 UpdateWindowActions::UpdateWindowActions(UpdateWindow& window)
-    : openFile(
+    : programFile(QCoreApplication::applicationFilePath()),
+      downloadFolders(
+          {QStandardPaths::writableLocation(QStandardPaths::DownloadLocation), QDir::tempPath()}),
+      openFile(
           [](const QString& file) { return QDesktopServices::openUrl(QUrl::fromLocalFile(file)); }),
+      confirmOverwrite([&window](const QString& file) { return confirmReplace(&window, file); }),
+      confirmRetire([&window] {
+          return askYesNo(
+              &window,
+              QStringLiteral("新版本已保存在程序所在文件夹。\n是否删除旧版本程序并退出？"));
+      }),
       quitProgram([] { QCoreApplication::quit(); }), window_(window) {
     progressTimer_.setInterval(kRefreshMs);
     QObject::connect(&progressTimer_, &QTimer::timeout, &window_, [this] { refreshProgress(); });
@@ -116,26 +120,24 @@ void UpdateWindowActions::showRelease(const update::VersionCheckResult& result) 
     }
 }
 
-QString UpdateWindowActions::downloadFolder() {
-    const QString program = QCoreApplication::applicationDirPath();
-    if (writableFolder(program))
-        return program;
-    const QString desktop = QString::fromStdString(config::desktopDir());
-    if (writableFolder(desktop))
-        return desktop;
-    const QString userDesktop = QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
-    if (writableFolder(userDesktop))
-        return userDesktop;
-    return QDir::tempPath();
-}
-
 void UpdateWindowActions::onConfirmClicked() {
     if (flow_ && !flow_->view().finished())
         return; // already running
     if (resultMessage_)
         resultMessage_->close();
-    const QString folder = saveFolder.isEmpty() ? downloadFolder() : saveFolder;
-    flow_ = std::make_unique<update::UpdateFlow>(release_, folder.toStdString());
+    std::vector<std::string> folders;
+    for (const QString& folder : downloadFolders)
+        folders.push_back(folder.toStdString());
+    const auto folder = update::chooseReleaseFolder(programFile.toStdString(), folders);
+    if (!folder) {
+        showMessage(&window_, QMessageBox::Warning, toQString(folder.error().message));
+        return;
+    }
+    auto flow = std::make_unique<update::UpdateFlow>(release_, *folder);
+    const QString target = QString::fromStdString(flow->targetPath());
+    if (QFileInfo::exists(target) && !confirmOverwrite(target))
+        return;
+    flow_ = std::move(flow);
     flow_->start();
     refreshProgress();
     progressTimer_.start();
@@ -146,6 +148,15 @@ void UpdateWindowActions::onCloseClicked() {
     if (flow_)
         flow_->cancel();
     window_.hide();
+}
+
+bool UpdateWindowActions::downloading() const {
+    return flow_ && !flow_->view().finished();
+}
+
+void UpdateWindowActions::interruptDownload() {
+    if (flow_)
+        flow_->interrupt();
 }
 
 void UpdateWindowActions::refreshProgress() {
@@ -166,7 +177,7 @@ void UpdateWindowActions::finishDownload(const update::UpdateView& view) {
         return;
     const bool done = view.phase == update::UpdatePhase::Done;
     QMessageBox* box = makeMessage(&window_, done ? QMessageBox::Information : QMessageBox::Warning,
-                                   toQString(view.message));
+                                   displayText(view.message));
     QPushButton* open =
         done ? box->addButton(toQString(update::kOpenActionText), QMessageBox::AcceptRole)
              : nullptr;
@@ -192,16 +203,12 @@ void UpdateWindowActions::openDownloaded(const QString& file) {
         showMessage(&window_, QMessageBox::Warning, QStringLiteral("无法打开文件：") + file);
         return;
     }
-    const QString program = QCoreApplication::applicationFilePath();
-    if (!update::shouldRetireProgram(program.toStdString(), file.toStdString()))
+    if (!update::shouldRetireProgram(programFile.toStdString(), file.toStdString()))
         return;
     // The new release sits beside this program: removing the old one is the user's choice.
-    const auto answer = QMessageBox::question(
-        &window_, QString::fromUtf8(kAppTitle),
-        QStringLiteral("新版本已保存在程序所在文件夹。\n是否删除旧版本程序并退出？"));
-    if (answer != QMessageBox::Yes)
+    if (!confirmRetire())
         return;
-    auto started = update::startCleanup(program.toStdString());
+    auto started = update::startCleanup(programFile.toStdString());
     if (!started) {
         showMessage(&window_, QMessageBox::Warning, toQString(started.error().message));
         return;

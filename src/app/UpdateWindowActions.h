@@ -4,11 +4,14 @@
 // created: the quiet version check starts on a worker (the settings file was written by the
 // main window's created action just before). The window stays hidden unless a newer release
 // exists; then it shows both versions, the notes and the logo, and fades in.
-// 按钮_确认更新: the update flow runs (resolution, download); a timer shows its state, progress
-// and percent five times a second; at the end a message offers "打开" and "重试" (or "重试"
-// alone after a failure). "打开" opens the new release with the desktop; when it was saved beside
-// this program, the user is asked whether the old program should be removed, and only then is
-// the clean-up step started and the program ended.
+// 按钮_确认更新: the release goes beside this program when that is the user's own copy, else into
+// the user's download folder (ReleaseFolder.h); an existing file of its name is replaced only
+// when the user agrees. The update flow runs (resolution, download); a timer shows its state,
+// progress and percent five times a second; at the end a message says where the release was
+// saved and offers "打开" and "重试" (or "重试" alone after a failure). "打开" opens the new
+// release with the desktop; when it was saved beside this program (never for an installed
+// copy), the user is asked whether the old program should be removed, and only then is the
+// clean-up step started and the program ended.
 // 按钮_关闭更新: cancels a running download and hides the window.
 //
 // Connection messages appear in a message box only for a check the user asked for
@@ -22,6 +25,7 @@
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <QThread>
 #include <QTimer>
 #include <functional>
@@ -45,18 +49,24 @@ class UpdateWindowActions : public UpdateWindowEvents {
     // Fills the window for a newer release and shows it.
     void showRelease(const update::VersionCheckResult& result);
 
-    // Where the release is saved: the program's folder when it can be written, else the
-    // desktop folder (VANTOREL_DESKTOP or the user's desktop), else the temporary folder.
-    static QString downloadFolder();
+    // An update download is under way.
+    bool downloading() const;
+    // Stops a running update download, keeping its part for a later attempt.
+    void interruptDownload();
 
     // The check at start counts as asked for by the user (vantorel --check-update).
     bool startCheckAskedByUser = false;
 
-    // Where the next download is saved; empty: downloadFolder().
-    QString saveFolder;
-    // How a finished file is opened and how the program ends after retiring itself; the desktop
-    // and the application by default (tests replace them).
+    // The running program, and the folders a release goes to when not beside it, in order:
+    // the user's download folder, then the temporary folder. Tests replace them.
+    QString programFile;
+    QStringList downloadFolders;
+    // How a finished file is opened, whether an existing file may be replaced, whether the old
+    // program may be removed, and how the program ends after retiring itself; the desktop,
+    // questions and the application by default (tests replace them).
     std::function<bool(const QString& file)> openFile;
+    std::function<bool(const QString& file)> confirmOverwrite;
+    std::function<bool()> confirmRetire;
     std::function<void()> quitProgram;
 
     // The message that ends a download, while it is open.

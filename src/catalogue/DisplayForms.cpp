@@ -1,5 +1,7 @@
 #include "catalogue/DisplayForms.h"
 
+#include "common/TextEncoding.h"
+
 #include <algorithm>
 #include <array>
 #include <charconv>
@@ -88,8 +90,9 @@ std::string downloadFileName(const CatalogueRecord& r) {
     return safeFileName(r.displayname + "_" + r.versionname + ".exe");
 }
 
-std::string safeFileName(std::string_view wanted) {
+std::string safeFileName(std::string_view name) {
     constexpr std::string_view kForbidden = "/\\<>:\"|?*";
+    const std::string wanted = withoutBidiControls(name);
     std::string clean;
     for (std::size_t i = 0; i < wanted.size();) {
         std::size_t n = utf8SequenceLength(wanted, i);

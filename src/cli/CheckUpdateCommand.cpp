@@ -18,8 +18,7 @@ int runCheckUpdate(Args args) {
         if (a == "--json") {
             json = true;
         } else {
-            std::fputs("用法: vantorel-cli check-update [--json]\n", stderr);
-            return 2;
+            return usageError("check-update", "未知选项: " + std::string(a));
         }
     }
     const update::VersionCheckResult result = update::checkForUpdate();

@@ -1,18 +1,72 @@
 #include "cli/Commands.h"
 
+#include "cli/TerminalText.h"
+
 #include <array>
+#include <cstdio>
 
 namespace vantorel::cli {
+namespace {
+
+// `prefix` + name + arguments, continuation lines indented to line up under the first argument.
+std::string synopsis(std::string_view prefix, const Command& command) {
+    std::string head = std::string(prefix) + std::string(command.name) + " ";
+    const std::string indent(displayWidth(head), ' ');
+    std::string text = head;
+    std::string_view rest = command.arguments;
+    for (std::size_t lineBreak; (lineBreak = rest.find('\n')) != std::string_view::npos;) {
+        text += std::string(rest.substr(0, lineBreak)) + "\n" + indent;
+        rest.remove_prefix(lineBreak + 1);
+    }
+    return text + std::string(rest) + "\n";
+}
+
+} // namespace
 
 std::span<const Command> commands() {
     static constexpr std::array table{
-        Command{"search", runSearch},
-        Command{"fetch", runFetch},
-        Command{"download", runDownload},
-        Command{"resolve", runResolve},
-        Command{"check-update", runCheckUpdate},
+        Command{"search", "KEYWORD [--json]",
+                "在软件目录中搜索关键字，列出找到的程序；--json 输出每项的九个字段", runSearch},
+        Command{"fetch",
+                "URL [--client object|session|internet] [-X METHOD] [-H 'Name: value']...\n"
+                "[--data TEXT] [--cookie TEXT] [--no-redirect] [--include]\n"
+                "[--proxy URL [--proxy-user U] [--proxy-password P]] [--timeout MS]",
+                "经所选的 HTTP 客户端完成一次请求，回复正文写到标准输出", runFetch},
+        Command{"download", "URL [-o PATH] [--threads N] [--quiet]",
+                "多线程下载 URL（PATH 可以是文件夹），进度写到标准错误", runDownload},
+        Command{"resolve", "SHARE_LINK", "打印分享链接的直接下载地址", runResolve},
+        Command{"check-update", "[--json]", "询问版本检查服务，打印当前版本号与最新版本号",
+                runCheckUpdate},
+        Command{"demo", "[--port N]",
+                "运行离线演示服务直到 Ctrl-C，并打印让其他命令与窗口使用它的 export 行", runDemo},
     };
     return table;
+}
+
+const Command* findCommand(std::string_view name) {
+    for (const Command& command : commands())
+        if (command.name == name)
+            return &command;
+    return nullptr;
+}
+
+std::string programUsage() {
+    std::string text = "用法: vantorel-cli [--demo] COMMAND ...\n";
+    for (const Command& command : commands())
+        text += synopsis("  ", command);
+    return text + "  COMMAND --help（或 -h）：该命令的用法\n  --help | --version\n";
+}
+
+std::string commandUsage(const Command& command) {
+    return synopsis("用法: vantorel-cli ", command) + std::string(command.summary) + "\n";
+}
+
+int usageError(std::string_view name, std::string_view problem) {
+    if (!problem.empty())
+        std::fprintf(stderr, "%.*s\n", int(problem.size()), problem.data());
+    const Command* command = findCommand(name);
+    std::fputs((command ? commandUsage(*command) : programUsage()).c_str(), stderr);
+    return 2;
 }
 
 } // namespace vantorel::cli

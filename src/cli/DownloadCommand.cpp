@@ -6,6 +6,7 @@
 // same command run again goes on where it stopped (and says how much was already there).
 
 #include "cli/Commands.h"
+#include "cli/StopSignals.h"
 #include "download/DownloadJob.h"
 #include "download/DownloadTarget.h"
 
@@ -22,12 +23,8 @@
 namespace vantorel::cli {
 namespace {
 
-constexpr const char* kDownloadUsage =
-    "用法: vantorel-cli download URL [-o PATH] [--threads N] [--quiet]\n";
-
 int usage(const std::string& problem) {
-    std::fprintf(stderr, "%s\n%s", problem.c_str(), kDownloadUsage);
-    return 2;
+    return usageError("download", problem);
 }
 
 std::string formatBytes(double bytes) {
@@ -107,12 +104,7 @@ int runDownload(Args args) {
 
     // Interrupts are taken by the watcher thread below (every thread inherits the mask), so a
     // Ctrl-C stops the download instead of killing it half-written.
-    sigset_t interrupts;
-    sigemptyset(&interrupts);
-    sigaddset(&interrupts, SIGINT);
-    sigaddset(&interrupts, SIGTERM);
-    sigaddset(&interrupts, SIGHUP);
-    pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
+    const sigset_t interrupts = blockStopSignals();
 
     download::DownloadJob job({url}, download::downloadTarget(url, output), options);
     const bool showProgress = !quiet && ::isatty(STDERR_FILENO);

@@ -19,14 +19,7 @@ namespace {
 enum class ClientKind { Object, Session, Internet };
 
 int usage(const std::string& problem) {
-    std::fprintf(stderr,
-                 "%s\n用法: vantorel-cli fetch URL [--client object|session|internet] "
-                 "[-X METHOD] [-H 'Name: value']...\n"
-                 "            [--data TEXT] [--cookie TEXT] [--no-redirect] [--include]\n"
-                 "            [--proxy URL [--proxy-user U] [--proxy-password P]] "
-                 "[--timeout MS]\n",
-                 problem.c_str());
-    return 2;
+    return usageError("fetch", problem);
 }
 
 bool writeAll(std::string_view bytes) {

@@ -9,10 +9,8 @@
 namespace vantorel::cli {
 
 int runResolve(Args args) {
-    if (args.size() != 1 || args[0].empty() || args[0].starts_with("-")) {
-        std::fputs("用法: vantorel-cli resolve SHARE_LINK\n", stderr);
-        return 2;
-    }
+    if (args.size() != 1 || args[0].empty() || args[0].starts_with("-"))
+        return usageError("resolve");
     auto direct = download::resolveShareLink(args[0]);
     if (!direct) {
         std::string why(download::shareStepName(direct.error().code));

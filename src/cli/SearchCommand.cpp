@@ -1,12 +1,15 @@
 #include "catalogue/CatalogueSearch.h"
 #include "catalogue/DisplayForms.h"
 #include "cli/Commands.h"
+#include "cli/TerminalText.h"
 #include "common/Config.h"
 
 #include <nlohmann/json.hpp>
 
 #include <cstdio>
 #include <iostream>
+#include <string>
+#include <vector>
 
 namespace vantorel::cli {
 
@@ -19,15 +22,11 @@ int runSearch(Args args) {
             json = true;
         else if (!haveKeyword && !a.starts_with("--"))
             keyword = a, haveKeyword = true;
-        else {
-            std::fprintf(stderr, "用法: vantorel-cli search KEYWORD [--json]\n");
-            return 2;
-        }
+        else
+            return usageError("search", "未知选项或多余的参数: " + std::string(a));
     }
-    if (!haveKeyword) {
-        std::fprintf(stderr, "用法: vantorel-cli search KEYWORD [--json]\n");
-        return 2;
-    }
+    if (!haveKeyword)
+        return usageError("search", "缺少搜索关键字");
     auto records = catalogue::search(keyword, config::catalogueBase());
     if (!records) {
         std::fprintf(stderr, "%s\n", records.error().message.c_str());
@@ -53,18 +52,14 @@ int runSearch(Args args) {
                   << '\n';
         return 0;
     }
-    auto oneLine = [](std::string text) {
-        for (char& c : text)
-            if (c == '\r' || c == '\n' || c == '\t')
-                c = ' ';
-        return text;
-    };
-    std::cout << "序号\t应用名\t大小\t版本号\t下载链接1\n";
-    std::size_t n = 0;
+    // Texts come from the network: terminalSafe (inside alignedTable) keeps them from steering
+    // the terminal.
+    std::vector<std::vector<std::string>> rows = {
+        {"序号", "应用名", "大小", "版本号", "下载链接1"}};
     for (const auto& r : *records)
-        std::cout << ++n << '\t' << oneLine(r.displayname) << '\t'
-                  << catalogue::sizeDisplay(r.filesize) << '\t' << r.versionname << '\t' << r.url
-                  << '\n';
+        rows.push_back({std::to_string(rows.size()), r.displayname,
+                        catalogue::sizeDisplay(r.filesize), r.versionname, r.url});
+    std::cout << alignedTable(rows);
     std::cout << catalogue::foundCountText(records->size()) << '\n';
     return 0;
 }

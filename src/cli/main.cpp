@@ -2,27 +2,14 @@
 #include "common/Version.h"
 #include "demo/DemoServices.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <memory>
 #include <string_view>
 #include <vector>
 
-namespace {
-
-constexpr const char* kUsage =
-    "用法: vantorel-cli [--demo] COMMAND ...\n"
-    "  search KEYWORD [--json]\n"
-    "  fetch URL [--client object|session|internet] [-X METHOD] [-H 'Name: value']...\n"
-    "            [--data TEXT] [--cookie TEXT] [--no-redirect] [--include]\n"
-    "            [--proxy URL [--proxy-user U] [--proxy-password P]] [--timeout MS]\n"
-    "  download URL [-o PATH] [--threads N] [--quiet]\n"
-    "  resolve SHARE_LINK\n"
-    "  check-update [--json]\n"
-    "  --help | --version\n";
-
-} // namespace
-
 int main(int argc, char** argv) {
+    using namespace vantorel::cli;
     std::vector<std::string_view> args(argv + 1, argv + argc);
     // --demo answers every job from the built-in loopback services instead of the internet.
     std::unique_ptr<vantorel::demo::DemoServices> demo;
@@ -31,22 +18,30 @@ int main(int argc, char** argv) {
         demo->applyToConfig();
         args.erase(args.begin());
     }
+    auto isHelp = [](std::string_view arg) { return arg == "--help" || arg == "-h"; };
     if (args.empty()) {
-        std::fputs(kUsage, stderr);
+        std::fputs(programUsage().c_str(), stderr);
         return 2;
     }
-    if (args.front() == "--help" || args.front() == "-h") {
-        std::fputs(kUsage, stdout);
+    if (isHelp(args.front())) {
+        std::fputs(programUsage().c_str(), stdout);
         return 0;
     }
     if (args.front() == "--version") {
         std::printf("%s\n", vantorel::kVersion);
         return 0;
     }
-    for (const auto& command : vantorel::cli::commands()) {
-        if (command.name == args.front())
-            return command.run(vantorel::cli::Args(args).subspan(1));
+    const Command* command = findCommand(args.front());
+    if (!command) {
+        std::fprintf(stderr, "未知命令: %.*s\n%s", int(args.front().size()), args.front().data(),
+                     programUsage().c_str());
+        return 2;
     }
-    std::fprintf(stderr, "未知命令: %.*s\n%s", int(args.front().size()), args.front().data(), kUsage);
-    return 2;
+    const Args jobArgs = Args(args).subspan(1);
+    // Help wins wherever it stands, so "search -h" shows the usage instead of searching for "-h".
+    if (std::any_of(jobArgs.begin(), jobArgs.end(), isHelp)) {
+        std::fputs(commandUsage(*command).c_str(), stdout);
+        return 0;
+    }
+    return command->run(jobArgs);
 }

@@ -141,6 +141,25 @@ bool isValidUtf8(std::string_view text) {
     return true;
 }
 
+std::string withoutBidiControls(std::string_view utf8) {
+    std::string clean;
+    clean.reserve(utf8.size());
+    for (std::size_t i = 0; i < utf8.size(); ++i) {
+        // U+202A-U+202E are E2 80 AA-AE in UTF-8, U+2066-U+2069 are E2 81 A6-A9.
+        if (utf8[i] == '\xE2' && i + 2 < utf8.size()) {
+            const auto second = static_cast<unsigned char>(utf8[i + 1]);
+            const auto third = static_cast<unsigned char>(utf8[i + 2]);
+            if ((second == 0x80 && third >= 0xAA && third <= 0xAE) ||
+                (second == 0x81 && third >= 0xA6 && third <= 0xA9)) {
+                i += 2;
+                continue;
+            }
+        }
+        clean.push_back(utf8[i]);
+    }
+    return clean;
+}
+
 std::string sanitizeUtf8(std::string_view text) {
     if (isValidUtf8(text))
         return std::string(text);

@@ -19,6 +19,9 @@ std::string utf16ToUtf8(std::u16string_view text);
 bool isValidUtf8(std::string_view text);
 // Replaces every invalid sequence by U+FFFD; valid text comes back unchanged.
 std::string sanitizeUtf8(std::string_view text);
+// The text without the bidirectional controls U+202A-U+202E and U+2066-U+2069, which reorder
+// what follows them: in a file name "\u202Etxt.exe" shows as "exe.txt".
+std::string withoutBidiControls(std::string_view utf8);
 
 // GBK as Windows code page 936 has it (0x80 is the euro sign). A character without a GBK form,
 // or bytes that are not GBK, give an error naming the problem; nothing is dropped silently.

@@ -21,11 +21,11 @@ HttpResponse Router::operator()(const HttpRequest& request) const {
     return HttpResponse::text("not found", "text/plain; charset=utf-8", 404);
 }
 
-DemoServices::DemoServices() : router_(std::make_shared<Router>()) {
+DemoServices::DemoServices(std::uint16_t port) : router_(std::make_shared<Router>()) {
     // The server must exist before the programs can name its address, and the routes read the
     // programs: start it with a router that is filled right after.
     server_ = std::make_unique<HttpServer>(
-        [router = router_](const HttpRequest& r) { return (*router)(r); });
+        [router = router_](const HttpRequest& r) { return (*router)(r); }, port);
     programs_ = demoPrograms(server_->base());
     addCatalogueRoutes(*router_);
     addUpdateRoutes(*router_);
@@ -55,9 +55,16 @@ constexpr DemoSetting kDemoSettings[] = {
 
 } // namespace
 
-void DemoServices::applyToConfig() const {
+std::vector<std::pair<std::string, std::string>> DemoServices::settings() const {
+    std::vector<std::pair<std::string, std::string>> out;
     for (const DemoSetting& setting : kDemoSettings)
-        config::set(setting.key, setting.value.empty() ? base() : std::string(setting.value));
+        out.emplace_back(setting.key, setting.value.empty() ? base() : std::string(setting.value));
+    return out;
+}
+
+void DemoServices::applyToConfig() const {
+    for (const auto& [key, value] : settings())
+        config::set(key, value);
 }
 
 void DemoServices::removeFromConfig() {

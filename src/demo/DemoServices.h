@@ -6,9 +6,11 @@
 #include "demo/CatalogueData.h"
 #include "demo/HttpServer.h"
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace vantorel::demo {
@@ -25,12 +27,15 @@ class Router {
 
 class DemoServices {
   public:
-    DemoServices();
+    // Listens on 127.0.0.1 at a free port, or at `port`; throws std::runtime_error if it cannot.
+    explicit DemoServices(std::uint16_t port = 0);
     ~DemoServices();
 
     std::string base() const { return server_->base(); }
-    // Points the program's configuration (catalogue, logos, group link, version check, share
-    // service, contact numbers) at these services.
+    // The configuration (catalogue, logos, group link, version check, share service, contact
+    // numbers) that points the program at these services: (variable name, value) pairs.
+    std::vector<std::pair<std::string, std::string>> settings() const;
+    // Makes every one of settings() in this process.
     void applyToConfig() const;
     // Takes back every setting applyToConfig() made.
     static void removeFromConfig();
@@ -40,6 +45,8 @@ class DemoServices {
 
     // The group link the redirect service hands out.
     std::string groupLink() const;
+    // The share link under which the demo's newer release is published.
+    static std::string releaseShareLink();
 
   private:
     void addCatalogueRoutes(Router& router);

@@ -37,7 +37,7 @@ std::string releaseContent() {
 }
 
 std::string versionReply() {
-    return "3.10|https://" + std::string(kShareHost) + std::string(kSharePath) +
+    return "3.10|" + DemoServices::releaseShareLink() +
            "|Vantorel_v3.10.bin|本次更新推荐所有用户安装|"
            "<h3>v3.10 更新内容</h3><ul><li>搜索结果按名称排序更稳定</li>"
            "<li>下载支持断点续传与多线程</li><li>修复详细信息中的乱码</li></ul>"
@@ -87,6 +87,10 @@ HttpResponse refused() {
 }
 
 } // namespace
+
+std::string DemoServices::releaseShareLink() {
+    return "https://" + std::string(kShareHost) + std::string(kSharePath);
+}
 
 void DemoServices::addUpdateRoutes(Router& router) {
     const std::string base = server_->base();

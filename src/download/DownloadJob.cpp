@@ -115,8 +115,10 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error) {
     request.target = target_;
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
-    if (options_.refuseWebPages)
-        request.check = [](const std::string& complete) { return refuseWebPage(complete); };
+    request.check = [refuse = options_.refuseWebPages,
+                     executable = options_.executable](const std::string& complete) {
+        return finishComplete(complete, refuse, executable);
+    };
     Downloader* downloader = nullptr;
     {
         std::lock_guard lock(mutex_);

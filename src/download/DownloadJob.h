@@ -80,6 +80,8 @@ struct JobOptions {
     unsigned workers = kDefaultWorkers;
     std::chrono::milliseconds retryDelay{200};
     bool refuseWebPages = false;
+    bool executable =
+        false; // the saved file may be run: execute permission wherever it is readable
 };
 
 class DownloadJob {

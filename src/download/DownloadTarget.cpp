@@ -1,5 +1,6 @@
 #include "download/DownloadTarget.h"
 
+#include "common/TextEncoding.h"
 #include "net/UrlEncoding.h"
 
 #include <filesystem>
@@ -12,7 +13,7 @@ std::string fileNameFromUrl(std::string_view url) {
     const std::size_t slash = url.rfind('/');
     const std::string_view segment =
         slash == std::string_view::npos ? std::string_view() : url.substr(slash + 1);
-    std::string name = net::percentDecode(segment);
+    std::string name = withoutBidiControls(net::percentDecode(segment));
     if (name.empty() || name == "." || name == ".." ||
         name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
         return "download";

@@ -6,7 +6,8 @@
 
 namespace vantorel::download {
 
-// The last path segment of the address, percent-decoded; "download" when that is no usable
+// The last path segment of the address, percent-decoded, without bidirectional controls (they
+// could disguise the extension); "download" when that is no usable
 // file name (empty, "." or "..", or it would reach into another folder).
 std::string fileNameFromUrl(std::string_view url);
 

@@ -24,9 +24,23 @@ bool looksLikeWebPage(const fs::path& file) {
     return startsWithIgnoreCase(text, "<!doctype html") || startsWithIgnoreCase(text, "<html");
 }
 
-Status refuseWebPage(const fs::path& complete) {
-    if (looksLikeWebPage(complete))
+Status finishComplete(const fs::path& complete, bool refuseWebPages, bool executable) {
+    if (refuseWebPages && looksLikeWebPage(complete))
         return makeError("下载到的是一个网页，不是所要的文件", kWebPageError);
+    if (!executable)
+        return {};
+    std::error_code ec;
+    const fs::perms readable = fs::status(complete, ec).permissions();
+    if (ec)
+        return {};
+    fs::perms execute = fs::perms::none;
+    if ((readable & fs::perms::owner_read) != fs::perms::none)
+        execute |= fs::perms::owner_exec;
+    if ((readable & fs::perms::group_read) != fs::perms::none)
+        execute |= fs::perms::group_exec;
+    if ((readable & fs::perms::others_read) != fs::perms::none)
+        execute |= fs::perms::others_exec;
+    fs::permissions(complete, execute, fs::perm_options::add, ec);
     return {};
 }
 

@@ -1,7 +1,7 @@
 #pragma once
-// The last step of a download where an installer is expected: a complete file that begins like
-// an HTML document (an error or login page served in place of the file) never takes the
-// target's name.
+// The last step of a download, before the complete file takes the target's name: where an
+// installer is expected, a file that begins like an HTML document (an error or login page served
+// in place of the file) is refused; a file that may be run gets execute permission.
 
 #include "common/Result.h"
 
@@ -15,7 +15,9 @@ inline constexpr int kWebPageError = 1;
 // Whether a downloaded file begins like an HTML document.
 bool looksLikeWebPage(const std::filesystem::path& file);
 
-// Fails with kWebPageError when the complete file looks like a web page.
-Status refuseWebPage(const std::filesystem::path& complete);
+// With `refuseWebPages`, fails with kWebPageError when the complete file looks like a web page;
+// with `executable`, gives it execute permission wherever it is readable (a file system without
+// permissions refuses, and the file is complete all the same, so that is no failure).
+Status finishComplete(const std::filesystem::path& complete, bool refuseWebPages, bool executable);
 
 } // namespace vantorel::download

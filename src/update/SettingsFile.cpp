@@ -5,14 +5,18 @@
 #include "common/TextEncoding.h"
 #include "common/Version.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
-#include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <utility>
 
 namespace vantorel::update {
 namespace {
@@ -25,18 +29,21 @@ struct Line {
     std::size_t next = 0;  // first byte of the following line
 };
 
+// CR, LF and CR LF each end a line, so files written on any system split the same way.
 std::vector<Line> splitLines(std::string_view bytes) {
     std::vector<Line> lines;
     std::size_t pos = 0;
     while (pos < bytes.size()) {
-        std::size_t lf = bytes.find('\n', pos);
+        std::size_t brk = bytes.find_first_of("\r\n", pos);
         Line line;
         line.start = pos;
-        if (lf == std::string_view::npos) {
+        if (brk == std::string_view::npos) {
             line.end = line.next = bytes.size();
         } else {
-            line.end = (lf > pos && bytes[lf - 1] == '\r') ? lf - 1 : lf;
-            line.next = lf + 1;
+            line.end = brk;
+            line.next = brk + 1;
+            if (bytes[brk] == '\r' && line.next < bytes.size() && bytes[line.next] == '\n')
+                ++line.next;
         }
         lines.push_back(line);
         pos = line.next;
@@ -150,30 +157,118 @@ std::string systemMessage(int error) {
     return std::strerror(error);
 }
 
-Result<std::string> readFileBytes(const fs::path& path) {
+// An open file descriptor, closed (and so unlocked) when it goes.
+class FileHandle {
+  public:
+    explicit FileHandle(int fd = -1) : fd_(fd) {}
+    FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    FileHandle& operator=(FileHandle&& other) noexcept {
+        if (this != &other) {
+            reset();
+            fd_ = std::exchange(other.fd_, -1);
+        }
+        return *this;
+    }
+    FileHandle(const FileHandle&) = delete;
+    FileHandle& operator=(const FileHandle&) = delete;
+    ~FileHandle() { reset(); }
+    int get() const { return fd_; }
+
+  private:
+    void reset() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+    int fd_;
+};
+
+// The settings file, open and under an exclusive advisory lock for one read-modify-write.
+struct LockedFile {
+    FileHandle handle;
+    struct stat info {};
+    bool created = false; // it did not exist: a failed write removes it again
+};
+
+// Our own writers hold the lock for a few milliseconds; a holder that keeps it longer must not
+// freeze the program at start, so the wait is bounded.
+constexpr auto kLockWait = std::chrono::seconds(5);
+constexpr auto kLockPoll = std::chrono::milliseconds(2);
+
+Result<LockedFile> lockFile(const fs::path& target) {
+    const std::string where = target.string();
     std::error_code ec;
-    if (!fs::exists(path, ec))
-        return std::string();
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return makeError("无法读取设置文件 " + path.string() + "：" + systemMessage(errno));
-    std::ostringstream content;
-    content << in.rdbuf();
-    if (in.bad())
-        return makeError("无法读取设置文件 " + path.string());
-    return content.str();
+    if (fs::path folder = target.parent_path(); !folder.empty()) {
+        fs::create_directories(folder, ec);
+        if (ec)
+            return makeError("无法创建设置文件夹 " + folder.string() + "：" + ec.message());
+    }
+    const auto deadline = std::chrono::steady_clock::now() + kLockWait;
+    auto failed = [&](int error) {
+        return makeError("无法打开设置文件 " + where + "：" + systemMessage(error));
+    };
+    for (;;) {
+        LockedFile file;
+        // O_NONBLOCK: a FIFO put in the file's place must not block the open.
+        constexpr int kFlags = O_RDONLY | O_NONBLOCK | O_CLOEXEC;
+        int fd = ::open(where.c_str(), kFlags);
+        if (fd < 0 && errno == ENOENT) {
+            fd = ::open(where.c_str(), kFlags | O_CREAT | O_EXCL, 0644);
+            file.created = fd >= 0;
+            if (fd < 0 && errno == EEXIST)
+                continue; // another writer created it just now
+        }
+        if (fd < 0)
+            return failed(errno);
+        file.handle = FileHandle(fd);
+        while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            if (errno != EWOULDBLOCK && errno != EINTR)
+                return failed(errno);
+            if (std::chrono::steady_clock::now() >= deadline)
+                return makeError("设置文件正被另一个程序写入，未能更新：" + where);
+            std::this_thread::sleep_for(kLockPoll);
+        }
+        // The writer we waited for may have replaced the file: the lock must be on the file
+        // that now stands at the path, else try again.
+        struct stat current {};
+        if (::fstat(fd, &file.info) != 0)
+            return failed(errno);
+        if (::stat(where.c_str(), &current) != 0 || current.st_dev != file.info.st_dev ||
+            current.st_ino != file.info.st_ino)
+            continue;
+        return file;
+    }
+}
+
+// The whole content of the locked file; a file over kMaxSettingsFileBytes is refused unread.
+Result<std::string> readLockedFile(const LockedFile& file, const std::string& where) {
+    auto tooLarge = [&] {
+        return makeError("设置文件 " + where + " 超过 1 MiB，不像本程序的设置，未读取也未改写");
+    };
+    if (!S_ISREG(file.info.st_mode))
+        return makeError("设置文件不是普通文件：" + where);
+    if (static_cast<std::uintmax_t>(file.info.st_size) > kMaxSettingsFileBytes)
+        return tooLarge();
+    std::string content;
+    char buffer[16384];
+    for (;;) {
+        ssize_t n = ::read(file.handle.get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return makeError("无法读取设置文件 " + where + "：" + systemMessage(errno));
+        if (n == 0)
+            return content;
+        content.append(buffer, static_cast<std::size_t>(n));
+        if (content.size() > kMaxSettingsFileBytes) // grew after it was measured
+            return tooLarge();
+    }
 }
 
 // Writes `bytes` to a new file beside `target` and renames it over `target`.
 Status replaceFile(const fs::path& target, std::string_view bytes) {
     const std::string where = target.string();
-    std::error_code ec;
-    fs::path folder = target.parent_path();
-    if (!folder.empty()) {
-        fs::create_directories(folder, ec);
-        if (ec)
-            return makeError("无法创建设置文件夹 " + folder.string() + "：" + ec.message());
-    }
+    const fs::path folder = target.parent_path();
     std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
     int fd = ::mkstemp(pattern.data());
     if (fd < 0)
@@ -231,7 +326,7 @@ Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEn
 
     if (!span.found) {
         std::string add;
-        if (!out.empty() && out.back() != '\n')
+        if (!out.empty() && out.back() != '\n' && out.back() != '\r')
             add += "\r\n";
         add += "[" + *section + "]\r\n" + keyLine + "\r\n";
         return out + add;
@@ -240,7 +335,10 @@ Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEn
     for (std::size_t i = span.first; i < span.last; ++i) {
         std::string_view name;
         if (keyOf(lineText(fileBytes, lines[i]), name) && sameName(name, *key)) {
-            out.replace(lines[i].start, lines[i].end - lines[i].start, keyLine);
+            // The line keeps its own line break; the file's last line gets one.
+            const bool unterminated = lines[i].next == lines[i].end;
+            out.replace(lines[i].start, lines[i].end - lines[i].start,
+                        unterminated ? keyLine + "\r\n" : keyLine);
             return out;
         }
     }
@@ -252,7 +350,7 @@ Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEn
             after = i;
     const Line& anchor = lines[after];
     if (anchor.next == anchor.end) // the last line of the file, without a line break
-        out.insert(anchor.end, "\r\n" + keyLine);
+        out.insert(anchor.end, "\r\n" + keyLine + "\r\n");
     else
         out.insert(anchor.next, keyLine + "\r\n");
     return out;
@@ -270,17 +368,26 @@ Status writeProfileStrings(const std::string& path, const std::vector<ProfileEnt
     }
     if (fs::is_directory(target, ec))
         return makeError("设置文件路径是一个文件夹：" + path);
-    auto bytes = readFileBytes(target);
-    if (!bytes)
-        return bytes.error();
-    std::string content = std::move(*bytes);
-    for (const auto& entry : entries) {
-        auto next = setProfileString(content, entry);
-        if (!next)
-            return next.error();
-        content = std::move(*next);
-    }
-    return replaceFile(target, content);
+    // Read, change and replace under the lock, so that a second program writing at the same
+    // time starts from this write's result instead of overwriting it.
+    auto locked = lockFile(target);
+    if (!locked)
+        return locked.error();
+    Status written = [&]() -> Status {
+        auto content = readLockedFile(*locked, target.string());
+        if (!content)
+            return content.error();
+        for (const auto& entry : entries) {
+            auto next = setProfileString(*content, entry);
+            if (!next)
+                return next.error();
+            *content = std::move(*next);
+        }
+        return replaceFile(target, *content);
+    }();
+    if (!written && locked->created)
+        ::unlink(target.c_str());
+    return written;
 }
 
 std::vector<ProfileEntry> programSettings(std::string_view programFolder) {

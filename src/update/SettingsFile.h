@@ -10,7 +10,8 @@
 // that name in the first section of that name; names compare without regard to ASCII case and
 // surrounding blanks) or added after the last line of its section; a missing section is added
 // at the end of the file. Every other byte of the file is kept as it was, comments, blank lines
-// and unknown sections included. Lines written here end in "\r\n".
+// and unknown sections included. CR, LF and CR LF all end a line when reading; every line
+// written here ends in "\r\n" (a last line without a line break gets one when a key follows).
 //
 // Values can never reshape the file: a value holding a line break (or NUL) is refused rather than
 // written, so no value can start a key or section of its own; a "[" inside a value is harmless
@@ -18,10 +19,14 @@
 // the same way. A text without a GBK form is refused too: nothing is ever written altered.
 //
 // The file is replaced atomically (a temporary file beside it, flushed, then renamed over it),
-// so a crash or a full disk never leaves half a file; its folder is created when missing.
+// so a crash or a full disk never leaves half a file; its folder is created when missing. The
+// read-modify-write runs under an exclusive flock() on the file, so programs writing at once
+// lose nothing. A file over kMaxSettingsFileBytes is no settings file of ours: it is refused
+// with a message, neither read into memory nor rewritten.
 
 #include "common/Result.h"
 
+#include <cstddef>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +37,7 @@ inline constexpr std::string_view kSettingsSection = "Vantorel";
 inline constexpr std::string_view kPathKey = "路径";
 inline constexpr std::string_view kVersionKey = "版本号";
 inline constexpr std::string_view kInstanceIdKey = "实例ID";
+inline constexpr std::size_t kMaxSettingsFileBytes = 1u << 20;
 
 struct ProfileEntry {
     std::string section; // UTF-8

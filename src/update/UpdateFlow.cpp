@@ -30,10 +30,11 @@ std::string statusText(JobPhase phase) {
     return {};
 }
 
-std::string messageText(JobPhase phase) {
+std::string messageText(JobPhase phase, const std::string& file, bool installedCopy) {
     switch (phase) {
     case JobPhase::Done:
-        return std::string(download::kDoneText);
+        return std::string(download::kDoneText) + "\r\n" + std::string(kSavedAtText) + "\r\n" +
+               file + (installedCopy ? "\r\n" + std::string(kInstalledCopyText) : "");
     case JobPhase::Failed:
         return std::string(kRetryText);
     case JobPhase::AddressError:
@@ -43,8 +44,9 @@ std::string messageText(JobPhase phase) {
     }
 }
 
-download::JobOptions installerExpected(download::JobOptions options) {
+download::JobOptions releaseOptions(download::JobOptions options) {
     options.refuseWebPages = true;
+    options.executable = true;
     return options;
 }
 
@@ -57,32 +59,17 @@ std::string releaseFileName(const ReleaseInfo& release) {
     return catalogue::safeFileName(wanted);
 }
 
-bool shouldRetireProgram(std::string_view programFile, std::string_view downloaded) {
-    std::error_code ec;
-    fs::path program{std::string(programFile)};
-    fs::path release{std::string(downloaded)};
-    if (programFile.empty() || downloaded.empty() || !fs::is_regular_file(program, ec) ||
-        !fs::is_regular_file(release, ec))
-        return false;
-    fs::path programReal = fs::canonical(program, ec);
-    if (ec)
-        return false;
-    fs::path releaseReal = fs::canonical(release, ec);
-    if (ec)
-        return false;
-    return programReal != releaseReal && programReal.parent_path() == releaseReal.parent_path();
-}
-
-UpdateFlow::UpdateFlow(ReleaseInfo release, std::string folder, UpdateFlowOptions options)
-    : job_({release.downloadAddress}, (fs::path(folder) / releaseFileName(release)).string(),
-           installerExpected(std::move(options))) {}
+UpdateFlow::UpdateFlow(ReleaseInfo release, ReleaseFolder folder, UpdateFlowOptions options)
+    : installedCopy_(folder.installedCopy),
+      job_({release.downloadAddress}, (fs::path(folder.path) / releaseFileName(release)).string(),
+           releaseOptions(std::move(options))) {}
 
 UpdateView UpdateFlow::view() const {
     const download::JobView job = job_.view();
     UpdateView v;
     v.phase = job.phase;
     v.status = statusText(job.phase);
-    v.message = messageText(job.phase);
+    v.message = messageText(job.phase, job.file, installedCopy_);
     v.percent = job.percent;
     v.percentText = job.progressText;
     v.file = job.file;

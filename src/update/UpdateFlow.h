@@ -6,13 +6,17 @@
 //                                                          -> Failed ("下载失败！")
 //         +-> AddressError ("后台地址有误，需联系作者处理、")
 //     cancel() at any point  -> Cancelled (nothing is put in place; the part is removed)
+//     interrupt() at any point -> Interrupted (nothing is put in place; the part is kept)
 //
-// An installer is expected, so a web page in its place is an address error (see DownloadJob).
-// The closing message is the status text, except after a failure: "下载失败,请重试、".
-// view() and cancel() may be called from any thread. Destroying the flow stops a running
-// download and keeps its part for a later attempt.
+// An installer is expected, so a web page in its place is an address error (see DownloadJob);
+// the saved release gets the execute permission. The closing message is the status text,
+// except after a failure: "下载失败,请重试、"; once done it says where the release was saved,
+// and for an installed copy that the old program stays as it is.
+// view(), cancel() and interrupt() may be called from any thread. Destroying the flow stops a
+// running download and keeps its part for a later attempt.
 
 #include "download/DownloadJob.h"
+#include "update/ReleaseFolder.h"
 #include "update/VersionCheck.h"
 
 #include <memory>
@@ -23,6 +27,9 @@ namespace vantorel::update {
 inline constexpr std::string_view kRetryText = "下载失败,请重试、";
 inline constexpr std::string_view kOpenActionText = "打开";
 inline constexpr std::string_view kRetryActionText = "重试";
+inline constexpr std::string_view kSavedAtText = "新版本已保存到：";
+inline constexpr std::string_view kInstalledCopyText =
+    "本程序由软件包管理器安装，旧版本不会被删除。";
 
 using UpdatePhase = download::JobPhase;
 
@@ -48,22 +55,19 @@ using UpdateFlowOptions = download::JobOptions;
 // "Vantorel_v" + version when the reply names none.
 std::string releaseFileName(const ReleaseInfo& release);
 
-// Whether the old program should be retired after the user opens `downloaded`: only when the
-// new file was saved beside the program (in the same folder), is a different, existing file,
-// and the program file exists too.
-bool shouldRetireProgram(std::string_view programFile, std::string_view downloaded);
-
 class UpdateFlow {
   public:
-    UpdateFlow(ReleaseInfo release, std::string folder, UpdateFlowOptions options = {});
+    UpdateFlow(ReleaseInfo release, ReleaseFolder folder, UpdateFlowOptions options = {});
 
     // Starts the work; a second call does nothing.
     void start() { job_.start(); }
     void cancel() { job_.cancel(); }
+    void interrupt() { job_.interrupt(); }
     UpdateView view() const;
     std::string targetPath() const { return job_.target(); }
 
   private:
+    const bool installedCopy_;
     download::DownloadJob job_;
 };
 

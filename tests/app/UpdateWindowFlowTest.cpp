@@ -11,6 +11,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -56,10 +59,19 @@ class UpdateWindowFlow : public ::testing::Test {
         ASSERT_TRUE(folder_.isValid());
         services_.applyToConfig();
         bindUpdateWindow(window_, actions_);
-        actions_.saveFolder = folder_.path();
+        actions_.programFile.clear();
+        actions_.downloadFolders = {folder_.path()};
         actions_.openFile = [this](const QString& file) {
             opened_.push_back(file);
             return true;
+        };
+        actions_.confirmOverwrite = [this](const QString& file) {
+            askedToReplace_.push_back(file);
+            return replace_;
+        };
+        actions_.confirmRetire = [this] {
+            ++askedToRetire_;
+            return false;
         };
         actions_.quitProgram = [] { FAIL() << "the program must not end in a test"; };
     }
@@ -74,6 +86,19 @@ class UpdateWindowFlow : public ::testing::Test {
     UpdateWindow window_;
     UpdateWindowActions actions_{window_};
     std::vector<QString> opened_;
+    std::vector<QString> askedToReplace_;
+    bool replace_ = false;
+    int askedToRetire_ = 0;
+
+    void showDemoRelease() {
+        actions_.checkForUpdate(false);
+        ASSERT_TRUE(waitUntil([&] { return window_.isVisible(); }));
+    }
+    // Presses 按钮_确认更新 and waits for the closing message.
+    QMessageBox* update() {
+        window_.control<QAbstractButton>("按钮_确认更新")->click();
+        return waitUntil([] { return openMessage() != nullptr; }) ? openMessage() : nullptr;
+    }
 };
 
 } // namespace
@@ -113,7 +138,8 @@ TEST_F(UpdateWindowFlow, WholeUpdateFromStartToOpeningTheFile) {
 
     QMessageBox* box = openMessage();
     ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->text(), "下载完毕~");
+    EXPECT_EQ(box->text(),
+              "下载完毕~\n新版本已保存到：\n" + folder_.filePath("Vantorel_v3.10.bin"));
     QPushButton* open = buttonNamed(box, "打开");
     ASSERT_NE(open, nullptr);
     EXPECT_NE(buttonNamed(box, "重试"), nullptr);
@@ -176,4 +202,66 @@ TEST_F(UpdateWindowFlow, ConnectionMessagesOnlyWhenTheUserAsked) {
     actions_.onCreated();
     ASSERT_TRUE(waitUntil([] { return openMessage() != nullptr; }));
     EXPECT_EQ(openMessage()->text(), "· 无法连接服务器、请检查网络配置！");
+}
+
+// A copy the user cannot write beside (installed by the package manager) gets the release in the
+// download folder, executable, is told where it went, and is never offered the clean-up step;
+// the user's own copy gets it beside itself and is.
+TEST_F(UpdateWindowFlow, InstalledCopySavesIntoTheDownloadFolderAndIsNeverRetired) {
+    const QString installed = folder_.filePath("bin");
+    const QString own = folder_.filePath("own");
+    const QString downloads = folder_.filePath("下载");
+    for (const QString& dir : {installed, own}) {
+        ASSERT_TRUE(QDir().mkpath(dir));
+        QFile program(dir + "/vantorel");
+        ASSERT_TRUE(program.open(QIODevice::WriteOnly));
+        program.write("old");
+    }
+    QFile::setPermissions(installed, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                         QFileDevice::ReadOther | QFileDevice::ExeOther);
+    actions_.programFile = installed + "/vantorel";
+    actions_.downloadFolders = {downloads};
+    showDemoRelease();
+
+    QMessageBox* box = update();
+    ASSERT_NE(box, nullptr);
+    const QString saved = downloads + "/Vantorel_v3.10.bin";
+    EXPECT_EQ(box->text(), "下载完毕~\n新版本已保存到：\n" + saved + "\n" +
+                               QString::fromUtf8(update::kInstalledCopyText));
+    EXPECT_EQ(QFileInfo(saved).size(), 8 << 20);
+    EXPECT_TRUE(
+        QFileInfo(saved).permissions().testFlags(QFileDevice::ExeOwner | QFileDevice::ExeOther));
+    buttonNamed(box, "打开")->click();
+    EXPECT_EQ(opened_, std::vector<QString>{saved});
+    EXPECT_EQ(askedToRetire_, 0);
+
+    actions_.programFile = own + "/vantorel";
+    box = update();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(box->text(), "下载完毕~\n新版本已保存到：\n" + own + "/Vantorel_v3.10.bin");
+    buttonNamed(box, "打开")->click();
+    EXPECT_EQ(askedToRetire_, 1);
+    QFile::setPermissions(installed,
+                          QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+}
+
+TEST_F(UpdateWindowFlow, AnExistingReleaseIsReplacedOnlyWhenTheUserAgrees) {
+    const QString target = folder_.filePath("Vantorel_v3.10.bin");
+    {
+        QFile older(target);
+        ASSERT_TRUE(older.open(QIODevice::WriteOnly));
+        older.write("mine");
+    }
+    showDemoRelease();
+    window_.control<QAbstractButton>("按钮_确认更新")->click();
+    EXPECT_EQ(askedToReplace_, std::vector<QString>{target});
+    EXPECT_EQ(actions_.flow(), nullptr);
+    EXPECT_EQ(QFileInfo(target).size(), 4);
+
+    replace_ = true;
+    QMessageBox* box = update();
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(askedToReplace_.size(), 2u);
+    EXPECT_EQ(actions_.flow()->view().phase, update::UpdatePhase::Done);
+    EXPECT_EQ(QFileInfo(target).size(), 8 << 20);
 }

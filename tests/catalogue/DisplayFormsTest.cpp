@@ -94,6 +94,9 @@ TEST(DisplayForms, HostileFileNamesStayInsideTheFolder) {
     EXPECT_TRUE(cut.ends_with(".exe"));
     EXPECT_EQ((cut.size() - 4) % 3, 0u); // never cut inside a character
     EXPECT_EQ(check(std::string("bad\xff\xfe.exe")), "bad__.exe");
+    // Bidirectional controls go, so "\u202Eexe.txt" cannot pose as a text file.
+    EXPECT_EQ(check("a\u202Aa\u202Bb\u202Cc\u202Dd\u202Eexe.txt_\u2066\u2067\u2068\u20691.exe"),
+              "aabcdexe.txt_1.exe");
 }
 
 TEST(AddressPolicy, OnlyWebAddressesAreOpened) {

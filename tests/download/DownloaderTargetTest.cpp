@@ -12,10 +12,11 @@ TEST(DownloadTarget, NameComesFromTheLastSegmentOfTheAddress) {
     EXPECT_EQ(fileNameFromUrl("http://h/a/b/setup.exe"), "setup.exe");
     EXPECT_EQ(fileNameFromUrl("https://h/a/%E4%B8%AD%20x.exe?k=v/w#frag/x"), "中 x.exe");
     EXPECT_EQ(fileNameFromUrl("http://h/a/100%.zip"), "100%.zip");
+    EXPECT_EQ(fileNameFromUrl("http://h/a/x%E2%80%AEfdp.exe"), "xfdp.exe");
     // Nothing usable, or a name that would leave the folder.
-    for (const char* url :
-         {"http://h", "http://h/", "http://h/dir/", "http://h/..", "http://h/a/%2e%2e",
-          "http://h/a/..%2fetc%2fpasswd", "http://h/a/..%5cx", "http://h/a/x%00y"})
+    for (const char* url : {"http://h", "http://h/", "http://h/dir/", "http://h/..",
+                            "http://h/a/%2e%2e", "http://h/a/..%2fetc%2fpasswd",
+                            "http://h/a/..%5cx", "http://h/a/x%00y", "http://h/a/%E2%81%A6"})
         EXPECT_EQ(fileNameFromUrl(url), "download") << url;
 }
 

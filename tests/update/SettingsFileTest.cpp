@@ -8,6 +8,7 @@
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 using namespace vantorel;
@@ -82,7 +83,7 @@ TEST(SettingsFile, KeysAndSectionsAreAddedWhereTheyBelong) {
     EXPECT_EQ(set("[A]\r\nx=1\r\n\r\n[B]\r\ny=2\r\n", "A", "z", "3"),
               "[A]\r\nx=1\r\nz=3\r\n\r\n[B]\r\ny=2\r\n");
     // The last line of a file without a final line break.
-    EXPECT_EQ(set("[A]\r\nx=1", "A", "z", "3"), "[A]\r\nx=1\r\nz=3");
+    EXPECT_EQ(set("[A]\r\nx=1", "A", "z", "3"), "[A]\r\nx=1\r\nz=3\r\n");
     // An empty section gets the key right after its header.
     EXPECT_EQ(set("[A]\n[B]\n", "A", "z", "3"), "[A]\nz=3\r\n[B]\n");
     // A missing section goes to the end, on a line of its own.
@@ -90,6 +91,15 @@ TEST(SettingsFile, KeysAndSectionsAreAddedWhereTheyBelong) {
     // A key of the same name in another section or in a comment is not the one.
     EXPECT_EQ(set("[B]\r\nz=9\r\n[A]\r\n;z=8\r\n", "A", "z", "3"),
               "[B]\r\nz=9\r\n[A]\r\n;z=8\r\nz=3\r\n");
+}
+
+TEST(SettingsFile, CrAloneEndsALineAndEveryWrittenLineEndsInCrLf) {
+    // A file written with CR alone: the key is found and replaced in place, no duplicate.
+    EXPECT_EQ(set("[A]\rx=1\ry=2\r[B]\rx=5\r", "A", "x", "9"), "[A]\rx=9\ry=2\r[B]\rx=5\r");
+    EXPECT_EQ(set("[A]\rx=1\r[B]\r", "A", "z", "3"), "[A]\rx=1\rz=3\r\n[B]\r");
+    EXPECT_EQ(set("x=1\r", "A", "z", "3"), "x=1\r[A]\r\nz=3\r\n");
+    // A replaced last line without a line break gets one.
+    EXPECT_EQ(set("[A]\r\nx=1", "A", "x", "2"), "[A]\r\nx=2\r\n");
 }
 
 TEST(SettingsFile, GbkTrailBytesAreNotFoldedAsLetters) {
@@ -166,4 +176,34 @@ TEST_F(ScratchFolder, FailedWriteIsAnErrorAndLeavesTheFileAlone) {
         fs::permissions(folder_, fs::perms::owner_all);
         EXPECT_EQ(readAll(ini), "[Keep]\r\na=1\r\n");
     }
+}
+
+TEST_F(ScratchFolder, OversizedFileIsRefusedAndLeftAlone) {
+    fs::path ini = folder_ / "Vantorel.ini";
+    const std::string big = "[Vantorel]\r\n" + std::string(kMaxSettingsFileBytes, 'x');
+    std::ofstream(ini, std::ios::binary) << big;
+    auto refused = writeProfileStrings(ini.string(), {{"Vantorel", "k", "v"}});
+    ASSERT_FALSE(refused.ok());
+    EXPECT_NE(refused.error().message.find("1 MiB"), std::string::npos);
+    EXPECT_EQ(readAll(ini), big);
+}
+
+TEST_F(ScratchFolder, WritersAtTheSameTimeLoseNothing) {
+    fs::path ini = folder_ / "Vantorel.ini";
+    constexpr int kKeysEach = 50;
+    auto writer = [&](char who) {
+        for (int i = 0; i < kKeysEach; ++i)
+            EXPECT_TRUE(
+                writeProfileStrings(ini.string(), {{"S", who + std::to_string(i), "v"}}).ok());
+    };
+    std::thread first(writer, 'a');
+    std::thread second(writer, 'b');
+    first.join();
+    second.join();
+    const std::string content = readAll(ini);
+    for (char who : {'a', 'b'})
+        for (int i = 0; i < kKeysEach; ++i)
+            EXPECT_NE(content.find("\r\n" + (who + std::to_string(i)) + "=v\r\n"),
+                      std::string::npos)
+                << who << i;
 }

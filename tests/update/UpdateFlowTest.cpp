@@ -2,6 +2,7 @@
 #include "common/Config.h"
 #include "demo/DemoServices.h"
 #include "demo/RangeServer.h"
+#include "support/TestFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,6 @@
 #include <filesystem>
 #include <fstream>
 #include <thread>
-#include <unistd.h>
 
 using namespace vantorel;
 using namespace vantorel::update;
@@ -19,13 +19,7 @@ namespace {
 
 class UpdateFlowTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("vantorel-flow-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
+    void SetUp() override { folder_ = vantorel::testing::freshTestFolder("vantorel-flow"); }
     void TearDown() override {
         demo::DemoServices::removeFromConfig();
         fs::remove_all(folder_);
@@ -59,7 +53,7 @@ TEST_F(UpdateFlowTest, DemoReleaseDownloadsWithProgressToTheEnd) {
     VersionCheckResult check = checkForUpdate();
     ASSERT_EQ(check.outcome, VersionOutcome::NewerRelease) << check.detail;
 
-    UpdateFlow flow(check.release, folder_.string());
+    UpdateFlow flow(check.release, {folder_.string()});
     EXPECT_EQ(flow.view().phase, UpdatePhase::Idle);
     flow.start();
     std::vector<UpdateView> seen;
@@ -67,7 +61,7 @@ TEST_F(UpdateFlowTest, DemoReleaseDownloadsWithProgressToTheEnd) {
 
     ASSERT_EQ(end.phase, UpdatePhase::Done) << end.detail;
     EXPECT_EQ(end.status, "下载完毕~");
-    EXPECT_EQ(end.message, "下载完毕~");
+    EXPECT_EQ(end.message, "下载完毕~\r\n新版本已保存到：\r\n" + end.file);
     EXPECT_EQ(end.percent, 100);
     EXPECT_EQ(end.percentText, "100%");
     EXPECT_EQ(end.file, (folder_ / "Vantorel_v3.10.bin").string());
@@ -90,7 +84,7 @@ TEST_F(UpdateFlowTest, WebPagePosingAsTheFileIsAnAddressError) {
         return demo::HttpResponse::text("<html><body>登录后下载</body></html>",
                                         "text/html; charset=utf-8");
     });
-    UpdateFlow flow(releaseAt(pages.base() + "/file/x"), folder_.string());
+    UpdateFlow flow(releaseAt(pages.base() + "/file/x"), {folder_.string()});
     flow.start();
     UpdateView end = waitForEnd(flow);
     EXPECT_EQ(end.phase, UpdatePhase::AddressError);
@@ -111,7 +105,7 @@ TEST_F(UpdateFlowTest, PageThatHidesFromHeadIsCaughtAfterTheDownload) {
     });
     fs::path older = folder_ / "new.bin";
     std::ofstream(older) << "older copy";
-    UpdateFlow flow(releaseAt(sly.base() + "/file/x"), folder_.string());
+    UpdateFlow flow(releaseAt(sly.base() + "/file/x"), {folder_.string()});
     flow.start();
     UpdateView end = waitForEnd(flow);
     EXPECT_EQ(end.phase, UpdatePhase::AddressError) << end.detail;
@@ -128,7 +122,7 @@ TEST_F(UpdateFlowTest, UnusableAddressesNeverStartADownload) {
     config::set("VANTOREL_SHARE_BASE", "http://127.0.0.1:1");
     for (std::string address :
          {"", "file:///etc/passwd", "javascript:alert(1)", "https://share.test/unreachable"}) {
-        UpdateFlow flow(releaseAt(address), folder_.string());
+        UpdateFlow flow(releaseAt(address), {folder_.string()});
         flow.start();
         UpdateView end = waitForEnd(flow);
         EXPECT_EQ(end.phase, UpdatePhase::AddressError) << address;
@@ -142,7 +136,7 @@ TEST_F(UpdateFlowTest, FailedDownloadKeepsAnOlderFileAndInvitesARetry) {
     files.add("/file/ok", "content");
     fs::path older = folder_ / "new.bin";
     std::ofstream(older) << "older copy";
-    UpdateFlow flow(releaseAt(files.url("/file/missing")), folder_.string());
+    UpdateFlow flow(releaseAt(files.url("/file/missing")), {folder_.string()});
     flow.start();
     UpdateView end = waitForEnd(flow);
     EXPECT_EQ(end.phase, UpdatePhase::Failed);
@@ -160,7 +154,7 @@ TEST_F(UpdateFlowTest, CancelStopsTheDownloadAndLeavesNothing) {
     slow.throttleBytes = 16 * 1024;
     slow.throttleDelay = std::chrono::milliseconds(100);
     files.setFaults(slow);
-    UpdateFlow flow(releaseAt(files.url("/file/big")), folder_.string());
+    UpdateFlow flow(releaseAt(files.url("/file/big")), {folder_.string()});
     flow.start();
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (flow.view().phase != UpdatePhase::Downloading &&
@@ -182,7 +176,7 @@ TEST_F(UpdateFlowTest, DestroyingARunningFlowStopsIt) {
     slow.throttleDelay = std::chrono::milliseconds(100);
     files.setFaults(slow);
     {
-        UpdateFlow flow(releaseAt(files.url("/file/big")), folder_.string());
+        UpdateFlow flow(releaseAt(files.url("/file/big")), {folder_.string()});
         flow.start();
         std::this_thread::sleep_for(std::chrono::milliseconds(200));
     }
@@ -195,18 +189,4 @@ TEST(UpdateFlowNames, ReleaseFileNameStaysInsideItsFolder) {
     std::string hostile = releaseFileName({"3.10", "", "../../etc/passwd", "", ""});
     EXPECT_EQ(hostile.find('/'), std::string::npos);
     EXPECT_EQ(hostile.find(".."), std::string::npos);
-}
-
-TEST(UpdateFlowNames, OnlyAProgramBesideItsReplacementIsRetired) {
-    fs::path folder = fs::temp_directory_path() / ("vantorel-retire-" + std::to_string(::getpid()));
-    fs::create_directories(folder / "other");
-    for (auto name : {"prog", "new.bin", "other/new.bin"})
-        std::ofstream(folder / name) << "x";
-    auto p = [&](const char* name) { return (folder / name).string(); };
-    EXPECT_TRUE(shouldRetireProgram(p("prog"), p("new.bin")));
-    EXPECT_FALSE(shouldRetireProgram(p("prog"), p("prog")));
-    EXPECT_FALSE(shouldRetireProgram(p("prog"), p("other/new.bin")));
-    EXPECT_FALSE(shouldRetireProgram(p("prog"), p("absent.bin")));
-    EXPECT_FALSE(shouldRetireProgram("", p("new.bin")));
-    fs::remove_all(folder);
 }

@@ -1,0 +1,20 @@
+#include "support/TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <unistd.h>
+
+namespace vantorel::testing {
+
+std::filesystem::path freshTestFolder(std::string_view prefix) {
+    namespace fs = std::filesystem;
+    const fs::path folder = fs::temp_directory_path() /
+                            (std::string(prefix) + "-" + std::to_string(::getpid()) + "-" +
+                             ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    return folder;
+}
+
+} // namespace vantorel::testing

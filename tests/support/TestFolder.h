@@ -1,0 +1,13 @@
+#pragma once
+// Scratch folders for tests that write files.
+
+#include <filesystem>
+#include <string_view>
+
+namespace vantorel::testing {
+
+// A fresh, empty folder for the running test, under the temporary folder and named after
+// `prefix`, this process and the test, so that no two tests or parallel runs share one.
+std::filesystem::path freshTestFolder(std::string_view prefix);
+
+} // namespace vantorel::testing
