@@ -1,6 +1,8 @@
 #include "demo/RangeServer.h"
 #include "support/RunCommand.h"
 
+#include "support/TestFolder.h"
+
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
@@ -31,11 +33,7 @@ std::string readFile(const fs::path& path) {
 class DownloadCommandTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("vantorel-cli-download-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = vantorel::testing::freshTestFolder("vantorel-cli-download");
         for (int i = 0; i < 300000; ++i)
             content_.push_back(static_cast<char>(i * 7 + i / 251));
         server_.add("/pkg/setup.exe", content_);

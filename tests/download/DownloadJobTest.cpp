@@ -7,6 +7,8 @@
 #include "demo/RangeServer.h"
 #include "download/Staging.h"
 
+#include "support/TestFolder.h"
+
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -40,13 +42,7 @@ JobView waitFinished(const DownloadJob& job) {
 
 class DownloadJobTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() /
-                  ("vantorel-job-" + std::to_string(::getpid()) + "-" +
-                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
+    void SetUp() override { folder_ = vantorel::testing::freshTestFolder("vantorel-job"); }
     void TearDown() override { fs::remove_all(folder_); }
 
     fs::path folder_;

@@ -1,5 +1,7 @@
 #include "download/PartFile.h"
 
+#include "support/TestFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -19,11 +21,7 @@ std::string readFile(const fs::path& path) {
 class PartFileTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("vantorel-part-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
+        dir_ = vantorel::testing::freshTestFolder("vantorel-part");
         target_ = (dir_ / "setup.exe").string();
     }
     void TearDown() override { fs::remove_all(dir_); }

@@ -1,6 +1,8 @@
 #include "download/Downloader.h"
 #include "demo/RangeServer.h"
 
+#include "support/TestFolder.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -44,13 +46,7 @@ void writeFile(const fs::path& path, std::string_view content) {
 
 class DownloaderTest : public ::testing::Test {
   protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() /
-               ("vantorel-download-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::remove_all(dir_);
-        fs::create_directories(dir_);
-    }
+    void SetUp() override { dir_ = vantorel::testing::freshTestFolder("vantorel-download"); }
     void TearDown() override { fs::remove_all(dir_); }
 
     // Small ranges are allowed so that small files still use every worker; retries are quick.
