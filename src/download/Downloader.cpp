@@ -37,6 +37,12 @@ constexpr milliseconds kConnectTimeout{20'000};
 // How long a worker with nothing to take waits before it asks the scheduler again.
 constexpr milliseconds kWaitForWork{20};
 constexpr long kMaxRedirects = 10;
+// A request asks for about this much of the connection's time: short enough that a range can be
+// split between requests instead of cutting one short (which would waste what is in flight and
+// the connection with it), long enough that the round trip per request hardly counts.
+constexpr milliseconds kRequestTime{300};
+constexpr std::uint64_t kFirstRequestBytes = 128 * 1024;
+constexpr std::uint64_t kMaxRequestBytes = 32 << 20;
 // How far ahead of its copies a worker brings in the pages of its part of the view.
 constexpr std::uint64_t kPrefaultBytes = 4 << 20;
 
@@ -355,13 +361,10 @@ class Transfer {
     // The next transfer opens a new connection (the last one was too slow).
     void freshConnection() { fresh_ = true; }
 
-    using ProgressCheck = int (*)(void* user);
-
     // GET of `url` with the header block; body bytes go to `onBody`. `decode`: a coded body is
-    // decoded (else its bytes arrive as they came). `check`, when given, is asked now and then
-    // whether to stop.
+    // decoded (else its bytes arrive as they came).
     CURLcode get(const std::string& url, const std::string& headerBlock, curl_write_callback onBody,
-                 void* user, bool decode, ProgressCheck check = nullptr) {
+                 void* user, bool decode) {
         net::CurlHeaderList headers;
         std::string_view rest = headerBlock;
         while (!rest.empty()) {
@@ -371,8 +374,6 @@ class Transfer {
         }
         head_ = ReplyHead{};
         errorText_[0] = '\0';
-        check_ = check;
-        checkUser_ = user;
         CURL* h = easy_.get();
         net::HandleSettings settings;
         settings.url = url;
@@ -416,10 +417,7 @@ class Transfer {
                    : 0;
     }
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-        auto& self = *static_cast<Transfer*>(user);
-        if (self.job_.stopping())
-            return 1;
-        return self.check_ ? self.check_(self.checkUser_) : 0;
+        return static_cast<Transfer*>(user)->job_.stopping() ? 1 : 0;
     }
 
     Job& job_;
@@ -427,8 +425,6 @@ class Transfer {
     ReplyHead head_;
     char errorText_[CURL_ERROR_SIZE] = {};
     bool fresh_ = false;
-    ProgressCheck check_ = nullptr;
-    void* checkUser_ = nullptr;
 };
 
 struct Probe {
@@ -494,7 +490,9 @@ class RangeWorker {
             std::string why;
             switch (attempt(work.range, why)) {
             case Verdict::Done:
+                // A request answered in full is progress.
                 failures = 0;
+                brought_ = 0;
                 continue;
             case Verdict::Stopped:
                 return;
@@ -512,6 +510,7 @@ class RangeWorker {
             }
             if (brought_ >= job_.request.progressResetBytes)
                 failures = 0;
+            brought_ = 0;
             if (++failures > job_.request.maxRetries) {
                 // Perhaps the server allows fewer connections than we opened: a worker that is
                 // still going takes the rest of this range over.
@@ -529,22 +528,34 @@ class RangeWorker {
     }
 
   private:
+    // One request for the front of `range`, sized to the connection's speed. Its bytes are
+    // claimed before it goes out, so no other worker can take them while they are on the way
+    // and nothing arrives that is not kept.
     Verdict attempt(ByteInterval range, std::string& why) {
-        range_ = range;
+        range_ = job_.scheduler->claim(index_, std::min(range.size(), requestBytes_));
+        if (range_.empty())
+            return Verdict::Done; // the range was handed on meanwhile
         checked_ = false;
         verdict_.reset();
-        brought_ = 0;
-        std::string headers = requestHeaders({range.begin, range.end - 1});
+        received_ = 0;
+        std::string headers = requestHeaders({range_.begin, range_.end - 1});
         if (const std::string ifRange = job_.validators.ifRange(); !ifRange.empty())
             headers += "\r\nIf-Range: " + ifRange;
-        const CURLcode code = transfer_.get(job_.url, headers, &RangeWorker::onBody, this, false,
-                                            &RangeWorker::onProgress);
+        const auto started = Clock::now();
+        const CURLcode code = transfer_.get(job_.url, headers, &RangeWorker::onBody, this, false);
         if (job_.stopping())
             return Verdict::Stopped;
         if (verdict_)
             return *verdict_;
-        if (job_.scheduler->check(index_, Clock::now()).ended)
+        if (received_ == range_.size()) {
+            const double seconds = Seconds(Clock::now() - started).count();
+            if (seconds > 0)
+                requestBytes_ = std::clamp<std::uint64_t>(
+                    static_cast<std::uint64_t>(static_cast<double>(received_) / seconds *
+                                               Seconds(kRequestTime).count()),
+                    kFirstRequestBytes, kMaxRequestBytes);
             return Verdict::Done;
+        }
         const ReplyHead& head = transfer_.head();
         if (head.complete && head.status >= 400 && head.status != 416) {
             why = httpMessage(head.status);
@@ -600,39 +611,36 @@ class RangeWorker {
             }
             self.checked_ = true;
         }
-        Job& job = self.job_;
-        const ByteInterval granted = job.scheduler->claim(self.index_, bytes);
-        if (!granted.empty()) {
-            if (granted.end > self.prefaulted_) {
-                const std::uint64_t from = std::max(self.prefaulted_, granted.begin);
-                self.prefaulted_ = std::min(self.range_.end, granted.end + kPrefaultBytes);
-                job.file.prefault(from, self.prefaulted_ - from);
-            }
-            {
-                std::lock_guard guard(job.lock);
-                std::memcpy(job.file.view().data() + granted.begin, data, granted.size());
-                job.progress.add(granted.size());
-            }
-            job.scheduler->wrote(self.index_, granted.size(), Clock::now());
-            self.brought_ += granted.size();
+        if (bytes > self.range_.size() - self.received_) {
+            self.verdict_ = Verdict::FallBack; // more than was asked for
+            return 0;
         }
-        // Fewer granted: the range now ends sooner (another worker took its rest).
-        return granted.size() == bytes ? bytes : 0;
-    }
-
-    // Stops a transfer whose range was cut short before its remaining bytes arrive.
-    static int onProgress(void* user) {
-        auto& self = *static_cast<RangeWorker*>(user);
-        const SegmentScheduler::Progress p = self.job_.scheduler->check(self.index_, Clock::now());
-        return p.ended && p.end < self.range_.end ? 1 : 0;
+        Job& job = self.job_;
+        const std::uint64_t at = self.range_.begin + self.received_;
+        if (at + bytes > self.prefaulted_) {
+            const std::uint64_t from = std::max(self.prefaulted_, at);
+            self.prefaulted_ = std::min(self.range_.end, at + bytes + kPrefaultBytes);
+            job.file.prefault(from, self.prefaulted_ - from);
+        }
+        {
+            std::lock_guard guard(job.lock);
+            std::memcpy(job.file.view().data() + at, data, bytes);
+            job.progress.add(bytes);
+        }
+        job.scheduler->wrote(self.index_, bytes, Clock::now());
+        self.received_ += bytes;
+        self.brought_ += bytes;
+        return bytes;
     }
 
     Job& job_;
     const unsigned index_;
     Transfer transfer_;
-    ByteInterval range_;             // asked in the current request
-    std::uint64_t brought_ = 0;      // bytes of it written by the current request
-    std::uint64_t prefaulted_ = 0;   // the view is prefaulted up to here
+    ByteInterval range_;                              // asked in the current request
+    std::uint64_t received_ = 0;                      // bytes of it written so far
+    std::uint64_t brought_ = 0;                       // bytes written since the last failure
+    std::uint64_t requestBytes_ = kFirstRequestBytes; // the size of the next request
+    std::uint64_t prefaulted_ = 0;                    // the view is prefaulted up to here
     bool checked_ = false;           // the current reply was found to be the asked range
     std::optional<Verdict> verdict_; // the current reply was judged unusable
 };
@@ -716,15 +724,19 @@ class StreamWorker {
     std::optional<Error> writeError_;
 };
 
-// Brings the resume state up to date: the view is flushed first, so the state never lists a
-// byte that is not on disk.
+// Brings the resume state up to date: the bytes it newly lists are flushed first, so the state
+// never lists a byte that is not on disk. Only those are flushed: flushing the whole view every
+// time would also write pages the workers are still filling, and make them wait for the disk.
 class Checkpoint {
   public:
     Checkpoint(Job& job, std::string resumeKey) : job_(job), key_(std::move(resumeKey)) {}
 
     // Whether this download can be taken up later at all.
     bool enabled() const { return enabled_; }
-    void enable(bool on) { enabled_ = on && job_.validators.any(); }
+    void enable(bool on) {
+        enabled_ = on && job_.validators.any();
+        flushed_.clear();
+    }
 
     void maybe() {
         if (enabled_ && Clock::now() - last_ >= job_.request.checkpointEvery)
@@ -741,14 +753,37 @@ class Checkpoint {
         state.validators = job_.validators;
         state.complete = job_.scheduler->complete();
         // A state that cannot be written only costs the resume; the download goes on.
-        if (job_.file.sync())
-            (void)saveResumeState(job_.file.statePath(), state);
+        for (const ByteInterval& fresh : notYetFlushed(state.complete))
+            if (!job_.file.sync(fresh.begin, fresh.size()))
+                return;
+        if (saveResumeState(job_.file.statePath(), state))
+            flushed_ = std::move(state.complete);
     }
 
   private:
+    // The parts of `complete` (sorted, disjoint) that the last state did not list. What a state
+    // lists stays complete, so each flushed interval lies inside one of `complete`.
+    std::vector<ByteInterval> notYetFlushed(const std::vector<ByteInterval>& complete) const {
+        std::vector<ByteInterval> fresh;
+        auto old = flushed_.begin();
+        for (ByteInterval interval : complete) {
+            while (old != flushed_.end() && old->end <= interval.begin)
+                ++old;
+            for (auto o = old; o != flushed_.end() && o->begin < interval.end; ++o) {
+                if (o->begin > interval.begin)
+                    fresh.push_back({interval.begin, o->begin});
+                interval.begin = std::max(interval.begin, o->end);
+            }
+            if (!interval.empty())
+                fresh.push_back(interval);
+        }
+        return fresh;
+    }
+
     Job& job_;
     const std::string key_;
     bool enabled_ = false;
+    std::vector<ByteInterval> flushed_; // listed by the last state saved
     Clock::time_point last_ = Clock::now();
 };
 

@@ -125,7 +125,17 @@ Status PartFile::startOver() {
 }
 
 Status PartFile::sync() const {
-    if (map_ && ::msync(map_, mapSize_, MS_SYNC) != 0)
+    return sync(0, mapSize_);
+}
+
+Status PartFile::sync(std::uint64_t offset, std::uint64_t length) const {
+    if (!map_ || offset >= mapSize_ || length == 0)
+        return {};
+    static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t start = offset / page * page;
+    const std::uint64_t end = std::min<std::uint64_t>(offset + length, mapSize_);
+    if (::msync(static_cast<std::byte*>(map_) + start, static_cast<std::size_t>(end - start),
+                MS_SYNC) != 0)
         return fileError("写入文件失败：", target_, errno);
     return {};
 }

@@ -52,8 +52,10 @@ class PartFile {
     Status append(std::span<const std::byte> data);
     std::uint64_t appended() const { return appended_; }
 
-    // Writes the mapped view to disk, so that what it holds survives a crash.
+    // Writes the mapped view, or the part [offset, offset+length) of it, to disk, so that what
+    // it holds survives a crash.
     Status sync() const;
+    Status sync(std::uint64_t offset, std::uint64_t length) const;
 
     // Writes the view and the file to disk, closes it, renames it over the target and removes
     // the state.

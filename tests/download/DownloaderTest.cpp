@@ -1,5 +1,8 @@
 #include "download/Downloader.h"
 #include "demo/RangeServer.h"
+#include "download/ResumeState.h"
+#include "net/HeaderBlock.h"
+#include "net/Transport.h"
 
 #include "support/TestFolder.h"
 
@@ -710,4 +713,65 @@ TEST_F(DownloaderTest, InterruptedDownloadGoesOnOnlyWhileTheServerFileIsTheSame)
     EXPECT_EQ(fresh->resumedBytes, 0u);
     EXPECT_TRUE(readFile(target()) == v2);
     EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, ASlowConnectionsRangeIsTakenOverByTheFastOnes) {
+    const std::string content = randomContent(4 << 20, 29);
+    server_.add("/f.bin", content);
+    RangeFaults faults;
+    // The probe is connection 1; of the workers' connections, 3, 6, 9, ... crawl.
+    faults.connectionRate = demo::connectionRates(8 << 20, 3, 128 << 10);
+    server_.setFaults(faults);
+    DownloadRequest r = request("/f.bin", 4);
+    r.minRangeBytes = 128 << 10;
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_TRUE(readFile(target()) == content);
+
+    // A slow connection kept only what it fetched before its rest was handed on: at 128 KiB/s
+    // its quarter of the file alone would have taken eight seconds.
+    const std::vector<std::uint64_t> sent = server_.bytesSentPerConnection();
+    std::uint64_t total = 0;
+    for (std::size_t ordinal = 2; ordinal <= sent.size(); ++ordinal) {
+        total += sent[ordinal - 1];
+        if (ordinal % 3 == 0) {
+            EXPECT_LT(sent[ordinal - 1], content.size() / 16) << "connection " << ordinal;
+        }
+    }
+    // The split ranges tile the file: every byte came once.
+    EXPECT_EQ(total, content.size());
+}
+
+TEST_F(DownloaderTest, EachWorkerKeepsItsConnectionFromRangeToRange) {
+    // A part whose every other 64 KiB is already there: eight holes for two workers.
+    const std::string content = randomContent(1 << 20, 30);
+    server_.add("/f.bin", content);
+    net::TransportRequest ask;
+    ask.method = net::HttpMethod::Head;
+    ask.url = server_.url("/f.bin");
+    auto head = net::perform(ask);
+    ASSERT_TRUE(head);
+    download::ResumeState state;
+    state.url = server_.url("/f.bin");
+    state.finalUrl = state.url;
+    state.length = content.size();
+    state.validators = {net::headerValue(head->headers, "ETag"),
+                        net::headerValue(head->headers, "Last-Modified")};
+    std::string part(content.size(), '\0');
+    for (std::uint64_t at = 0; at < content.size(); at += 128 << 10) {
+        state.complete.push_back({at, at + (64 << 10)});
+        part.replace(at, 64 << 10, content, at, 64 << 10);
+    }
+    writeFile(dir_ / ".target.bin.vantorel-part", part);
+    ASSERT_TRUE(download::saveResumeState((dir_ / ".target.bin.vantorel-state").string(), state));
+    const std::size_t connectionsBefore = server_.connectionCount();
+
+    DownloadRequest r = request("/f.bin", 2);
+    r.minRangeBytes = 64 << 10; // no hole is large enough to be shared
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_EQ(result->resumedBytes, content.size() / 2);
+    EXPECT_TRUE(readFile(target()) == content);
+    EXPECT_EQ(rangeRequests().size(), 8u);
+    EXPECT_EQ(server_.connectionCount() - connectionsBefore, 1u + 2u); // the probe, two workers
 }
