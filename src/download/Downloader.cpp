@@ -37,10 +37,11 @@ constexpr milliseconds kConnectTimeout{20'000};
 // How long a worker with nothing to take waits before it asks the scheduler again.
 constexpr milliseconds kWaitForWork{20};
 constexpr long kMaxRedirects = 10;
-// A request asks for about this much of the connection's time: short enough that a range can be
-// split between requests instead of cutting one short (which would waste what is in flight and
-// the connection with it), long enough that the round trip per request hardly counts.
-constexpr milliseconds kRequestTime{300};
+// A request asks for about this much of the connection's time (more on a distant server, see
+// RangeWorker::requestTime): short enough that a range can be split between requests instead of
+// cutting one short (which would waste what is in flight and the connection with it), long
+// enough that the round trip per request hardly counts.
+constexpr milliseconds kRequestTime{150};
 constexpr std::uint64_t kFirstRequestBytes = 128 * 1024;
 constexpr std::uint64_t kMaxRequestBytes = 32 << 20;
 // How far ahead of its copies a worker brings in the pages of its part of the view.
@@ -549,10 +550,14 @@ class RangeWorker {
             return *verdict_;
         if (received_ == range_.size()) {
             const double seconds = Seconds(Clock::now() - started).count();
+            // At most twice the last request: the speed of a short request is unreliable (a
+            // server may send its first burst at once), and a request too large to split would
+            // hold its bytes against faster connections.
             if (seconds > 0)
                 requestBytes_ = std::clamp<std::uint64_t>(
-                    static_cast<std::uint64_t>(static_cast<double>(received_) / seconds *
-                                               Seconds(kRequestTime).count()),
+                    std::min<std::uint64_t>(
+                        2 * received_, static_cast<std::uint64_t>(static_cast<double>(received_) /
+                                                                  seconds * requestTime())),
                     kFirstRequestBytes, kMaxRequestBytes);
             return Verdict::Done;
         }
@@ -569,6 +574,17 @@ class RangeWorker {
             why =
                 code == CURLE_OK ? std::string("连接中断（数据不完整）") : transfer_.failure(code);
         return Verdict::Retry;
+    }
+
+    // Seconds a request should take: kRequestTime, or eight times the wait for the first byte
+    // of the last reply, so that on a distant server the round trips stay a small share.
+    double requestTime() const {
+        curl_off_t pretransfer = 0, firstByte = 0;
+        curl_easy_getinfo(transfer_.handle(), CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
+        curl_easy_getinfo(transfer_.handle(), CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
+        const double turnaround =
+            static_cast<double>(std::max<curl_off_t>(0, firstByte - pretransfer)) / 1e6;
+        return std::max(Seconds(kRequestTime).count(), 8 * turnaround);
     }
 
     // A reply other than 206 to a range request: the whole file again when the server ignores

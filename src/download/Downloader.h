@@ -3,11 +3,15 @@
 //
 // One probe asks for the file's length and its validators (ETag, Last-Modified). A known,
 // non-zero length without a content coding is fetched in byte ranges by several workers, each
-// on a connection of its own that it keeps from range to range; each copies what it reads
+// on a connection of its own that it keeps from request to request; each copies what it reads
 // straight into a memory-mapped view of the file, holding the job's lock for the copy and the
 // arrived-bytes counter. A SegmentScheduler decides which bytes each worker fetches: a worker
 // that runs out of work takes over the back part of the range that would take longest, and a
-// connection much slower than the others hands its remainder on (see SegmentScheduler.h).
+// connection much slower than the others hands its remainder on (see SegmentScheduler.h). A
+// worker asks for its range in pieces of about 150 ms of its connection's speed (longer when
+// the server is far away; the first 128 KiB, then at most twice the last), claimed before the
+// request goes out, so a range is only ever split between two requests: no reply is cut short,
+// nothing arrives twice, and the connection stays open.
 //
 // Every reply is checked before a byte of it is written: it must be exactly the asked range
 // (status 206, the asked Content-Range, the probe's total), of the same version (every request
@@ -36,9 +40,10 @@
 //   which a smaller range does not repay; small files therefore use fewer workers.
 // - Read buffer: libcurl's receive buffer of each worker, 512 KiB, copied straight into the
 //   view; large pieces keep the lock and the callback overhead per byte low.
-// - A cut or failed range is resumed from the first byte it is missing, after a back-off that
-//   doubles from 200 ms (at most 5 s). A range that makes no real progress (kProgressResetBytes)
-//   in 5 retries in a row is given up for another worker; workers that gave up end, and when
+// - A cut or failed request is resumed from the first byte it is missing, after a back-off that
+//   doubles from 200 ms (at most 5 s). A worker that fails 5 times in a row, with neither a
+//   request answered in full nor kProgressResetBytes (256 KiB) brought in between, gives its
+//   range up for another worker; workers that gave up end, and when
 //   every worker has ended the ranges left get another round, unless the last round brought no
 //   byte: then the download fails. Replies 408, 429 and 5xx are retried the same way; other
 //   error replies end the download at once.

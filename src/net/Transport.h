@@ -18,6 +18,9 @@
 // What comes back: the status and status line of the final response, its header lines
 // ("\r\n"-separated, status line excluded, no trailing line break), the body bytes, the final
 // address, and every "Set-Cookie" line of every response of the exchange (redirects included).
+// A reply that was cut inside its head (no blank line before the connection closed), whose
+// Content-Length is not one plain number (see ContentLength), or whose body is shorter than its
+// length is a failure, never an empty or shorter success.
 //
 // Time-outs (0 = no limit of its own):
 //  - resolve + connect bound name resolution and the connection together;
