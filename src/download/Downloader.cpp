@@ -533,7 +533,12 @@ class RangeWorker {
     // claimed before it goes out, so no other worker can take them while they are on the way
     // and nothing arrives that is not kept.
     Verdict attempt(ByteInterval range, std::string& why) {
-        range_ = job_.scheduler->claim(index_, std::min(range.size(), requestBytes_));
+        // Near the end requests shrink, so the last ones end together rather than one long
+        // request holding up the finish.
+        const unsigned workers = std::clamp(job_.request.workers, 1u, kMaxWorkers);
+        const std::uint64_t endgame = std::max(
+            kFirstRequestBytes, (job_.total - job_.scheduler->completeBytes()) / (2 * workers));
+        range_ = job_.scheduler->claim(index_, std::min({range.size(), requestBytes_, endgame}));
         if (range_.empty())
             return Verdict::Done; // the range was handed on meanwhile
         checked_ = false;
