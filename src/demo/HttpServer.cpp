@@ -266,6 +266,19 @@ void HttpServer::acceptLoop() {
     }
 }
 
+bool HttpServer::sendPaced(int fd, std::string_view bytes, const HttpResponse& pace) const {
+    const std::size_t step = pace.throttleBytes > 0 ? pace.throttleBytes : bytes.size();
+    while (!bytes.empty() && !stopping_.load()) {
+        const std::size_t n = std::min(step, bytes.size());
+        if (!sendAll(fd, bytes.substr(0, n)))
+            return false;
+        bytes.remove_prefix(n);
+        if (!bytes.empty() && pace.throttleDelay.count() > 0)
+            std::this_thread::sleep_for(pace.throttleDelay);
+    }
+    return true;
+}
+
 void HttpServer::serve(Connection& connection) {
     const int fd = connection.fd;
     std::string buffer;
@@ -315,7 +328,7 @@ void HttpServer::serve(Connection& connection) {
         if (response.dropWithoutReply)
             return;
         if (response.raw) {
-            sendAll(fd, *response.raw);
+            sendPaced(fd, *response.raw, response);
             return;
         }
 
@@ -339,15 +352,8 @@ void HttpServer::serve(Connection& connection) {
             std::string_view body = response.body;
             if (response.cutAfter)
                 body = body.substr(0, std::min(*response.cutAfter, body.size()));
-            std::size_t step = response.throttleBytes > 0 ? response.throttleBytes : body.size();
-            while (!body.empty() && !stopping_.load()) {
-                std::size_t n = std::min(step, body.size());
-                if (!sendAll(fd, body.substr(0, n)))
-                    return;
-                body.remove_prefix(n);
-                if (!body.empty() && response.throttleDelay.count() > 0)
-                    std::this_thread::sleep_for(response.throttleDelay);
-            }
+            if (!sendPaced(fd, body, response))
+                return;
         }
         if (!keepAlive) {
             ::shutdown(fd, SHUT_WR);

@@ -51,7 +51,8 @@ struct HttpResponse {
     std::optional<std::size_t> cutAfter;
     // Wait before the status line (a slow server).
     std::chrono::milliseconds delayBeforeHead{0};
-    // Send the body in pieces of this size with a pause between them (a slow transfer).
+    // Send the body (or `raw`) in pieces of this size with a pause between them (a slow
+    // transfer).
     std::size_t throttleBytes = 0;
     std::chrono::milliseconds throttleDelay{0};
     // Close the connection without writing anything.
@@ -94,6 +95,8 @@ class HttpServer {
 
     void acceptLoop();
     void serve(Connection& connection);
+    // Writes `bytes` at the response's pace; false when the client has gone.
+    bool sendPaced(int fd, std::string_view bytes, const HttpResponse& pace) const;
     void reapFinished();
 
     Handler handler_;

@@ -7,7 +7,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <stop_token>
 
 namespace vantorel::net {
 namespace {
@@ -34,7 +36,6 @@ struct TransferState {
     curl_off_t lastDown = -1;
     curl_off_t lastUp = -1;
 };
-
 
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto& x = *static_cast<TransferState*>(user);
@@ -156,10 +157,24 @@ TransportStep stepOf(CURLcode code, const TransferState& x) {
     }
 }
 
-std::string describe(TransportStep step, CURLcode code, const TransferState& x,
-                     const char* detail) {
+// The host of an address, for telling the user where a request failed; empty when the address
+// has none that curl can read.
+std::string hostOf(const std::string& url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    char* host = nullptr;
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK || !host)
+        return {};
+    std::string text = host;
+    curl_free(host);
+    return text;
+}
+
+Error describe(TransportStep step, CURLcode code, const TransferState& x, const char* detail) {
     std::string text;
-    if (x.bodyCapExceeded) {
+    if (step == TransportStep::Cancelled) {
+        text = "请求已取消";
+    } else if (x.bodyCapExceeded) {
         text = "回复内容超过 " + std::to_string(x.request.maxBodyBytes) + " 字节的上限";
     } else if (x.headerCapExceeded) {
         text = "回复的协议头过长";
@@ -188,12 +203,53 @@ std::string describe(TransportStep step, CURLcode code, const TransferState& x,
         case TransportStep::Body:
             text = "读取数据失败";
             break;
+        case TransportStep::Cancelled:
+            break;
         }
     }
-    std::string curlText = detail && *detail ? detail : curl_easy_strerror(code);
-    if (!x.bodyCapExceeded && !x.headerCapExceeded && !x.idleTimedOut)
-        text += " (" + curlText + ")";
-    return text;
+    if (const std::string host = hostOf(x.request.url); !host.empty())
+        text += "（" + host + "）";
+    Error error = makeError(std::move(text), int(step));
+    if (step != TransportStep::Cancelled)
+        error.detail = detail && *detail ? detail : curl_easy_strerror(code);
+    return error;
+}
+
+// Runs the transfer until it ends or a stop is requested. A requested stop wakes the wait for
+// the network at once, so a hung server cannot hold a cancelled exchange.
+CURLcode run(CURL* h, const std::stop_token& stop, bool& cancelled) {
+    CurlMulti multi = makeCurlMulti();
+    CURLM* m = multi.get();
+    if (curl_multi_add_handle(m, h) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode code = CURLE_OK;
+    {
+        std::stop_callback wake(stop, [m] { curl_multi_wakeup(m); });
+        for (int running = 1;;) {
+            if (stop.stop_requested()) {
+                cancelled = true;
+                code = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+            if (curl_multi_perform(m, &running) != CURLM_OK) {
+                code = CURLE_FAILED_INIT;
+                break;
+            }
+            if (running == 0) {
+                int queued = 0;
+                CURLMsg* message = curl_multi_info_read(m, &queued);
+                code = message && message->msg == CURLMSG_DONE ? message->data.result
+                                                               : CURLE_FAILED_INIT;
+                break;
+            }
+            if (curl_multi_poll(m, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+                code = CURLE_FAILED_INIT;
+                break;
+            }
+        }
+    }
+    curl_multi_remove_handle(m, h);
+    return code;
 }
 
 // curl takes "Name:" as "do not send Name"; an empty value is written "Name;".
@@ -301,10 +357,11 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
-    CURLcode code = curl_easy_perform(h);
+    bool cancelled = false;
+    CURLcode code = run(h, request.stop, cancelled);
     if (code != CURLE_OK) {
-        TransportStep step = stepOf(code, x);
-        return makeError(describe(step, code, x, errorText), int(step));
+        TransportStep step = cancelled ? TransportStep::Cancelled : stepOf(code, x);
+        return describe(step, code, x, errorText);
     }
 
     long status = 0;
