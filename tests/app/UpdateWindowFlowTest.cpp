@@ -8,6 +8,7 @@
 #include "app/Widgets.h"
 #include "common/Config.h"
 #include "demo/DemoServices.h"
+#include "demo/HttpServer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -176,4 +177,17 @@ TEST_F(UpdateWindowFlow, ConnectionMessagesOnlyWhenTheUserAsked) {
     actions_.onCreated();
     ASSERT_TRUE(waitUntil([] { return openMessage() != nullptr; }));
     EXPECT_EQ(openMessage()->text(), "· 无法连接服务器、请检查网络配置！");
+}
+
+TEST_F(UpdateWindowFlow, AnUnknownInstanceIsToldAtEveryStartOverTheMainWindow) {
+    demo::HttpServer service(
+        [](const demo::HttpRequest&) { return demo::HttpResponse::text("no"); });
+    config::set("VANTOREL_VERSION_BASE", service.base());
+    QWidget mainWindow;
+    mainWindow.show();
+    window_.announceCreated(); // the quiet check at start
+    ASSERT_TRUE(waitUntil([] { return openMessage() != nullptr; }));
+    EXPECT_EQ(openMessage()->text(), "注意：服务器查询不到实例信息,请检查实例ID是否正确");
+    EXPECT_EQ(openMessage()->parentWidget(), &mainWindow);
+    EXPECT_FALSE(window_.isVisible());
 }
