@@ -29,7 +29,7 @@ class Workers {
         auto result = std::make_shared<std::optional<T>>();
         std::unique_ptr<QThread> thread(
             QThread::create([result, work = std::move(work), stop = stop_.get_token()]() mutable {
-                result->emplace(work(stop));
+                *result = work(stop);
             }));
         QObject::connect(thread.get(), &QThread::finished, &receiver_,
                          [result, done = std::move(done)]() mutable {
