@@ -42,6 +42,8 @@ int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vantorel"));
     QApplication::setApplicationVersion(QString::fromLatin1(vantorel::kVersion));
+    // Lets the desktop match the windows to the installed menu entry and its icon.
+    QApplication::setDesktopFileName(QStringLiteral(VANTOREL_APP_ID));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(vantorel::kAppTitle));
