@@ -62,8 +62,9 @@ TEST(Completion, OffersEveryJobAndOptionTheUsageLists) {
     const auto jobs = completions({""});
     const auto globalOptions = completions({"-"});
     for (const auto& [name, options] : usage) {
-        if (!name.empty())
+        if (!name.empty()) {
             EXPECT_TRUE(jobs.contains(name)) << name;
+        }
         const auto offered = name.empty() ? globalOptions : completions({name, "-"});
         for (const auto& o : options)
             EXPECT_TRUE(offered.contains(o)) << (name.empty() ? "vantorel-cli" : name) << " " << o;
