@@ -1,15 +1,30 @@
 #!/usr/bin/env bash
 # Download speed on loopback: our downloader (8 workers) against aria2c -x8 -s8 and single-stream
-# curl, in one run, from one nginx serving one 1 GiB file. Best of 3 for each; every result is
-# checked against the file's checksum. Run by hand, never in CI.
+# curl, in one run, from one nginx. Best of 3 for each; every result is checked against the
+# file's checksum. Run by hand, never in CI. Three profiles:
 #
-#   bench/download.sh                 files under /tmp
-#   BENCH_DIR=/dev/shm bench/download.sh
-#   BENCH_SIZE_MB=256 BENCH_RUNS=5 bench/download.sh
+#   plain      one large file, no limit (BENCH_SIZE_MB, default 1024)
+#   even       every connection limited to BENCH_RATE (default 8m)
+#   throttled  every connection at BENCH_RATE, every BENCH_SLOW_EVERY-th connection (default 5)
+#              at BENCH_SLOW_RATE (default 512k), as share services and CDNs do
+#
+# even and throttled fetch a file of BENCH_THROTTLED_MB (default 64). Rates are nginx sizes
+# (k = 1024 bytes, m = 1024k). For each tool: time, MB/s, and the bytes nginx logged as sent
+# during the run divided by the file size (1.00 means nothing was fetched twice).
+#
+#   bench/download.sh                            all three profiles, files under /tmp
+#   BENCH_PROFILES="throttled" bench/download.sh
+#   BENCH_DIR=/dev/shm BENCH_SIZE_MB=256 BENCH_RUNS=5 bench/download.sh
+#   BENCH_RATE=4m BENCH_SLOW_RATE=256k BENCH_SLOW_EVERY=3 BENCH_THROTTLED_MB=32 bench/download.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
+profiles=${BENCH_PROFILES:-plain even throttled}
 size_mb=${BENCH_SIZE_MB:-1024}
+throttled_mb=${BENCH_THROTTLED_MB:-64}
+rate=${BENCH_RATE:-8m}
+slow_rate=${BENCH_SLOW_RATE:-512k}
+slow_every=${BENCH_SLOW_EVERY:-5}
 runs=${BENCH_RUNS:-3}
 port=${BENCH_PORT:-18089}
 base_dir=${BENCH_DIR:-/tmp}
@@ -23,6 +38,7 @@ install_missing() {
     command -v curl >/dev/null || missing+=(curl)
     command -v sha256sum >/dev/null || missing+=(coreutils)
     [ ${#missing[@]} -eq 0 ] && return
+    echo "Installing ${missing[*]} for the benchmark (apt-get install -y ${missing[*]}) ..."
     sudo_if_needed apt-get update -qq
     # RUNLEVEL=1 keeps the package from starting a system nginx on port 80.
     sudo_if_needed env RUNLEVEL=1 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" ||
@@ -50,12 +66,33 @@ stop_all() {
 }
 trap stop_all EXIT
 
-mkdir -p "$work/www" "$work/out" "$work/tmp"
-echo "Making a ${size_mb} MiB file of random bytes in $work ..."
-dd if=/dev/urandom of="$work/www/file.bin" bs=1M count="$size_mb" status=none
-chmod 644 "$work/www/file.bin"
-want=$(sha256sum "$work/www/file.bin" | cut -d' ' -f1)
-bytes=$(stat -c %s "$work/www/file.bin")
+mkdir -p "$work/www/plain" "$work/www/even" "$work/www/throttled" "$work/out" "$work/tmp"
+make_file() { # path MiB
+    dd if=/dev/urandom of="$1" bs=1M count="$2" status=none
+    chmod 644 "$1"
+}
+case " $profiles " in *" plain "*)
+    echo "Making a ${size_mb} MiB file of random bytes in $work ..."
+    make_file "$work/www/plain/file.bin" "$size_mb"
+    ;;
+esac
+case " $profiles " in *" even "* | *" throttled "*)
+    echo "Making a ${throttled_mb} MiB file of random bytes in $work ..."
+    make_file "$work/www/even/file.bin" "$throttled_mb"
+    ln "$work/www/even/file.bin" "$work/www/throttled/file.bin"
+    ;;
+esac
+
+# nginx numbers its connections ($connection); the map picks the slow ones. A map cannot take a
+# remainder, so it lists the multiples of N up to far more connections than a run opens.
+{
+    echo "map \$connection \$throttled_rate {"
+    echo "    default $rate;"
+    if [ "$slow_every" -gt 0 ]; then
+        for ((n = slow_every; n <= 50000; n += slow_every)); do echo "    $n $slow_rate;"; done
+    fi
+    echo "}"
+} >"$work/rates.conf"
 
 cat >"$work/nginx.conf" <<EOF
 worker_processes 2;
@@ -63,58 +100,99 @@ pid $work/nginx.pid;
 error_log $work/error.log;
 events { worker_connections 1024; }
 http {
-    access_log off;
+    log_format body '\$body_bytes_sent';
+    access_log $work/access.log body;
     sendfile on;
     tcp_nopush on;
+    map_hash_max_size 262144;
+    map_hash_bucket_size 64;
     client_body_temp_path $work/tmp;
     proxy_temp_path $work/tmp;
     fastcgi_temp_path $work/tmp;
     uwsgi_temp_path $work/tmp;
     scgi_temp_path $work/tmp;
     types { application/octet-stream bin; }
+    include $work/rates.conf;
     server {
         listen 127.0.0.1:$port;
         root $work/www;
+        location /even/ { limit_rate $rate; }
+        location /throttled/ { limit_rate \$throttled_rate; }
     }
 }
 EOF
 nginx -p "$work" -c "$work/nginx.conf"
-url="http://127.0.0.1:$port/file.bin"
-for _ in $(seq 50); do curl -sfI "$url" >/dev/null && break; sleep 0.1; done
+for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$port/" && break; sleep 0.1; done
 
-# Runs "$@" $runs times, checks each result, prints the best time in seconds.
+# Body bytes nginx has logged so far (%.0f: mawk's %d stops at 2^31). nginx logs a request when
+# it ends, so wait a moment first.
+logged_bytes() {
+    sleep 0.3
+    awk '{ s += $1 } END { printf "%.0f", s }' "$work/access.log"
+}
+
+# Runs "$@" $runs times, checks each result, prints the best time in seconds, the bytes sent in
+# that run divided by the file size, and the largest such quotient of all runs.
 best_of() {
     local out=$1
     shift
-    local best=""
+    local best="" best_ratio="" worst_ratio=0
     for _ in $(seq "$runs"); do
         rm -f "$out" "$out.aria2"
-        local start end took
+        local before start end took sent ratio
+        before=$(logged_bytes)
         start=$(date +%s.%N)
         "$@"
         end=$(date +%s.%N)
         took=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
-        local got
-        got=$(sha256sum "$out" | cut -d' ' -f1)
-        if [ "$got" != "$want" ]; then
+        sent=$(($(logged_bytes) - before))
+        ratio=$(awk -v s="$sent" -v n="$bytes" 'BEGIN { printf "%.3f", s / n }')
+        if [ "$(sha256sum "$out" | cut -d' ' -f1)" != "$want" ]; then
             echo "checksum mismatch for: $*" >&2
             exit 1
         fi
-        if [ -z "$best" ] || awk -v t="$took" -v b="$best" 'BEGIN { exit !(t < b) }'; then best=$took; fi
+        if [ -z "$best" ] || awk -v t="$took" -v b="$best" 'BEGIN { exit !(t < b) }'; then
+            best=$took
+            best_ratio=$ratio
+        fi
+        worst_ratio=$(awk -v a="$ratio" -v b="$worst_ratio" 'BEGIN { print (a > b ? a : b) }')
     done
     rm -f "$out" "$out.aria2"
-    echo "$best"
+    echo "$best $best_ratio $worst_ratio"
 }
 
-ours=$(best_of "$work/out/ours.bin" "$cli" download --quiet --threads 8 "$url" -o "$work/out/ours.bin")
-aria=$(best_of "$work/out/aria.bin" aria2c -q -x8 -s8 --file-allocation=falloc --allow-overwrite=true \
-    --auto-file-renaming=false -d "$work/out" -o aria.bin "$url")
-plain=$(best_of "$work/out/curl.bin" curl -s -o "$work/out/curl.bin" "$url")
-
-rate() { awk -v n="$bytes" -v t="$1" 'BEGIN { printf "%.1f", n / 1000000 / t }'; }
+rate_of() { awk -v n="$bytes" -v t="$1" 'BEGIN { printf "%.1f", n / 1000000 / t }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
-printf '%-28s %8s s %10s MB/s\n' "vantorel-cli (8 workers)" "$ours" "$(rate "$ours")"
-printf '%-28s %8s s %10s MB/s\n' "aria2c -x8 -s8" "$aria" "$(rate "$aria")"
-printf '%-28s %8s s %10s MB/s\n' "curl (one stream)" "$plain" "$(rate "$plain")"
-printf 'ratio ours/aria2c: %s   ours/curl: %s   (speed; above 1.0 means ours is faster)\n' \
-    "$(ratio "$aria" "$ours")" "$(ratio "$plain" "$ours")"
+report() { # name "time sent worst"
+    local t s w
+    read -r t s w <<<"$2"
+    printf '  %-36s %8s s %9s MB/s   received %s x file (largest of runs %s)\n' \
+        "$1" "$t" "$(rate_of "$t")" "$s" "$w"
+}
+
+for profile in $profiles; do
+    case $profile in
+    plain) what="${size_mb} MiB, no limit" ;;
+    even) what="${throttled_mb} MiB, every connection at $rate/s" ;;
+    throttled) what="${throttled_mb} MiB, every connection at $rate/s, connections #${slow_every}, #$((slow_every * 2)), ... at $slow_rate/s" ;;
+    *)
+        echo "unknown profile: $profile" >&2
+        exit 2
+        ;;
+    esac
+    file="$work/www/$profile/file.bin"
+    want=$(sha256sum "$file" | cut -d' ' -f1)
+    bytes=$(stat -c %s "$file")
+    url="http://127.0.0.1:$port/$profile/file.bin"
+    echo "== $profile: $what (best of $runs)"
+    ours=$(best_of "$work/out/ours.bin" "$cli" download --quiet --threads 8 "$url" -o "$work/out/ours.bin")
+    aria=$(best_of "$work/out/aria.bin" aria2c -q -x8 -s8 --min-split-size=1M \
+        --file-allocation=falloc --allow-overwrite=true --auto-file-renaming=false \
+        -d "$work/out" -o aria.bin "$url")
+    plain=$(best_of "$work/out/curl.bin" curl -s -o "$work/out/curl.bin" "$url")
+    report "vantorel-cli download --threads 8" "$ours"
+    report "aria2c -x8 -s8 --min-split-size=1M" "$aria"
+    report "curl (one stream)" "$plain"
+    printf '  ratio ours/aria2c: %s   ours/curl: %s   (speed; above 1.0 means ours is faster)\n' \
+        "$(ratio "${aria%% *}" "${ours%% *}")" "$(ratio "${plain%% *}" "${ours%% *}")"
+done

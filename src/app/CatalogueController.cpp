@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/Messages.h"
 #include "app/Widgets.h"
+#include "catalogue/AddressPolicy.h"
 #include "catalogue/CatalogueSearch.h"
 #include "catalogue/DisplayForms.h"
 #include "common/Config.h"
@@ -24,6 +25,29 @@ namespace {
 
 constexpr int kRefreshMs = 200;
 constexpr std::string_view kNoEntryText = "请先双击列表中的软件";
+
+// What 标签_进度 shows: the percent (or bytes while the total is unknown), "正在解析、" while a
+// share link is resolved, and the outcome at the end.
+std::string progressText(const download::JobView& view) {
+    using download::JobPhase;
+    switch (view.phase) {
+    case JobPhase::Resolving:
+        // A plain address needs no resolving; its download is about to start.
+        return view.resolvingShareLink ? std::string(download::kResolvingText) : "0%";
+    case JobPhase::Downloading:
+        return view.progressText;
+    case JobPhase::Done:
+        return std::string(download::kDoneText);
+    case JobPhase::Failed:
+    case JobPhase::AddressError:
+        return std::string(download::kFailedText);
+    case JobPhase::Idle:
+    case JobPhase::Cancelled:
+    case JobPhase::Interrupted:
+        break;
+    }
+    return {};
+}
 
 } // namespace
 
@@ -232,9 +256,16 @@ void CatalogueController::download() {
     if (QFileInfo(target).exists() && !confirmOverwrite(target))
         return;
 
+    const std::vector<std::string> addresses = catalogue::downloadAddresses(*shown_);
+    if (addresses.empty()) {
+        tell(QMessageBox::Warning, toQString(kNoDownloadAddressText));
+        return;
+    }
     download_.reset(); // a finished one; its thread has ended
-    download_ = std::make_unique<EntryDownload>(entryDownloadAddresses(*shown_),
-                                                QDir::toNativeSeparators(target).toStdString());
+    download::JobOptions options;
+    options.refuseWebPages = true;
+    download_ = std::make_unique<download::DownloadJob>(
+        addresses, QDir::toNativeSeparators(target).toStdString(), options);
     download_->start();
     window_.control("按钮_下载")->setEnabled(false);
     refreshDownload();
@@ -244,16 +275,16 @@ void CatalogueController::download() {
 void CatalogueController::refreshDownload() {
     if (!download_)
         return;
-    const EntryDownloadView view = download_->view();
+    const download::JobView view = download_->view();
     window_.control<QProgressBar>("进度条_下载")->setValue(view.percent);
-    window_.control<QLabel>("标签_进度")->setText(toQString(view.progressText));
+    window_.control<QLabel>("标签_进度")->setText(toQString(progressText(view)));
     if (!view.finished())
         return;
     progressTimer_.stop();
     window_.control("按钮_下载")->setEnabled(shown_.has_value());
-    if (view.phase == EntryPhase::Failed)
+    if (view.phase == download::JobPhase::Failed || view.phase == download::JobPhase::AddressError)
         tell(QMessageBox::Warning,
-             toQString(kEntryFailedText) + QStringLiteral("\n") + toQString(view.error));
+             toQString(download::kFailedText) + QStringLiteral("\n") + toQString(view.error));
 }
 
 } // namespace vantorel::app

@@ -20,15 +20,16 @@
 //   message that closes by itself after three seconds.
 // - Download: into the desktop folder (VANTOREL_DESKTOP, else the user's desktop; created when
 //   missing) as the safe form of displayname + "_" + versionname + ".exe"; the first download
-//   address, then the second (EntryDownload). An existing file of that name is replaced only
+//   address, then the second (one DownloadJob; an installer is expected, so a web page in
+//   its place fails). An existing file of that name is replaced only
 //   when the user agrees. Progress goes to 进度条_下载 and 标签_进度 five times a second;
 //   标签_进度 ends with "下载完毕~" or "下载失败！" (the reason in a message). 按钮_下载 is
 //   disabled while a download runs.
 
-#include "app/EntryDownload.h"
 #include "app/Shell.h"
 #include "app/Workers.h"
 #include "catalogue/CatalogueRecord.h"
+#include "download/DownloadJob.h"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -48,6 +49,7 @@ inline constexpr std::string_view kSearchingText = "正在搜索…";
 inline constexpr std::string_view kCopiedPrefix = "已复制：";
 inline constexpr std::string_view kConfirmationTitle = "友情提醒";
 inline constexpr std::string_view kDownloadRunningText = "正在下载，请等待当前下载结束";
+inline constexpr std::string_view kNoDownloadAddressText = "该软件没有可用的下载地址";
 
 class CatalogueController {
   public:
@@ -82,7 +84,7 @@ class CatalogueController {
     bool logoPending() const { return logoPending_; }
     // No search or logo request is running (their results may still wait in the event queue).
     bool workersIdle() const { return workers_.idle(); }
-    const EntryDownload* currentDownload() const { return download_.get(); }
+    const download::DownloadJob* currentDownload() const { return download_.get(); }
     // The last message shown, while it is open.
     QMessageBox* lastMessage() const { return lastMessage_; }
 
@@ -102,7 +104,7 @@ class CatalogueController {
     bool logoPending_ = false;
     unsigned logoGeneration_ = 0;
     QString countTextBeforeSearch_;
-    std::unique_ptr<EntryDownload> download_;
+    std::unique_ptr<download::DownloadJob> download_;
     QTimer progressTimer_;
     QPointer<QMessageBox> lastMessage_;
     Workers workers_; // last: its jobs' deliveries reach the members above

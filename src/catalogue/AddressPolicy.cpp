@@ -28,4 +28,13 @@ bool isWebAddress(std::string_view address) {
     return first != '/' && first != '?' && first != '#' && first != '@';
 }
 
+std::vector<std::string> downloadAddresses(const CatalogueRecord& entry) {
+    std::vector<std::string> addresses;
+    for (const std::string* address : {&entry.url, &entry.https}) {
+        if (isWebAddress(*address) && (addresses.empty() || addresses.front() != *address))
+            addresses.push_back(*address);
+    }
+    return addresses;
+}
+
 } // namespace vantorel::catalogue

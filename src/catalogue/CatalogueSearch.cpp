@@ -3,8 +3,8 @@
 #include "catalogue/DisplayForms.h"
 #include "catalogue/ReplyExtraction.h"
 #include "catalogue/SearchRequest.h"
+#include "common/TextEncoding.h"
 #include "net/RequestObjectClient.h"
-#include "net/TextEncoding.h"
 
 namespace vantorel::catalogue {
 namespace {
@@ -22,16 +22,17 @@ Result<net::FetchReply> get(const std::string& url, std::size_t cap) {
 // The service answers in UTF-8; a reply that is not is read as GBK, the other encoding it
 // has been seen to use, before the pattern runs.
 std::string replyText(const std::string& body) {
-    if (net::isValidUtf8(body))
+    if (isValidUtf8(body))
         return body;
-    if (auto converted = net::gbkToUtf8(body))
+    if (auto converted = gbkToUtf8(body))
         return *converted;
-    return net::sanitizeUtf8(body);
+    return sanitizeUtf8(body);
 }
 
 } // namespace
 
-Result<std::vector<CatalogueRecord>> search(std::string_view keyword, std::string_view catalogueBase) {
+Result<std::vector<CatalogueRecord>> search(std::string_view keyword,
+                                            std::string_view catalogueBase) {
     if (keyword.empty())
         return makeError(std::string(kEmptyKeywordMessage));
     auto reply = get(searchAddress(catalogueBase, keyword), kMaxReplyBytes);

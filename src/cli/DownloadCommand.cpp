@@ -1,11 +1,12 @@
 // vantorel-cli download URL [-o PATH] [--threads N] [--quiet]
 // PATH may be a folder: the file keeps the name it has in the address.
-// Runs the multi-threaded downloader; progress on stderr when it is a terminal. Ctrl-C cancels
-// cleanly: the workers stop, the temporary file goes, an existing target stays as it was.
+// URL may be a share link: it is resolved to its file first. Runs the download job; progress on
+// stderr when it is a terminal. Ctrl-C (and SIGTERM, SIGHUP) interrupts cleanly: the workers
+// stop and an existing target stays as it was.
 
 #include "cli/Commands.h"
-#include "update/DownloadTarget.h"
-#include "update/Downloader.h"
+#include "download/DownloadJob.h"
+#include "download/DownloadTarget.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -51,7 +52,7 @@ std::string formatDuration(double seconds) {
     return text;
 }
 
-std::string progressLine(const update::DownloadSnapshot& s) {
+std::string progressLine(const download::DownloadSnapshot& s) {
     std::string line;
     if (s.totalKnown) {
         line = std::to_string(s.percent()) + "%  " + formatBytes(static_cast<double>(s.arrived)) +
@@ -69,7 +70,9 @@ std::string progressLine(const update::DownloadSnapshot& s) {
 } // namespace
 
 int runDownload(Args args) {
-    update::DownloadRequest request;
+    std::string url;
+    std::string output;
+    download::JobOptions options;
     bool quiet = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
@@ -81,29 +84,28 @@ int runDownload(Args args) {
                 unsigned n = 0;
                 auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
                 if (ec != std::errc() || end != value.data() + value.size() || n < 1 ||
-                    n > update::kMaxWorkers)
-                    return usage("--threads 应为 1 到 " + std::to_string(update::kMaxWorkers) +
+                    n > download::kMaxWorkers)
+                    return usage("--threads 应为 1 到 " + std::to_string(download::kMaxWorkers) +
                                  " 之间的整数");
-                request.workers = n;
+                options.workers = n;
             } else {
-                request.target = std::string(value);
+                output = std::string(value);
             }
         } else if (arg == "--quiet" || arg == "-q") {
             quiet = true;
         } else if (arg.starts_with("-")) {
             return usage("未知选项: " + std::string(arg));
-        } else if (request.url.empty()) {
-            request.url = std::string(arg);
+        } else if (url.empty()) {
+            url = std::string(arg);
         } else {
             return usage("多余的参数: " + std::string(arg));
         }
     }
-    if (request.url.empty())
+    if (url.empty())
         return usage("缺少下载地址");
-    request.target = update::downloadTarget(request.url, request.target);
 
     // Interrupts are taken by the watcher thread below (every thread inherits the mask), so a
-    // Ctrl-C cancels the download instead of killing it half-written.
+    // Ctrl-C stops the download instead of killing it half-written.
     sigset_t interrupts;
     sigemptyset(&interrupts);
     sigaddset(&interrupts, SIGINT);
@@ -111,7 +113,7 @@ int runDownload(Args args) {
     sigaddset(&interrupts, SIGHUP);
     pthread_sigmask(SIG_BLOCK, &interrupts, nullptr);
 
-    update::Downloader downloader(request);
+    download::DownloadJob job({url}, download::downloadTarget(url, output), options);
     const bool showProgress = !quiet && ::isatty(STDERR_FILENO);
     std::atomic<bool> finished{false};
     std::thread watcher([&] {
@@ -119,11 +121,12 @@ int runDownload(Args args) {
         bool shown = false;
         while (!finished.load()) {
             if (sigtimedwait(&interrupts, nullptr, &tick) > 0)
-                downloader.cancel();
+                job.interrupt();
             if (showProgress && !finished.load()) {
-                const auto snapshot = downloader.progress().snapshot();
-                if (snapshot.state == update::DownloadState::Downloading) {
-                    std::fprintf(stderr, "\r\033[K%s", progressLine(snapshot).c_str());
+                const download::JobView view = job.view();
+                if (view.phase == download::JobPhase::Downloading &&
+                    view.progress.state == download::DownloadState::Downloading) {
+                    std::fprintf(stderr, "\r\033[K%s", progressLine(view.progress).c_str());
                     shown = true;
                 }
             }
@@ -131,18 +134,26 @@ int runDownload(Args args) {
         if (shown)
             std::fputs("\r\033[K", stderr);
     });
-    auto result = downloader.run();
+    const download::JobView end = job.run();
     finished.store(true);
     watcher.join();
 
-    if (!result) {
-        std::fprintf(stderr, "下载失败！%s\n", result.error().message.c_str());
+    switch (end.phase) {
+    case download::JobPhase::Done:
+        if (!quiet)
+            std::fprintf(stderr, "%s %s（%s）\n", std::string(download::kDoneText).c_str(),
+                         end.file.c_str(),
+                         formatBytes(static_cast<double>(end.progress.arrived)).c_str());
+        return 0;
+    case download::JobPhase::Interrupted:
+    case download::JobPhase::Cancelled:
+        std::fprintf(stderr, "%s下载已中断\n", std::string(download::kFailedText).c_str());
+        return 1;
+    default:
+        std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),
+                     end.error.c_str());
         return 1;
     }
-    if (!quiet)
-        std::fprintf(stderr, "下载完毕~ %s（%s）\n", result->path.c_str(),
-                     formatBytes(static_cast<double>(result->bytes)).c_str());
-    return 0;
 }
 
 } // namespace vantorel::cli

@@ -1,7 +1,7 @@
 // vantorel-cli resolve SHARE_LINK: the direct download address of a share link.
 
 #include "cli/Commands.h"
-#include "update/ShareLink.h"
+#include "download/ShareLink.h"
 
 #include <cstdio>
 #include <string>
@@ -13,9 +13,9 @@ int runResolve(Args args) {
         std::fputs("用法: vantorel-cli resolve SHARE_LINK\n", stderr);
         return 2;
     }
-    auto direct = update::resolveShareLink(args[0]);
+    auto direct = download::resolveShareLink(args[0]);
     if (!direct) {
-        std::string why(update::shareStepName(direct.error().code));
+        std::string why(download::shareStepName(direct.error().code));
         std::fprintf(stderr, "%s（%s）\n", direct.error().message.c_str(), why.c_str());
         return 1;
     }

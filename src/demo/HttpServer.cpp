@@ -21,6 +21,9 @@ namespace {
 
 constexpr std::size_t kMaxHead = 64 * 1024;
 constexpr std::size_t kMaxBody = 64u << 20;
+// Bodies go out in pieces of at most this size, so the per-connection log follows them closely.
+constexpr std::size_t kSendPiece = 1u << 20;
+constexpr std::chrono::milliseconds kPauseSlice{50};
 
 bool sendAll(int fd, std::string_view data) {
     while (!data.empty()) {
@@ -194,6 +197,49 @@ std::vector<HttpRequest> HttpServer::requests() const {
     return log_;
 }
 
+std::vector<std::uint64_t> HttpServer::bodyBytesSent() const {
+    std::lock_guard lock(mutex_);
+    return sent_;
+}
+
+// Sends the body in pieces, counting each piece on the connection's log; paced by the
+// response's throttle and rate, with sleeps cut short when the server stops.
+bool HttpServer::sendBody(const Connection& connection, std::string_view body,
+                          const HttpResponse& response) {
+    using Clock = std::chrono::steady_clock;
+    const double rate = response.bytesPerSecond;
+    std::size_t step = kSendPiece;
+    if (response.throttleBytes > 0)
+        step = response.throttleBytes;
+    if (rate > 0)
+        step = std::min(step, std::max<std::size_t>(1, static_cast<std::size_t>(rate / 50)));
+    const auto started = Clock::now();
+    std::uint64_t done = 0;
+    auto pauseUntil = [this](Clock::time_point until) {
+        for (auto now = Clock::now(); now < until && !stopping_.load(); now = Clock::now())
+            std::this_thread::sleep_for(std::min<Clock::duration>(until - now, kPauseSlice));
+    };
+    while (!body.empty() && !stopping_.load()) {
+        const std::size_t n = std::min(step, body.size());
+        if (!sendAll(connection.fd, body.substr(0, n)))
+            return false;
+        body.remove_prefix(n);
+        done += n;
+        {
+            std::lock_guard lock(mutex_);
+            sent_[connection.ordinal - 1] += n;
+        }
+        if (body.empty())
+            break;
+        if (response.throttleDelay.count() > 0)
+            pauseUntil(Clock::now() + response.throttleDelay);
+        if (rate > 0)
+            pauseUntil(started + std::chrono::duration_cast<Clock::duration>(
+                                     std::chrono::duration<double>(done / rate)));
+    }
+    return true;
+}
+
 void HttpServer::stop() {
     if (stopping_.exchange(true))
         return;
@@ -248,7 +294,6 @@ void HttpServer::acceptLoop() {
             continue;
         int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-        ++connections_;
         auto connection = std::make_unique<Connection>();
         connection->fd = fd;
         Connection& ref = *connection;
@@ -257,6 +302,8 @@ void HttpServer::acceptLoop() {
             ::close(fd);
             continue;
         }
+        connection->ordinal = ++connections_;
+        sent_.push_back(0);
         open_.push_back(std::move(connection));
         ref.thread = std::thread([this, &ref] {
             serve(ref);
@@ -276,6 +323,7 @@ void HttpServer::serve(Connection& connection) {
                 return;
         }
         HttpRequest request;
+        request.connection = connection.ordinal;
         if (!parseHead(std::string_view(buffer).substr(0, headEnd), request)) {
             sendAll(fd,
                     "HTTP/1.1 400 Bad Request\r\nContent-Length: 0\r\nConnection: close\r\n\r\n");
@@ -339,15 +387,8 @@ void HttpServer::serve(Connection& connection) {
             std::string_view body = response.body;
             if (response.cutAfter)
                 body = body.substr(0, std::min(*response.cutAfter, body.size()));
-            std::size_t step = response.throttleBytes > 0 ? response.throttleBytes : body.size();
-            while (!body.empty() && !stopping_.load()) {
-                std::size_t n = std::min(step, body.size());
-                if (!sendAll(fd, body.substr(0, n)))
-                    return;
-                body.remove_prefix(n);
-                if (!body.empty() && response.throttleDelay.count() > 0)
-                    std::this_thread::sleep_for(response.throttleDelay);
-            }
+            if (!sendBody(connection, body, response))
+                return;
         }
         if (!keepAlive) {
             ::shutdown(fd, SHUT_WR);

@@ -30,6 +30,7 @@ struct HttpRequest {
     std::string query;  // target after "?", without it
     HeaderList headers; // in the order received
     std::string body;
+    std::size_t connection = 0; // ordinal of the connection it came on: 1 for the first accepted
 
     // First header of that name (case-insensitive); empty if absent.
     std::string header(std::string_view name) const;
@@ -54,6 +55,8 @@ struct HttpResponse {
     // Send the body in pieces of this size with a pause between them (a slow transfer).
     std::size_t throttleBytes = 0;
     std::chrono::milliseconds throttleDelay{0};
+    // Pace the body at this many bytes per second (0: as fast as the socket takes it).
+    double bytesPerSecond = 0;
     // Close the connection without writing anything.
     bool dropWithoutReply = false;
     // Written verbatim instead of a composed reply, then the connection closes.
@@ -81,13 +84,17 @@ class HttpServer {
 
     // Every request received so far, in arrival order.
     std::vector<HttpRequest> requests() const;
+    // Connections accepted so far.
     std::size_t connectionCount() const { return connections_.load(); }
+    // Body bytes written on each connection so far, in the order they were accepted.
+    std::vector<std::uint64_t> bodyBytesSent() const;
 
     void stop();
 
   private:
     struct Connection {
         int fd = -1;
+        std::size_t ordinal = 0;
         std::thread thread;
         std::atomic<bool> done{false};
     };
@@ -95,6 +102,8 @@ class HttpServer {
     void acceptLoop();
     void serve(Connection& connection);
     void reapFinished();
+    bool sendBody(const Connection& connection, std::string_view body,
+                  const HttpResponse& response);
 
     Handler handler_;
     int listenFd_ = -1;
@@ -106,6 +115,7 @@ class HttpServer {
     mutable std::mutex mutex_;
     std::list<std::unique_ptr<Connection>> open_;
     std::vector<HttpRequest> log_;
+    std::vector<std::uint64_t> sent_; // body bytes per connection, by ordinal - 1
 };
 
 } // namespace vantorel::demo

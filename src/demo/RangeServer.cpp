@@ -91,6 +91,13 @@ std::string encodeContent(std::string_view body, std::string_view coding) {
     return out;
 }
 
+std::function<double(std::size_t)> connectionRates(double bytesPerSecond, std::size_t every,
+                                                   double slowBytesPerSecond) {
+    return [=](std::size_t connection) {
+        return every > 0 && connection % every == 0 ? slowBytesPerSecond : bytesPerSecond;
+    };
+}
+
 void RangeFiles::add(std::string path, std::string content) {
     std::lock_guard lock(mutex_);
     files_[std::move(path)] = std::make_shared<const std::string>(std::move(content));
@@ -135,6 +142,8 @@ HttpResponse RangeFiles::respond(const HttpRequest& request) {
     response.sendContentLength = !faults.noContentLength;
     response.throttleBytes = faults.throttleBytes;
     response.throttleDelay = faults.throttleDelay;
+    if (faults.connectionRate)
+        response.bytesPerSecond = faults.connectionRate(request.connection);
     if (cut)
         response.cutAfter = faults.cutAfter;
 

@@ -8,12 +8,15 @@
 
 #include <chrono>
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantorel::demo {
 
@@ -36,7 +39,16 @@ struct RangeFaults {
     // Send bodies in pieces of this size with a pause between them.
     std::size_t throttleBytes = 0;
     std::chrono::milliseconds throttleDelay{0};
+    // Bytes per second for every reply on a connection, by the connection's ordinal (1 for the
+    // first accepted); 0, or no function, for no limit. As a file server limiting each
+    // connection does it, e.g. connectionRates below.
+    std::function<double(std::size_t connection)> connectionRate;
 };
+
+// Every connection at `bytesPerSecond`, except every `every`-th (the every-th, the 2*every-th,
+// ...) at `slowBytesPerSecond`; `every` 0 means none is slower.
+std::function<double(std::size_t)> connectionRates(double bytesPerSecond, std::size_t every,
+                                                   double slowBytesPerSecond);
 
 // The files and the faults; turns a request into a reply. Safe to use from many threads.
 class RangeFiles {
@@ -67,6 +79,10 @@ class RangeServer {
 
     std::string url(std::string_view path) const { return server_.base() + std::string(path); }
     HttpServer& http() { return server_; }
+
+    // Connections accepted so far, and the body bytes sent on each, in the order accepted.
+    std::size_t connectionCount() const { return server_.connectionCount(); }
+    std::vector<std::uint64_t> bytesSentPerConnection() const { return server_.bodyBytesSent(); }
 
   private:
     RangeFiles files_; // before server_: the server's threads use it until they are joined

@@ -1,6 +1,6 @@
 #include "net/CharsetConverter.h"
 
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 
 #include <algorithm>
 #include <array>

@@ -1,7 +1,7 @@
 #include "net/DirectSessionClient.h"
 
+#include "common/TextEncoding.h"
 #include "net/HeaderBlock.h"
-#include "net/TextEncoding.h"
 #include "script/RegexObject.h"
 
 #include <algorithm>

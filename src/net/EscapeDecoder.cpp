@@ -1,12 +1,11 @@
 #include "net/EscapeDecoder.h"
 
 #include "common/Text.h"
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 
 namespace vantorel::net {
 
 namespace {
-
 
 // The value of `count` hex digits at text[at], or -1 when they are not all there.
 long hexAt(std::u16string_view text, std::size_t at, std::size_t count) {

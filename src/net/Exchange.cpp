@@ -1,9 +1,9 @@
 #include "net/Exchange.h"
 
+#include "common/TextEncoding.h"
 #include "net/Base64.h"
 #include "net/Cookies.h"
 #include "net/HeaderBlock.h"
-#include "net/TextEncoding.h"
 
 #include <algorithm>
 

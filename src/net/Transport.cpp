@@ -35,7 +35,6 @@ struct TransferState {
     curl_off_t lastUp = -1;
 };
 
-
 std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user) {
     auto& x = *static_cast<TransferState*>(user);
     std::size_t n = size * count;
@@ -117,83 +116,20 @@ bool wasConnected(const TransferState& x) {
 }
 
 TransportStep stepOf(CURLcode code, const TransferState& x) {
-    TransportStep awaiting = x.headComplete ? TransportStep::Body : TransportStep::Response;
-    switch (code) {
-    case CURLE_FAILED_INIT:
-    case CURLE_OUT_OF_MEMORY:
-        return TransportStep::Setup;
-    case CURLE_URL_MALFORMAT:
-        return TransportStep::Address;
-    case CURLE_UNSUPPORTED_PROTOCOL:
-        // Also what a reply without a status line (HTTP/0.9) gives once connected.
-        return wasConnected(x) ? awaiting : TransportStep::Address;
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_COULDNT_CONNECT:
-        return TransportStep::Connect;
-    case CURLE_SEND_ERROR:
-    case CURLE_READ_ERROR:
-    case CURLE_SSL_CONNECT_ERROR:
-    case CURLE_PEER_FAILED_VERIFICATION:
-    case CURLE_SSL_CERTPROBLEM:
-    case CURLE_SSL_CIPHER:
-    case CURLE_SSL_CACERT_BADFILE:
-    case CURLE_SSL_ISSUER_ERROR:
-    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
-    case CURLE_SSL_INVALIDCERTSTATUS:
-        return TransportStep::Send;
-    case CURLE_GOT_NOTHING:
-    case CURLE_TOO_MANY_REDIRECTS:
+    if (code == CURLE_WRITE_ERROR && x.headerCapExceeded)
         return TransportStep::Response;
-    case CURLE_PARTIAL_FILE:
-    case CURLE_BAD_CONTENT_ENCODING:
-        return TransportStep::Body;
-    case CURLE_WRITE_ERROR:
-        return x.headerCapExceeded ? TransportStep::Response : TransportStep::Body;
-    case CURLE_OPERATION_TIMEDOUT:
-    default:
-        return wasConnected(x) ? awaiting : TransportStep::Connect;
-    }
+    return failedStep(code, wasConnected(x), x.headComplete);
 }
 
 std::string describe(TransportStep step, CURLcode code, const TransferState& x,
                      const char* detail) {
-    std::string text;
-    if (x.bodyCapExceeded) {
-        text = "回复内容超过 " + std::to_string(x.request.maxBodyBytes) + " 字节的上限";
-    } else if (x.headerCapExceeded) {
-        text = "回复的协议头过长";
-    } else if (x.idleTimedOut || code == CURLE_OPERATION_TIMEDOUT) {
-        text = step == TransportStep::Connect ? "连接服务器超时" : "等待服务器超时";
-    } else if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE) {
-        text = "服务器证书验证失败";
-    } else {
-        switch (step) {
-        case TransportStep::Platform:
-        case TransportStep::Setup:
-            text = "无法创建网络请求";
-            break;
-        case TransportStep::Address:
-            text = "网址无法解析或不是 http/https 地址";
-            break;
-        case TransportStep::Connect:
-            text = "无法连接到服务器";
-            break;
-        case TransportStep::Send:
-            text = "发送请求失败";
-            break;
-        case TransportStep::Response:
-            text = "服务器未响应";
-            break;
-        case TransportStep::Body:
-            text = "读取数据失败";
-            break;
-        }
-    }
-    std::string curlText = detail && *detail ? detail : curl_easy_strerror(code);
-    if (!x.bodyCapExceeded && !x.headerCapExceeded && !x.idleTimedOut)
-        text += " (" + curlText + ")";
-    return text;
+    if (x.bodyCapExceeded)
+        return "回复内容超过 " + std::to_string(x.request.maxBodyBytes) + " 字节的上限";
+    if (x.headerCapExceeded)
+        return "回复的协议头过长";
+    if (x.idleTimedOut)
+        return step == TransportStep::Connect ? "连接服务器超时" : "等待服务器超时";
+    return failureText(step, code, detail);
 }
 
 // curl takes "Name:" as "do not send Name"; an empty value is written "Name;".
@@ -248,17 +184,8 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
             proxyHeaders.append(curlLine(field));
 
     char errorText[CURL_ERROR_SIZE] = {};
-    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, request.followRedirects ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, request.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, request.verifyTls ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, request.verifyTls ? 2L : 0L);
-    curl_easy_setopt(h, CURLOPT_PROXY, request.proxy.c_str());
+    applyHandleSettings(h, {request.url, request.proxy, request.timeouts, request.followRedirects,
+                            request.maxRedirects, request.verifyTls, errorText});
     curl_easy_setopt(h, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
     curl_easy_setopt(h, CURLOPT_PROXYHEADER, proxyHeaders.get());
@@ -267,11 +194,6 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
         curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
     else
         curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-
-    long connectLimit = millis(request.timeouts.connect);
-    if (connectLimit > 0)
-        connectLimit += millis(request.timeouts.resolve);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, millis(request.timeouts.total));
 
     switch (request.method) {
@@ -318,6 +240,100 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
 }
 
 } // namespace
+
+void applyHandleSettings(void* curlHandle, const HandleSettings& settings) {
+    CURL* h = static_cast<CURL*>(curlHandle);
+    if (settings.errorText)
+        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, settings.errorText);
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+    curl_easy_setopt(h, CURLOPT_URL, std::string(settings.url).c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, settings.followRedirects ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_MAXREDIRS, settings.maxRedirects);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, settings.verifyTls ? 1L : 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, settings.verifyTls ? 2L : 0L);
+    curl_easy_setopt(h, CURLOPT_PROXY, std::string(settings.proxy).c_str());
+    long connectLimit = millis(settings.timeouts.connect);
+    if (connectLimit > 0)
+        connectLimit += millis(settings.timeouts.resolve);
+    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
+}
+
+TransportStep failedStep(int curlCode, bool connected, bool headComplete) {
+    const TransportStep awaiting = headComplete ? TransportStep::Body : TransportStep::Response;
+    switch (static_cast<CURLcode>(curlCode)) {
+    case CURLE_FAILED_INIT:
+    case CURLE_OUT_OF_MEMORY:
+        return TransportStep::Setup;
+    case CURLE_URL_MALFORMAT:
+        return TransportStep::Address;
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        // Also what a reply without a status line (HTTP/0.9) gives once connected.
+        return connected ? awaiting : TransportStep::Address;
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+        return TransportStep::Connect;
+    case CURLE_SEND_ERROR:
+    case CURLE_READ_ERROR:
+    case CURLE_SSL_CONNECT_ERROR:
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CIPHER:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return TransportStep::Send;
+    case CURLE_GOT_NOTHING:
+    case CURLE_TOO_MANY_REDIRECTS:
+        return TransportStep::Response;
+    case CURLE_PARTIAL_FILE:
+    case CURLE_BAD_CONTENT_ENCODING:
+    case CURLE_WRITE_ERROR:
+        return TransportStep::Body;
+    case CURLE_OPERATION_TIMEDOUT:
+    default:
+        return connected ? awaiting : TransportStep::Connect;
+    }
+}
+
+std::string failureText(TransportStep step, int curlCode, const char* detail) {
+    const auto code = static_cast<CURLcode>(curlCode);
+    std::string text;
+    if (code == CURLE_OPERATION_TIMEDOUT) {
+        text = step == TransportStep::Connect ? "连接服务器超时" : "等待服务器超时";
+    } else if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE) {
+        text = "服务器证书验证失败";
+    } else if (code == CURLE_BAD_CONTENT_ENCODING) {
+        text = "无法解码服务器发送的压缩内容";
+    } else {
+        switch (step) {
+        case TransportStep::Platform:
+        case TransportStep::Setup:
+            text = "无法创建网络请求";
+            break;
+        case TransportStep::Address:
+            text = "网址无法解析或不是 http/https 地址";
+            break;
+        case TransportStep::Connect:
+            text = "无法连接到服务器";
+            break;
+        case TransportStep::Send:
+            text = "发送请求失败";
+            break;
+        case TransportStep::Response:
+            text = "服务器未响应";
+            break;
+        case TransportStep::Body:
+            text = "读取数据失败";
+            break;
+        }
+    }
+    return text + " (" + (detail && *detail ? detail : curl_easy_strerror(code)) + ")";
+}
 
 Result<TransportResponse> perform(const TransportRequest& request) {
     ensureCurlGlobal();

@@ -32,6 +32,7 @@
 #include <chrono>
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vantorel::net {
@@ -81,6 +82,30 @@ enum class TransportStep : int {
     Response,     // no reply came: nothing, a broken status line, a time-out awaiting it
     Body,         // the reply broke off, could not be decoded, timed out or exceeded the cap
 };
+
+// Settings every libcurl handle of the program shares, whoever drives it: only http and https
+// (redirects too), HTTP/1.1, no signals, no proxy from the environment, TLS verified unless
+// `verifyTls` is off, redirects followed up to `maxRedirects` when `followRedirects`, the
+// connection bounded by resolve + connect, and curl's error text written to `errorText`
+// (CURL_ERROR_SIZE bytes, alive as long as the handle is used).
+struct HandleSettings {
+    std::string_view url;
+    std::string_view proxy;
+    Timeouts timeouts;
+    bool followRedirects = true;
+    long maxRedirects = 10;
+    bool verifyTls = true;
+    char* errorText = nullptr;
+};
+void applyHandleSettings(void* curlHandle, const HandleSettings& settings);
+
+// The step at which a transfer failed with `curlCode`, given whether the connection stood and
+// whether the reply's head had ended.
+TransportStep failedStep(int curlCode, bool connected, bool headComplete);
+
+// The user's message for a transfer that failed with `curlCode` at `step`, curl's description
+// (`detail` when it has one) appended.
+std::string failureText(TransportStep step, int curlCode, const char* detail);
 
 // Runs one exchange. A failure is an Error whose code is the TransportStep and whose message
 // says, in the user's language, what failed (with curl's own description appended).

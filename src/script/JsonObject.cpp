@@ -1,6 +1,6 @@
 #include "script/JsonObject.h"
 
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 #include "script/JsonPath.h"
 #include "script/JsonReader.h"
 #include "script/JsonWriter.h"
@@ -22,17 +22,17 @@ std::string indentText(const JsonIndent& indent) {
         return std::string(static_cast<std::size_t>(std::clamp(*spaces, 0, 10)), ' ');
     if (const std::string* text = std::get_if<std::string>(&indent)) {
         // The first ten characters (not bytes), so a multi-byte character is never cut.
-        const std::u16string units = net::utf8ToUtf16(*text);
+        const std::u16string units = utf8ToUtf16(*text);
         std::size_t end = 0;
         for (int n = 0; n < 10 && end < units.size(); ++n)
             end += (units[end] >= 0xD800 && units[end] <= 0xDBFF && end + 1 < units.size()) ? 2 : 1;
-        return net::utf16ToUtf8(std::u16string_view(units).substr(0, end));
+        return utf16ToUtf8(std::u16string_view(units).substr(0, end));
     }
     return {};
 }
 
 Error noParent(std::string_view path) {
-    return makeError("路径“" + net::sanitizeUtf8(path) + "”的上一级不存在或不是对象、数组");
+    return makeError("路径“" + sanitizeUtf8(path) + "”的上一级不存在或不是对象、数组");
 }
 
 // Stores `value` at the place a path names, creating the last member when its parent is an
@@ -179,7 +179,7 @@ std::vector<std::string> JsonObject::keys(std::string_view path) const {
 }
 
 Status JsonObject::set_text(std::string_view path, std::string_view text) {
-    return store(doc_, path, Json(net::sanitizeUtf8(text)));
+    return store(doc_, path, Json(sanitizeUtf8(text)));
 }
 
 Status JsonObject::set_json(std::string_view path, std::string_view json) {
@@ -200,7 +200,7 @@ Status JsonObject::set_element(std::string_view path, int index, std::string_vie
         return value.error();
     const Json* target = findJsonValue(doc_, *parsedPath);
     if (target == nullptr || !(target->is_array() || target->is_object()))
-        return makeError("路径“" + net::sanitizeUtf8(path) + "”处不是数组或对象");
+        return makeError("路径“" + sanitizeUtf8(path) + "”处不是数组或对象");
     // The element is addressed as one more step of the path.
     parsedPath->emplace_back(static_cast<std::size_t>(index));
     return store(doc_, std::move(parsedPath.value()), path, std::move(value.value()));
@@ -235,7 +235,7 @@ Status JsonObject::remove_at(std::string_view path, int index) {
         return parsedPath.error();
     Json* target = findJsonValue(doc_, *parsedPath);
     if (target == nullptr || !target->is_array())
-        return makeError("路径“" + net::sanitizeUtf8(path) + "”处不是数组");
+        return makeError("路径“" + sanitizeUtf8(path) + "”处不是数组");
     if (index >= 0 && static_cast<std::size_t>(index) < target->size())
         target->erase(static_cast<std::size_t>(index));
     return {};

@@ -1,6 +1,6 @@
 #include "script/JsonPath.h"
 
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 
 #include <charconv>
 #include <limits>
@@ -19,8 +19,8 @@ bool isNameChar(unsigned char c) {
 }
 
 Error malformed(std::string_view text, std::size_t at, std::string_view why) {
-    return makeError("路径格式错误：“" + net::sanitizeUtf8(text) + "” 第 " +
-                     std::to_string(at + 1) + " 个字符处" + std::string(why));
+    return makeError("路径格式错误：“" + sanitizeUtf8(text) + "” 第 " + std::to_string(at + 1) +
+                     " 个字符处" + std::string(why));
 }
 
 } // namespace
@@ -50,7 +50,7 @@ Result<JsonPath> parseJsonPath(std::string_view text) {
                 return malformed(text, end, "应为成员名");
             while (end < text.size() && isNameChar(static_cast<unsigned char>(text[end])))
                 ++end;
-            path.emplace_back(net::sanitizeUtf8(text.substr(start, end - start)));
+            path.emplace_back(sanitizeUtf8(text.substr(start, end - start)));
             i = end;
         } else if (c == '[') {
             std::size_t at = i + 1;
@@ -70,7 +70,7 @@ Result<JsonPath> parseJsonPath(std::string_view text) {
                 if (at >= text.size())
                     return malformed(text, at, "缺少引号");
                 ++at;
-                path.emplace_back(net::sanitizeUtf8(name));
+                path.emplace_back(sanitizeUtf8(name));
             } else {
                 const std::size_t start = at;
                 while (at < text.size() && text[at] >= '0' && text[at] <= '9')

@@ -1,7 +1,7 @@
-#include "common/Text.h"
 #include "script/JsonReader.h"
+#include "common/Text.h"
 
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 
 #include <charconv>
 #include <cmath>
@@ -137,7 +137,7 @@ class Reader {
                 const std::size_t start = pos_;
                 while (!atEnd() && isNameChar(static_cast<unsigned char>(text_[pos_])))
                     ++pos_;
-                name = net::sanitizeUtf8(text_.substr(start, pos_ - start));
+                name = sanitizeUtf8(text_.substr(start, pos_ - start));
             } else if (c >= '0' && c <= '9') {
                 const std::size_t start = pos_;
                 while (!atEnd() && text_[pos_] >= '0' && text_[pos_] <= '9')
@@ -214,7 +214,7 @@ class Reader {
         std::string raw;
         const auto flushUnits = [&] {
             if (!units.empty()) {
-                raw += net::utf16ToUtf8(units);
+                raw += utf16ToUtf8(units);
                 units.clear();
             }
         };
@@ -282,7 +282,7 @@ class Reader {
                 std::uint32_t byte = 0;
                 if (!readHex(2, byte))
                     return failed("“\\x”之后应为两位十六进制数");
-                raw += net::utf16ToUtf8(std::u16string(1, static_cast<char16_t>(byte)));
+                raw += utf16ToUtf8(std::u16string(1, static_cast<char16_t>(byte)));
                 break;
             }
             default:
@@ -290,7 +290,7 @@ class Reader {
             }
         }
         flushUnits();
-        out = net::sanitizeUtf8(raw);
+        out = sanitizeUtf8(raw);
         return true;
     }
 

@@ -1,6 +1,6 @@
 #include "script/JsonWriter.h"
 
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 
 #include <charconv>
 #include <cmath>
@@ -22,11 +22,11 @@ void writeString(std::string& out, std::string_view text) {
     static constexpr char kHex[] = "0123456789abcdef";
     out += '"';
     // Work per UTF-16 unit so that every escaped character is in the BMP and text stays whole.
-    const std::u16string units = net::utf8ToUtf16(text);
+    const std::u16string units = utf8ToUtf16(text);
     std::size_t runStart = 0; // start of characters copied as they are
     const auto flush = [&](std::size_t end) {
         if (end > runStart)
-            out += net::utf16ToUtf8(std::u16string_view(units).substr(runStart, end - runStart));
+            out += utf16ToUtf8(std::u16string_view(units).substr(runStart, end - runStart));
     };
     for (std::size_t i = 0; i < units.size(); ++i) {
         const char16_t c = units[i];

@@ -1,6 +1,6 @@
 #include "script/RegexObject.h"
 
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 
 #define PCRE2_CODE_UNIT_WIDTH 16
 #include <pcre2.h>
@@ -41,8 +41,8 @@ std::string pcreMessage(int code) {
     const int length = pcre2_get_error_message(code, buffer, std::size(buffer));
     if (length < 0)
         return "错误码 " + std::to_string(code);
-    return net::utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer),
-                                                static_cast<std::size_t>(length)));
+    return utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(buffer),
+                                           static_cast<std::size_t>(length)));
 }
 
 bool isHighSurrogate(char16_t u) {
@@ -131,7 +131,7 @@ std::string RegexObject::Impl::text(std::size_t match, std::size_t group) const 
     const PCRE2_SIZE end = matches.offsets[at + 1];
     if (begin == PCRE2_UNSET || end < begin)
         return {};
-    return net::utf16ToUtf8(std::u16string_view(subject).substr(begin, end - begin));
+    return utf16ToUtf8(std::u16string_view(subject).substr(begin, end - begin));
 }
 
 RegexObject::RegexObject() : impl_(std::make_unique<Impl>()) {}
@@ -172,7 +172,7 @@ bool RegexObject::create(std::string_view pattern, bool ignoreCase, bool multili
     if (multiline)
         options |= PCRE2_MULTILINE;
 
-    const std::u16string pattern16 = net::utf8ToUtf16(pattern);
+    const std::u16string pattern16 = utf8ToUtf16(pattern);
     int errorCode = 0;
     PCRE2_SIZE errorOffset = 0;
     fresh->code.reset(pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern16.data()),
@@ -201,7 +201,7 @@ bool RegexObject::create(std::string_view pattern, bool ignoreCase, bool multili
 
 Result<int> RegexObject::tryExecute(std::string_view subject) {
     impl_->matches = {};
-    impl_->subject = net::utf8ToUtf16(subject);
+    impl_->subject = utf8ToUtf16(subject);
     auto found = impl_->run(impl_->subject);
     if (!found) {
         impl_->subject.clear();
@@ -255,7 +255,7 @@ std::string RegexObject::submatch_text(int match, int group) const {
 
 Result<std::string> RegexObject::tryReplace(std::string_view subject,
                                             std::string_view replacement) {
-    const std::u16string text = net::utf8ToUtf16(subject);
+    const std::u16string text = utf8ToUtf16(subject);
     auto found = impl_->run(text);
     if (!found) {
         impl_->error = found.error();
@@ -263,7 +263,7 @@ Result<std::string> RegexObject::tryReplace(std::string_view subject,
     }
     impl_->error = {};
     const Matches& m = *found;
-    const std::u16string with = net::utf8ToUtf16(replacement);
+    const std::u16string with = utf8ToUtf16(replacement);
     const std::size_t captures = m.groups - 1;
 
     std::u16string out;
@@ -322,7 +322,7 @@ Result<std::string> RegexObject::tryReplace(std::string_view subject,
         copied = end;
     }
     out.append(text, copied, std::u16string::npos);
-    return net::utf16ToUtf8(out);
+    return utf16ToUtf8(out);
 }
 
 std::string RegexObject::replace(std::string_view subject, std::string_view replacement) {

@@ -2,8 +2,8 @@
 
 #include "common/Config.h"
 #include "common/Text.h"
+#include "common/TextEncoding.h"
 #include "common/Version.h"
-#include "net/TextEncoding.h"
 
 #include <cerrno>
 #include <cstring>
@@ -216,9 +216,9 @@ Status replaceFile(const fs::path& target, std::string_view bytes) {
 Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEntry& entry) {
     if (Status valid = checkEntry(entry); !valid)
         return valid.error();
-    auto section = net::utf8ToGbk(entry.section);
-    auto key = net::utf8ToGbk(entry.key);
-    auto value = net::utf8ToGbk(entry.value);
+    auto section = utf8ToGbk(entry.section);
+    auto key = utf8ToGbk(entry.key);
+    auto value = utf8ToGbk(entry.value);
     for (const auto* converted : {&section, &key, &value})
         if (!converted->ok())
             return makeError("设置项“" + entry.key + "”无法以GBK保存：" +

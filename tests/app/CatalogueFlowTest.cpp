@@ -267,7 +267,7 @@ TEST_F(CatalogueFlow, AnExistingFileIsReplacedOnlyWhenTheUserAgrees) {
     catalogue().confirmOverwrite = [](const QString&) { return true; };
     control<QPushButton>("按钮_下载")->click();
     ASSERT_TRUE(waitUntil([&] { return catalogue().currentDownload()->view().finished(); }));
-    EXPECT_EQ(catalogue().currentDownload()->view().phase, EntryPhase::Done);
+    EXPECT_EQ(catalogue().currentDownload()->view().phase, download::JobPhase::Done);
     EXPECT_TRUE(readFile(target) == demo::installerBytes("tomato_timer.exe", 524'288));
 }
 
@@ -306,7 +306,7 @@ TEST_F(CatalogueFlow, HostileEntryNeitherOpensLocalFilesNorWritesOutsideTheDeskt
 
     control<QPushButton>("按钮_下载")->click();
     ASSERT_TRUE(waitUntil([&] { return catalogue().currentDownload()->view().finished(); }));
-    ASSERT_EQ(catalogue().currentDownload()->view().phase, EntryPhase::Done);
+    ASSERT_EQ(catalogue().currentDownload()->view().phase, download::JobPhase::Done);
     const QStringList written = QDir(desktop.path()).entryList(QDir::Files | QDir::Hidden);
     ASSERT_EQ(written.size(), 1);
     EXPECT_FALSE(written[0].contains('/') || written[0].contains('\\') ||

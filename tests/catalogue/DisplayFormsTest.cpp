@@ -114,3 +114,16 @@ TEST(SearchRequest, KeywordIsUtf8PercentEncoded) {
     EXPECT_EQ(vantorel::net::percentEncode("微信 a&b=c/d"), "%E5%BE%AE%E4%BF%A1%20a%26b%3Dc%2Fd");
     EXPECT_EQ(vantorel::net::percentEncode("-._~Az09"), "-._~Az09");
 }
+
+TEST(AddressPolicy, DownloadAddressesAreTheEntrysWebAddressesInOrder) {
+    CatalogueRecord entry;
+    entry.url = "http://a/1.exe";
+    entry.https = "https://b/1.exe";
+    EXPECT_EQ(downloadAddresses(entry),
+              (std::vector<std::string>{"http://a/1.exe", "https://b/1.exe"}));
+    entry.https = entry.url;
+    EXPECT_EQ(downloadAddresses(entry), std::vector<std::string>{"http://a/1.exe"});
+    entry.url = "file:///etc/passwd";
+    entry.https = "[]://odd";
+    EXPECT_TRUE(downloadAddresses(entry).empty());
+}

@@ -5,6 +5,8 @@
 
 #include <zlib.h>
 
+#include <chrono>
+
 using namespace vantorel;
 using demo::RangeFaults;
 
@@ -26,9 +28,8 @@ std::size_t collect(char* data, std::size_t size, std::size_t n, void* user) {
     return size * n;
 }
 
-Reply get(const std::string& url, const std::string& range = {}, bool head = false) {
-    auto curl = net::makeCurlEasy();
-    CURL* h = curl.get();
+// One exchange on `h`, which keeps its connection open for the next one.
+Reply get(CURL* h, const std::string& url, const std::string& range = {}, bool head = false) {
     Reply r;
     net::CurlHeaderList headers;
     if (!range.empty())
@@ -43,6 +44,11 @@ Reply get(const std::string& url, const std::string& range = {}, bool head = fal
     r.code = curl_easy_perform(h);
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &r.status);
     return r;
+}
+
+Reply get(const std::string& url, const std::string& range = {}, bool head = false) {
+    auto curl = net::makeCurlEasy();
+    return get(curl.get(), url, range, head);
 }
 
 std::string inflateAll(const std::string& coded, int windowBits) {
@@ -154,6 +160,25 @@ TEST_F(RangeServerTest, CodedBodiesDecodeToTheFile) {
         EXPECT_EQ(inflateAll(r.body, windowBits), "0123456789");
     }
     EXPECT_THROW(demo::encodeContent("x", "br"), std::runtime_error);
+}
+
+TEST_F(RangeServerTest, LimitsEachConnectionByItsOrdinalAndLogsItsBytes) {
+    const std::string file(64 * 1024, 'x');
+    server_.add("/big.bin", file);
+    RangeFaults faults;
+    faults.connectionRate = demo::connectionRates(0, 2, 256 * 1024); // the second is slow
+    server_.setFaults(faults);
+
+    auto first = net::makeCurlEasy();
+    EXPECT_EQ(get(first.get(), server_.url("/big.bin"), "bytes=0-1023").body.size(), 1024u);
+    EXPECT_EQ(get(first.get(), server_.url("/big.bin"), "bytes=1024-3071").body.size(), 2048u);
+    EXPECT_EQ(server_.connectionCount(), 1u); // kept alive across both ranges
+
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(get(server_.url("/big.bin")).body, file);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
+    EXPECT_EQ(server_.connectionCount(), 2u);
+    EXPECT_EQ(server_.bytesSentPerConnection(), (std::vector<std::uint64_t>{3072, file.size()}));
 }
 
 } // namespace

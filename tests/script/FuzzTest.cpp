@@ -2,9 +2,9 @@
 // bounded time per target. Run under the sanitizer build to turn any memory fault into a
 // failure. VANTOREL_FUZZ_SECONDS lengthens the run; VANTOREL_FUZZ_SEED replays one.
 
+#include "common/TextEncoding.h"
 #include "net/CharsetConverter.h"
 #include "net/EscapeDecoder.h"
-#include "net/TextEncoding.h"
 #include "script/JsonObject.h"
 #include "script/JsonPath.h"
 #include "script/RegexObject.h"
@@ -119,11 +119,11 @@ TEST(Fuzz, JsonReaderAndWriterRoundTrip) {
         }
         // Whatever was accepted writes out as valid UTF-8 that reads back to the same text.
         const std::string written = json.to_text();
-        ASSERT_TRUE(net::isValidUtf8(written));
+        ASSERT_TRUE(isValidUtf8(written));
         script::JsonObject again;
         ASSERT_TRUE(again.parse(written)) << written;
         ASSERT_EQ(again.to_text(), written);
-        ASSERT_TRUE(net::isValidUtf8(json.to_text("", 2)));
+        ASSERT_TRUE(isValidUtf8(json.to_text("", 2)));
     }
 }
 
@@ -175,16 +175,16 @@ TEST(Fuzz, EscapeDecoderAndCharsets) {
     while (fuzz.more()) {
         const std::string text = fuzz.below(2) ? fuzz.bytes(48) : fuzz.tokens(escapeTokens, 16);
         const std::string decoded = net::EscapeDecoder::decode(text);
-        ASSERT_TRUE(net::isValidUtf8(decoded));
+        ASSERT_TRUE(isValidUtf8(decoded));
         if (text.find_first_of("%\\") == std::string::npos) {
-            ASSERT_EQ(decoded, net::sanitizeUtf8(text));
+            ASSERT_EQ(decoded, sanitizeUtf8(text));
         }
 
         const auto converted = net::CharsetConverter::to_text(text, charsets[fuzz.below(7)]);
         if (converted.ok()) {
-            ASSERT_TRUE(net::isValidUtf8(*converted));
+            ASSERT_TRUE(isValidUtf8(*converted));
         }
-        ASSERT_EQ(net::utf16ToUtf8(net::utf8ToUtf16(text)), net::sanitizeUtf8(text));
+        ASSERT_EQ(utf16ToUtf8(utf8ToUtf16(text)), sanitizeUtf8(text));
     }
 }
 
@@ -202,7 +202,7 @@ TEST(Fuzz, RegexPatternsSubjectsAndReplacements) {
         }
         const std::string subject =
             fuzz.below(3) == 0 ? fuzz.bytes(40) : fuzz.tokens(kSubjectTokens, 30);
-        const int units = static_cast<int>(net::utf8ToUtf16(subject).size());
+        const int units = static_cast<int>(utf8ToUtf16(subject).size());
         const int n = re.execute(subject);
         ASSERT_GE(n, 0);
         int previousEnd = 0;
@@ -211,12 +211,12 @@ TEST(Fuzz, RegexPatternsSubjectsAndReplacements) {
             ASSERT_GE(at, previousEnd);
             ASSERT_LE(at + re.match_length(m), units);
             previousEnd = at + re.match_length(m);
-            ASSERT_TRUE(net::isValidUtf8(re.match_text(m)));
+            ASSERT_TRUE(isValidUtf8(re.match_text(m)));
             for (int g = 0; g <= re.submatch_count(m) + 1; ++g)
-                ASSERT_TRUE(net::isValidUtf8(re.submatch_text(m, g)));
+                ASSERT_TRUE(isValidUtf8(re.submatch_text(m, g)));
         }
         const std::string replaced =
             re.replace(subject, fuzz.tokens({"$", "1", "&", "`", "'", "x"}, 6));
-        ASSERT_TRUE(net::isValidUtf8(replaced));
+        ASSERT_TRUE(isValidUtf8(replaced));
     }
 }

@@ -1,6 +1,6 @@
 #include "update/SettingsFile.h"
 #include "common/Config.h"
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 
 #include <gtest/gtest.h>
 
@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 std::string gbk(std::string_view utf8) {
-    return net::utf8ToGbk(utf8).value();
+    return utf8ToGbk(utf8).value();
 }
 
 std::string set(std::string_view file, std::string section, std::string key, std::string value) {

@@ -123,21 +123,6 @@ TEST_F(UpdateFlowTest, PageThatHidesFromHeadIsCaughtAfterTheDownload) {
     EXPECT_EQ(files, 1u);
 }
 
-TEST(UpdateFlowPages, OnlyHtmlDocumentsLookLikePages) {
-    fs::path file = fs::temp_directory_path() / ("vantorel-page-" + std::to_string(::getpid()));
-    auto looks = [&](std::string content) {
-        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
-        return looksLikeWebPage(file);
-    };
-    EXPECT_TRUE(looks("<html><body>x</body></html>"));
-    EXPECT_TRUE(looks("\n\t<!doctype html>"));
-    EXPECT_FALSE(looks("MZ\x90\0<html>"));
-    EXPECT_FALSE(looks(""));
-    EXPECT_FALSE(looks("   "));
-    fs::remove(file);
-    EXPECT_FALSE(looksLikeWebPage(file));
-}
-
 TEST_F(UpdateFlowTest, UnusableAddressesNeverStartADownload) {
     config::set("VANTOREL_SHARE_HOSTS", "share.test");
     config::set("VANTOREL_SHARE_BASE", "http://127.0.0.1:1");

@@ -1,9 +1,9 @@
-#include "update/RangePlan.h"
+#include "download/RangePlan.h"
 
 #include <gtest/gtest.h>
 
-using vantorel::update::ByteRange;
-using vantorel::update::planRanges;
+using vantorel::download::ByteRange;
+using vantorel::download::planRanges;
 
 TEST(RangePlan, EmptyFileHasNoRangesAndSmallFilesUseFewerWorkers) {
     EXPECT_TRUE(planRanges(0, 8, 1).empty());

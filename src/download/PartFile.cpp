@@ -1,4 +1,4 @@
-#include "update/PartFile.h"
+#include "download/PartFile.h"
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -14,7 +14,7 @@
 #include <random>
 #include <utility>
 
-namespace vantorel::update {
+namespace vantorel::download {
 namespace {
 
 std::string systemReason(int error) {
@@ -202,4 +202,4 @@ Status PartFile::commit() {
     return {};
 }
 
-} // namespace vantorel::update
+} // namespace vantorel::download

@@ -1,9 +1,9 @@
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 
 #include <cerrno>
 #include <utility>
 
-namespace vantorel::net {
+namespace vantorel {
 
 namespace {
 
@@ -254,4 +254,4 @@ Result<std::string> convertCharset(std::string_view input, std::string_view from
     return converter->convert(input);
 }
 
-} // namespace vantorel::net
+} // namespace vantorel

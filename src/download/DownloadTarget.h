@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantorel::update {
+namespace vantorel::download {
 
 // The last path segment of the address, percent-decoded; "download" when that is no usable
 // file name (empty, "." or "..", or it would reach into another folder).
@@ -14,4 +14,4 @@ std::string fileNameFromUrl(std::string_view url);
 // that name inside it. Otherwise `output` itself.
 std::string downloadTarget(std::string_view url, std::string_view output);
 
-} // namespace vantorel::update
+} // namespace vantorel::download

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace vantorel::update {
+namespace vantorel::download {
 
 // Inclusive byte range [first, last], as in "Range:bytes=first-last".
 struct ByteRange {
@@ -22,4 +22,4 @@ struct ByteRange {
 // length 0 gives no ranges; otherwise there is at least one.
 std::vector<ByteRange> planRanges(std::uint64_t length, unsigned maxRanges, std::uint64_t minRange);
 
-} // namespace vantorel::update
+} // namespace vantorel::download

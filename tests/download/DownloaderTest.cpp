@@ -1,4 +1,4 @@
-#include "update/Downloader.h"
+#include "download/Downloader.h"
 #include "demo/RangeServer.h"
 
 #include <gtest/gtest.h>
@@ -17,10 +17,10 @@ using namespace vantorel;
 using demo::HttpRequest;
 using demo::HttpResponse;
 using demo::RangeFaults;
-using update::Downloader;
-using update::DownloadMode;
-using update::DownloadRequest;
-using update::DownloadState;
+using download::Downloader;
+using download::DownloadMode;
+using download::DownloadRequest;
+using download::DownloadState;
 namespace fs = std::filesystem;
 
 namespace {
@@ -164,8 +164,8 @@ TEST_F(DownloaderTest, RequestsCarryTheHeaderBlockAndRangesTileTheFile) {
 }
 
 TEST_F(DownloaderTest, RangeHeaderHasNoSpaceAfterTheColon) {
-    EXPECT_EQ(update::requestHeaders({5, 99}),
-              std::string(update::kRequestHeaderBlock) + "\r\nRange:bytes=5-99");
+    EXPECT_EQ(download::requestHeaders({5, 99}),
+              std::string(download::kRequestHeaderBlock) + "\r\nRange:bytes=5-99");
 }
 
 TEST_F(DownloaderTest, ServerThatIgnoresOrMisplacesRangesFallsBackToOneStream) {
@@ -455,7 +455,7 @@ TEST_F(DownloaderTest, CancelStopsEveryWorkerPromptlyAndLeavesNothing) {
     server_.setFaults(faults);
     writeFile(target(), "the previous version");
     Downloader downloader(request("/slow.bin", 4));
-    Result<update::DownloadResult> result = makeError("not run");
+    Result<download::DownloadResult> result = makeError("not run");
     std::thread runner([&] { result = downloader.run(); });
     while (downloader.progress().snapshot().arrived < 50000)
         std::this_thread::sleep_for(std::chrono::milliseconds(5));
@@ -501,7 +501,8 @@ TEST_F(DownloaderTest, BadTargetsAndDeadServersFailBeforeAnythingIsWritten) {
     notHttp.url = "file:///etc/passwd";
     result = Downloader(notHttp).run();
     ASSERT_FALSE(result);
-    EXPECT_NE(result.error().message.find("地址无效"), std::string::npos) << result.error().message;
+    EXPECT_NE(result.error().message.find("不是 http/https 地址"), std::string::npos)
+        << result.error().message;
     EXPECT_FALSE(fs::exists(target()));
     EXPECT_TRUE(strayFiles().empty());
 }

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantorel::net {
+namespace vantorel {
 
 // Never fail: a byte or unit that is not valid UTF-8 / UTF-16 (a stray byte, an overlong form,
 // an encoded surrogate, a lone surrogate) becomes U+FFFD.
@@ -54,4 +54,4 @@ class IconvConverter {
 Result<std::string> convertCharset(std::string_view input, std::string_view fromCharset,
                                    std::string_view toCharset);
 
-} // namespace vantorel::net
+} // namespace vantorel

@@ -11,7 +11,7 @@
 #include <span>
 #include <string>
 
-namespace vantorel::update {
+namespace vantorel::download {
 
 class PartFile {
   public:
@@ -60,4 +60,4 @@ class PartFile {
     std::uint64_t appended_ = 0;
 };
 
-} // namespace vantorel::update
+} // namespace vantorel::download

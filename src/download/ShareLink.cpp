@@ -1,4 +1,4 @@
-#include "update/ShareLink.h"
+#include "download/ShareLink.h"
 
 #include "net/UrlEncoding.h"
 
@@ -11,7 +11,7 @@
 #include <optional>
 #include <random>
 
-namespace vantorel::update {
+namespace vantorel::download {
 namespace {
 
 char asciiLower(char c) {
@@ -207,4 +207,4 @@ Result<std::string> downloadAddressFor(std::string_view address, const ShareLink
     return stepFailure(ShareStep::Link);
 }
 
-} // namespace vantorel::update
+} // namespace vantorel::download

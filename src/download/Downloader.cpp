@@ -1,8 +1,9 @@
-#include "update/Downloader.h"
+#include "download/Downloader.h"
 
 #include "common/Text.h"
+#include "download/PartFile.h"
 #include "net/Curl.h"
-#include "update/PartFile.h"
+#include "net/Transport.h"
 
 #include <algorithm>
 #include <charconv>
@@ -17,7 +18,7 @@
 #include <utility>
 #include <vector>
 
-namespace vantorel::update {
+namespace vantorel::download {
 namespace {
 
 using Clock = std::chrono::steady_clock;
@@ -25,13 +26,10 @@ using std::chrono::milliseconds;
 
 constexpr std::chrono::milliseconds kMaxRetryDelay{5000};
 constexpr std::chrono::milliseconds kSampleEvery{200};
-constexpr long kConnectTimeoutSeconds = 20;
+constexpr std::chrono::milliseconds kConnectTimeout{20'000};
 constexpr long kMaxRedirects = 10;
 // How far ahead of its copies a worker brings in the pages of its part of the view.
 constexpr std::uint64_t kPrefaultBytes = 4 << 20;
-
-
-
 
 // A whole decimal number, nothing else.
 std::optional<std::uint64_t> parseNumber(std::string_view text) {
@@ -51,9 +49,14 @@ struct ReplyHead {
     std::string contentRange;
     std::string contentEncoding;
     std::string acceptRanges;
+    bool complete = false; // the blank line that ends the head has arrived
 
     void take(std::string_view line) {
         line = trimWhitespace(line);
+        if (line.empty()) {
+            complete = true;
+            return;
+        }
         if (line.starts_with("HTTP/")) {
             *this = ReplyHead{};
             const std::size_t space = line.find(' ');
@@ -111,31 +114,13 @@ bool retryableStatus(long status) {
     return status == 408 || status == 429 || status >= 500;
 }
 
-std::string transportMessage(CURLcode code, const char* detail) {
-    std::string why = (detail && *detail) ? detail : curl_easy_strerror(code);
-    switch (code) {
-    case CURLE_UNSUPPORTED_PROTOCOL:
-    case CURLE_URL_MALFORMAT:
-        return "下载地址无效（" + why + "）";
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-        return "无法解析服务器地址，请检查网络连接（" + why + "）";
-    case CURLE_COULDNT_CONNECT:
-        return "无法连接到服务器，请检查网络连接（" + why + "）";
-    case CURLE_OPERATION_TIMEDOUT:
-        return "服务器长时间没有响应（" + why + "）";
-    case CURLE_TOO_MANY_REDIRECTS:
-        return "下载地址跳转次数过多（" + why + "）";
-    case CURLE_BAD_CONTENT_ENCODING:
-        return "无法解码服务器发送的压缩内容（" + why + "）";
-    case CURLE_PARTIAL_FILE:
-    case CURLE_RECV_ERROR:
-    case CURLE_GOT_NOTHING:
-    case CURLE_SEND_ERROR:
-        return "连接中断（" + why + "）";
-    default:
-        return "下载出错（" + why + "）";
-    }
+// The transport's message for a failed transfer of `handle`.
+std::string transportMessage(CURL* handle, CURLcode code, bool headComplete, const char* detail) {
+    curl_off_t connectTime = 0;
+    const bool connected =
+        curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
+        connectTime > 0;
+    return net::failureText(net::failedStep(code, connected, headComplete), code, detail);
 }
 
 std::string rangeText(std::uint64_t first, std::uint64_t last) {
@@ -283,7 +268,9 @@ class Transfer {
 
     CURL* handle() const { return easy_.get(); }
     const ReplyHead& head() const { return head_; }
-    const char* errorText() const { return errorText_; }
+    std::string failure(CURLcode code) const {
+        return transportMessage(easy_.get(), code, head_.complete, errorText_);
+    }
 
     // Performs one GET of the job's address with the header block (and a range, if given),
     // handing body pieces to `onBody(user)`.
@@ -299,7 +286,12 @@ class Transfer {
         head_ = ReplyHead{};
         errorText_[0] = '\0';
         CURL* h = easy_.get();
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+        net::HandleSettings settings;
+        settings.url = url;
+        settings.timeouts.connect = kConnectTimeout;
+        settings.maxRedirects = kMaxRedirects;
+        settings.errorText = errorText_;
+        net::applyHandleSettings(h, settings);
         curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
         // Our own Accept-Encoding line replaces the one libcurl would add, so the header block
@@ -310,13 +302,6 @@ class Transfer {
         curl_easy_setopt(h, CURLOPT_HEADERDATA, &head_);
         curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
         curl_easy_setopt(h, CURLOPT_WRITEDATA, user);
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, errorText_);
-        curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 1L);
-        curl_easy_setopt(h, CURLOPT_MAXREDIRS, kMaxRedirects);
-        curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, kConnectTimeoutSeconds);
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
         curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME,
                          static_cast<long>(job_.request.stallTimeout.count()));
@@ -365,7 +350,7 @@ Result<Probe> probe(Job& job) {
     if (job.cancelled())
         return makeError("下载已取消");
     if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && sawBody))
-        return makeError(transportMessage(code, transfer.errorText()));
+        return makeError(transfer.failure(code));
     const ReplyHead& head = transfer.head();
     if (head.status != 200)
         return makeError(httpMessage(head.status));
@@ -452,8 +437,7 @@ class RangeWorker {
         }
         if (rejected_ || (status != 0 && status != 206))
             return Verdict::FallBack;
-        why = code == CURLE_OK ? std::string("连接中断（数据不完整）")
-                               : transportMessage(code, transfer_.errorText());
+        why = code == CURLE_OK ? std::string("连接中断（数据不完整）") : transfer_.failure(code);
         return Verdict::Retry;
     }
 
@@ -523,7 +507,7 @@ class StreamWorker {
         else if (!problem_.empty())
             job_.fail(problem_);
         else if (code != CURLE_OK)
-            job_.fail(transportMessage(code, transfer_.errorText()));
+            job_.fail(transfer_.failure(code));
         else if (known_ && next_ != job_.total)
             job_.fail("文件不完整：收到 " + std::to_string(next_) + " 字节，应有 " +
                       std::to_string(job_.total) + " 字节");
@@ -693,4 +677,4 @@ Result<DownloadResult> Downloader::run() {
     return result;
 }
 
-} // namespace vantorel::update
+} // namespace vantorel::download

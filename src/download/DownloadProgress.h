@@ -11,7 +11,7 @@
 #include <mutex>
 #include <string>
 
-namespace vantorel::update {
+namespace vantorel::download {
 
 enum class DownloadState {
     Idle,        // not started
@@ -101,4 +101,4 @@ class DownloadProgress {
     mutable std::condition_variable wake_;
 };
 
-} // namespace vantorel::update
+} // namespace vantorel::download

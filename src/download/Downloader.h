@@ -33,15 +33,15 @@
 //   or reached is reported as a network problem.
 
 #include "common/Result.h"
-#include "update/DownloadProgress.h"
-#include "update/RangePlan.h"
+#include "download/DownloadProgress.h"
+#include "download/RangePlan.h"
 
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-namespace vantorel::update {
+namespace vantorel::download {
 
 inline constexpr unsigned kDefaultWorkers = 8;
 inline constexpr unsigned kMaxWorkers = 16;
@@ -101,4 +101,4 @@ class Downloader {
     DownloadProgress progress_;
 };
 
-} // namespace vantorel::update
+} // namespace vantorel::download

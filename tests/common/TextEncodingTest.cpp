@@ -1,8 +1,8 @@
-#include "net/TextEncoding.h"
+#include "common/TextEncoding.h"
 
 #include <gtest/gtest.h>
 
-using namespace vantorel::net;
+using namespace vantorel;
 
 TEST(TextEncoding, Utf8AndUtf16RoundTrip) {
     const std::string text = "A中文😀\u00e9\u2028";

@@ -35,7 +35,7 @@
 #include <string>
 #include <string_view>
 
-namespace vantorel::update {
+namespace vantorel::download {
 
 inline constexpr std::string_view kResolvingText = "正在解析、";
 inline constexpr std::string_view kAddressErrorText = "后台地址有误，需联系作者处理、";
@@ -88,4 +88,4 @@ Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptio
 Result<std::string> downloadAddressFor(std::string_view address,
                                        const ShareLinkOptions& options = {});
 
-} // namespace vantorel::update
+} // namespace vantorel::download

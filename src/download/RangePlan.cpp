@@ -1,8 +1,8 @@
-#include "update/RangePlan.h"
+#include "download/RangePlan.h"
 
 #include <algorithm>
 
-namespace vantorel::update {
+namespace vantorel::download {
 
 std::vector<ByteRange> planRanges(std::uint64_t length, unsigned maxRanges,
                                   std::uint64_t minRange) {
@@ -24,4 +24,4 @@ std::vector<ByteRange> planRanges(std::uint64_t length, unsigned maxRanges,
     return ranges;
 }
 
-} // namespace vantorel::update
+} // namespace vantorel::download

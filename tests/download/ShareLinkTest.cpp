@@ -1,4 +1,4 @@
-#include "update/ShareLink.h"
+#include "download/ShareLink.h"
 #include "common/Config.h"
 #include "demo/DemoServices.h"
 #include "demo/HttpServer.h"
@@ -11,7 +11,7 @@
 #include <mutex>
 
 using namespace vantorel;
-using namespace vantorel::update;
+using namespace vantorel::download;
 using demo::HttpRequest;
 using demo::HttpResponse;
 

@@ -1,4 +1,4 @@
-#include "update/PartFile.h"
+#include "download/PartFile.h"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-using vantorel::update::PartFile;
+using vantorel::download::PartFile;
 namespace fs = std::filesystem;
 
 namespace {

@@ -1,10 +1,10 @@
-#include "update/DownloadTarget.h"
+#include "download/DownloadTarget.h"
 
 #include "net/UrlEncoding.h"
 
 #include <filesystem>
 
-namespace vantorel::update {
+namespace vantorel::download {
 std::string fileNameFromUrl(std::string_view url) {
     if (const std::size_t scheme = url.find("://"); scheme != std::string_view::npos)
         url.remove_prefix(scheme + 3);
@@ -29,4 +29,4 @@ std::string downloadTarget(std::string_view url, std::string_view output) {
     return std::string(output);
 }
 
-} // namespace vantorel::update
+} // namespace vantorel::download

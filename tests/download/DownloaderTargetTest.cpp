@@ -1,11 +1,11 @@
-#include "update/DownloadTarget.h"
+#include "download/DownloadTarget.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-using vantorel::update::downloadTarget;
-using vantorel::update::fileNameFromUrl;
+using vantorel::download::downloadTarget;
+using vantorel::download::fileNameFromUrl;
 namespace fs = std::filesystem;
 
 TEST(DownloadTarget, NameComesFromTheLastSegmentOfTheAddress) {

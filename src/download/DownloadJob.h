@@ -1,0 +1,125 @@
+#pragma once
+// One download from an address to a saved file, as a state machine a window or a terminal only
+// has to show:
+//
+//     Resolving ("正在解析、") -> Downloading ("正在下载、") -> Done ("下载完毕~")
+//                                                          -> Failed ("下载失败！")
+//         +-> AddressError (the address, or what it serves, cannot be used)
+//     cancel() / interrupt() at any point -> Cancelled / Interrupted (nothing is put in place)
+//
+// Addresses are tried in order until one gives a saved file (a catalogue entry may carry a dead
+// first link and a live mirror); the outcome of the last one tried is the job's. Each goes
+// through downloadAddressFor: a share link becomes the direct address of its file, any other
+// http(s) address is used as it is, anything else is an address error.
+//
+// With `refuseWebPages` (an installer is expected) the direct address is first asked for its
+// headers (HEAD): a reply that says it is a web page (Content-Type text/html) is an address
+// error, so a page posing as the file is never downloaded; a server that does not answer HEAD
+// is left to the download. A complete file that begins like an HTML document is deleted and is
+// an address error too.
+//
+// The multi-threaded Downloader writes the file under a hidden staging name beside the target;
+// only a complete, checked file takes the target's name, so an older file of that name stays
+// until then and a failed or stopped download leaves it as it was.
+//
+// cancel() ends the download for good: its part is removed. interrupt() ends it so it can be
+// taken up again later (closing a window, an interrupt signal in a terminal). Destroying a
+// running job interrupts it and waits for it to stop.
+//
+// view(), cancel() and interrupt() may be called from any thread while the job runs, either on
+// a thread of its own (start()) or on the caller's (run()).
+
+#include "download/DownloadProgress.h"
+#include "download/Downloader.h"
+#include "download/ShareLink.h"
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace vantorel::download {
+
+inline constexpr std::string_view kDownloadingText = "正在下载、";
+inline constexpr std::string_view kDoneText = "下载完毕~";
+inline constexpr std::string_view kFailedText = "下载失败！";
+
+enum class JobPhase {
+    Idle,
+    Resolving,
+    Downloading,
+    Done,
+    Failed,
+    AddressError,
+    Cancelled,
+    Interrupted
+};
+
+struct JobView {
+    JobPhase phase = JobPhase::Idle;
+    bool resolvingShareLink = false; // Resolving: the address being resolved is a share link
+    DownloadSnapshot progress;       // of the download under way (or the last one)
+    int percent = 0;                 // 0..100, for a progress bar
+    std::string progressText;        // "57%", or the bytes so far ("3.2MB") while the total is
+                                     // unknown; "100%" once done
+    std::string error;               // Failed / AddressError: why, for the user
+    std::string file;                // Done: the saved file
+
+    bool finished() const {
+        return phase != JobPhase::Idle && phase != JobPhase::Resolving &&
+               phase != JobPhase::Downloading;
+    }
+};
+
+struct JobOptions {
+    ShareLinkOptions share;
+    unsigned workers = kDefaultWorkers;
+    std::chrono::milliseconds retryDelay{200};
+    std::chrono::seconds stallTimeout{60};
+    bool refuseWebPages = false;
+};
+
+class DownloadJob {
+  public:
+    // `target`: the path of the file to save; its folder must exist.
+    DownloadJob(std::vector<std::string> addresses, std::string target, JobOptions options = {});
+    ~DownloadJob();
+    DownloadJob(const DownloadJob&) = delete;
+    DownloadJob& operator=(const DownloadJob&) = delete;
+
+    // Runs the job on a thread of its own; a second call does nothing.
+    void start();
+    // Runs the job on the calling thread and returns its final view. Call once, without start().
+    JobView run();
+
+    void cancel();
+    void interrupt();
+    JobView view() const;
+    const std::string& target() const { return target_; }
+
+  private:
+    void work();
+    // The outcome of one address, as the phase the job would end in.
+    JobPhase fetchOne(const std::string& address, std::string& error);
+    void finish(JobPhase phase, std::string error = {});
+    bool stopping() const { return stop_.load(); }
+
+    const std::vector<std::string> addresses_;
+    const std::string target_;
+    const JobOptions options_;
+
+    mutable std::mutex mutex_;
+    JobPhase phase_ = JobPhase::Idle;
+    bool resolvingShareLink_ = false;
+    std::string error_;
+    std::unique_ptr<Downloader> downloader_;
+
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> cancelled_{false}; // stopped for good (else interrupted)
+    std::thread worker_;
+};
+
+} // namespace vantorel::download

@@ -1,0 +1,152 @@
+// The one download job: addresses tried in order, share links resolved first, web pages refused
+// where an installer is expected, and what is left in the folder after each outcome.
+
+#include "download/DownloadJob.h"
+#include "common/Config.h"
+#include "demo/DemoServices.h"
+#include "demo/RangeServer.h"
+#include "download/Staging.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+using namespace vantorel;
+using namespace vantorel::download;
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
+}
+
+std::size_t filesIn(const fs::path& folder) {
+    return static_cast<std::size_t>(
+        std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+JobView waitFinished(const DownloadJob& job) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!job.view().finished() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return job.view();
+}
+
+class DownloadJobTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() /
+                  ("vantorel-job-" + std::to_string(::getpid()) + "-" +
+                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    fs::path folder_;
+};
+
+JobOptions installerExpected() {
+    JobOptions options;
+    options.refuseWebPages = true;
+    return options;
+}
+
+} // namespace
+
+TEST_F(DownloadJobTest, FallsBackToTheSecondAddressAndLeavesOnlyTheFile) {
+    demo::RangeServer server;
+    const std::string installer(700'000, 'x');
+    server.add("/live/setup.exe", installer);
+    const std::string target = (folder_ / "setup.exe").string();
+
+    DownloadJob job({server.url("/dead/setup.exe"), server.url("/live/setup.exe")}, target);
+    job.start();
+    const JobView view = waitFinished(job);
+    ASSERT_EQ(view.phase, JobPhase::Done) << view.error;
+    EXPECT_EQ(view.percent, 100);
+    EXPECT_EQ(view.file, target);
+    EXPECT_TRUE(readFile(target) == installer);
+    EXPECT_EQ(filesIn(folder_), 1u);
+}
+
+TEST_F(DownloadJobTest, RefusedPageKeepsAnExistingFileAndSaysWhy) {
+    demo::RangeServer server;
+    server.add("/page.exe", "<!DOCTYPE html><html><body>not found</body></html>");
+    const fs::path target = folder_ / "app.exe";
+    std::ofstream(target) << "previous";
+
+    // An error page in place of the installer, then an address that does not exist.
+    DownloadJob job({server.url("/page.exe"), server.url("/missing.exe")}, target.string(),
+                    installerExpected());
+    const JobView view = job.run();
+    EXPECT_EQ(view.phase, JobPhase::Failed);
+    EXPECT_NE(view.error.find("404"), std::string::npos) << view.error;
+    EXPECT_EQ(readFile(target), "previous");
+    EXPECT_EQ(filesIn(folder_), 1u);
+
+    DownloadJob pageOnly({server.url("/page.exe")}, target.string(), installerExpected());
+    EXPECT_EQ(pageOnly.run().phase, JobPhase::AddressError);
+    EXPECT_EQ(filesIn(folder_), 1u);
+}
+
+TEST_F(DownloadJobTest, CancelStopsAndLeavesNothing) {
+    demo::RangeServer server;
+    server.add("/big.exe", std::string(4'000'000, 'b'));
+    demo::RangeFaults slow;
+    slow.throttleBytes = 16 * 1024;
+    slow.throttleDelay = std::chrono::milliseconds(50);
+    server.setFaults(slow);
+
+    DownloadJob job({server.url("/big.exe")}, (folder_ / "big.exe").string());
+    job.start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (job.view().phase != JobPhase::Downloading && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    job.cancel();
+    EXPECT_EQ(waitFinished(job).phase, JobPhase::Cancelled);
+    EXPECT_EQ(filesIn(folder_), 0u);
+}
+
+TEST_F(DownloadJobTest, AShareLinkIsResolvedToItsFileFirst) {
+    demo::DemoServices services;
+    services.applyToConfig();
+    const fs::path target = folder_ / "shared.exe";
+
+    DownloadJob job({"https://share.vantorel.example/iVantorel310"}, target.string());
+    const JobView view = job.run();
+    demo::DemoServices::removeFromConfig();
+    ASSERT_EQ(view.phase, JobPhase::Done) << view.error;
+
+    // The demo's shared file: 8 MiB of a fixed sequence.
+    const std::string bytes = readFile(target);
+    ASSERT_EQ(bytes.size(), 8u << 20);
+    std::uint32_t state = 0x5eed1234u;
+    std::size_t mismatches = 0;
+    for (char c : bytes) {
+        state = state * 1664525u + 1013904223u;
+        mismatches += c != static_cast<char>(state >> 24);
+    }
+    EXPECT_EQ(mismatches, 0u);
+}
+
+TEST(Staging, OnlyHtmlDocumentsLookLikePages) {
+    fs::path file = fs::temp_directory_path() / ("vantorel-page-" + std::to_string(::getpid()));
+    auto looks = [&](std::string content) {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << content;
+        return looksLikeWebPage(file);
+    };
+    EXPECT_TRUE(looks("<html><body>x</body></html>"));
+    EXPECT_TRUE(looks("\n\t<!doctype html>"));
+    EXPECT_FALSE(looks("MZ\x90\0<html>"));
+    EXPECT_FALSE(looks(""));
+    EXPECT_FALSE(looks("   "));
+    fs::remove(file);
+    EXPECT_FALSE(looksLikeWebPage(file));
+}
