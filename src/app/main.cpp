@@ -44,6 +44,8 @@ int main(int argc, char** argv) {
     QApplication::setApplicationName(QStringLiteral("vantorel"));
     QApplication::setApplicationVersion(QString::fromLatin1(vantorel::kVersion));
     vantorel::app::installChineseTranslations(qtApp);
+    // Lets the desktop match the windows to the installed menu entry and its icon.
+    QApplication::setDesktopFileName(QStringLiteral(VANTOREL_APP_ID));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(vantorel::kAppTitle));
