@@ -34,17 +34,34 @@ face_opts=(-strip -sampling-factor 4:4:4 -quality 95)
 
 blue='rgb(64,159,255)'
 
-# Window icon: a white download arrow over a tray on a blue rounded square, one 128 x 128
-# image with an alpha channel (stored as a 32-bit bitmap inside the ICO).
-$im -size 128x128 xc:none \
-    \( -size 120x120 gradient:'rgb(96,182,255)'-'rgb(30,110,220)' \) -geometry +4+4 -compose over -composite \
-    \( -size 128x128 xc:black -fill white -draw 'roundrectangle 4,4 123,123 26,26' \) \
-    -alpha off -compose copy-opacity -composite \
-    -compose over -fill white -stroke none \
-    -draw 'polygon 52,22 76,22 76,62 94,62 64,94 34,62 52,62' \
-    -draw 'roundrectangle 26,100 102,108 4,4' \
-    "${png_opts[@]}" "$tmp/icon.png"
+# Program icon: a white download arrow over a tray on a blue rounded square, drawn on a grid
+# of 128 units at K pixels per unit, with an alpha channel.
+draw_icon() { # K file
+    local k=$1
+    $im -size $((128 * k))x$((128 * k)) xc:none \
+        \( -size $((120 * k))x$((120 * k)) gradient:'rgb(96,182,255)'-'rgb(30,110,220)' \) \
+        -geometry +$((4 * k))+$((4 * k)) -compose over -composite \
+        \( -size $((128 * k))x$((128 * k)) xc:black -fill white \
+        -draw "scale $k,$k roundrectangle 4,4 123,123 26,26" \) \
+        -alpha off -compose copy-opacity -composite \
+        -compose over -fill white -stroke none \
+        -draw "scale $k,$k polygon 52,22 76,22 76,62 94,62 64,94 34,62 52,62" \
+        -draw "scale $k,$k roundrectangle 26,100 102,108 4,4" \
+        "${png_opts[@]}" "$2"
+}
+
+# Window icon: one 128 x 128 image, stored as a 32-bit bitmap inside the ICO.
+draw_icon 1 "$tmp/icon.png"
 $im "$tmp/icon.png" -define icon:auto-resize=128 -type TrueColorAlpha icon.ico
+
+# Icon theme sizes for the installed program, scaled down from a large drawing so that the
+# edges stay smooth at every size.
+icon_sizes=(16 22 24 32 48 64 128 256 512)
+draw_icon 8 "$tmp/icon-1024.png"
+for s in "${icon_sizes[@]}"; do
+    $im "$tmp/icon-1024.png" -filter Lanczos -resize "${s}x${s}" "${png_opts[@]}" \
+        PNG32:"icon-$s.png"
+done
 
 # Tip QR code: 29 modules and a 4-module quiet zone at 15 pixels each make exactly 555 x 555;
 # the extent only guards the size should the address ever need a larger code.
@@ -155,6 +172,10 @@ check tip-button.png 200x200
 check update-logo.png 200x100
 check tip-wechat.jpg 1080x1481
 check update-background.jpg 702x397
+for s in "${icon_sizes[@]}"; do
+    png_type "icon-$s.png" 6
+    check "icon-$s.png" "${s}x$s"
+done
 for s in normal hover pressed; do
     check "close-$s.jpg" 32x32
     check "confirm-$s.jpg" 203x56

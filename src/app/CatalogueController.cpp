@@ -2,10 +2,12 @@
 
 #include "app/MainWindow.h"
 #include "app/Messages.h"
+#include "app/Pictures.h"
 #include "app/Widgets.h"
 #include "catalogue/AddressPolicy.h"
 #include "catalogue/CatalogueSearch.h"
 #include "catalogue/DisplayForms.h"
+#include "catalogue/ResultColumns.h"
 #include "common/Config.h"
 #include "common/Version.h"
 
@@ -20,6 +22,7 @@
 #include <QPushButton>
 #include <QStandardPaths>
 #include <algorithm>
+#include <cstdio>
 #include <span>
 
 namespace vantorel::app {
@@ -70,11 +73,15 @@ CatalogueController::CatalogueController(MainWindow& window)
 
 CatalogueController::~CatalogueController() {
     progressTimer_.stop();
-    workers_.waitAll();
+    workers_.stopAll();
 }
 
 void CatalogueController::tell(QMessageBox::Icon icon, const QString& text) {
     lastMessage_ = showMessage(&window_, icon, text);
+}
+
+void CatalogueController::tellFailure(const Error& error) {
+    lastMessage_ = showFailure(&window_, error);
 }
 
 // Search.
@@ -92,11 +99,14 @@ void CatalogueController::search() {
     QLabel* count = window_.control<QLabel>("标签_匹配数量");
     countTextBeforeSearch_ = count->text();
     count->setText(toQString(kSearchingText));
-    workers_.run([keyword = keyword.toStdString(),
-                  base = config::catalogueBase()] { return catalogue::search(keyword, base); },
-                 [this](Result<std::vector<catalogue::CatalogueRecord>> found) {
-                     searchDone(std::move(found));
-                 });
+    workers_.run(
+        [keyword = keyword.toStdString(), base = config::catalogueBase(),
+         deadline = searchDeadline](std::stop_token stop) {
+            return catalogue::search(keyword, base, deadline, std::move(stop));
+        },
+        [this](Result<std::vector<catalogue::CatalogueRecord>> found) {
+            searchDone(std::move(found));
+        });
 }
 
 void CatalogueController::searchDone(Result<std::vector<catalogue::CatalogueRecord>> found) {
@@ -105,32 +115,25 @@ void CatalogueController::searchDone(Result<std::vector<catalogue::CatalogueReco
     QLabel* count = window_.control<QLabel>("标签_匹配数量");
     if (!found) {
         count->setText(countTextBeforeSearch_);
-        tell(QMessageBox::Warning, toQString(found.error().message));
+        tellFailure(found.error());
         return;
     }
     results_ = std::move(found.value());
     fillList();
     count->setText(toQString(catalogue::foundCountText(results_.size())));
+    // The details, 下载 and 〓 act on the shown entry: it stays only while it is still listed.
+    if (shown_ && std::find(results_.begin(), results_.end(), *shown_) == results_.end())
+        clearEntry();
 }
 
 void CatalogueController::fillList() {
     auto* list = window_.control<ReportList>("超级列表框_应用列表");
     list->clearRows();
     for (std::size_t i = 0; i < results_.size(); ++i) {
-        const catalogue::CatalogueRecord& r = results_[i];
         const int row = list->addRow();
-        const std::string cells[] = {std::to_string(i + 1),
-                                     r.displayname,
-                                     r.filename,
-                                     catalogue::sizeDisplay(r.filesize),
-                                     r.hash,
-                                     r.url,
-                                     r.publishdate,
-                                     r.versionname,
-                                     r.https,
-                                     r.logo48};
-        for (int column = 0; column < static_cast<int>(std::size(cells)); ++column)
-            list->setCellText(row, column, toQString(cells[column]));
+        int column = 0;
+        for (const catalogue::ResultColumn& spec : catalogue::kResultColumns)
+            list->setCellText(row, column++, toQString(spec.cell(results_[i], i)));
     }
 }
 
@@ -154,10 +157,7 @@ void CatalogueController::showEntry(int row) {
         return;
     shown_ = results_[static_cast<std::size_t>(row)];
     const catalogue::CatalogueRecord& entry = *shown_;
-    window_.control<QLabel>("标签_应用名")->setText(toQString(catalogue::nameLabel(entry)));
-    window_.control<QLabel>("标签_版本")->setText(toQString(catalogue::versionLabel(entry)));
-    window_.control<QLabel>("标签_大小")->setText(toQString(catalogue::sizeLabel(entry)));
-    window_.control<QLabel>("标签_更新")->setText(toQString(catalogue::dateLabel(entry)));
+    showLabels(entry);
     window_.control("按钮_更多")->setEnabled(true);
     window_.control("按钮_下载")->setEnabled(!downloading());
     // The progress shown is another entry's: it says so while that download runs, and gives
@@ -171,25 +171,50 @@ void CatalogueController::showEntry(int row) {
     window_.control<PictureBox>("图片框_图标")->setImage({});
     const unsigned generation = ++logoGeneration_;
     logoPending_ = true;
+    // Fetched and decoded on the worker: the window only copies finished pixels.
     workers_.run(
-        [base = config::logoBase(), logo = entry.logo48] {
-            return catalogue::fetchLogo(base, logo);
+        [base = config::logoBase(), logo = entry.logo48,
+         deadline = logoDeadline](std::stop_token stop) {
+            return catalogue::fetchLogo(base, logo, deadline, std::move(stop));
         },
-        [this, generation](Result<std::string> logo) { logoDone(generation, std::move(logo)); });
+        [this, generation](Result<picture::Image> logo) { logoDone(generation, std::move(logo)); });
 }
 
-void CatalogueController::logoDone(unsigned generation, Result<std::string> logo) {
+void CatalogueController::showLabels(const catalogue::CatalogueRecord& entry) {
+    window_.control<TransparentLabel>("标签_应用名")
+        ->setCaption(toQString(catalogue::nameLabel(entry)));
+    window_.control<TransparentLabel>("标签_版本")
+        ->setCaption(toQString(catalogue::versionLabel(entry)));
+    window_.control<TransparentLabel>("标签_大小")
+        ->setCaption(toQString(catalogue::sizeLabel(entry)));
+    window_.control<TransparentLabel>("标签_更新")
+        ->setCaption(toQString(catalogue::dateLabel(entry)));
+}
+
+void CatalogueController::clearEntry() {
+    shown_.reset();
+    ++logoGeneration_; // a logo still on its way belongs to no shown entry
+    logoPending_ = false;
+    for (std::string_view name : {"标签_应用名", "标签_版本", "标签_大小", "标签_更新"})
+        window_.control<TransparentLabel>(name)->setCaption(toQString(window_.captionOf(name)));
+    window_.control<PictureBox>("图片框_图标")->setImage({});
+    window_.control("按钮_更多")->setEnabled(false);
+    window_.control("按钮_下载")->setEnabled(false);
+}
+
+void CatalogueController::logoDone(unsigned generation, Result<picture::Image> logo) {
     if (generation != logoGeneration_)
         return;
     logoPending_ = false;
     auto* box = window_.control<PictureBox>("图片框_图标");
-    if (!logo) {
+    auto image = logo ? toQImage(*logo) : Result<QImage>(logo.error());
+    if (!image) {
+        // No logo is shown; why is of interest on the terminal only.
+        std::fprintf(stderr, "vantorel: %s\n", messageWithDetail(image.error()).c_str());
         box->setImage({});
         return;
     }
-    const auto* bytes = reinterpret_cast<const std::uint8_t*>(logo->data());
-    if (!box->setPicture(std::span(bytes, logo->size())))
-        box->setImage({});
+    box->setImage(*image);
 }
 
 // The menu.
@@ -197,6 +222,17 @@ void CatalogueController::logoDone(unsigned generation, Result<std::string> logo
 void CatalogueController::popUpMenu() {
     const QWidget* more = window_.control("按钮_更多");
     window_.popUpMenu(more->mapToGlobal(QPoint(0, more->height())));
+}
+
+void CatalogueController::showEntryMenu(int x, int y) {
+    const int row = rowAt(x, y);
+    if (row < 0 || static_cast<std::size_t>(row) >= results_.size())
+        return;
+    auto* list = window_.control<ReportList>("超级列表框_应用列表");
+    list->selectRow(row);
+    showEntry(row);
+    window_.popUpMenu(
+        list->mapToGlobal(QPoint(x, y) + QPoint(list->frameWidth(), list->frameWidth())));
 }
 
 const std::string* CatalogueController::address(int which) const {

@@ -6,15 +6,21 @@
 // - Search: 按钮_搜索 and Enter (virtual key 13) in 编辑框_搜索框 search for the box's text,
 //   trimmed; an empty keyword asks for one and sends nothing. The request runs on a worker while
 //   按钮_搜索 is disabled and the count label reads "正在搜索…"; a search asked for while one
-//   runs is not started. A failed search tells the user why and leaves the list as it was.
+//   runs is not started. A failed search tells the user why and leaves the list as it was. A
+//   new result keeps the shown entry only when that entry is listed again; otherwise the
+//   details return to their captions and 按钮_更多 and 按钮_下载 are disabled.
+// - Deadlines: searchDeadline and logoDeadline (rows of net/Deadlines.h); destroying the
+//   controller stops its running requests at once.
 // - List: "序号" counts from 1; the size column is bytes / 1048576 with at most two decimals,
 //   trailing zeros dropped ("1MB", "0.5MB", "117.74MB"); "图标地址" shows logo48 as the reply
 //   gives it.
 // - Details: a double-click on a row, or Enter in the list on the selected row, shows that
-//   entry: the four labels at once, the logo when it arrives (fetched on a worker; a logo that
+//   entry: the four labels at once (a text cut off by its label gets a tooltip), the logo when
+//   it arrives (fetched and decoded on a worker within catalogue::kLogoLimits; a logo that
 //   cannot be fetched or decoded leaves 图片框_图标 empty; a late logo of an entry no longer
-//   shown is dropped). The shown entry enables 按钮_更多 and 按钮_下载, and the menu and the
-//   download act on it, not on whatever row is selected later.
+//   shown is dropped). A right click on a row shows that entry and opens 子菜单 at the pointer. The
+//   shown entry enables 按钮_更多 and 按钮_下载, and the menu and the download act on it, not on
+//   whatever row is selected later.
 // - Open: only http and https addresses reach the desktop (Shell); others are refused with a
 //   message. Copy: the text replaces the clipboard and "已复制：" + the text is confirmed in a
 //   message that closes by itself after three seconds.
@@ -34,6 +40,8 @@
 #include "app/Workers.h"
 #include "catalogue/CatalogueRecord.h"
 #include "download/DownloadJob.h"
+#include "net/Deadlines.h"
+#include "picture/Picture.h"
 
 #include <QMessageBox>
 #include <QPointer>
@@ -69,6 +77,8 @@ class CatalogueController {
     int selectedRow() const;
 
     void popUpMenu();
+    // Shows the entry of the row at a point (list client coordinates) and opens 子菜单 there.
+    void showEntryMenu(int x, int y);
     void openAddress(int which); // 1: url, 2: https
     void copyAddress(int which);
     void copyDetails();
@@ -85,6 +95,8 @@ class CatalogueController {
     // be replaced (a yes/no question by default).
     Shell shell;
     std::function<bool(const QString& file)> confirmOverwrite;
+    net::Timeouts searchDeadline = net::deadlines::kCatalogueSearch;
+    net::Timeouts logoDeadline = net::deadlines::kLogo;
 
     const std::vector<catalogue::CatalogueRecord>& results() const { return results_; }
     const std::optional<catalogue::CatalogueRecord>& shownEntry() const { return shown_; }
@@ -99,11 +111,14 @@ class CatalogueController {
   private:
     void searchDone(Result<std::vector<catalogue::CatalogueRecord>> found);
     void fillList();
-    void logoDone(unsigned generation, Result<std::string> logo);
+    void showLabels(const catalogue::CatalogueRecord& entry);
+    void clearEntry();
+    void logoDone(unsigned generation, Result<picture::Image> logo);
     void refreshDownload();
     void showProgress(const download::JobView& view);
     void clearProgress();
     void tell(QMessageBox::Icon icon, const QString& text);
+    void tellFailure(const Error& error);
     void confirmCopied(std::string_view text);
     const std::string* address(int which) const;
 

@@ -1,9 +1,12 @@
 #include "app/DescribedWindow.h"
 
 #include "app/Pictures.h"
+#include "app/Widgets.h"
 
+#include <QHelpEvent>
 #include <QPainter>
 #include <QScreen>
+#include <QToolTip>
 #include <cstdio>
 
 namespace vantorel::app {
@@ -23,6 +26,13 @@ DescribedWindow::DescribedWindow(const WindowSpec& spec, QWidget* parent)
     controls_ = buildControls(*this, spec_);
 }
 
+std::string_view DescribedWindow::captionOf(std::string_view name) const {
+    for (const ControlSpec& control : spec_.controls)
+        if (control.name == name)
+            return control.caption;
+    return {};
+}
+
 QPoint DescribedWindow::centredPosition(QRect available, QSize outerFrame) {
     return available.topLeft() + QPoint((available.width() - outerFrame.width()) / 2,
                                         (available.height() - outerFrame.height()) / 2);
@@ -38,6 +48,23 @@ void DescribedWindow::showEvent(QShowEvent* event) {
         }
     }
     QWidget::showEvent(event);
+}
+
+bool DescribedWindow::event(QEvent* event) {
+    if (event->type() != QEvent::ToolTip)
+        return QWidget::event(event);
+    // Transparent labels take no mouse input, so their tooltips are shown from here.
+    const auto* help = static_cast<QHelpEvent*>(event);
+    for (const TransparentLabel* label : findChildren<TransparentLabel*>()) {
+        const QRect area(label->mapTo(this, QPoint(0, 0)), label->size());
+        if (label->isVisible() && !label->toolTip().isEmpty() && area.contains(help->pos())) {
+            QToolTip::showText(help->globalPos(), label->toolTip(), this, area);
+            return true;
+        }
+    }
+    QToolTip::hideText();
+    event->ignore();
+    return true;
 }
 
 void DescribedWindow::paintEvent(QPaintEvent* event) {

@@ -23,6 +23,9 @@ class DescribedWindow : public QWidget {
         return qobject_cast<T*>(controls_.find(name));
     }
 
+    // The caption a control was created with; empty for an unknown name.
+    std::string_view captionOf(std::string_view name) const;
+
     // Where the window's outer frame goes to be centred in `available`.
     static QPoint centredPosition(QRect available, QSize outerFrame);
 
@@ -33,6 +36,7 @@ class DescribedWindow : public QWidget {
     void created();
 
   protected:
+    bool event(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void paintEvent(QPaintEvent* event) override;
 

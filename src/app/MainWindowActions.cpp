@@ -49,6 +49,9 @@ void MainWindowActions::onMenuCopyDetails() {
 void MainWindowActions::onListDoubleClicked(int x, int y, int) {
     catalogue_.showEntry(catalogue_.rowAt(x, y));
 }
+void MainWindowActions::onListRightClicked(int x, int y, int) {
+    catalogue_.showEntryMenu(x, y);
+}
 void MainWindowActions::onListKeyPressed(int virtualKey, int) {
     if (virtualKey == kEnterKey)
         catalogue_.showEntry(catalogue_.selectedRow());
@@ -70,7 +73,7 @@ void MainWindowActions::onSearchBoxKeyPressed(int virtualKey, int) {
 void MainWindowActions::openContactLink(const Result<std::string>& link) {
     Status opened = link ? catalogue_.shell.open(*link) : Status(link.error());
     if (!opened)
-        showMessage(&window_, QMessageBox::Warning, toQString(opened.error().message));
+        showFailure(&window_, opened.error());
 }
 
 void MainWindowActions::onChatPicturePressed(int, int, int) {
@@ -81,12 +84,14 @@ void MainWindowActions::onGroupPicturePressed(int, int, int) {
     if (groupLinkPending_)
         return;
     groupLinkPending_ = true;
-    workers_.run([base = config::groupLinkBase(),
-                  number = config::groupQQ()] { return catalogue::fetchGroupLink(base, number); },
-                 [this](Result<std::string> link) {
-                     groupLinkPending_ = false;
-                     openContactLink(link);
-                 });
+    workers_.run(
+        [base = config::groupLinkBase(), number = config::groupQQ()](std::stop_token stop) {
+            return catalogue::fetchGroupLink(base, number, std::move(stop));
+        },
+        [this](Result<std::string> link) {
+            groupLinkPending_ = false;
+            openContactLink(link);
+        });
 }
 
 // Switches the panel between its two captions and pictures.

@@ -37,6 +37,7 @@ class MainWindowActions : public MainWindowEvents {
     void onSearchBoxKeyPressed(int virtualKey, int shift) override;
     void onListDoubleClicked(int x, int y, int shift) override;
     void onListKeyPressed(int virtualKey, int shift) override;
+    void onListRightClicked(int x, int y, int shift) override;
     void onDownloadClicked() override;
     void onChatPicturePressed(int x, int y, int shift) override;
     void onGroupPicturePressed(int x, int y, int shift) override;

@@ -2,9 +2,25 @@
 
 #include "common/Version.h"
 
+#include <QApplication>
 #include <QTimer>
+#include <cstdio>
 
 namespace vantorel::app {
+namespace {
+
+// The window a message is shown over: `parent`'s window when it is on screen, else the first
+// visible top-level window, so that no box lands where a hidden window would have been.
+QWidget* ownerFor(QWidget* parent) {
+    if (parent && parent->window()->isVisible())
+        return parent;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (top->isVisible() && !qobject_cast<QMessageBox*>(top))
+            return top;
+    return parent;
+}
+
+} // namespace
 
 QString displayText(std::string_view utf8) {
     QString text = toQString(utf8);
@@ -13,7 +29,8 @@ QString displayText(std::string_view utf8) {
 }
 
 QMessageBox* makeMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text) {
-    auto* box = new QMessageBox(icon, toQString(kAppTitle), text, QMessageBox::NoButton, parent);
+    auto* box =
+        new QMessageBox(icon, toQString(kAppTitle), text, QMessageBox::NoButton, ownerFor(parent));
     box->setAttribute(Qt::WA_DeleteOnClose);
     return box;
 }
@@ -25,9 +42,16 @@ QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString&
     return box;
 }
 
+QMessageBox* showFailure(QWidget* parent, const Error& error) {
+    if (!error.detail.empty())
+        std::fprintf(stderr, "vantorel: %s\n", messageWithDetail(error).c_str());
+    return showMessage(parent, QMessageBox::Warning, toQString(error.message));
+}
+
 QMessageBox* showTimedMessage(QWidget* parent, const QString& title, const QString& text,
                               std::chrono::milliseconds timeout) {
-    auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, parent);
+    auto* box =
+        new QMessageBox(QMessageBox::Information, title, text, QMessageBox::Ok, ownerFor(parent));
     box->setAttribute(Qt::WA_DeleteOnClose);
     // The timer belongs to the box: closed early, the box takes its timer with it.
     QTimer::singleShot(timeout, box, &QMessageBox::close);

@@ -1,8 +1,11 @@
 #pragma once
-// Message boxes of the windows. The messages do not block the window: each is opened
-// window-modal and deletes itself when closed. The questions wait for the answer.
+// Message boxes of the windows. None of them blocks the window: each is opened window-modal and
+// deletes itself when closed; the questions wait for the answer. A box appears centred over the
+// window it belongs to; when that window is hidden (the update window before a release is found),
+// over the program's visible window instead.
 
 #include "app/QtText.h"
+#include "common/Result.h"
 
 #include <QMessageBox>
 #include <QString>
@@ -21,6 +24,9 @@ QMessageBox* makeMessage(QWidget* parent, QMessageBox::Icon icon, const QString&
 
 // A message with an OK button.
 QMessageBox* showMessage(QWidget* parent, QMessageBox::Icon icon, const QString& text);
+
+// A failure: the window shows the user's message alone; the technical detail goes to stderr.
+QMessageBox* showFailure(QWidget* parent, const Error& error);
 
 // A message that closes by itself after `timeout` (or earlier by its button).
 QMessageBox* showTimedMessage(QWidget* parent, const QString& title, const QString& text,

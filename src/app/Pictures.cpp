@@ -1,7 +1,5 @@
 #include "app/Pictures.h"
 
-#include "picture/Picture.h"
-
 #include <QFile>
 
 // The pictures are compiled into a static library; referencing its initialiser keeps them
@@ -22,7 +20,10 @@ Result<QImage> decodeImage(std::span<const std::uint8_t> bytes) {
     if (!decoded) {
         return decoded.error();
     }
-    const picture::Image& image = decoded.value();
+    return toQImage(decoded.value());
+}
+
+Result<QImage> toQImage(const picture::Image& image) {
     const auto expected =
         static_cast<std::size_t>(image.width) * static_cast<std::size_t>(image.height) * 4;
     if (image.width <= 0 || image.height <= 0 || image.rgba.size() != expected) {

@@ -3,6 +3,7 @@
 // wrapped in a QImage.
 
 #include "common/Result.h"
+#include "picture/Picture.h"
 
 #include <QImage>
 #include <QString>
@@ -15,6 +16,9 @@ namespace vantorel::app {
 void ensureAssetsRegistered();
 
 Result<QImage> decodeImage(std::span<const std::uint8_t> bytes);
+
+// A picture decoded already (on a worker) as a QImage; copying pixels, no decoding.
+Result<QImage> toQImage(const picture::Image& image);
 
 // Reads and decodes a picture compiled into the program (":/assets/...").
 Result<QImage> loadResourceImage(const QString& path);

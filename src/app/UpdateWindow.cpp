@@ -2,6 +2,7 @@
 
 #include "app/Widgets.h"
 
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QWindow>
 
@@ -67,6 +68,14 @@ bool UpdateWindow::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     return DescribedWindow::eventFilter(watched, event);
+}
+
+void UpdateWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        emit escapePressed();
+        return;
+    }
+    DescribedWindow::keyPressEvent(event);
 }
 
 void UpdateWindow::mousePressEvent(QMouseEvent* event) {

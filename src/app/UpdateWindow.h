@@ -1,6 +1,7 @@
 #pragma once
 // The borderless update window. Pressing the left button on its background, a picture box, a
-// label or a progress bar moves the window; its buttons and the notes view work as usual.
+// label or a progress bar moves the window; its buttons and the notes view work as usual. Esc
+// anywhere in the window (a control that has no use for it passes it on) reports escapePressed.
 
 #include "app/DescribedWindow.h"
 #include "app/WindowDrag.h"
@@ -12,7 +13,11 @@ class UpdateWindow : public DescribedWindow {
   public:
     explicit UpdateWindow(QWidget* parent = nullptr);
 
+  signals:
+    void escapePressed();
+
   protected:
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;

@@ -50,8 +50,7 @@ UpdateWindowActions::UpdateWindowActions(UpdateWindow& window)
 UpdateWindowActions::~UpdateWindowActions() {
     progressTimer_.stop();
     flow_.reset(); // cancels a running download and waits for it
-    if (checkThread_)
-        checkThread_->wait();
+    workers_.stopAll();
 }
 
 void UpdateWindowActions::onCreated() {
@@ -59,14 +58,19 @@ void UpdateWindowActions::onCreated() {
 }
 
 void UpdateWindowActions::checkForUpdate(bool userAsked) {
-    if (checkThread_ && checkThread_->isRunning())
+    if (checking_)
         return;
-    auto result = std::make_shared<update::VersionCheckResult>();
-    checkThread_.reset(QThread::create([result] { *result = update::checkForUpdate(); }));
-    // Delivered on the window's thread; gone with the window.
-    QObject::connect(checkThread_.get(), &QThread::finished, &window_,
-                     [this, result, userAsked] { onCheckDone(*result, userAsked); });
-    checkThread_->start();
+    checking_ = true;
+    workers_.run(
+        [](std::stop_token stop) {
+            update::VersionCheckOptions options;
+            options.stop = std::move(stop);
+            return update::checkForUpdate(options);
+        },
+        [this, userAsked](const update::VersionCheckResult& result) {
+            checking_ = false;
+            onCheckDone(result, userAsked);
+        });
 }
 
 void UpdateWindowActions::onCheckDone(const update::VersionCheckResult& result, bool userAsked) {
@@ -84,11 +88,14 @@ void UpdateWindowActions::onCheckDone(const update::VersionCheckResult& result, 
         text = QStringLiteral("未设置版本检查服务");
         break;
     case VersionOutcome::UnknownInstance:
+        // The program's own identifier is wrong: told at every start, asked for or not.
+        showMessage(&window_, QMessageBox::Warning, toQString(result.message));
+        return;
     case VersionOutcome::NoAnswer:
     case VersionOutcome::AbnormalAnswer:
         text = toQString(result.message);
-        if (!userAsked)
-            std::fprintf(stderr, "vantorel: %s %s\n", result.message.c_str(),
+        if (!result.detail.empty())
+            std::fprintf(stderr, "vantorel: %s (%s)\n", result.message.c_str(),
                          result.detail.c_str());
         break;
     }

@@ -16,9 +16,12 @@
 //
 // Connection messages appear in a message box only for a check the user asked for
 // (checkForUpdate(true), or the check at start when the user started the program with
-// --check-update); the quiet check at start only writes them to the terminal.
+// --check-update); the quiet check at start only writes them to the terminal. A service that
+// does not know our instance id is told in a message at every start. Messages appear over the
+// main window while this one is hidden. Destroying the actions stops a running check at once.
 
 #include "app/WindowEvents.h"
+#include "app/Workers.h"
 #include "update/UpdateFlow.h"
 #include "update/VersionCheck.h"
 
@@ -26,7 +29,6 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
-#include <QThread>
 #include <QTimer>
 #include <functional>
 #include <memory>
@@ -83,8 +85,9 @@ class UpdateWindowActions : public UpdateWindowEvents {
     update::ReleaseInfo release_;
     std::unique_ptr<update::UpdateFlow> flow_;
     QTimer progressTimer_;
-    std::unique_ptr<QThread> checkThread_;
     QPointer<QMessageBox> resultMessage_;
+    bool checking_ = false;
+    Workers workers_; // last: destroyed first, so no delivery outlives the members above
 };
 
 } // namespace vantorel::app

@@ -3,6 +3,7 @@
 #include "app/KeyMapping.h"
 #include "app/Pictures.h"
 
+#include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
 #include <QMouseEvent>
@@ -15,6 +16,9 @@
 namespace vantorel::app {
 
 namespace {
+
+// Room a list cell leaves around its text.
+constexpr int kCellPadding = 8;
 
 int shiftOf(const QMouseEvent* event) {
     return shiftState(event->modifiers());
@@ -89,6 +93,14 @@ template <class Draw> int TransparentLabel::layOutWrapped(Draw&& draw) const {
 
 int TransparentLabel::wrappedLineCount() const {
     return layOutWrapped([](const QTextLayout&) {});
+}
+
+void TransparentLabel::setCaption(const QString& text) {
+    setText(text);
+    const bool cutOff = wordWrap() ? wrappedLineCount() * wrappedLineHeight() > height()
+                                   : text.contains(QLatin1Char('\n')) ||
+                                         fontMetrics().horizontalAdvance(text) > width();
+    setToolTip(cutOff ? text : QString());
 }
 
 void TransparentLabel::paintEvent(QPaintEvent* event) {
@@ -302,11 +314,21 @@ void ReportList::setCellText(int row, int column, const QString& text) {
     if (row < 0 || row >= rowCount() || column < 0 || column >= columnCount()) {
         return;
     }
-    if (QTableWidgetItem* existing = item(row, column)) {
-        existing->setText(text);
-    } else {
-        setItem(row, column, new QTableWidgetItem(text));
+    QTableWidgetItem* cell = item(row, column);
+    if (!cell) {
+        cell = new QTableWidgetItem;
+        setItem(row, column, cell);
     }
+    cell->setText(text);
+    const QFontMetrics metrics = fontMetrics();
+    const qsizetype lines = text.count(QLatin1Char('\n')) + 1;
+    if (lines > 1) {
+        const int needed = static_cast<int>(lines) * metrics.lineSpacing() + kCellPadding;
+        setRowHeight(row, std::max(rowHeight(row), needed));
+    }
+    const bool cutOff =
+        lines > 1 || metrics.horizontalAdvance(text) + kCellPadding > columnWidth(column);
+    cell->setToolTip(cutOff ? text : QString());
 }
 
 QString ReportList::cellText(int row, int column) const {
@@ -327,6 +349,12 @@ void ReportList::mouseDoubleClickEvent(QMouseEvent* event) {
             mapFromGlobal(event->globalPosition().toPoint()) - QPoint(frameWidth(), frameWidth());
         emit listDoubleClicked(p.x(), p.y(), shiftOf(event));
     }
+}
+
+void ReportList::contextMenuEvent(QContextMenuEvent* event) {
+    const QPoint p = mapFromGlobal(event->globalPos()) - QPoint(frameWidth(), frameWidth());
+    emit rightClicked(p.x(), p.y(), shiftState(event->modifiers()));
+    event->accept();
 }
 
 void ReportList::keyPressEvent(QKeyEvent* event) {

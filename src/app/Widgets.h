@@ -49,6 +49,11 @@ class TransparentLabel : public QLabel {
     // Lines the caption takes when word-wrapped to the label's width.
     int wrappedLineCount() const;
 
+    // Sets the caption; one cut off by the label (wider than it, or of more than one line where
+    // one is shown) gets its whole text as a tooltip. The label takes no mouse input, so its
+    // window shows the tooltip (DescribedWindow).
+    void setCaption(const QString& text);
+
   protected:
     void paintEvent(QPaintEvent* event) override;
 
@@ -137,6 +142,8 @@ class ReportList : public QTableWidget {
 
     void clearRows();
     int addRow(); // returns the new row's number
+    // A text of several lines makes its row tall enough for all of them; a text cut off by its
+    // column gets its whole text as the cell's tooltip.
     void setCellText(int row, int column, const QString& text);
     QString cellText(int row, int column) const;
     int currentRowNumber() const; // -1 when no row is current
@@ -146,9 +153,12 @@ class ReportList : public QTableWidget {
   signals:
     void listDoubleClicked(int x, int y, int shift);
     void keyPressed(int virtualKey, int shift);
+    // A right click (or the menu key): client x, y of the pointer and the shift state.
+    void rightClicked(int x, int y, int shift);
 
   protected:
     void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void focusInEvent(QFocusEvent* event) override;
     void focusOutEvent(QFocusEvent* event) override;

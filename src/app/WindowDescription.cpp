@@ -1,5 +1,7 @@
 #include "app/WindowDescription.h"
 
+#include "catalogue/ResultColumns.h"
+
 // Each row names only the fields that differ from the defaults; the rest keep their default
 // member initialisers, which is what older GCC warns about here.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
@@ -161,10 +163,8 @@ WindowSpec makeMainWindow() {
          .border = true,
          .events = KeyPressed},
     };
-    w.listColumns = {
-        {"序号", 40},       {"应用名", 130},  {"包名", 120},  {"大小", 90},       {"ID", 80},
-        {"下载链接1", 200}, {"发布日期", 80}, {"版本号", 90}, {"下载链接2", 200}, {"图标地址", 120},
-    };
+    for (const catalogue::ResultColumn& column : catalogue::kResultColumns)
+        w.listColumns.push_back({column.title, column.width});
     w.menuName = "子菜单";
     w.menuEntries = {"通过外部访问_下载地址1", "通过外部访问_下载地址2", "复制_下载地址1",
                      "复制_下载地址2", "复制_应用详细"};

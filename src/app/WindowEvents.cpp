@@ -43,6 +43,8 @@ void bindMainWindow(MainWindow& window, MainWindowEvents& events) {
                      [e](int x, int y, int shift) { e->onListDoubleClicked(x, y, shift); });
     QObject::connect(list, &ReportList::keyPressed, &window,
                      [e](int key, int shift) { e->onListKeyPressed(key, shift); });
+    QObject::connect(list, &ReportList::rightClicked, &window,
+                     [e](int x, int y, int shift) { e->onListRightClicked(x, y, shift); });
     QObject::connect(find<QPushButton>(window, "按钮_下载"), &QPushButton::clicked, &window,
                      [e] { e->onDownloadClicked(); });
 
@@ -68,6 +70,8 @@ void bindUpdateWindow(UpdateWindow& window, UpdateWindowEvents& events) {
                      [e] { e->onConfirmClicked(); });
     QObject::connect(find<ImageButton>(window, "按钮_关闭更新"), &ImageButton::clicked, &window,
                      [e] { e->onCloseClicked(); });
+    // The window has no frame to close it by; Esc does what its ╳ does.
+    QObject::connect(&window, &UpdateWindow::escapePressed, &window, [e] { e->onCloseClicked(); });
 }
 
 } // namespace vantorel::app

@@ -24,6 +24,7 @@ class MainWindowEvents {
     virtual void onSearchBoxKeyPressed(int virtualKey, int shift) = 0; // 编辑框_搜索框
     virtual void onListDoubleClicked(int x, int y, int shift) = 0;   // 超级列表框_应用列表
     virtual void onListKeyPressed(int virtualKey, int shift) = 0;    // 超级列表框_应用列表
+    virtual void onListRightClicked(int x, int y, int shift) = 0;    // 超级列表框_应用列表
     virtual void onDownloadClicked() = 0;                            // 按钮_下载
     virtual void onChatPicturePressed(int x, int y, int shift) = 0;  // 图片框_发起QQ聊天
     virtual void onGroupPicturePressed(int x, int y, int shift) = 0; // 图片框_发起QQ群聊
@@ -38,7 +39,7 @@ class UpdateWindowEvents {
 
     virtual void onCreated() = 0;
     virtual void onConfirmClicked() = 0; // 按钮_确认更新
-    virtual void onCloseClicked() = 0;   // 按钮_关闭更新
+    virtual void onCloseClicked() = 0;   // 按钮_关闭更新, and Esc in the window
 };
 
 void bindMainWindow(MainWindow& window, MainWindowEvents& events);

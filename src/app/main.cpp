@@ -5,6 +5,7 @@
 #include "app/Application.h"
 #include "app/ResultsScreenshot.h"
 #include "app/Screenshots.h"
+#include "app/Translations.h"
 #include "app/UiDump.h"
 #include "common/Version.h"
 #include "demo/DemoServices.h"
@@ -42,6 +43,9 @@ int main(int argc, char** argv) {
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vantorel"));
     QApplication::setApplicationVersion(QString::fromLatin1(vantorel::kVersion));
+    vantorel::app::installChineseTranslations(qtApp);
+    // Lets the desktop match the windows to the installed menu entry and its icon.
+    QApplication::setDesktopFileName(QStringLiteral(VANTOREL_APP_ID));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(QString::fromUtf8(vantorel::kAppTitle));

@@ -10,12 +10,14 @@ namespace vantorel::catalogue {
 namespace {
 
 constexpr std::size_t kMaxReplyBytes = 16u << 20;
-constexpr std::size_t kMaxLogoBytes = 2u << 20;
 
-Result<net::FetchReply> get(const std::string& url, std::size_t cap) {
+Result<net::FetchReply> get(const std::string& url, std::size_t cap, const net::Timeouts& deadline,
+                            std::stop_token stop) {
     net::FetchRequest request;
     request.url = url;
     request.maxBodyBytes = cap;
+    request.timeouts = deadline;
+    request.stop = std::move(stop);
     return net::RequestObjectClient().fetch(request);
 }
 
@@ -32,26 +34,34 @@ std::string replyText(const std::string& body) {
 } // namespace
 
 Result<std::vector<CatalogueRecord>> search(std::string_view keyword,
-                                            std::string_view catalogueBase) {
+                                            std::string_view catalogueBase,
+                                            const net::Timeouts& deadline, std::stop_token stop) {
     if (keyword.empty())
         return makeError(std::string(kEmptyKeywordMessage));
-    auto reply = get(searchAddress(catalogueBase, keyword), kMaxReplyBytes);
+    auto reply =
+        get(searchAddress(catalogueBase, keyword), kMaxReplyBytes, deadline, std::move(stop));
     if (!reply)
-        return makeError("搜索失败：" + reply.error().message);
+        return withMessage(reply.error(), "搜索失败：" + reply.error().message);
     if (reply->status != 200)
         return makeError("搜索失败：服务器返回 " + std::to_string(reply->status));
     return extractRecords(replyText(reply->body));
 }
 
-Result<std::string> fetchLogo(std::string_view logoBase, std::string_view logo48) {
+Result<picture::Image> fetchLogo(std::string_view logoBase, std::string_view logo48,
+                                 const net::Timeouts& deadline, std::stop_token stop) {
     if (logo48.empty())
         return makeError("没有图标地址");
-    auto reply = get(logoAddress(logoBase, logo48), kMaxLogoBytes);
+    auto reply =
+        get(logoAddress(logoBase, logo48), kLogoLimits.maxEncodedBytes, deadline, std::move(stop));
     if (!reply)
-        return reply.error();
+        return withMessage(reply.error(), "图标下载失败：" + reply.error().message);
     if (reply->status != 200)
         return makeError("图标下载失败：服务器返回 " + std::to_string(reply->status));
-    return std::move(reply->body);
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(reply->body.data());
+    auto logo = picture::decode(std::span(bytes, reply->body.size()), kLogoLimits);
+    if (!logo)
+        return withMessage(logo.error(), "图标无法显示：" + logo.error().message);
+    return logo;
 }
 
 } // namespace vantorel::catalogue

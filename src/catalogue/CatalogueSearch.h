@@ -1,10 +1,15 @@
 #pragma once
 // One catalogue search: the keyword becomes the search address, one request goes out through
 // the request object client with its default headers, and the reply's entries become records.
+// Both calls block: callers run them on a worker, bounded by their row of net/Deadlines.h and
+// ended early by a requested stop.
 
 #include "catalogue/CatalogueRecord.h"
 #include "common/Result.h"
+#include "net/Deadlines.h"
+#include "picture/Picture.h"
 
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,9 +21,19 @@ inline constexpr std::string_view kEmptyKeywordMessage = "请输入要搜索的�
 // Records in reply order (none is a valid answer). An empty keyword sends nothing; a failed
 // request, a reply other than 200, or a reply the pattern cannot be run over is an error whose
 // message tells the user what happened.
-Result<std::vector<CatalogueRecord>> search(std::string_view keyword, std::string_view catalogueBase);
+Result<std::vector<CatalogueRecord>>
+search(std::string_view keyword, std::string_view catalogueBase,
+       const net::Timeouts& deadline = net::deadlines::kCatalogueSearch, std::stop_token stop = {});
 
-// The logo's bytes from logoBase + "/softmgr/logo/48/" + logo48; any reply but 200 is an error.
-Result<std::string> fetchLogo(std::string_view logoBase, std::string_view logo48);
+// What a logo may be: a 48-pixel picture needs far less, and a picture that claims more is
+// refused before any pixel is allocated.
+inline constexpr picture::Limits kLogoLimits{
+    .maxWidth = 1024, .maxHeight = 1024, .maxEncodedBytes = 1u << 20, .maxPixels = 1024 * 1024};
+
+// The logo from logoBase + "/softmgr/logo/48/" + logo48, decoded within kLogoLimits; any reply
+// but 200, a larger reply or a picture beyond the limits is an error.
+Result<picture::Image> fetchLogo(std::string_view logoBase, std::string_view logo48,
+                                 const net::Timeouts& deadline = net::deadlines::kLogo,
+                                 std::stop_token stop = {});
 
 } // namespace vantorel::catalogue

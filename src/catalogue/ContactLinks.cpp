@@ -4,7 +4,6 @@
 #include "net/RequestObjectClient.h"
 
 #include <algorithm>
-#include <chrono>
 
 namespace vantorel::catalogue {
 
@@ -48,17 +47,19 @@ std::optional<std::string> locationFromHeaders(std::string_view headerBlock) {
     return std::nullopt;
 }
 
-Result<std::string> fetchGroupLink(std::string_view groupLinkBase, std::string_view number) {
+Result<std::string> fetchGroupLink(std::string_view groupLinkBase, std::string_view number,
+                                   std::stop_token stop) {
     auto address = groupLinkRequestAddress(groupLinkBase, number);
     if (!address)
         return address.error();
     net::FetchRequest request;
     request.url = *address;
     request.followRedirects = false;
-    request.timeouts.total = std::chrono::seconds(20);
+    request.timeouts = net::deadlines::kGroupLink;
+    request.stop = std::move(stop);
     auto reply = net::RequestObjectClient().fetch(request);
     if (!reply)
-        return makeError("无法连接群链接服务：" + reply.error().message);
+        return withMessage(reply.error(), "无法连接群链接服务：" + reply.error().message);
     // The client's block has no status line; the search looks at the header lines only.
     auto location = locationFromHeaders(reply->headers);
     if (!location || location->empty())

@@ -5,6 +5,7 @@
 #include "common/Result.h"
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -38,7 +39,8 @@ std::optional<std::string> locationFromHeaders(std::string_view headerBlock);
 
 // Asks the group-link service with redirects off and returns the address it redirects to. Only
 // an http(s) address is returned: anything else would be handed to the desktop unchecked.
-// Blocks: callers run it on a worker.
-Result<std::string> fetchGroupLink(std::string_view groupLinkBase, std::string_view number);
+// Blocks (net::deadlines::kGroupLink, or until `stop`): callers run it on a worker.
+Result<std::string> fetchGroupLink(std::string_view groupLinkBase, std::string_view number,
+                                   std::stop_token stop = {});
 
 } // namespace vantorel::catalogue

@@ -90,10 +90,13 @@ int runFetch(Args args) {
                 auto [ptr, ec] = std::from_chars(v->data(), v->data() + v->size(), ms);
                 if (ec != std::errc() || ptr != v->data() + v->size() || ms <= 0)
                     return usage("超时时间应为正整数毫秒: " + std::string(*v));
+                // The whole exchange, header block included: a server trickling its header
+                // lines keeps every idle limit satisfied.
                 std::chrono::milliseconds limit(ms);
                 request.timeouts.connect = limit;
                 request.timeouts.send = limit;
                 request.timeouts.receive = limit;
+                request.timeouts.total = limit;
             }
         } else if (!arg.empty() && arg.front() == '-') {
             return usage("未知选项: " + std::string(arg));
@@ -124,7 +127,11 @@ int runFetch(Args args) {
         return net::RequestObjectClient().fetch(request);
     }();
     if (!reply) {
-        std::fprintf(stderr, "%s\n", reply.error().message.c_str());
+        // The session client's numbered message stands alone, as its callers know it; the
+        // others add what the network library said.
+        const std::string text = client == ClientKind::Session ? reply.error().message
+                                                               : messageWithDetail(reply.error());
+        std::fprintf(stderr, "%s\n", text.c_str());
         return 1;
     }
     bool written = true;

@@ -29,7 +29,7 @@ int runSearch(Args args) {
         return usageError("search", "缺少搜索关键字");
     auto records = catalogue::search(keyword, config::catalogueBase());
     if (!records) {
-        std::fprintf(stderr, "%s\n", records.error().message.c_str());
+        std::fprintf(stderr, "%s\n", messageWithDetail(records.error()).c_str());
         return 1;
     }
     if (json) {

@@ -1,6 +1,7 @@
 #pragma once
 // Errors travel as values: a Result holds either the value or an Error whose message is
-// ready to be shown to the user. The caller decides how to show it.
+// ready to be shown to the user. The caller decides how to show it: a window shows the message
+// alone; a terminal may add the technical detail after it.
 
 #include <string>
 #include <utility>
@@ -11,6 +12,7 @@ namespace vantorel {
 struct Error {
     int code = 0;        // subsystem-specific code (e.g. 701 for the session client); 0 if none
     std::string message; // user-facing text, UTF-8
+    std::string detail;  // technical cause (a library's own words), for the terminal; may be empty
 };
 
 template <class T> class [[nodiscard]] Result {
@@ -52,7 +54,18 @@ template <> class [[nodiscard]] Result<void> {
 using Status = Result<void>;
 
 inline Error makeError(std::string message, int code = 0) {
-    return Error{code, std::move(message)};
+    return Error{code, std::move(message), {}};
+}
+
+// The same failure told in other words: the detail travels on.
+inline Error withMessage(Error error, std::string message) {
+    error.message = std::move(message);
+    return error;
+}
+
+// The message, then the detail in brackets when there is one: for the terminal.
+inline std::string messageWithDetail(const Error& error) {
+    return error.detail.empty() ? error.message : error.message + " (" + error.detail + ")";
 }
 
 } // namespace vantorel

@@ -363,7 +363,7 @@ void HttpServer::serve(Connection& connection) {
         if (response.dropWithoutReply)
             return;
         if (response.raw) {
-            sendAll(fd, *response.raw);
+            sendBody(connection, *response.raw, response);
             return;
         }
 

@@ -52,7 +52,8 @@ struct HttpResponse {
     std::optional<std::size_t> cutAfter;
     // Wait before the status line (a slow server).
     std::chrono::milliseconds delayBeforeHead{0};
-    // Send the body in pieces of this size with a pause between them (a slow transfer).
+    // Send the body (or `raw`) in pieces of this size with a pause between them (a slow
+    // transfer).
     std::size_t throttleBytes = 0;
     std::chrono::milliseconds throttleDelay{0};
     // Pace the body at this many bytes per second (0: as fast as the socket takes it).

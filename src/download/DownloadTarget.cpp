@@ -3,6 +3,7 @@
 #include "common/TextEncoding.h"
 #include "net/UrlEncoding.h"
 
+#include <algorithm>
 #include <filesystem>
 
 namespace vantorel::download {
@@ -14,8 +15,10 @@ std::string fileNameFromUrl(std::string_view url) {
     const std::string_view segment =
         slash == std::string_view::npos ? std::string_view() : url.substr(slash + 1);
     std::string name = withoutBidiControls(net::percentDecode(segment));
-    if (name.empty() || name == "." || name == ".." ||
-        name.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos)
+    const bool control = std::ranges::any_of(
+        name, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+    if (name.empty() || name == "." || name == ".." || control ||
+        name.find_first_of("/\\") != std::string::npos)
         return "download";
     return name;
 }

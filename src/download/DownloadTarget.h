@@ -8,7 +8,8 @@ namespace vantorel::download {
 
 // The last path segment of the address, percent-decoded, without bidirectional controls (they
 // could disguise the extension); "download" when that is no usable
-// file name (empty, "." or "..", or it would reach into another folder).
+// file name (empty, "." or "..", a control character such as an encoded line break, or it would
+// reach into another folder).
 std::string fileNameFromUrl(std::string_view url);
 
 // `output` empty: the address's file name in the current folder. `output` an existing folder:

@@ -6,6 +6,7 @@
 #include "download/SegmentScheduler.h"
 #include "net/ContentLength.h"
 #include "net/Curl.h"
+#include "net/Deadlines.h"
 #include "net/Transport.h"
 
 #include <sys/statvfs.h>
@@ -33,7 +34,6 @@ using Seconds = std::chrono::duration<double>;
 
 constexpr milliseconds kMaxRetryDelay{5000};
 constexpr milliseconds kSampleEvery{200};
-constexpr milliseconds kConnectTimeout{20'000};
 // How long a worker with nothing to take waits before it asks the scheduler again.
 constexpr milliseconds kWaitForWork{20};
 constexpr long kMaxRedirects = 10;
@@ -378,7 +378,7 @@ class Transfer {
         CURL* h = easy_.get();
         net::HandleSettings settings;
         settings.url = url;
-        settings.timeouts.connect = kConnectTimeout;
+        settings.timeouts = net::deadlines::kDownload;
         settings.maxRedirects = kMaxRedirects;
         settings.errorText = errorText_;
         net::applyHandleSettings(h, settings);

@@ -72,9 +72,7 @@ bool isShareLink(std::string_view address);
 bool isHttpAddress(std::string_view address);
 
 struct ShareLinkOptions {
-    net::Timeouts timeouts{std::chrono::seconds(0), std::chrono::seconds(15),
-                           std::chrono::seconds(20), std::chrono::seconds(20),
-                           std::chrono::seconds(60)};
+    net::Timeouts timeouts = net::deadlines::kShareLinkStep; // each step's own
     // Checked between the steps: a set flag ends the resolution early (as a failure).
     const std::atomic<bool>* cancelled = nullptr;
 };

@@ -18,6 +18,14 @@ CurlEasy makeCurlEasy() {
     return CurlEasy(h);
 }
 
+CurlMulti makeCurlMulti() {
+    ensureCurlGlobal();
+    CURLM* m = curl_multi_init();
+    if (!m)
+        throw std::bad_alloc();
+    return CurlMulti(m);
+}
+
 void CurlHeaderList::append(const std::string& line) {
     curl_slist* next = curl_slist_append(list_, line.c_str());
     if (!next)

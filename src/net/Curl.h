@@ -19,6 +19,14 @@ using CurlEasy = std::unique_ptr<CURL, CurlEasyDeleter>;
 // A fresh easy handle (never null: allocation failure throws std::bad_alloc).
 CurlEasy makeCurlEasy();
 
+struct CurlMultiDeleter {
+    void operator()(CURLM* m) const noexcept { curl_multi_cleanup(m); }
+};
+using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
+
+// A fresh multi handle (never null: allocation failure throws std::bad_alloc).
+CurlMulti makeCurlMulti();
+
 // Owns a curl_slist of header lines.
 class CurlHeaderList {
   public:

@@ -95,8 +95,12 @@ Result<FetchReply> DirectSessionClient::fetch(const FetchRequest& request) const
     std::string block = completeHeaders(request.headers, !request.body.empty());
     auto reply = detail::runExchange(
         request, block, request.followRedirects.value_or(kFollowRedirectsByDefault), request.proxy);
-    if (!reply)
-        return failure(codeOf(reply.error()));
+    if (!reply) {
+        // The numbered message is the client's; what the exchange said stays as the detail.
+        Error numbered = failure(codeOf(reply.error()));
+        numbered.detail = messageWithDetail(reply.error());
+        return numbered;
+    }
     return reply;
 }
 

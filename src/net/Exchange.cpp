@@ -68,6 +68,7 @@ Result<FetchReply> runExchange(const FetchRequest& request, std::string_view com
     out.body = request.body;
     out.proxy = std::move(proxyUrl);
     out.timeouts = request.timeouts;
+    out.stop = request.stop;
     out.followRedirects = followRedirects;
     out.verifyTls = request.verifyTls;
     out.maxBodyBytes = request.maxBodyBytes;

@@ -17,6 +17,7 @@
 #include "net/Transport.h"
 
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -31,8 +32,9 @@ struct FetchRequest {
     std::string proxy;   // "http://host:port" or "host:port"; empty: direct
     std::string proxyUser;
     std::string proxyPassword;
-    Timeouts timeouts;
-    std::optional<bool> followRedirects; // unset: the client's own default
+    Timeouts timeouts = deadlines::kClientDefault; // a row of net/Deadlines.h
+    std::stop_token stop;                          // a requested stop ends the exchange
+    std::optional<bool> followRedirects;           // unset: the client's own default
     bool verifyTls = true;
     std::size_t maxBodyBytes = kDefaultMaxBodyBytes;
 };

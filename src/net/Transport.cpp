@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <new>
+#include <stop_token>
 
 namespace vantorel::net {
 namespace {
@@ -129,17 +131,75 @@ TransportStep stepOf(CURLcode code, const TransferState& x) {
     return failedStep(code, wasConnected(x), x.headComplete);
 }
 
-std::string describe(TransportStep step, CURLcode code, const TransferState& x,
-                     const char* detail) {
+// The host of an address, for telling the user where a request failed; empty when the address
+// has none that curl can read.
+std::string hostOf(const std::string& url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    char* host = nullptr;
+    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
+        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK || !host)
+        return {};
+    std::string text = host;
+    curl_free(host);
+    return text;
+}
+
+// The user's message says what failed and with which host; curl's words are the detail.
+Error describe(TransportStep step, CURLcode code, const TransferState& x, const char* detail) {
+    std::string text;
     if (x.bodyCapExceeded)
-        return "回复内容超过 " + std::to_string(x.request.maxBodyBytes) + " 字节的上限";
-    if (x.headerCapExceeded)
-        return "回复的协议头过长";
-    if (x.length.bad())
-        return x.length.problem();
-    if (x.idleTimedOut)
-        return step == TransportStep::Connect ? "连接服务器超时" : "等待服务器超时";
-    return failureText(step, code, detail);
+        text = "回复内容超过 " + std::to_string(x.request.maxBodyBytes) + " 字节的上限";
+    else if (x.headerCapExceeded)
+        text = "回复的协议头过长";
+    else if (x.length.bad())
+        text = x.length.problem();
+    else if (x.idleTimedOut)
+        text = step == TransportStep::Connect ? "连接服务器超时" : "等待服务器超时";
+    else
+        text = failureMessage(step, code);
+    if (const std::string host = hostOf(x.request.url); !host.empty())
+        text += "（" + host + "）";
+    Error error = makeError(std::move(text), int(step));
+    if (step != TransportStep::Cancelled)
+        error.detail = detail && *detail ? detail : curl_easy_strerror(code);
+    return error;
+}
+
+// Runs the transfer until it ends or a stop is requested. A requested stop wakes the wait for
+// the network at once, so a hung server cannot hold a cancelled exchange.
+CURLcode run(CURL* h, const std::stop_token& stop, bool& cancelled) {
+    CurlMulti multi = makeCurlMulti();
+    CURLM* m = multi.get();
+    if (curl_multi_add_handle(m, h) != CURLM_OK)
+        return CURLE_FAILED_INIT;
+    CURLcode code = CURLE_OK;
+    {
+        std::stop_callback wake(stop, [m] { curl_multi_wakeup(m); });
+        for (int running = 1;;) {
+            if (stop.stop_requested()) {
+                cancelled = true;
+                code = CURLE_ABORTED_BY_CALLBACK;
+                break;
+            }
+            if (curl_multi_perform(m, &running) != CURLM_OK) {
+                code = CURLE_FAILED_INIT;
+                break;
+            }
+            if (running == 0) {
+                int queued = 0;
+                CURLMsg* message = curl_multi_info_read(m, &queued);
+                code = message && message->msg == CURLMSG_DONE ? message->data.result
+                                                               : CURLE_FAILED_INIT;
+                break;
+            }
+            if (curl_multi_poll(m, nullptr, 0, 1000, nullptr) != CURLM_OK) {
+                code = CURLE_FAILED_INIT;
+                break;
+            }
+        }
+    }
+    curl_multi_remove_handle(m, h);
+    return code;
 }
 
 // curl takes "Name:" as "do not send Name"; an empty value is written "Name;".
@@ -233,10 +293,11 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
     curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x);
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
 
-    CURLcode code = curl_easy_perform(h);
+    bool cancelled = false;
+    CURLcode code = run(h, request.stop, cancelled);
     if (code != CURLE_OK) {
-        TransportStep step = stepOf(code, x);
-        return makeError(describe(step, code, x, errorText), int(step));
+        TransportStep step = cancelled ? TransportStep::Cancelled : stepOf(code, x);
+        return describe(step, code, x, errorText);
     }
 
     if (!x.headComplete) {
@@ -314,7 +375,7 @@ TransportStep failedStep(int curlCode, bool connected, bool headComplete) {
     }
 }
 
-std::string failureText(TransportStep step, int curlCode, const char* detail) {
+std::string failureMessage(TransportStep step, int curlCode) {
     const auto code = static_cast<CURLcode>(curlCode);
     std::string text;
     if (code == CURLE_OPERATION_TIMEDOUT) {
@@ -344,9 +405,17 @@ std::string failureText(TransportStep step, int curlCode, const char* detail) {
         case TransportStep::Body:
             text = "读取数据失败";
             break;
+        case TransportStep::Cancelled:
+            text = "请求已取消";
+            break;
         }
     }
-    return text + " (" + (detail && *detail ? detail : curl_easy_strerror(code)) + ")";
+    return text;
+}
+
+std::string failureText(TransportStep step, int curlCode, const char* detail) {
+    return failureMessage(step, curlCode) + " (" +
+           (detail && *detail ? detail : curl_easy_strerror(static_cast<CURLcode>(curlCode))) + ")";
 }
 
 Result<TransportResponse> perform(const TransportRequest& request) {

@@ -22,31 +22,23 @@
 // Content-Length is not one plain number (see ContentLength), or whose body is shorter than its
 // length is a failure, never an empty or shorter success.
 //
-// Time-outs (0 = no limit of its own):
-//  - resolve + connect bound name resolution and the connection together;
-//  - send and receive are idle limits: the exchange fails when no byte moves for that long
-//    while the body is being sent, or while the reply is awaited or read (checked about once
-//    a second at worst, so they are honoured to within a second);
-//  - total bounds the whole exchange.
+// Time-outs: the row of net/Deadlines.h the caller names (kClientDefault when none); the idle
+// limits are checked about once a second at worst, so they are honoured to within a second.
+//
+// Cancelling: a stop requested on `stop` ends the exchange at once (the transport wakes from
+// its wait for the network), whatever the server does; the error's code is Cancelled.
 
 #include "common/Result.h"
+#include "net/Deadlines.h"
 #include "net/HttpMethod.h"
 
-#include <chrono>
 #include <cstddef>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace vantorel::net {
-
-struct Timeouts {
-    std::chrono::milliseconds resolve{0};
-    std::chrono::milliseconds connect{60'000};
-    std::chrono::milliseconds send{30'000};
-    std::chrono::milliseconds receive{30'000};
-    std::chrono::milliseconds total{0};
-};
 
 inline constexpr std::size_t kDefaultMaxBodyBytes = 64u << 20;
 // Header lines of one exchange beyond this are a broken reply, not a memory hog.
@@ -59,7 +51,8 @@ struct TransportRequest {
     std::string body;                     // sent as is; POST and PUT always carry a length
     std::string proxy;                    // curl proxy address ("http://host:port"); empty: none
     std::vector<std::string> proxyHeaderLines;
-    Timeouts timeouts;
+    Timeouts timeouts = deadlines::kClientDefault;
+    std::stop_token stop; // a requested stop ends the exchange
     bool followRedirects = true;
     long maxRedirects = 10;
     bool verifyTls = true;
@@ -84,6 +77,7 @@ enum class TransportStep : int {
     Send,         // the request could not be sent (includes the TLS handshake)
     Response,     // no reply came: nothing, a broken status line, a time-out awaiting it
     Body,         // the reply broke off, could not be decoded, timed out or exceeded the cap
+    Cancelled,    // the caller asked to stop
 };
 
 // Settings every libcurl handle of the program shares, whoever drives it: only http and https
@@ -106,12 +100,16 @@ void applyHandleSettings(void* curlHandle, const HandleSettings& settings);
 // whether the reply's head had ended.
 TransportStep failedStep(int curlCode, bool connected, bool headComplete);
 
-// The user's message for a transfer that failed with `curlCode` at `step`, curl's description
-// (`detail` when it has one) appended.
+// The user's words for a transfer that failed with `curlCode` at `step` (no host, no detail).
+std::string failureMessage(TransportStep step, int curlCode);
+
+// failureMessage with curl's description (`detail` when it has one) appended, for callers that
+// keep one text.
 std::string failureText(TransportStep step, int curlCode, const char* detail);
 
-// Runs one exchange. A failure is an Error whose code is the TransportStep and whose message
-// says, in the user's language, what failed (with curl's own description appended).
+// Runs one exchange. A failure is an Error whose code is the TransportStep, whose message says
+// in the user's language what failed and with which host, and whose detail is curl's own
+// description (for the terminal, never for a window).
 Result<TransportResponse> perform(const TransportRequest& request);
 
 } // namespace vantorel::net

@@ -25,11 +25,12 @@ struct ServiceReply {
     std::string detail;
 };
 
-ServiceReply ask(const std::string& address, const net::Timeouts& timeouts) {
+ServiceReply ask(const std::string& address, const VersionCheckOptions& options) {
     ServiceReply result;
     net::FetchRequest request;
     request.url = address;
-    request.timeouts = timeouts;
+    request.timeouts = options.timeouts;
+    request.stop = options.stop;
     request.maxBodyBytes = 1u << 20;
     auto reply = net::DirectSessionClient().fetch(request);
     if (!reply) {
@@ -37,7 +38,7 @@ ServiceReply ask(const std::string& address, const net::Timeouts& timeouts) {
         // service was not reached.
         result.failure =
             reply.error().code == 713 ? VersionOutcome::AbnormalAnswer : VersionOutcome::NoAnswer;
-        result.detail = reply.error().message;
+        result.detail = messageWithDetail(reply.error());
         return result;
     }
     if (reply->status != 200) {
@@ -156,7 +157,7 @@ VersionCheckResult checkForUpdate(const VersionCheckOptions& options) {
     if (base.empty())
         return result;
 
-    ServiceReply version = ask(versionRequestAddress(base), options.timeouts);
+    ServiceReply version = ask(versionRequestAddress(base), options);
     if (!version.ok) {
         result.outcome = version.failure;
         result.message = std::string(
@@ -182,7 +183,7 @@ VersionCheckResult checkForUpdate(const VersionCheckOptions& options) {
         return result;
     }
     result.outcome = VersionOutcome::NewerRelease;
-    ServiceReply info = ask(instanceInfoAddress(base), options.timeouts);
+    ServiceReply info = ask(instanceInfoAddress(base), options);
     result.notesAreHtml = info.ok && allowsHtmlNotes(info.text);
     return result;
 }

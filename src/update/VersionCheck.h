@@ -28,6 +28,7 @@
 #include "common/Result.h"
 #include "net/Transport.h"
 
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -87,9 +88,8 @@ struct VersionCheckResult {
 
 struct VersionCheckOptions {
     std::string base; // empty: config::versionBase()
-    net::Timeouts timeouts{std::chrono::seconds(0), std::chrono::seconds(10),
-                           std::chrono::seconds(15), std::chrono::seconds(15),
-                           std::chrono::seconds(30)};
+    net::Timeouts timeouts = net::deadlines::kVersionCheck;
+    std::stop_token stop; // a requested stop ends the check early, as no answer
 };
 
 VersionCheckResult checkForUpdate(const VersionCheckOptions& options = {});

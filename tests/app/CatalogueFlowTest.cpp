@@ -13,9 +13,11 @@
 #include "demo/CatalogueReply.h"
 #include "demo/DemoServices.h"
 #include "demo/RangeServer.h"
+#include "support/SlowServers.h"
 
 #include <QApplication>
 #include <QClipboard>
+#include <QContextMenuEvent>
 #include <QFile>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -90,10 +92,15 @@ class CatalogueFlow : public ::testing::Test {
         ASSERT_EQ(list()->rowCount(), expectedRows);
     }
 
-    void doubleClickRow(int row) {
+    // The centre of a row's name cell, in the list's viewport.
+    QPoint rowPoint(int row) {
         list()->scrollToItem(list()->item(row, 1));
+        return list()->visualItemRect(list()->item(row, 1)).center();
+    }
+
+    void doubleClickRow(int row) {
+        const QPoint at = rowPoint(row);
         QWidget* viewport = list()->viewport();
-        const QPoint at = list()->visualItemRect(list()->item(row, 1)).center();
         QMouseEvent event(QEvent::MouseButtonDblClick, QPointF(at),
                           viewport->mapToGlobal(QPointF(at)), Qt::LeftButton, Qt::LeftButton,
                           Qt::NoModifier);
@@ -274,6 +281,11 @@ TEST_F(CatalogueFlow, AnExistingFileIsReplacedOnlyWhenTheUserAgrees) {
 // A catalogue of our own whose entry carries hostile values: a name that climbs out of the
 // folder, a first address that is a local file, and a live second address.
 TEST_F(CatalogueFlow, HostileEntryNeitherOpensLocalFilesNorWritesOutsideTheDesktop) {
+    // The desktop sits alone in a folder of the test's own, so anything written beside it shows.
+    QTemporaryDir outer;
+    const QDir home(outer.filePath(QStringLiteral("desktop")));
+    ASSERT_TRUE(QDir().mkpath(home.path()));
+    config::set("VANTOREL_DESKTOP", home.path().toStdString());
     demo::RangeFiles files;
     const std::string installer = demo::installerBytes("evil", 300'000);
     files.add("/real/setup.exe", installer);
@@ -307,14 +319,14 @@ TEST_F(CatalogueFlow, HostileEntryNeitherOpensLocalFilesNorWritesOutsideTheDeskt
     control<QPushButton>("按钮_下载")->click();
     ASSERT_TRUE(waitUntil([&] { return catalogue().currentDownload()->view().finished(); }));
     ASSERT_EQ(catalogue().currentDownload()->view().phase, download::JobPhase::Done);
-    const QStringList written = QDir(desktop.path()).entryList(QDir::Files | QDir::Hidden);
+    const QStringList written = home.entryList(QDir::Files | QDir::Hidden);
     ASSERT_EQ(written.size(), 1);
     EXPECT_FALSE(written[0].contains('/') || written[0].contains('\\') ||
                  written[0].contains('\n') || written[0].contains(QStringLiteral("..")));
     EXPECT_TRUE(written[0].endsWith(QStringLiteral(".exe")));
-    EXPECT_TRUE(readFile(desktop.filePath(written[0])) == installer);
-    // Only the names an escaped file would have: the shared temporary folder holds others' files.
-    EXPECT_EQ(QDir(desktop.path() + "/..").entryList({"evil*", "x.exe*"}, QDir::Files).size(), 0);
+    EXPECT_TRUE(readFile(home.filePath(written[0])) == installer);
+    EXPECT_EQ(QDir(outer.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+              QStringList{QStringLiteral("desktop")});
 }
 
 TEST_F(CatalogueFlow, ResultsScreenshotShowsAnEntryWithItsLogo) {
@@ -332,4 +344,97 @@ TEST_F(CatalogueFlow, ResultsScreenshotShowsAnEntryWithItsLogo) {
 
     config::set("VANTOREL_CATALOGUE_BASE", services.base() + "/missing-service");
     EXPECT_FALSE(saveResultsScreenshot(window, path, std::chrono::seconds(5)));
+}
+
+TEST_F(CatalogueFlow, TrickledSearchIsToldInChineseAndATrickledLogoLeavesTheBoxEmpty) {
+    searchFor(QStringLiteral("timer"), 1);
+    demo::HttpServer trickling(
+        [](const demo::HttpRequest&) { return vantorel::testing::trickledReply(); });
+    catalogue().searchDeadline.total = std::chrono::milliseconds(500);
+    catalogue().logoDeadline.total = std::chrono::milliseconds(500);
+
+    config::set("VANTOREL_LOGO_BASE", trickling.base());
+    doubleClickRow(0);
+    ASSERT_TRUE(waitUntil([&] { return !catalogue().logoPending(); }));
+    EXPECT_TRUE(control<PictureBox>("图片框_图标")->image().isNull());
+
+    config::set("VANTOREL_CATALOGUE_BASE", trickling.base());
+    searchFor(QStringLiteral("QQ"), 1); // the list of the last search that worked
+    ASSERT_TRUE(catalogue().lastMessage());
+    EXPECT_EQ(catalogue().lastMessage()->text(),
+              QStringLiteral("搜索失败：等待服务器超时（127.0.0.1）"));
+}
+
+TEST_F(CatalogueFlow, ANewSearchKeepsTheShownEntryOnlyWhileItIsListed) {
+    searchFor(QStringLiteral("office"), 3);
+    doubleClickRow(1);
+    const catalogue::CatalogueRecord shown = *catalogue().shownEntry();
+    searchFor(QStringLiteral("office"), 3);
+    EXPECT_EQ(catalogue().shownEntry(), shown);
+    EXPECT_TRUE(control("按钮_下载")->isEnabled());
+
+    searchFor(QStringLiteral("timer"), 1);
+    EXPECT_FALSE(catalogue().shownEntry());
+    EXPECT_EQ(text("标签_应用名"), QStringLiteral("应用程序："));
+    EXPECT_EQ(text("标签_版本"), QStringLiteral("版本："));
+    EXPECT_TRUE(control<PictureBox>("图片框_图标")->image().isNull());
+    EXPECT_FALSE(control("按钮_更多")->isEnabled());
+    EXPECT_FALSE(control("按钮_下载")->isEnabled());
+}
+
+TEST_F(CatalogueFlow, ARightClickShowsThatRowAndOpensTheMenuAtThePointer) {
+    searchFor(QStringLiteral("QQ"), 4);
+    const QPoint at = rowPoint(2);
+    QWidget* viewport = list()->viewport();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, at, viewport->mapToGlobal(at));
+    QApplication::sendEvent(viewport, &event);
+    ASSERT_TRUE(catalogue().shownEntry());
+    EXPECT_EQ(*catalogue().shownEntry(), catalogue().results()[2]);
+    EXPECT_EQ(list()->currentRowNumber(), 2);
+    ASSERT_TRUE(waitUntil([&] { return window.menu().isVisible(); }));
+    EXPECT_EQ(window.menu().pos(), viewport->mapToGlobal(at));
+    window.menu().close();
+}
+
+TEST_F(CatalogueFlow, CutOffNamesAndVersionsCarryTheirWholeTextAsATooltip) {
+    const catalogue::CatalogueRecord entry{"第一行的名字\r\n第二行",
+                                           "two.exe",
+                                           "1000",
+                                           "H",
+                                           "http://127.0.0.1:1/a",
+                                           "2026-01-01",
+                                           "1.2.3.4-a-version-far-too-long-for-its-label",
+                                           "http://127.0.0.1:1/b",
+                                           "x.png"};
+    demo::HttpServer server([&](const demo::HttpRequest&) {
+        return demo::HttpResponse::text(demo::catalogueReply(std::span(&entry, 1)));
+    });
+    config::set("VANTOREL_CATALOGUE_BASE", server.base());
+    searchFor(QStringLiteral("two"), 1);
+    const QString name = list()->item(0, 1)->text();
+    EXPECT_EQ(list()->item(0, 1)->toolTip(), name);
+    EXPECT_GE(list()->rowHeight(0), 2 * list()->fontMetrics().lineSpacing()) << "both lines show";
+    EXPECT_TRUE(list()->item(0, 0)->toolTip().isEmpty()) << "what fits needs no tooltip";
+
+    doubleClickRow(0);
+    EXPECT_EQ(control("标签_应用名")->toolTip(), text("标签_应用名"));
+    EXPECT_EQ(control("标签_版本")->toolTip(), text("标签_版本"));
+    EXPECT_TRUE(control("标签_大小")->toolTip().isEmpty());
+}
+
+TEST(MainWindowClosing, DestroyingTheWindowStopsARequestTheServerNeverAnswers) {
+    vantorel::testing::SilentServer silent;
+    config::set("VANTOREL_CATALOGUE_BASE", silent.base());
+    auto window = std::make_unique<MainWindow>();
+    auto actions = std::make_unique<MainWindowActions>(*window);
+    bindMainWindow(*window, *actions);
+    // No deadline at all: only cancelling can end this request.
+    actions->catalogue().searchDeadline = net::Timeouts{};
+    actions->catalogue().search();
+    ASSERT_TRUE(silent.connected(std::chrono::seconds(10)));
+
+    window.reset();
+    actions.reset(); // returns once its workers have ended
+    EXPECT_TRUE(silent.clientClosedOldest(std::chrono::seconds(5)));
+    config::unset("VANTOREL_CATALOGUE_BASE");
 }

@@ -7,6 +7,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <gtest/gtest.h>
@@ -41,6 +42,7 @@ struct Recorder : MainWindowEvents, UpdateWindowEvents {
     }
     void onListDoubleClicked(int x, int y, int s) override { record("listDouble" + args(x, y, s)); }
     void onListKeyPressed(int vk, int shift) override { record("listKey" + args(vk, shift)); }
+    void onListRightClicked(int x, int y, int s) override { record("listRight" + args(x, y, s)); }
     void onDownloadClicked() override { record("download"); }
     void onChatPicturePressed(int x, int y, int s) override { record("chat" + args(x, y, s)); }
     void onGroupPicturePressed(int x, int y, int s) override { record("group" + args(x, y, s)); }
@@ -120,6 +122,10 @@ TEST(MainWindowEvents, EachBoundEventReachesItsOwnHandler) {
     EXPECT_EQ(recorder.take(), Calls{"listDouble" + Recorder::args(client.x(), client.y(), 4)});
     mouse(viewport, QEvent::MouseButtonDblClick, {30, 12}, Qt::RightButton);
     EXPECT_EQ(recorder.take(), Calls{});
+    QContextMenuEvent rightClick(QContextMenuEvent::Mouse, QPoint(30, 12),
+                                 viewport->mapToGlobal(QPoint(30, 12)), Qt::ShiftModifier);
+    QApplication::sendEvent(viewport, &rightClick);
+    EXPECT_EQ(recorder.take(), Calls{"listRight" + Recorder::args(client.x(), client.y(), 2)});
 
     const std::pair<const char*, const char*> pictures[] = {
         {"图片框_发起QQ聊天", "chat"},
@@ -159,5 +165,8 @@ TEST(UpdateWindowEvents, EachBoundEventReachesItsOwnHandler) {
     click(window.control("按钮_确认更新"));
     EXPECT_EQ(recorder.take(), Calls{"confirm"});
     click(window.control("按钮_关闭更新"));
+    EXPECT_EQ(recorder.take(), Calls{"close"});
+    // Esc where the focus is, passed on by a control that has no use for it, closes as ╳ does.
+    key(window.control("文本框_更新内容"), Qt::Key_Escape, Qt::NoModifier);
     EXPECT_EQ(recorder.take(), Calls{"close"});
 }

@@ -8,6 +8,7 @@
 #include "app/Widgets.h"
 #include "common/Config.h"
 #include "demo/DemoServices.h"
+#include "demo/HttpServer.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -264,4 +265,17 @@ TEST_F(UpdateWindowFlow, AnExistingReleaseIsReplacedOnlyWhenTheUserAgrees) {
     EXPECT_EQ(askedToReplace_.size(), 2u);
     EXPECT_EQ(actions_.flow()->view().phase, update::UpdatePhase::Done);
     EXPECT_EQ(QFileInfo(target).size(), 8 << 20);
+}
+
+TEST_F(UpdateWindowFlow, AnUnknownInstanceIsToldAtEveryStartOverTheMainWindow) {
+    demo::HttpServer service(
+        [](const demo::HttpRequest&) { return demo::HttpResponse::text("no"); });
+    config::set("VANTOREL_VERSION_BASE", service.base());
+    QWidget mainWindow;
+    mainWindow.show();
+    window_.announceCreated(); // the quiet check at start
+    ASSERT_TRUE(waitUntil([] { return openMessage() != nullptr; }));
+    EXPECT_EQ(openMessage()->text(), "注意：服务器查询不到实例信息,请检查实例ID是否正确");
+    EXPECT_EQ(openMessage()->parentWidget(), &mainWindow);
+    EXPECT_FALSE(window_.isVisible());
 }

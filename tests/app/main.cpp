@@ -1,4 +1,7 @@
-// The window tests need a QApplication; they always render offscreen.
+// The window tests need a QApplication, with the program's Chinese translations; they always
+// render offscreen.
+
+#include "app/Translations.h"
 
 #include <QApplication>
 #include <gtest/gtest.h>
@@ -8,6 +11,7 @@ int main(int argc, char** argv) {
         qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     QApplication app(argc, argv);
+    vantorel::app::installChineseTranslations(app);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

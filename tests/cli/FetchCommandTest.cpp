@@ -92,6 +92,24 @@ TEST(FetchCommand, FailuresAreMessagesOnStderrWithExitOne) {
     EXPECT_FALSE(object.err.empty());
 }
 
+// A header line every 100 ms keeps every idle limit happy; --timeout still ends the exchange.
+TEST(FetchCommand, TimeoutBoundsATrickledHeaderBlock) {
+    HttpServer server([](const HttpRequest&) {
+        HttpResponse response;
+        std::string head = "HTTP/1.1 200 OK\r\n";
+        for (int i = 0; i < 600; ++i)
+            head += "X-Line-" + std::to_string(i) + ": x\r\n";
+        response.raw = head + "Content-Length: 0\r\n\r\n";
+        response.throttleBytes = 12;
+        response.throttleDelay = std::chrono::milliseconds(100);
+        return response;
+    });
+    auto trickled = runCli({"fetch", server.base() + "/", "--timeout", "700"});
+    EXPECT_EQ(trickled.exitCode, 1);
+    EXPECT_TRUE(trickled.err.starts_with("等待服务器超时（127.0.0.1）")) << trickled.err;
+    EXPECT_EQ(trickled.out, "");
+}
+
 TEST(FetchCommand, SendsTheProxyCredential) {
     HttpServer proxy(echo);
     auto r = runCli({"fetch", "http://vantorel.test/echo", "--proxy", proxy.base(), "--proxy-user",

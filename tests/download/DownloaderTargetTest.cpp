@@ -14,9 +14,10 @@ TEST(DownloadTarget, NameComesFromTheLastSegmentOfTheAddress) {
     EXPECT_EQ(fileNameFromUrl("http://h/a/100%.zip"), "100%.zip");
     EXPECT_EQ(fileNameFromUrl("http://h/a/x%E2%80%AEfdp.exe"), "xfdp.exe");
     // Nothing usable, or a name that would leave the folder.
-    for (const char* url : {"http://h", "http://h/", "http://h/dir/", "http://h/..",
-                            "http://h/a/%2e%2e", "http://h/a/..%2fetc%2fpasswd",
-                            "http://h/a/..%5cx", "http://h/a/x%00y", "http://h/a/%E2%81%A6"})
+    for (const char* url :
+         {"http://h", "http://h/", "http://h/dir/", "http://h/..", "http://h/a/%2e%2e",
+          "http://h/a/..%2fetc%2fpasswd", "http://h/a/..%5cx", "http://h/a/x%00y",
+          "http://h/a/x%0Ay.exe", "http://h/a/x%1By", "http://h/a/%E2%81%A6"})
         EXPECT_EQ(fileNameFromUrl(url), "download") << url;
 }
 
