@@ -23,12 +23,9 @@ using namespace vantorel;
 using vantorel::testing::runCli;
 namespace fs = std::filesystem;
 
-namespace {
+using vantorel::testing::readFile;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+namespace {
 
 class DownloadCommandTest : public ::testing::Test {
   protected:

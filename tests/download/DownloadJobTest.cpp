@@ -21,12 +21,9 @@ using namespace vantorel;
 using namespace vantorel::download;
 namespace fs = std::filesystem;
 
-namespace {
+using vantorel::testing::readFile;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+namespace {
 
 std::size_t filesIn(const fs::path& folder) {
     return static_cast<std::size_t>(

@@ -11,12 +11,9 @@
 using vantorel::download::PartFile;
 namespace fs = std::filesystem;
 
-namespace {
+using vantorel::testing::readFile;
 
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
+namespace {
 
 class PartFileTest : public ::testing::Test {
   protected:

@@ -28,6 +28,8 @@ using download::DownloadRequest;
 using download::DownloadState;
 namespace fs = std::filesystem;
 
+using vantorel::testing::readFile;
+
 namespace {
 
 std::string randomContent(std::size_t size, unsigned seed) {
@@ -36,11 +38,6 @@ std::string randomContent(std::size_t size, unsigned seed) {
     for (char& c : content)
         c = static_cast<char>(generator());
     return content;
-}
-
-std::string readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 void writeFile(const fs::path& path, std::string_view content) {

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <unistd.h>
 
@@ -15,6 +17,11 @@ std::filesystem::path freshTestFolder(std::string_view prefix) {
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
+}
+
+std::string readFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 } // namespace vantorel::testing
