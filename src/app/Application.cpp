@@ -8,7 +8,10 @@ Application::Application()
     : main_(std::make_unique<MainWindow>()), update_(std::make_unique<UpdateWindow>()),
       mainActions_(std::make_unique<MainWindowActions>(*main_)),
       updateActions_(std::make_unique<UpdateWindowActions>(*update_)) {
-    confirmQuit = [this] { return askYesNo(main_.get(), toQString(kQuitWhileDownloadingText)); };
+    confirmQuit = [this] {
+        return askYesNo(main_.get(), toQString(kQuitWhileDownloadingText),
+                        toQString(kQuitKeepsPartText));
+    };
     main_->closeGuard = [this] { return mayQuit(); };
     // The program ends with its main window; an open update window does not keep it running.
     update_->setAttribute(Qt::WA_QuitOnClose, false);

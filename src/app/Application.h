@@ -13,6 +13,8 @@
 namespace vantorel::app {
 
 inline constexpr std::string_view kQuitWhileDownloadingText = "下载尚未完成，确定要退出吗？";
+inline constexpr std::string_view kQuitKeepsPartText =
+    "已下载的部分会保留，下次下载同一文件时从中断处继续。";
 
 class Application {
   public:

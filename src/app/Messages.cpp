@@ -59,8 +59,11 @@ QMessageBox* showTimedMessage(QWidget* parent, const QString& title, const QStri
     return box;
 }
 
-bool askYesNo(QWidget* parent, const QString& text) {
-    return QMessageBox::question(parent, toQString(kAppTitle), text) == QMessageBox::Yes;
+bool askYesNo(QWidget* parent, const QString& text, const QString& explanation) {
+    QMessageBox box(QMessageBox::Question, toQString(kAppTitle), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setInformativeText(explanation);
+    return box.exec() == QMessageBox::Yes;
 }
 
 bool confirmReplace(QWidget* parent, const QString& file) {

@@ -32,8 +32,9 @@ QMessageBox* showFailure(QWidget* parent, const Error& error);
 QMessageBox* showTimedMessage(QWidget* parent, const QString& title, const QString& text,
                               std::chrono::milliseconds timeout = kConfirmationTimeout);
 
-// A yes/no question; true when the answer is yes.
-bool askYesNo(QWidget* parent, const QString& text);
+// A yes/no question, with an optional line that explains what the answer means; true when the
+// answer is yes.
+bool askYesNo(QWidget* parent, const QString& text, const QString& explanation = {});
 
 // Whether the existing `file` may be replaced by a download.
 bool confirmReplace(QWidget* parent, const QString& file);
