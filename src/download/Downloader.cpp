@@ -48,7 +48,6 @@ constexpr std::uint64_t kMaxRequestBytes = 32 << 20;
 constexpr std::uint64_t kPrefaultBytes = 4 << 20;
 
 constexpr std::string_view kChangedText = "服务器上的文件在下载过程中被更换了，请稍后重新下载";
-constexpr std::string_view kUnendedHeadText = "服务器的回复不完整（协议头没有结束）";
 
 // A whole decimal number, nothing else.
 std::optional<std::uint64_t> parseNumber(std::string_view text) {
@@ -455,7 +454,7 @@ Result<Probe> probe(Job& job) {
     if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && sawBody))
         return makeError(transfer.failure(code));
     if (!head.complete)
-        return makeError(std::string(kUnendedHeadText));
+        return makeError(std::string(net::kUnendedHeadText));
     if (head.status != 200)
         return makeError(httpMessage(head.status));
     Probe probe;
@@ -574,7 +573,7 @@ class RangeWorker {
         if (head.complete && head.status != 0 && head.status != 206 && !head.length.bad())
             return judgeWholeReply(head);
         if (!head.complete && code == CURLE_OK)
-            why = std::string(kUnendedHeadText);
+            why = std::string(net::kUnendedHeadText);
         else
             why =
                 code == CURLE_OK ? std::string("连接中断（数据不完整）") : transfer_.failure(code);
@@ -685,7 +684,8 @@ class StreamWorker {
         else if (head.length.bad())
             job_.fail(head.length.problem());
         else if (!head.complete)
-            job_.fail(code == CURLE_OK ? std::string(kUnendedHeadText) : transfer_.failure(code));
+            job_.fail(code == CURLE_OK ? std::string(net::kUnendedHeadText)
+                                       : transfer_.failure(code));
         else if (head.status != 200 && head.status != 0)
             job_.fail(httpMessage(head.status));
         else if (!problem_.empty())
@@ -887,8 +887,7 @@ Result<DownloadResult> fetchKnownLength(Job& job, const Probe& found, Checkpoint
     // The floor is kept by each connection's own transfer (see Transfer::get).
     settings.speedFloor = 0;
     job.scheduler.emplace(job.total, workers, settings, complete);
-    result.ranges = static_cast<unsigned>(
-        planRanges(job.total - result.resumedBytes, workers, settings.minPiece).size());
+    result.ranges = static_cast<unsigned>(job.scheduler->waitingPieces());
     checkpoint.enable(true);
     Result<DownloadResult> fetched = fetchRanges(job, checkpoint, result);
     if (fetched && job.fellBack() && !job.cancelled()) {

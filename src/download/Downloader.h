@@ -55,7 +55,6 @@
 
 #include "common/Result.h"
 #include "download/DownloadProgress.h"
-#include "download/RangePlan.h"
 
 #include <atomic>
 #include <chrono>
@@ -66,6 +65,12 @@
 #include <string_view>
 
 namespace vantorel::download {
+
+// Inclusive byte range [first, last], as in "Range:bytes=first-last".
+struct ByteRange {
+    std::uint64_t first = 0;
+    std::uint64_t last = 0;
+};
 
 inline constexpr unsigned kDefaultWorkers = 8;
 inline constexpr unsigned kMaxWorkers = 16;

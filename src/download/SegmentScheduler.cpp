@@ -337,4 +337,9 @@ bool SegmentScheduler::finished() const {
     return completeBytes() == length_;
 }
 
+std::size_t SegmentScheduler::waitingPieces() const {
+    std::lock_guard guard(mutex_);
+    return pool_.size();
+}
+
 } // namespace vantorel::download

@@ -127,6 +127,8 @@ class SegmentScheduler {
     std::vector<ByteInterval> complete() const;
     std::uint64_t completeBytes() const;
     bool finished() const;
+    // Pieces waiting for a worker; right after construction, the ranges planned at the start.
+    std::size_t waitingPieces() const;
 
   private:
     // Bytes over time for one worker, sampled coarsely so that many small reports stay cheap.

@@ -301,8 +301,7 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
     }
 
     if (!x.headComplete) {
-        // The connection closed inside the header block: nothing of this reply can be trusted.
-        return makeError("服务器的回复不完整（协议头没有结束）", int(TransportStep::Response));
+        return makeError(std::string(kUnendedHeadText), int(TransportStep::Response));
     }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);

@@ -43,6 +43,8 @@ namespace vantorel::net {
 inline constexpr std::size_t kDefaultMaxBodyBytes = 64u << 20;
 // Header lines of one exchange beyond this are a broken reply, not a memory hog.
 inline constexpr std::size_t kMaxHeaderBytes = 1u << 20;
+// A connection that closed inside the header block: nothing of that reply can be trusted.
+inline constexpr std::string_view kUnendedHeadText = "服务器的回复不完整（协议头没有结束）";
 
 struct TransportRequest {
     HttpMethod method = HttpMethod::Get;
