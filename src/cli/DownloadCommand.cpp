@@ -23,6 +23,8 @@
 namespace vantorel::cli {
 namespace {
 
+constexpr int kWakeSignal = SIGUSR1;
+
 int usage(const std::string& problem) {
     return usageError("download", problem);
 }
@@ -105,6 +107,10 @@ int runDownload(Args args) {
     // Interrupts are taken by the watcher thread below (every thread inherits the mask), so a
     // Ctrl-C stops the download instead of killing it half-written.
     const sigset_t interrupts = blockStopSignals();
+    // The watcher also waits for kWakeSignal, which ends its wait as soon as the job is over.
+    sigset_t watched = interrupts;
+    sigaddset(&watched, kWakeSignal);
+    pthread_sigmask(SIG_BLOCK, &watched, nullptr);
 
     download::DownloadJob job({url}, download::downloadTarget(url, output), options);
     const bool showProgress = !quiet && ::isatty(STDERR_FILENO);
@@ -121,7 +127,8 @@ int runDownload(Args args) {
         const timespec tick{0, 200'000'000};
         bool shown = false;
         while (!finished.load()) {
-            if (sigtimedwait(&interrupts, nullptr, &tick) > 0)
+            const int got = sigtimedwait(&watched, nullptr, &tick);
+            if (got > 0 && got != kWakeSignal)
                 job.interrupt();
             tellResume(job.view().progress);
             if (showProgress && !finished.load()) {
@@ -138,6 +145,7 @@ int runDownload(Args args) {
     });
     const download::JobView end = job.run();
     finished.store(true);
+    pthread_kill(watcher.native_handle(), kWakeSignal);
     watcher.join();
     tellResume(end.progress);
 
