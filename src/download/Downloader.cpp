@@ -440,23 +440,29 @@ std::size_t stopAtBody(char*, std::size_t, std::size_t, void* user) {
     return 0;
 }
 
-// Asks for the file and stops as soon as its headers are in.
-Result<Probe> probe(Job& job) {
+// The total of an unsatisfiable range's "bytes */TOTAL"; none when it is not of that form.
+std::optional<std::uint64_t> unsatisfiedTotal(std::string_view text) {
+    text = trimWhitespace(text);
+    if (text.size() < 8 || !equalsIgnoreCase(text.substr(0, 5), "bytes") ||
+        trimWhitespace(text.substr(6, 2)) != "*/")
+        return std::nullopt;
+    return parseNumber(text.substr(8));
+}
+
+// Asks for the file with `headerBlock` and stops as soon as the reply's head is in: the head
+// is all the probe needs, so a body cut short after it does not matter.
+Result<Probe> askHead(Job& job, const std::string& headerBlock, ReplyHead& head) {
     Transfer transfer(job);
     bool sawBody = false;
-    const CURLcode code =
-        transfer.get(job.request.url, requestHeaders(), &stopAtBody, &sawBody, false);
+    const CURLcode code = transfer.get(job.request.url, headerBlock, &stopAtBody, &sawBody, false);
     if (job.cancelled())
         return makeError("下载已取消");
-    const ReplyHead& head = transfer.head();
+    head = transfer.head();
     if (head.length.bad())
         return makeError(head.length.problem());
-    if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && sawBody))
-        return makeError(transfer.failure(code));
     if (!head.complete)
-        return makeError(std::string(net::kUnendedHeadText));
-    if (head.status != 200)
-        return makeError(httpMessage(head.status));
+        return makeError(code == CURLE_OK ? std::string(net::kUnendedHeadText)
+                                          : transfer.failure(code));
     Probe probe;
     probe.length = head.length.value();
     probe.coded = head.coded();
@@ -466,6 +472,41 @@ Result<Probe> probe(Job& job) {
     curl_easy_getinfo(transfer.handle(), CURLINFO_EFFECTIVE_URL, &effective);
     probe.url = effective ? effective : job.request.url;
     return probe;
+}
+
+// Learns the file's length and validators from a request for its first byte: a server that
+// serves ranges tells the length in Content-Range and sends one byte, where a plain request
+// would start the whole body only to be cut off (on a fast link, megabytes already on the way).
+// A server that ignores the range answers as to a plain request. One whose range reply is not
+// the byte asked for is asked again plainly, and gets no range requests.
+Result<Probe> probe(Job& job) {
+    ReplyHead head;
+    auto found = askHead(job, requestHeaders({0, 0}), head);
+    if (!found || head.status == 200)
+        return found;
+    if (head.status == 206) {
+        const auto range = parseContentRange(head.contentRange);
+        if (range && range->first == 0 && range->last == 0 && range->total && *range->total > 0 &&
+            !head.coded()) {
+            found->length = range->total;
+            found->coded = false;
+            return found;
+        }
+    } else if (head.status == 416) {
+        // Not even byte 0 exists: an empty file.
+        if (unsatisfiedTotal(head.contentRange) == 0u) {
+            found->length = 0;
+            return found;
+        }
+    } else {
+        return makeError(httpMessage(head.status));
+    }
+    found = askHead(job, requestHeaders(), head);
+    if (found && head.status != 200)
+        return makeError(httpMessage(head.status));
+    if (found)
+        found->rangesRefused = true;
+    return found;
 }
 
 enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Stopped };

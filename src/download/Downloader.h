@@ -1,7 +1,8 @@
 #pragma once
 // The multi-threaded downloader: fetches one file from a direct address into a local file.
 //
-// One probe asks for the file's length and its validators (ETag, Last-Modified). A known,
+// One probe, a request for the file's first byte, learns its length (from Content-Range) and
+// its validators (ETag, Last-Modified) without starting a body that would be thrown away. A known,
 // non-zero length without a content coding is fetched in byte ranges by several workers, each
 // on a connection of its own that it keeps from request to request; each copies what it reads
 // straight into a memory-mapped view of the file, holding the job's lock for the copy and the
