@@ -779,5 +779,7 @@ TEST_F(DownloaderTest, EachWorkerKeepsItsConnectionFromRangeToRange) {
     EXPECT_EQ(result->resumedBytes, content.size() / 2);
     EXPECT_TRUE(readFile(target()) == content);
     EXPECT_EQ(rangeRequests().size(), 8u);
-    EXPECT_EQ(server_.connectionCount() - connectionsBefore, 1u + 2u); // the probe, two workers
+    // The probe's connection and at most one per worker (a busy machine may let one worker
+    // fetch every hole before the other starts).
+    EXPECT_LE(server_.connectionCount() - connectionsBefore, 1u + 2u);
 }
