@@ -1,26 +1,10 @@
 #include "download/DownloadJob.h"
 
-#include "common/Text.h"
 #include "download/Staging.h"
-#include "net/DirectSessionClient.h"
 
 #include <algorithm>
 
 namespace vantorel::download {
-namespace {
-
-// A reply to HEAD that says the address serves a web page.
-bool servesWebPage(const std::string& direct, const net::Timeouts& timeouts) {
-    net::FetchRequest head;
-    head.url = direct;
-    head.method = net::HttpMethod::Head;
-    head.timeouts = timeouts;
-    auto reply = net::DirectSessionClient().fetch(head);
-    return reply && reply->status >= 200 && reply->status < 300 &&
-           startsWithIgnoreCase(reply->header("Content-Type"), "text/html");
-}
-
-} // namespace
 
 DownloadJob::DownloadJob(std::vector<std::string> addresses, std::string target, JobOptions options)
     : addresses_(std::move(addresses)), target_(std::move(target)), options_(std::move(options)) {}
@@ -104,17 +88,13 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error) {
         error = std::string(shareStepName(direct.error().code)) + "：" + address;
         return JobPhase::AddressError;
     }
-    if (options_.refuseWebPages && servesWebPage(*direct, options_.share.timeouts)) {
-        error = "文件地址指向一个网页：" + *direct;
-        return JobPhase::AddressError;
-    }
-
     DownloadRequest request;
     request.url = *direct;
     request.resumeKey = address;
     request.target = target_;
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
+    request.refuseWebPages = options_.refuseWebPages;
     request.check = [refuse = options_.refuseWebPages,
                      executable = options_.executable](const std::string& complete) {
         return finishComplete(complete, refuse, executable);

@@ -12,10 +12,9 @@
 // through downloadAddressFor: a share link becomes the direct address of its file, any other
 // http(s) address is used as it is, anything else is an address error.
 //
-// With `refuseWebPages` (an installer is expected) the direct address is first asked for its
-// headers (HEAD): a reply that says it is a web page (Content-Type text/html) is an address
-// error, so a page posing as the file is never downloaded; a server that does not answer HEAD
-// is left to the download. A complete file that begins like an HTML document is deleted and is
+// With `refuseWebPages` (an installer is expected) a reply to the download's first request that
+// says it is a web page (Content-Type text/html) is an address error, so a page posing as the
+// file is never downloaded. A complete file that begins like an HTML document is deleted and is
 // an address error too.
 //
 // The multi-threaded Downloader builds the file in its part file beside the target; only a

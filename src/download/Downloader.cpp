@@ -4,6 +4,7 @@
 #include "download/PartFile.h"
 #include "download/ResumeState.h"
 #include "download/SegmentScheduler.h"
+#include "download/Staging.h"
 #include "net/ContentLength.h"
 #include "net/Curl.h"
 #include "net/Deadlines.h"
@@ -66,6 +67,7 @@ struct ReplyHead {
     net::ContentLength length;
     std::string contentRange;
     std::string contentEncoding;
+    std::string contentType;
     std::string acceptRanges;
     Validators validators;
     bool complete = false; // the blank line that ends the head has arrived
@@ -95,6 +97,8 @@ struct ReplyHead {
             contentRange = value;
         else if (equalsIgnoreCase(name, "Content-Encoding"))
             contentEncoding = value;
+        else if (equalsIgnoreCase(name, "Content-Type"))
+            contentType = value;
         else if (equalsIgnoreCase(name, "Accept-Ranges"))
             acceptRanges = value;
         else if (equalsIgnoreCase(name, "ETag"))
@@ -431,6 +435,7 @@ struct Probe {
     std::optional<std::uint64_t> length;
     bool coded = false;
     bool rangesRefused = false;
+    bool webPage = false;
     Validators validators;
     std::string url;
 };
@@ -467,6 +472,7 @@ Result<Probe> askHead(Job& job, const std::string& headerBlock, ReplyHead& head)
     probe.length = head.length.value();
     probe.coded = head.coded();
     probe.rangesRefused = equalsIgnoreCase(head.acceptRanges, "none");
+    probe.webPage = startsWithIgnoreCase(head.contentType, "text/html");
     probe.validators = head.validators;
     const char* effective = nullptr;
     curl_easy_getinfo(transfer.handle(), CURLINFO_EFFECTIVE_URL, &effective);
@@ -477,13 +483,19 @@ Result<Probe> askHead(Job& job, const std::string& headerBlock, ReplyHead& head)
 // Learns the file's length and validators from a request for its first byte: a server that
 // serves ranges tells the length in Content-Range and sends one byte, where a plain request
 // would start the whole body only to be cut off (on a fast link, megabytes already on the way).
-// A server that ignores the range answers as to a plain request. One whose range reply is not
-// the byte asked for is asked again plainly, and gets no range requests.
-Result<Probe> probe(Job& job) {
+// A server that ignores the range answers as to a plain request; unless it says it accepts
+// ranges (a cache that has not stored the file yet may answer so), the file comes as one
+// stream. One whose range reply is not the byte asked for is asked again plainly, and gets no
+// range requests.
+Result<Probe> firstLook(Job& job) {
     ReplyHead head;
     auto found = askHead(job, requestHeaders({0, 0}), head);
-    if (!found || head.status == 200)
+    if (!found)
         return found;
+    if (head.status == 200) {
+        found->rangesRefused = !equalsIgnoreCase(head.acceptRanges, "bytes");
+        return found;
+    }
     if (head.status == 206) {
         const auto range = parseContentRange(head.contentRange);
         if (range && range->first == 0 && range->last == 0 && range->total && *range->total > 0 &&
@@ -506,6 +518,15 @@ Result<Probe> probe(Job& job) {
         return makeError(httpMessage(head.status));
     if (found)
         found->rangesRefused = true;
+    return found;
+}
+
+// The probe; where a file is expected, a reply that says it is a web page (an error or login
+// page served in place of the file) ends the download before a byte of it is fetched.
+Result<Probe> probe(Job& job) {
+    auto found = firstLook(job);
+    if (found && found->webPage && job.request.refuseWebPages)
+        return makeError("文件地址指向一个网页：" + job.request.url, kWebPageError);
     return found;
 }
 

@@ -110,6 +110,9 @@ struct DownloadRequest {
     std::chrono::milliseconds checkpointEvery{1000};
     // Free bytes in a folder; statvfs when empty (tests give a smaller disk).
     std::function<std::optional<std::uint64_t>(const std::string& folder)> freeSpace;
+    // A file is expected, not a web page: a probe reply of Content-Type text/html fails at once
+    // with kWebPageError.
+    bool refuseWebPages = false;
     // Asked about the complete part file before it takes the target's name; a failure is the
     // download's, and the part goes.
     std::function<Status(const std::string& complete)> check;

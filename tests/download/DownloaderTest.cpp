@@ -194,7 +194,31 @@ TEST_F(DownloaderTest, ServerThatIgnoresOrMisplacesRangesFallsBackToOneStream) {
         EXPECT_TRUE(readFile(target()) == content);
         EXPECT_EQ(downloader.progress().snapshot().arrived, content.size());
         EXPECT_TRUE(strayFiles().empty());
+        // A server that ignores ranges shows it in the probe's reply: no worker asks for one.
+        if (ignore) {
+            EXPECT_TRUE(rangeRequests().empty());
+        }
     }
+}
+
+TEST_F(DownloaderTest, WholeReplyToTheProbeFromAServerThatAcceptsRangesStillGetsRanges) {
+    // Like a cache that answers a range of a file it has not stored yet with the whole file.
+    const std::string content = randomContent(300001, 31);
+    demo::RangeFiles files;
+    files.add("/f.bin", content);
+    demo::HttpServer server([&](const HttpRequest& req) {
+        if (!isProbe(req))
+            return files.respond(req);
+        HttpRequest plain = req;
+        std::erase_if(plain.headers, [](const auto& h) { return h.first == "Range"; });
+        return files.respond(plain);
+    });
+    DownloadRequest r = request("/f.bin", 4);
+    r.url = server.base() + "/f.bin";
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_EQ(result->mode, DownloadMode::Ranges);
+    EXPECT_TRUE(readFile(target()) == content);
 }
 
 TEST_F(DownloaderTest, CutRangesResumeWhereTheyStopped) {
