@@ -364,6 +364,8 @@ class Transfer {
     }
     // The next transfer opens a new connection (the last one was too slow).
     void freshConnection() { fresh_ = true; }
+    // Seconds of the TCP handshake of the connection last opened.
+    double roundTrip() const { return roundTrip_; }
 
     // GET of `url` with the header block; body bytes go to `onBody`. `decode`: a coded body is
     // decoded (else its bytes arrive as they came).
@@ -411,6 +413,13 @@ class Transfer {
         curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
         const CURLcode code = curl_easy_perform(h);
         curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+        long connects = 0;
+        curl_off_t lookedUp = 0, connected = 0;
+        if (curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK && connects > 0 &&
+            curl_easy_getinfo(h, CURLINFO_NAMELOOKUP_TIME_T, &lookedUp) == CURLE_OK &&
+            curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
+            connected >= lookedUp)
+            roundTrip_ = static_cast<double>(connected - lookedUp) / 1e6;
         return code;
     }
 
@@ -429,6 +438,7 @@ class Transfer {
     ReplyHead head_;
     char errorText_[CURL_ERROR_SIZE] = {};
     bool fresh_ = false;
+    double roundTrip_ = 0;
 };
 
 struct Probe {
@@ -642,15 +652,13 @@ class RangeWorker {
         return Verdict::Retry;
     }
 
-    // Seconds a request should take: kRequestTime, or eight times the wait for the first byte
-    // of the last reply, so that on a distant server the round trips stay a small share.
+    // Seconds a request should take: kRequestTime, or eight round trips to the server, so that
+    // on a distant server the round trips stay a small share. The round trip is the TCP
+    // handshake's: the wait for a reply's first byte would also count the time a server that
+    // limits the connection holds its reply back, and make the slowest connections ask for the
+    // longest requests, which nobody else can take over.
     double requestTime() const {
-        curl_off_t pretransfer = 0, firstByte = 0;
-        curl_easy_getinfo(transfer_.handle(), CURLINFO_PRETRANSFER_TIME_T, &pretransfer);
-        curl_easy_getinfo(transfer_.handle(), CURLINFO_STARTTRANSFER_TIME_T, &firstByte);
-        const double turnaround =
-            static_cast<double>(std::max<curl_off_t>(0, firstByte - pretransfer)) / 1e6;
-        return std::max(Seconds(kRequestTime).count(), 8 * turnaround);
+        return std::max(Seconds(kRequestTime).count(), 8 * transfer_.roundTrip());
     }
 
     // A reply other than 206 to a range request: the whole file again when the server ignores

@@ -772,6 +772,35 @@ TEST_F(DownloaderTest, ASlowConnectionsRangeIsTakenOverByTheFastOnes) {
     EXPECT_EQ(total, content.size());
 }
 
+TEST_F(DownloaderTest, RepliesThatStartLateDoNotMakeRequestsLong) {
+    // A server that holds each reply back (as one that limits its connections does) is not far
+    // away: its connections still ask for about 150 ms of their speed at a time, so that what
+    // they have asked for can be taken over.
+    const std::string content = randomContent(2 << 20, 32);
+    demo::RangeFiles files;
+    files.add("/f.bin", content);
+    demo::HttpServer server([&](const HttpRequest& req) {
+        HttpResponse response = files.respond(req);
+        response.delayBeforeHead = std::chrono::milliseconds(50);
+        response.bytesPerSecond = 1 << 20;
+        return response;
+    });
+    DownloadRequest r = request("/f.bin", 2);
+    r.url = server.base() + "/f.bin";
+    r.minRangeBytes = 128 << 10;
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_TRUE(readFile(target()) == content);
+    for (const auto& req : server.requests()) {
+        if (isProbe(req))
+            continue;
+        const std::string range = req.header("Range");
+        const std::uint64_t size =
+            std::stoull(range.substr(range.find('-') + 1)) - std::stoull(range.substr(6)) + 1;
+        EXPECT_LE(size, 256u << 10) << range;
+    }
+}
+
 TEST_F(DownloaderTest, EachWorkerKeepsItsConnectionFromRangeToRange) {
     // A part whose every other 64 KiB is already there: eight holes for two workers.
     const std::string content = randomContent(1 << 20, 30);
