@@ -1,16 +1,23 @@
 #!/usr/bin/env bash
 # Download speed on loopback: our downloader (8 workers) against aria2c -x8 -s8 and single-stream
 # curl, in one run, from one nginx. Best of 3 for each; every result is checked against the
-# file's checksum. Run by hand, never in CI. Three profiles:
+# file's checksum. Run by hand, never in CI. Profiles:
 #
-#   plain      one large file, no limit (BENCH_SIZE_MB, default 1024)
-#   even       every connection limited to BENCH_RATE (default 8m)
-#   throttled  every connection at BENCH_RATE, every BENCH_SLOW_EVERY-th connection (default 5)
-#              at BENCH_SLOW_RATE (default 512k), as share services and CDNs do
+#   plain            one large file, no limit (BENCH_SIZE_MB, default 1024)
+#   even             every connection limited to BENCH_RATE (default 8m)
+#   throttled        every connection at BENCH_RATE, every BENCH_SLOW_EVERY-th connection
+#                    (default 5) at BENCH_SLOW_RATE (default 512k), as share services and CDNs do
+#   even-paced       as even and throttled, but limited by bench/pace-proxy.py in front of nginx
+#   throttled-paced  (python3): nginx's limit_rate counts per request and lets about the first
+#                    second's worth of each request through at once, so a client that makes
+#                    many short requests is hardly limited; the proxy limits each connection
+#                    for its whole life, as a service that limits connections does.
 #
-# even and throttled fetch a file of BENCH_THROTTLED_MB (default 64). Rates are nginx sizes
+# All but plain fetch a file of BENCH_THROTTLED_MB (default 64). Rates are nginx sizes
 # (k = 1024 bytes, m = 1024k). For each tool: time, MB/s, and the bytes nginx logged as sent
-# during the run divided by the file size (1.00 means nothing was fetched twice).
+# during the run divided by the file size (1.00 means nothing was fetched twice). On plain, curl
+# is also timed with its file flushed to disk afterwards, as ours always is before it takes the
+# file's name.
 #
 #   bench/download.sh                            all three profiles, files under /tmp
 #   BENCH_PROFILES="throttled" bench/download.sh
@@ -19,7 +26,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-profiles=${BENCH_PROFILES:-plain even throttled}
+profiles=${BENCH_PROFILES:-plain even throttled even-paced throttled-paced}
 size_mb=${BENCH_SIZE_MB:-1024}
 throttled_mb=${BENCH_THROTTLED_MB:-64}
 rate=${BENCH_RATE:-8m}
@@ -37,6 +44,7 @@ install_missing() {
     command -v aria2c >/dev/null || missing+=(aria2)
     command -v curl >/dev/null || missing+=(curl)
     command -v sha256sum >/dev/null || missing+=(coreutils)
+    command -v python3 >/dev/null || missing+=(python3)
     [ ${#missing[@]} -eq 0 ] && return
     echo "Installing ${missing[*]} for the benchmark (apt-get install -y ${missing[*]}) ..."
     sudo_if_needed apt-get update -qq
@@ -57,7 +65,24 @@ fi
 
 work=$(mktemp -d "$base_dir/vantorel-bench.XXXXXX")
 chmod 755 "$work"
+proxy_pid=""
+stop_proxy() {
+    if [ -n "$proxy_pid" ]; then
+        kill "$proxy_pid" 2>/dev/null || true
+        wait "$proxy_pid" 2>/dev/null || true
+        proxy_pid=""
+    fi
+}
+# nginx size (512k, 8m, 1000) in bytes.
+size_bytes() {
+    case $1 in
+    *k) echo $((${1%k} * 1024)) ;;
+    *m) echo $((${1%m} * 1024 * 1024)) ;;
+    *) echo "$1" ;;
+    esac
+}
 stop_all() {
+    stop_proxy
     if [ -f "$work/nginx.pid" ]; then
         kill "$(cat "$work/nginx.pid")" 2>/dev/null || true
         sleep 0.2
@@ -66,7 +91,8 @@ stop_all() {
 }
 trap stop_all EXIT
 
-mkdir -p "$work/www/plain" "$work/www/even" "$work/www/throttled" "$work/out" "$work/tmp"
+mkdir -p "$work/www/plain" "$work/www/even" "$work/www/throttled" "$work/www/paced" "$work/out" \
+    "$work/tmp"
 make_file() { # path MiB
     dd if=/dev/urandom of="$1" bs=1M count="$2" status=none
     chmod 644 "$1"
@@ -76,10 +102,11 @@ case " $profiles " in *" plain "*)
     make_file "$work/www/plain/file.bin" "$size_mb"
     ;;
 esac
-case " $profiles " in *" even "* | *" throttled "*)
+case " $profiles " in *" even"* | *" throttled"*)
     echo "Making a ${throttled_mb} MiB file of random bytes in $work ..."
     make_file "$work/www/even/file.bin" "$throttled_mb"
     ln "$work/www/even/file.bin" "$work/www/throttled/file.bin"
+    ln "$work/www/even/file.bin" "$work/www/paced/file.bin"
     ;;
 esac
 
@@ -170,20 +197,37 @@ report() { # name "time sent worst"
         "$1" "$t" "$(rate_of "$t")" "$s" "$w"
 }
 
+slow_text="connections #${slow_every}, #$((slow_every * 2)), ... at $slow_rate/s"
 for profile in $profiles; do
+    folder=$profile
+    url_port=$port
     case $profile in
     plain) what="${size_mb} MiB, no limit" ;;
-    even) what="${throttled_mb} MiB, every connection at $rate/s" ;;
-    throttled) what="${throttled_mb} MiB, every connection at $rate/s, connections #${slow_every}, #$((slow_every * 2)), ... at $slow_rate/s" ;;
+    even) what="${throttled_mb} MiB, every request limited by nginx to $rate/s" ;;
+    throttled) what="${throttled_mb} MiB, every request limited by nginx to $rate/s, on $slow_text" ;;
+    even-paced | throttled-paced)
+        folder=paced
+        url_port=$((port + 1))
+        every=0
+        what="${throttled_mb} MiB, every connection paced to $rate/s"
+        if [ "$profile" = throttled-paced ]; then
+            every=$slow_every
+            what="$what, $slow_text"
+        fi
+        python3 bench/pace-proxy.py "$url_port" "$port" "$(size_bytes "$rate")" "$every" \
+            "$(size_bytes "$slow_rate")" &
+        proxy_pid=$!
+        for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$url_port/" && break; sleep 0.1; done
+        ;;
     *)
         echo "unknown profile: $profile" >&2
         exit 2
         ;;
     esac
-    file="$work/www/$profile/file.bin"
+    file="$work/www/$folder/file.bin"
     want=$(sha256sum "$file" | cut -d' ' -f1)
     bytes=$(stat -c %s "$file")
-    url="http://127.0.0.1:$port/$profile/file.bin"
+    url="http://127.0.0.1:$url_port/$folder/file.bin"
     echo "== $profile: $what (best of $runs)"
     ours=$(best_of "$work/out/ours.bin" "$cli" download --quiet --threads 8 "$url" -o "$work/out/ours.bin")
     aria=$(best_of "$work/out/aria.bin" aria2c -q -x8 -s8 --min-split-size=1M \
@@ -195,4 +239,12 @@ for profile in $profiles; do
     report "curl (one stream)" "$plain"
     printf '  ratio ours/aria2c: %s   ours/curl: %s   (speed; above 1.0 means ours is faster)\n' \
         "$(ratio "${aria%% *}" "${ours%% *}")" "$(ratio "${plain%% *}" "${ours%% *}")"
+    if [ "$profile" = plain ]; then
+        # `sync FILE` flushes that file to disk, as ours does before the rename.
+        synced=$(best_of "$work/out/curl.bin" sh -c 'curl -s -o "$1" "$2" && sync "$1"' _ \
+            "$work/out/curl.bin" "$url")
+        report "curl, then sync (on disk, as ours)" "$synced"
+        printf '  ratio ours/(curl, then sync): %s\n' "$(ratio "${synced%% *}" "${ours%% *}")"
+    fi
+    stop_proxy
 done
