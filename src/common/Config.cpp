@@ -116,7 +116,9 @@ std::string iniPath() {
     return "D:\\Vantorel\\Vantorel.ini";
 #else
     std::string configHome = get("XDG_CONFIG_HOME");
-    if (configHome.empty()) {
+    // A relative XDG_CONFIG_HOME is invalid and ignored, as the base directory rules ask: the
+    // settings would otherwise land wherever the program happens to be started.
+    if (configHome.empty() || configHome.front() != '/') {
         std::string home = get("HOME");
         configHome = (home.empty() ? std::string(".") : home) + "/.config";
     }

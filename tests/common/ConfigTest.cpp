@@ -37,8 +37,12 @@ TEST(Config, IniPathFollowsOverrideThenXdgConfigHome) {
     config::set("VANTOREL_INI", "");
     config::set("XDG_CONFIG_HOME", "/tmp/xdg");
     EXPECT_EQ(config::iniPath(), "/tmp/xdg/Vantorel/Vantorel.ini");
+    config::set("XDG_CONFIG_HOME", "relative/xdg");
+    config::set("HOME", "/home/u");
+    EXPECT_EQ(config::iniPath(), "/home/u/.config/Vantorel/Vantorel.ini");
     config::set("VANTOREL_INI", "/tmp/x.ini");
     EXPECT_EQ(config::iniPath(), "/tmp/x.ini");
     config::unset("VANTOREL_INI");
     config::unset("XDG_CONFIG_HOME");
+    config::unset("HOME");
 }
