@@ -49,7 +49,7 @@ struct DemoSetting {
 constexpr DemoSetting kDemoSettings[] = {
     {"VANTOREL_CATALOGUE_BASE", ""},  {"VANTOREL_LOGO_BASE", ""},
     {"VANTOREL_GROUP_LINK_BASE", ""}, {"VANTOREL_VERSION_BASE", ""},
-    {"VANTOREL_SHARE_BASE", ""},      {"VANTOREL_SHARE_HOSTS", "share.vantorel.example"},
+    {"VANTOREL_SHARE_BASE", ""},      {"VANTOREL_SHARE_HOSTS", DemoServices::kShareHost},
     {"VANTOREL_CHAT_QQ", "10001"},    {"VANTOREL_GROUP_QQ", "20002"},
 };
 

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -45,8 +46,9 @@ class DemoServices {
 
     // The group link the redirect service hands out.
     std::string groupLink() const;
-    // The share link under which the demo's newer release is published.
+    // The share link under which the demo's newer release is published, on this share host.
     static std::string releaseShareLink();
+    static constexpr std::string_view kShareHost = "share.vantorel.example";
 
   private:
     void addCatalogueRoutes(Router& router);

@@ -15,7 +15,6 @@
 namespace vantorel::demo {
 namespace {
 
-constexpr std::string_view kShareHost = "share.vantorel.example";
 constexpr std::string_view kSharePath = "/iVantorel310";
 constexpr std::string_view kFramePath = "/fn?VT310frame";
 constexpr std::string_view kAction = "downprocess";
@@ -89,7 +88,7 @@ HttpResponse refused() {
 } // namespace
 
 std::string DemoServices::releaseShareLink() {
-    return "https://" + std::string(kShareHost) + std::string(kSharePath);
+    return "https://" + std::string(DemoServices::kShareHost) + std::string(kSharePath);
 }
 
 void DemoServices::addUpdateRoutes(Router& router) {
