@@ -20,31 +20,19 @@ import sys
 BURST = 64 * 1024
 
 
-async def forward(reader, writer):
-    try:
-        while data := await reader.read(65536):
-            writer.write(data)
-            await writer.drain()
-    except (ConnectionError, asyncio.CancelledError):
-        pass
-    finally:
-        writer.close()
-
-
-async def forward_paced(reader, writer, rate):
+async def forward(reader, writer, rate=None):
+    """Copies what `reader` brings to `writer`; with `rate`, at most that many bytes a second."""
     loop = asyncio.get_running_loop()
     tokens, last = float(BURST), loop.time()
     try:
-        while data := await reader.read(min(BURST, 65536)):
-            now = loop.time()
-            tokens = min(BURST, tokens + (now - last) * rate)
-            last = now
-            if tokens < len(data):
-                await asyncio.sleep((len(data) - tokens) / rate)
+        while data := await reader.read(BURST):
+            if rate:
+                # The bucket may go into debt; the wait pays it back before the bytes go on.
                 now = loop.time()
-                tokens = min(BURST, tokens + (now - last) * rate)
+                tokens = min(BURST, tokens + (now - last) * rate) - len(data)
                 last = now
-            tokens -= len(data)
+                if tokens < 0:
+                    await asyncio.sleep(-tokens / rate)
             writer.write(data)
             await writer.drain()
     except (ConnectionError, asyncio.CancelledError):
@@ -70,7 +58,7 @@ async def main():
             return
         await asyncio.gather(
             forward(client_reader, server_writer),
-            forward_paced(server_reader, client_writer, own_rate),
+            forward(server_reader, client_writer, own_rate),
         )
 
     server = await asyncio.start_server(serve, "127.0.0.1", listen_port)

@@ -815,9 +815,35 @@ class StreamWorker {
     std::optional<Error> writeError_;
 };
 
-// Brings the resume state up to date: the bytes it newly lists are flushed first, so the state
-// never lists a byte that is not on disk. Only those are flushed: flushing the whole view every
-// time would also write pages the workers are still filling, and make them wait for the disk.
+// The parts of `complete` (sorted, disjoint) that `listed` (sorted, disjoint, each inside one of
+// `complete`, as bytes once complete stay complete) does not cover.
+std::vector<ByteInterval> notListed(const std::vector<ByteInterval>& complete,
+                                    const std::vector<ByteInterval>& listed) {
+    std::vector<ByteInterval> fresh;
+    auto old = listed.begin();
+    for (ByteInterval interval : complete) {
+        while (old != listed.end() && old->end <= interval.begin)
+            ++old;
+        for (auto o = old; o != listed.end() && o->begin < interval.end; ++o) {
+            if (o->begin > interval.begin)
+                fresh.push_back({interval.begin, o->begin});
+            interval.begin = std::max(interval.begin, o->end);
+        }
+        if (!interval.empty())
+            fresh.push_back(interval);
+    }
+    return fresh;
+}
+
+// Keeps the disk busy while the download runs, and the resume state up to date.
+//
+// Bytes complete are handed to the disk at every tick, to be written in the background, so the
+// flush before the file takes its name finds little left: the disk writes while the download
+// runs instead of after it.
+//
+// About once a second the resume state lists the bytes complete; the bytes it newly lists are
+// flushed first, so it never lists a byte that is not on disk. Only those are flushed: flushing
+// the whole view would also write pages the workers are still filling, and make them wait.
 class Checkpoint {
   public:
     Checkpoint(Job& job, std::string resumeKey) : job_(job), key_(std::move(resumeKey)) {}
@@ -827,9 +853,16 @@ class Checkpoint {
     void enable(bool on) {
         enabled_ = on && job_.validators.any();
         flushed_.clear();
+        handed_.clear();
     }
 
     void maybe() {
+        if (!job_.scheduler)
+            return;
+        std::vector<ByteInterval> complete = job_.scheduler->complete();
+        for (const ByteInterval& fresh : notListed(complete, handed_))
+            job_.file.startWriteback(fresh.begin, fresh.size());
+        handed_ = std::move(complete);
         if (enabled_ && Clock::now() - last_ >= job_.request.checkpointEvery)
             now();
     }
@@ -844,7 +877,7 @@ class Checkpoint {
         state.validators = job_.validators;
         state.complete = job_.scheduler->complete();
         // A state that cannot be written only costs the resume; the download goes on.
-        for (const ByteInterval& fresh : notYetFlushed(state.complete))
+        for (const ByteInterval& fresh : notListed(state.complete, flushed_))
             if (!job_.file.sync(fresh.begin, fresh.size()))
                 return;
         if (saveResumeState(job_.file.statePath(), state))
@@ -852,29 +885,11 @@ class Checkpoint {
     }
 
   private:
-    // The parts of `complete` (sorted, disjoint) that the last state did not list. What a state
-    // lists stays complete, so each flushed interval lies inside one of `complete`.
-    std::vector<ByteInterval> notYetFlushed(const std::vector<ByteInterval>& complete) const {
-        std::vector<ByteInterval> fresh;
-        auto old = flushed_.begin();
-        for (ByteInterval interval : complete) {
-            while (old != flushed_.end() && old->end <= interval.begin)
-                ++old;
-            for (auto o = old; o != flushed_.end() && o->begin < interval.end; ++o) {
-                if (o->begin > interval.begin)
-                    fresh.push_back({interval.begin, o->begin});
-                interval.begin = std::max(interval.begin, o->end);
-            }
-            if (!interval.empty())
-                fresh.push_back(interval);
-        }
-        return fresh;
-    }
-
     Job& job_;
     const std::string key_;
     bool enabled_ = false;
     std::vector<ByteInterval> flushed_; // listed by the last state saved
+    std::vector<ByteInterval> handed_;  // handed to the disk
     Clock::time_point last_ = Clock::now();
 };
 

@@ -140,6 +140,12 @@ Status PartFile::sync(std::uint64_t offset, std::uint64_t length) const {
     return {};
 }
 
+void PartFile::startWriteback(std::uint64_t offset, std::uint64_t length) const {
+    if (fd_ >= 0 && length > 0)
+        ::sync_file_range(fd_, static_cast<off_t>(offset), static_cast<off_t>(length),
+                          SYNC_FILE_RANGE_WRITE);
+}
+
 Status PartFile::reserveAndMap(std::uint64_t size) {
     if (fd_ < 0)
         return makeError("临时文件已关闭：" + target_);

@@ -56,6 +56,9 @@ class PartFile {
     // it holds survives a crash.
     Status sync() const;
     Status sync(std::uint64_t offset, std::uint64_t length) const;
+    // Starts writing [offset, offset+length) of the view to disk without waiting for it, so a
+    // later sync finds less to do. Only a hint.
+    void startWriteback(std::uint64_t offset, std::uint64_t length) const;
 
     // Writes the view and the file to disk, closes it, renames it over the target and removes
     // the state.
