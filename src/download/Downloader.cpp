@@ -45,8 +45,10 @@ constexpr long kMaxRedirects = 10;
 constexpr milliseconds kRequestTime{150};
 constexpr std::uint64_t kFirstRequestBytes = 128 * 1024;
 constexpr std::uint64_t kMaxRequestBytes = 32 << 20;
-// How far ahead of its copies a worker brings in the pages of its part of the view.
-constexpr std::uint64_t kPrefaultBytes = 4 << 20;
+// How far ahead of its copies a worker brings in the pages of its part of the view: not far, so
+// that a page the system has just cleared is still in the processor's cache when the bytes are
+// copied into it (4 MiB ahead for each of eight workers measured about 10 % slower).
+constexpr std::uint64_t kPrefaultBytes = 256 << 10;
 
 constexpr std::string_view kChangedText = "服务器上的文件在下载过程中被更换了，请稍后重新下载";
 
