@@ -184,44 +184,60 @@ std::string mebibytes(std::uint64_t bytes) {
     return text;
 }
 
-// Keeps the last second of (time, bytes) samples; the speed is the slope across them.
-class SpeedMeter {
+// (time, bytes arrived) samples over the last `window`, with one at or before its start as the
+// anchor: what arrived over the span they cover.
+class ArrivalWindow {
   public:
-    double sample(std::uint64_t arrived) {
+    explicit ArrivalWindow(Clock::duration window) : window_(window) {}
+
+    struct Span {
+        Seconds time;
+        std::uint64_t bytes = 0;
+    };
+    Span add(std::uint64_t arrived) {
         const auto now = Clock::now();
         samples_.emplace_back(now, arrived);
-        while (samples_.size() > 2 && now - samples_[1].first >= std::chrono::seconds(1))
+        while (samples_.size() > 1 && now - samples_[1].first >= window_)
             samples_.pop_front();
         const auto& [then, before] = samples_.front();
-        const double seconds = Seconds(now - then).count();
-        return seconds > 0 ? static_cast<double>(arrived - before) / seconds : 0.0;
+        return {now - then, arrived - before};
     }
 
   private:
+    const Clock::duration window_;
     std::deque<std::pair<Clock::time_point, std::uint64_t>> samples_;
+};
+
+// The speed over the last second.
+class SpeedMeter {
+  public:
+    double sample(std::uint64_t arrived) {
+        const ArrivalWindow::Span span = window_.add(arrived);
+        return span.time.count() > 0 ? static_cast<double>(span.bytes) / span.time.count() : 0.0;
+    }
+
+  private:
+    ArrivalWindow window_{std::chrono::seconds(1)};
 };
 
 // Ends a download that stays under the speed floor as a whole for `giveUpAfter`: then no
 // connection of it can be above the floor.
 class FloorWatch {
   public:
-    FloorWatch(double floor, milliseconds giveUpAfter) : floor_(floor), window_(giveUpAfter) {}
+    FloorWatch(double floor, milliseconds giveUpAfter)
+        : floor_(floor), giveUpAfter_(giveUpAfter), window_(giveUpAfter) {}
 
     // False when the download has been under the floor for the whole window.
     bool sample(std::uint64_t arrived) {
-        const auto now = Clock::now();
-        samples_.emplace_back(now, arrived);
-        while (samples_.size() > 1 && now - samples_[1].first >= window_)
-            samples_.pop_front();
-        const auto& [then, before] = samples_.front();
-        const Seconds span = now - then;
-        return span < window_ || static_cast<double>(arrived - before) >= floor_ * span.count();
+        const ArrivalWindow::Span span = window_.add(arrived);
+        return span.time < giveUpAfter_ ||
+               static_cast<double>(span.bytes) >= floor_ * span.time.count();
     }
 
   private:
     const double floor_;
-    const milliseconds window_;
-    std::deque<std::pair<Clock::time_point, std::uint64_t>> samples_;
+    const milliseconds giveUpAfter_;
+    ArrivalWindow window_;
 };
 
 // What one download shares between the driver and its workers.
@@ -349,6 +365,32 @@ class Job {
     std::condition_variable doneCv_;
     std::size_t running_ = 0;
     FloorWatch floor_{request.speedFloor, request.giveUpAfter};
+};
+
+// Copies what a worker reads into the view: the pages a little ahead are brought in first,
+// outside the lock, then the copy and the arrived-bytes counter go under the job's lock.
+class ViewWriter {
+  public:
+    explicit ViewWriter(Job& job) : job_(job) {}
+
+    // `bytes` at `at`; `end` bounds the pages brought in ahead (the range's end or the file's).
+    void write(std::uint64_t at, const char* data, std::size_t bytes, std::uint64_t end) {
+        if (at < begin_ || at > end_)
+            begin_ = end_ = at; // a range elsewhere in the file
+        if (at + bytes > end_) {
+            const std::uint64_t from = end_;
+            end_ = std::min(end, at + bytes + kPrefaultBytes);
+            job_.file.prefault(from, end_ - from);
+        }
+        std::lock_guard guard(job_.lock);
+        std::memcpy(job_.file.view().data() + at, data, bytes);
+        job_.progress.add(bytes);
+    }
+
+  private:
+    Job& job_;
+    std::uint64_t begin_ = 0; // the pages of [begin_, end_) are in
+    std::uint64_t end_ = 0;
 };
 
 // One libcurl handle with the download's common settings, reused for every transfer of its
@@ -707,19 +749,8 @@ class RangeWorker {
             self.verdict_ = Verdict::FallBack; // more than was asked for
             return 0;
         }
-        Job& job = self.job_;
-        const std::uint64_t at = self.range_.begin + self.received_;
-        if (at + bytes > self.prefaulted_) {
-            const std::uint64_t from = std::max(self.prefaulted_, at);
-            self.prefaulted_ = std::min(self.range_.end, at + bytes + kPrefaultBytes);
-            job.file.prefault(from, self.prefaulted_ - from);
-        }
-        {
-            std::lock_guard guard(job.lock);
-            std::memcpy(job.file.view().data() + at, data, bytes);
-            job.progress.add(bytes);
-        }
-        job.scheduler->wrote(self.index_, bytes, Clock::now());
+        self.writer_.write(self.range_.begin + self.received_, data, bytes, self.range_.end);
+        self.job_.scheduler->wrote(self.index_, bytes, Clock::now());
         self.received_ += bytes;
         self.brought_ += bytes;
         return bytes;
@@ -732,7 +763,7 @@ class RangeWorker {
     std::uint64_t received_ = 0;                      // bytes of it written so far
     std::uint64_t brought_ = 0;                       // bytes written since the last failure
     std::uint64_t requestBytes_ = kFirstRequestBytes; // the size of the next request
-    std::uint64_t prefaulted_ = 0;                    // the view is prefaulted up to here
+    ViewWriter writer_{job_};
     bool checked_ = false;           // the current reply was found to be the asked range
     std::optional<Verdict> verdict_; // the current reply was judged unusable
 };
@@ -787,13 +818,7 @@ class StreamWorker {
                 self.problem_ = "服务器发送的数据多于文件的长度";
                 return 0;
             }
-            if (self.next_ + bytes > self.prefaulted_) {
-                self.prefaulted_ = std::min(self.job_.total, self.next_ + bytes + kPrefaultBytes);
-                self.job_.file.prefault(self.next_, self.prefaulted_ - self.next_);
-            }
-            std::lock_guard guard(self.job_.lock);
-            std::memcpy(self.job_.file.view().data() + self.next_, data, bytes);
-            self.job_.progress.add(bytes);
+            self.writer_.write(self.next_, data, bytes, self.job_.total);
         } else {
             std::lock_guard guard(self.job_.lock);
             Status written =
@@ -812,7 +837,7 @@ class StreamWorker {
     const bool known_;
     Transfer transfer_;
     std::uint64_t next_ = 0;
-    std::uint64_t prefaulted_ = 0;
+    ViewWriter writer_{job_};
     std::string problem_;
     std::optional<Error> writeError_;
 };
@@ -1059,12 +1084,11 @@ Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress
         return makeError("下载未完成：收到的字节数与文件大小不符");
     progress.setTotal(fetched->bytes, true);
     progress.setState(DownloadState::Finishing);
-    if (request.check) {
-        if (Status synced = file->sync(); !synced)
-            return synced.error();
+    // The check reads the part through the file, which sees what the view holds; commit()
+    // flushes it to disk once, afterwards.
+    if (request.check)
         if (Status accepted = request.check(file->path()); !accepted)
             return accepted.error();
-    }
     if (Status committed = file->commit(); !committed)
         return committed.error();
     return fetched;

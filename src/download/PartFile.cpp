@@ -124,10 +124,6 @@ Status PartFile::startOver() {
     return {};
 }
 
-Status PartFile::sync() const {
-    return sync(0, mapSize_);
-}
-
 Status PartFile::sync(std::uint64_t offset, std::uint64_t length) const {
     if (!map_ || offset >= mapSize_ || length == 0)
         return {};

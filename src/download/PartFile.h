@@ -52,9 +52,8 @@ class PartFile {
     Status append(std::span<const std::byte> data);
     std::uint64_t appended() const { return appended_; }
 
-    // Writes the mapped view, or the part [offset, offset+length) of it, to disk, so that what
-    // it holds survives a crash.
-    Status sync() const;
+    // Writes the part [offset, offset+length) of the mapped view to disk, so that what it holds
+    // survives a crash.
     Status sync(std::uint64_t offset, std::uint64_t length) const;
     // Starts writing [offset, offset+length) of the view to disk without waiting for it, so a
     // later sync finds less to do. Only a hint.
