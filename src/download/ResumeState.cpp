@@ -1,13 +1,9 @@
 #include "download/ResumeState.h"
 
-#include <fcntl.h>
-#include <unistd.h>
+#include "common/ReplaceFile.h"
 
 #include <nlohmann/json.hpp>
 
-#include <cerrno>
-#include <cstdio>
-#include <cstring>
 #include <fstream>
 #include <sstream>
 
@@ -80,28 +76,8 @@ Status saveResumeState(const std::string& path, const ResumeState& state) {
                                          {"etag", state.validators.etag},
                                          {"lastModified", state.validators.lastModified},
                                          {"complete", complete}};
-    const std::string text = json.dump();
-    const std::string temporary = path + ".new";
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return makeError("无法保存下载进度：" + path + "（" + std::strerror(errno) + "）");
-    std::size_t written = 0;
-    while (written < text.size()) {
-        const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        written += static_cast<std::size_t>(n);
-    }
-    const bool ok = written == text.size() && ::fsync(fd) == 0;
-    const int error = errno;
-    ::close(fd);
-    if (!ok || ::rename(temporary.c_str(), path.c_str()) != 0) {
-        ::unlink(temporary.c_str());
-        return makeError("无法保存下载进度：" + path + "（" + std::strerror(ok ? errno : error) +
-                         "）");
-    }
+    if (Status replaced = replaceFile(path, json.dump()); !replaced)
+        return makeError("无法保存下载进度：" + path + "（" + replaced.error().message + "）");
     return {};
 }
 

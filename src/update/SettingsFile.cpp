@@ -1,6 +1,7 @@
 #include "update/SettingsFile.h"
 
 #include "common/Config.h"
+#include "common/ReplaceFile.h"
 #include "common/Text.h"
 #include "common/TextEncoding.h"
 #include "common/Version.h"
@@ -265,47 +266,6 @@ Result<std::string> readLockedFile(const LockedFile& file, const std::string& wh
     }
 }
 
-// Writes `bytes` to a new file beside `target` and renames it over `target`.
-Status replaceFile(const fs::path& target, std::string_view bytes) {
-    const std::string where = target.string();
-    const fs::path folder = target.parent_path();
-    std::string pattern = (folder / ("." + target.filename().string() + ".XXXXXX")).string();
-    int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-        return makeError("无法写入设置文件 " + where + "：" + systemMessage(errno));
-    auto fail = [&](int error) {
-        ::close(fd);
-        ::unlink(pattern.c_str());
-        return makeError("无法写入设置文件 " + where + "：" + systemMessage(error));
-    };
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR)
-                continue;
-            return fail(errno);
-        }
-        done += static_cast<std::size_t>(n);
-    }
-    // Keep the permissions of the file being replaced; a new file gets the usual ones.
-    struct stat old {};
-    mode_t mode = ::stat(where.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0)
-        return fail(errno);
-    if (::close(fd) != 0) {
-        int error = errno;
-        ::unlink(pattern.c_str());
-        return makeError("无法写入设置文件 " + where + "：" + systemMessage(error));
-    }
-    if (::rename(pattern.c_str(), where.c_str()) != 0) {
-        int error = errno;
-        ::unlink(pattern.c_str());
-        return makeError("无法写入设置文件 " + where + "：" + systemMessage(error));
-    }
-    return {};
-}
-
 } // namespace
 
 Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEntry& entry) {
@@ -383,7 +343,10 @@ Status writeProfileStrings(const std::string& path, const std::vector<ProfileEnt
                 return next.error();
             *content = std::move(*next);
         }
-        return replaceFile(target, *content);
+        if (Status replaced = replaceFile(target, *content); !replaced)
+            return makeError("无法写入设置文件 " + target.string() + "：" +
+                             systemMessage(replaced.error().code));
+        return {};
     }();
     if (!written && locked->created)
         ::unlink(target.c_str());
