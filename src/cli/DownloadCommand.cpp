@@ -54,6 +54,14 @@ std::string formatDuration(double seconds) {
 
 std::string progressLine(const download::DownloadSnapshot& s) {
     std::string line;
+    if (s.state == download::DownloadState::Stalled) {
+        line = download::progressLabel(s);
+        if (s.totalKnown)
+            line += "  " + std::to_string(s.percent()) + "%  " +
+                    formatBytes(static_cast<double>(s.arrived)) + " / " +
+                    formatBytes(static_cast<double>(s.total));
+        return line;
+    }
     if (s.totalKnown) {
         line = std::to_string(s.percent()) + "%  " + formatBytes(static_cast<double>(s.arrived)) +
                " / " + formatBytes(static_cast<double>(s.total));
@@ -134,7 +142,8 @@ int runDownload(Args args) {
             if (showProgress && !finished.load()) {
                 const download::JobView view = job.view();
                 if (view.phase == download::JobPhase::Downloading &&
-                    view.progress.state == download::DownloadState::Downloading) {
+                    (view.progress.state == download::DownloadState::Downloading ||
+                     view.progress.state == download::DownloadState::Stalled)) {
                     std::fprintf(stderr, "\r\033[K%s", progressLine(view.progress).c_str());
                     shown = true;
                 }

@@ -3,6 +3,7 @@
 #include "demo/DemoServices.h"
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <memory>
 #include <string_view>
@@ -10,6 +11,9 @@
 
 int main(int argc, char** argv) {
     using namespace vantorel::cli;
+    // A closed stderr (a pager quit, a pipe gone) must not kill a download half-way: writes
+    // to it fail instead, and the job goes on.
+    std::signal(SIGPIPE, SIG_IGN);
     std::vector<std::string_view> args(argv + 1, argv + argc);
     // --demo answers every job from the built-in loopback services instead of the internet.
     std::unique_ptr<vantorel::demo::DemoServices> demo;

@@ -9,7 +9,8 @@
 
 namespace vantorel {
 
-Status replaceFile(const std::filesystem::path& target, std::string_view bytes) {
+Status replaceFile(const std::filesystem::path& target, std::string_view bytes,
+                   std::optional<mode_t> mode) {
     std::string temporary =
         (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(temporary.data());
@@ -31,9 +32,11 @@ Status replaceFile(const std::filesystem::path& target, std::string_view bytes) 
         }
         done += static_cast<std::size_t>(n);
     }
-    struct stat old {};
-    const mode_t mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
-    if (::fchmod(fd, mode) != 0 || ::fsync(fd) != 0) {
+    if (!mode) {
+        struct stat old {};
+        mode = ::stat(target.c_str(), &old) == 0 ? (old.st_mode & 07777) : 0644;
+    }
+    if (::fchmod(fd, *mode) != 0 || ::fsync(fd) != 0) {
         const int error = errno;
         ::close(fd);
         return fail(error);

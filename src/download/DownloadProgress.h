@@ -17,6 +17,7 @@ enum class DownloadState {
     Idle,        // not started
     Connecting,  // asking the server for the file's length
     Downloading, // bytes are arriving
+    Stalled,     // no byte is arriving: connections are being retried, or the server is silent
     Finishing,   // every byte is in; the file is being flushed and put in place
     Done,        // the target is complete
     Failed,      // nothing was put in place; the reason is in the result
@@ -30,6 +31,7 @@ struct DownloadSnapshot {
     std::uint64_t arrived = 0;   // bytes written into the file so far
     std::uint64_t resumed = 0;   // of those, bytes an earlier run had fetched
     double bytesPerSecond = 0.0; // recent speed, smoothed over the last second or so
+    int retryIn = 0;             // Stalled: seconds until the next attempt; 0 while one is on
 
     // 0..100 when the total is known, otherwise -1.
     int percent() const {
@@ -42,8 +44,11 @@ struct DownloadSnapshot {
 };
 
 // What a progress label beside the bar shows: "57%" while the total is known, else the bytes so
-// far in mebibytes ("3.2MB").
+// far in mebibytes ("3.2MB"); while no byte arrives, what the download is waiting for.
 inline std::string progressLabel(const DownloadSnapshot& s) {
+    if (s.state == DownloadState::Stalled)
+        return s.retryIn > 0 ? "连接中断，" + std::to_string(s.retryIn) + " 秒后重试"
+                             : std::string("等待服务器响应…");
     if (const int percent = s.percent(); percent >= 0)
         return std::to_string(std::min(percent, 100)) + "%";
     char text[32];
@@ -61,6 +66,7 @@ class DownloadProgress {
         s.arrived = arrived_.load(std::memory_order_relaxed);
         s.resumed = resumed_.load(std::memory_order_relaxed);
         s.bytesPerSecond = speed_.load(std::memory_order_relaxed);
+        s.retryIn = retryIn_.load(std::memory_order_relaxed);
         return s;
     }
 
@@ -95,6 +101,7 @@ class DownloadProgress {
     void setSpeed(double bytesPerSecond) {
         speed_.store(bytesPerSecond, std::memory_order_relaxed);
     }
+    void setRetryIn(int seconds) { retryIn_.store(seconds, std::memory_order_relaxed); }
 
   private:
     std::atomic<DownloadState> state_{DownloadState::Idle};
@@ -103,6 +110,7 @@ class DownloadProgress {
     std::atomic<std::uint64_t> arrived_{0};
     std::atomic<std::uint64_t> resumed_{0};
     std::atomic<double> speed_{0.0};
+    std::atomic<int> retryIn_{0};
     std::atomic<bool> cancelled_{false};
     mutable std::mutex wakeMutex_;
     mutable std::condition_variable wake_;

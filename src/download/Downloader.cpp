@@ -1,6 +1,7 @@
 #include "download/Downloader.h"
 
 #include "common/Text.h"
+#include "download/GuardedCopy.h"
 #include "download/PartFile.h"
 #include "download/ResumeState.h"
 #include "download/SegmentScheduler.h"
@@ -13,6 +14,7 @@
 #include <sys/statvfs.h>
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <condition_variable>
 #include <cstring>
@@ -50,7 +52,16 @@ constexpr std::uint64_t kMaxRequestBytes = 32 << 20;
 // copied into it (4 MiB ahead for each of eight workers measured about 10 % slower).
 constexpr std::uint64_t kPrefaultBytes = 256 << 10;
 
+// After this long without a byte, a download whose requests keep failing shows that it is
+// stalled rather than a frozen percent.
+constexpr milliseconds kStalledAfter{3000};
+// Rounds of workers that bring no byte are started again after a wait that doubles up to this.
+constexpr milliseconds kMaxRoundDelay{30'000};
+
 constexpr std::string_view kChangedText = "服务器上的文件在下载过程中被更换了，请稍后重新下载";
+constexpr std::string_view kKeptText = "已下载的部分已保留，再次下载时从中断处继续";
+// A failure the next run cannot get past: the file is gone from the server, or it changed.
+constexpr int kFinalError = -1;
 
 // A whole decimal number, nothing else.
 std::optional<std::uint64_t> parseNumber(std::string_view text) {
@@ -146,12 +157,21 @@ std::optional<ContentRange> parseContentRange(std::string_view text) {
     return range;
 }
 
+// 404 and 410 prove the file is gone: what was fetched of it is of no more use.
+bool goneStatus(long status) {
+    return status == 404 || status == 410;
+}
+
 std::string httpMessage(long status) {
     if (status == 404 || status == 410)
         return "服务器上没有这个文件（HTTP " + std::to_string(status) + "）";
     if (status == 401 || status == 403)
         return "服务器拒绝了下载请求（HTTP " + std::to_string(status) + "）";
     return "服务器返回了错误（HTTP " + std::to_string(status) + "）";
+}
+
+Error httpError(long status) {
+    return makeError(httpMessage(status), goneStatus(status) ? kFinalError : 0);
 }
 
 bool retryableStatus(long status) {
@@ -165,6 +185,31 @@ std::string transportMessage(CURL* handle, CURLcode code, bool headComplete, con
         curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
         connectTime > 0;
     return net::failureText(net::failedStep(code, connected, headComplete), code, detail);
+}
+
+// Whether a reply is the version the probe saw: it carries every validator the probe had, each
+// the same. A reply that lacks one could come from anywhere (a mirror reached by a redirect, a
+// server that switched the file and dropped its validators), so it proves nothing.
+bool provesSameVersion(const Validators& probe, const Validators& reply) {
+    return (probe.etag.empty() || reply.etag == probe.etag) &&
+           (probe.lastModified.empty() || reply.lastModified == probe.lastModified);
+}
+
+// "scheme://host:port" of `url`, the default port filled in; empty when it cannot be parsed.
+std::string originOf(const char* url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || !url || curl_url_set(parsed.get(), CURLUPART_URL, url, 0) != CURLUE_OK)
+        return {};
+    std::string origin;
+    for (const CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+        char* text = nullptr;
+        if (curl_url_get(parsed.get(), part, &text, CURLU_DEFAULT_PORT) != CURLUE_OK)
+            return {};
+        origin += text;
+        origin += '|';
+        curl_free(text);
+    }
+    return origin;
 }
 
 std::string rangeText(std::uint64_t first, std::uint64_t last) {
@@ -261,12 +306,13 @@ class Job {
     bool fellBack() const { return fallback_.load(); }
     bool changed() const { return changed_.load(); }
 
-    // The first failure wins and stops every worker.
-    void fail(std::string message) {
+    // The first failure wins and stops every worker. A final one (the file is gone or was
+    // tampered with) leaves nothing for a later run to take up.
+    void fail(std::string message, bool final = false) {
         {
             std::lock_guard guard(failMutex_);
             if (!failure_)
-                failure_ = makeError(std::move(message));
+                failure_ = makeError(std::move(message), final ? kFinalError : 0);
         }
         stop_.store(true);
     }
@@ -299,6 +345,44 @@ class Job {
         stop_.store(false);
         fallback_.store(false);
         changed_.store(false);
+    }
+
+    // A request failed; `worker` (kMaxWorkers for the whole download) tries again at `until`,
+    // or is no longer waiting when it is the epoch.
+    void attemptFailed() { lastFailure_.store(Clock::now().time_since_epoch().count()); }
+    void retryAt(unsigned worker, Clock::time_point until) {
+        retryAt_[worker].store(until.time_since_epoch().count());
+    }
+    Clock::duration sinceLastByte() const { return Clock::now() - lastByte_; }
+
+    // Shows Stalled while no byte arrives and requests fail (or for kStalledAfter with no byte
+    // at all), with the seconds until the next attempt; Downloading again once bytes arrive.
+    void watchStall(std::uint64_t arrived) {
+        const auto now = Clock::now();
+        if (arrived != lastArrived_) {
+            lastArrived_ = arrived;
+            lastByte_ = now;
+        }
+        const DownloadState state = progress.snapshot().state;
+        if (state != DownloadState::Downloading && state != DownloadState::Stalled)
+            return;
+        const auto quiet = now - lastByte_;
+        const bool failedSince = lastFailure_.load() > lastByte_.time_since_epoch().count();
+        if ((failedSince && quiet >= kSampleEvery) || quiet >= kStalledAfter) {
+            Clock::rep next = 0;
+            for (const auto& at : retryAt_) {
+                const Clock::rep until = at.load();
+                if (until > now.time_since_epoch().count() && (next == 0 || until < next))
+                    next = until;
+            }
+            const auto wait = Clock::duration(next) - now.time_since_epoch();
+            progress.setRetryIn(
+                next == 0 ? 0 : static_cast<int>(std::chrono::ceil<std::chrono::seconds>(wait).count()));
+            progress.setState(DownloadState::Stalled);
+        } else if (state == DownloadState::Stalled) {
+            progress.setRetryIn(0);
+            progress.setState(DownloadState::Downloading);
+        }
     }
 
     // Sleeps, cut short when the job stops; true if it is still running afterwards.
@@ -341,6 +425,7 @@ class Job {
         while (!doneCv_.wait_for(guard, kSampleEvery, [this] { return running_ == 0; })) {
             const std::uint64_t arrived = progress.snapshot().arrived;
             progress.setSpeed(meter.sample(arrived));
+            watchStall(arrived);
             if (!floor_.sample(arrived))
                 fail("下载速度过低：" +
                      std::to_string(
@@ -365,6 +450,10 @@ class Job {
     std::condition_variable doneCv_;
     std::size_t running_ = 0;
     FloorWatch floor_{request.speedFloor, request.giveUpAfter};
+    std::uint64_t lastArrived_ = 0;
+    Clock::time_point lastByte_ = Clock::now();
+    std::atomic<Clock::rep> lastFailure_{0};
+    std::array<std::atomic<Clock::rep>, kMaxWorkers + 1> retryAt_{};
 };
 
 // Copies what a worker reads into the view: the pages a little ahead are brought in first,
@@ -374,7 +463,9 @@ class ViewWriter {
     explicit ViewWriter(Job& job) : job_(job) {}
 
     // `bytes` at `at`; `end` bounds the pages brought in ahead (the range's end or the file's).
-    void write(std::uint64_t at, const char* data, std::size_t bytes, std::uint64_t end) {
+    // False, with the download failed, when the part was cut short under the view by someone
+    // else: its pages are gone and nothing written there would reach the disk.
+    bool write(std::uint64_t at, const char* data, std::size_t bytes, std::uint64_t end) {
         if (at < begin_ || at > end_)
             begin_ = end_ = at; // a range elsewhere in the file
         if (at + bytes > end_) {
@@ -383,8 +474,12 @@ class ViewWriter {
             job_.file.prefault(from, end_ - from);
         }
         std::lock_guard guard(job_.lock);
-        std::memcpy(job_.file.view().data() + at, data, bytes);
+        if (!guardedCopy(job_.file.view().data() + at, data, bytes)) {
+            job_.fail("下载的临时文件被其他程序截短了，下载中止：" + job_.file.path(), true);
+            return false;
+        }
         job_.progress.add(bytes);
+        return true;
     }
 
   private:
@@ -404,12 +499,25 @@ class Transfer {
     std::string failure(CURLcode code) const {
         if (head_.length.bad())
             return head_.length.problem();
+        // The last head is a redirect that was not followed: to a scheme other than http(s).
+        if (code == CURLE_UNSUPPORTED_PROTOCOL && head_.complete && head_.status / 100 == 3)
+            return "服务器把下载重定向到了不支持的地址（只支持 http 和 https）";
         return transportMessage(easy_.get(), code, head_.complete, errorText_);
     }
     // The next transfer opens a new connection (the last one was too slow).
     void freshConnection() { fresh_ = true; }
     // Seconds of the TCP handshake of the connection last opened.
     double roundTrip() const { return roundTrip_; }
+    // Whether the reply under way came through a redirect to another server than `url`'s.
+    bool redirectedAwayFrom(const std::string& url) const {
+        long redirects = 0;
+        const char* effective = nullptr;
+        if (curl_easy_getinfo(easy_.get(), CURLINFO_REDIRECT_COUNT, &redirects) != CURLE_OK ||
+            redirects == 0)
+            return false;
+        curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &effective);
+        return originOf(effective) != originOf(url.c_str());
+    }
 
     // GET of `url` with the header block; body bytes go to `onBody`. `decode`: a coded body is
     // decoded (else its bytes arrive as they came).
@@ -519,6 +627,8 @@ Result<Probe> askHead(Job& job, const std::string& headerBlock, ReplyHead& head)
     head = transfer.head();
     if (head.length.bad())
         return makeError(head.length.problem());
+    if (head.complete && head.status / 100 == 3)
+        return makeError(transfer.failure(code)); // a redirect that could not be followed
     if (!head.complete)
         return makeError(code == CURLE_OK ? std::string(net::kUnendedHeadText)
                                           : transfer.failure(code));
@@ -565,11 +675,11 @@ Result<Probe> firstLook(Job& job) {
             return found;
         }
     } else {
-        return makeError(httpMessage(head.status));
+        return httpError(head.status);
     }
     found = askHead(job, requestHeaders(), head);
     if (found && head.status != 200)
-        return makeError(httpMessage(head.status));
+        return httpError(head.status);
     if (found)
         found->rangesRefused = true;
     return found;
@@ -584,7 +694,7 @@ Result<Probe> probe(Job& job) {
     return found;
 }
 
-enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Stopped };
+enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Gone, Stopped };
 
 // Fetches the ranges the scheduler gives it, one after another over one connection.
 class RangeWorker {
@@ -604,7 +714,8 @@ class RangeWorker {
                 continue;
             }
             std::string why;
-            switch (attempt(work.range, why)) {
+            const Verdict verdict = attempt(work.range, why);
+            switch (verdict) {
             case Verdict::Done:
                 // A request answered in full is progress.
                 failures = 0;
@@ -619,11 +730,13 @@ class RangeWorker {
                 job_.versionChanged();
                 return;
             case Verdict::Fatal:
-                job_.fail(std::move(why));
+            case Verdict::Gone:
+                job_.fail(std::move(why), verdict == Verdict::Gone);
                 return;
             case Verdict::Retry:
                 break;
             }
+            job_.attemptFailed();
             if (brought_ >= job_.request.progressResetBytes)
                 failures = 0;
             brought_ = 0;
@@ -636,7 +749,10 @@ class RangeWorker {
             }
             const milliseconds delay = std::min<milliseconds>(
                 kMaxRetryDelay, job_.request.retryDelay * (1L << std::min(failures - 1, 10u)));
-            if (!job_.pause(delay))
+            job_.retryAt(index_, Clock::now() + delay);
+            const bool going = job_.pause(delay);
+            job_.retryAt(index_, {});
+            if (!going)
                 return;
             transfer_.freshConnection();
             scheduler.reconnected(index_, Clock::now());
@@ -684,6 +800,8 @@ class RangeWorker {
         const ReplyHead& head = transfer_.head();
         if (head.complete && head.status >= 400 && head.status != 416) {
             why = httpMessage(head.status);
+            if (goneStatus(head.status))
+                return Verdict::Gone;
             return retryableStatus(head.status) ? Verdict::Retry : Verdict::Fatal;
         }
         if (head.complete && head.status != 0 && head.status != 206 && !head.length.bad())
@@ -720,7 +838,8 @@ class RangeWorker {
         const ReplyHead& head = transfer_.head();
         if (head.status != 206)
             return judgeWholeReply(head);
-        if (job_.validators.contradictedBy(head.validators))
+        if (!provesSameVersion(job_.validators, head.validators) ||
+            transfer_.redirectedAwayFrom(job_.url))
             return Verdict::Changed;
         const auto range = parseContentRange(head.contentRange);
         if (range && range->total && *range->total != job_.total)
@@ -749,7 +868,10 @@ class RangeWorker {
             self.verdict_ = Verdict::FallBack; // more than was asked for
             return 0;
         }
-        self.writer_.write(self.range_.begin + self.received_, data, bytes, self.range_.end);
+        if (!self.writer_.write(self.range_.begin + self.received_, data, bytes, self.range_.end)) {
+            self.verdict_ = Verdict::Stopped;
+            return 0;
+        }
         self.job_.scheduler->wrote(self.index_, bytes, Clock::now());
         self.received_ += bytes;
         self.brought_ += bytes;
@@ -809,7 +931,8 @@ class StreamWorker {
             return 0;
         if (self.known_) {
             const auto length = head.length.value();
-            if (self.job_.validators.contradictedBy(head.validators) ||
+            if (!provesSameVersion(self.job_.validators, head.validators) ||
+                self.transfer_.redirectedAwayFrom(self.job_.url) ||
                 (!head.coded() && length && *length != self.job_.total)) {
                 self.problem_ = std::string(kChangedText);
                 return 0;
@@ -818,7 +941,8 @@ class StreamWorker {
                 self.problem_ = "服务器发送的数据多于文件的长度";
                 return 0;
             }
-            self.writer_.write(self.next_, data, bytes, self.job_.total);
+            if (!self.writer_.write(self.next_, data, bytes, self.job_.total))
+                return 0;
         } else {
             std::lock_guard guard(self.job_.lock);
             Status written =
@@ -875,12 +999,20 @@ class Checkpoint {
   public:
     Checkpoint(Job& job, std::string resumeKey) : job_(job), key_(std::move(resumeKey)) {}
 
-    // Whether this download can be taken up later at all.
+    // Whether this download can be taken up later at all: a later run must be able to tell
+    // that the server still has the same version (ResumeState::sameVersion).
     bool enabled() const { return enabled_; }
     void enable(bool on) {
-        enabled_ = on && job_.validators.any();
+        enabled_ = on && (job_.validators.strongEtag() || !job_.validators.lastModified.empty());
         flushed_.clear();
         handed_.clear();
+    }
+    // Bytes the state on disk lists.
+    std::uint64_t listedBytes() const {
+        std::uint64_t bytes = 0;
+        for (const ByteInterval& interval : flushed_)
+            bytes += interval.size();
+        return bytes;
     }
 
     void maybe() {
@@ -893,9 +1025,10 @@ class Checkpoint {
         if (enabled_ && Clock::now() - last_ >= job_.request.checkpointEvery)
             now();
     }
-    void now() {
+    // True when the state on disk now lists every byte complete.
+    bool now() {
         if (!enabled_ || !job_.scheduler)
-            return;
+            return false;
         last_ = Clock::now();
         ResumeState state;
         state.url = key_;
@@ -906,9 +1039,11 @@ class Checkpoint {
         // A state that cannot be written only costs the resume; the download goes on.
         for (const ByteInterval& fresh : notListed(state.complete, flushed_))
             if (!job_.file.sync(fresh.begin, fresh.size()))
-                return;
-        if (saveResumeState(job_.file.statePath(), state))
-            flushed_ = std::move(state.complete);
+                return false;
+        if (!saveResumeState(job_.file.statePath(), state))
+            return false;
+        flushed_ = std::move(state.complete);
+        return true;
     }
 
   private:
@@ -925,7 +1060,10 @@ Result<DownloadResult> fetchRanges(Job& job, Checkpoint& checkpoint, DownloadRes
     const unsigned workers = std::clamp(job.request.workers, 1u, kMaxWorkers);
     result.mode = DownloadMode::Ranges;
     // Workers that gave their ranges up have ended; what is left gets another round of
-    // workers, as long as the last round brought bytes.
+    // workers. Rounds that bring no byte are started again after a wait that doubles, until
+    // nothing has arrived for giveUpAfter: a server that is down for a while (a restart, an
+    // overloaded hour) costs the user a wait, not the download.
+    unsigned idleRounds = 0;
     while (!scheduler.finished()) {
         const std::uint64_t before = job.progress.snapshot().arrived;
         std::vector<std::unique_ptr<RangeWorker>> round;
@@ -933,10 +1071,27 @@ Result<DownloadResult> fetchRanges(Job& job, Checkpoint& checkpoint, DownloadRes
             round.push_back(std::make_unique<RangeWorker>(job, i));
         job.runThreads(
             round.size(), [&](std::size_t i) { round[i]->run(); }, [&] { checkpoint.maybe(); });
-        if (job.stopping() || job.fellBack() || job.changed())
+        if (job.stopping() || job.fellBack() || job.changed() || scheduler.finished())
             return result;
-        if (!scheduler.finished() && job.progress.snapshot().arrived == before)
+        if (job.progress.snapshot().arrived != before) {
+            idleRounds = 0;
+            continue;
+        }
+        const auto left = job.request.giveUpAfter - job.sinceLastByte();
+        if (left <= Clock::duration::zero())
             return makeError("多次重试仍未下载成功：" + job.giveUpReason());
+        const auto delay = std::min<Clock::duration>(
+            {left, kMaxRoundDelay, job.request.retryDelay * (16L << std::min(idleRounds++, 8u))});
+        job.attemptFailed();
+        job.retryAt(kMaxWorkers, Clock::now() + delay);
+        const auto until = Clock::now() + delay;
+        while (Clock::now() < until) {
+            job.watchStall(job.progress.snapshot().arrived);
+            if (!job.pause(std::chrono::ceil<milliseconds>(
+                    std::min<Clock::duration>(until - Clock::now(), kSampleEvery))))
+                return result;
+        }
+        job.retryAt(kMaxWorkers, {});
     }
     return result;
 }
@@ -1037,7 +1192,7 @@ Result<DownloadResult> fetchAll(Job& job, Checkpoint& checkpoint,
         if (!fetched || !job.changed() || job.cancelled())
             break;
         if (pass == 1 || !job.validators.any())
-            return makeError(std::string(kChangedText));
+            return makeError(std::string(kChangedText), kFinalError);
         checkpoint.enable(false);
         job.resetFlags();
         job.scheduler.reset();
@@ -1056,30 +1211,43 @@ Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress
     if (!file)
         return file.error();
     Job job(request, progress, *file);
-    const std::string key = request.resumeKey.empty() ? request.url : request.resumeKey;
+    const std::string key =
+        withoutCredentials(request.resumeKey.empty() ? request.url : request.resumeKey);
     Checkpoint checkpoint(job, key);
     std::optional<ResumeState> previous = loadResumeState(file->statePath());
-    if (previous && previous->url != key)
+    // A part that another address of the same file left (a mirror of a catalogue entry) is
+    // neither this run's to resume nor its to throw away.
+    const bool foreign = previous && previous->url != key;
+    if (foreign)
         previous.reset();
 
     bool touched = false; // the part may no longer be what an earlier run left
     Result<DownloadResult> fetched = fetchAll(job, checkpoint, previous, touched);
-    if (job.cancelled()) {
-        if (!keepPart.load())
-            return makeError("下载已取消");
-        if (checkpoint.enabled() || (previous && !touched)) {
-            checkpoint.now();
+    if (job.cancelled() && !keepPart.load())
+        return makeError("下载已取消");
+    std::optional<Error> failure = job.failure();
+    if (!failure && !fetched)
+        failure = fetched.error();
+    if (job.cancelled() || failure) {
+        // What is kept must let the next run go on: a state on disk that lists the bytes, for a
+        // version the server can be asked about. A part that proves nothing is not kept.
+        const bool final = failure && failure->code == kFinalError;
+        bool resumable = false;
+        if (!touched) {
+            if (foreign || (previous && !final))
+                file->keep();
+            resumable = previous && !final;
+        } else if (!final && checkpoint.now() && checkpoint.listedBytes() > 0) {
             file->keep();
-            return makeError("下载已中断，再次下载同一文件时将从中断处继续");
+            resumable = true;
         }
-        return makeError("下载已中断（服务器无法确认文件版本，下次将重新下载）");
-    }
-    if (!touched && previous)
-        file->keep(); // the server could not be asked; what an earlier run left stays usable
-    if (auto failure = job.failure())
+        if (job.cancelled())
+            return makeError(resumable ? "下载已中断，再次下载同一文件时将从中断处继续"
+                                       : "下载已中断，下次将重新下载");
+        if (resumable)
+            failure->message += "，" + std::string(kKeptText);
         return *failure;
-    if (!fetched)
-        return fetched.error();
+    }
     if (progress.snapshot().arrived != fetched->bytes)
         return makeError("下载未完成：收到的字节数与文件大小不符");
     progress.setTotal(fetched->bytes, true);

@@ -7,15 +7,26 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <string_view>
 #include <utility>
 
 namespace vantorel::download {
 namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view kPartSuffix = ".vantorel-part";
+constexpr std::string_view kStateSuffix = ".vantorel-state";
+// What replaceFile adds to the state's name for the file it writes first.
+constexpr std::string_view kTemporarySuffix = ".XXXXXX";
+constexpr std::size_t kDigestDigits = 16;
 
 std::string systemReason(int error) {
     return std::strerror(error);
@@ -24,17 +35,152 @@ std::string systemReason(int error) {
 Error fileError(const std::string& what, const std::string& path, int error) {
     if (error == ENOSPC || error == EDQUOT)
         return makeError("磁盘空间不足：" + path);
+    if (error == ENAMETOOLONG)
+        return makeError("文件名过长：" + path);
     return makeError(what + path + "（" + systemReason(error) + "）");
 }
 
-std::string sidePath(const std::filesystem::path& target, const char* suffix) {
-    return (target.parent_path() / ("." + target.filename().string() + suffix)).string();
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+    int release() { return std::exchange(fd_, -1); }
+
+  private:
+    int fd_;
+};
+
+std::uint64_t fnv1a(std::string_view text) {
+    std::uint64_t hash = 14695981039346656037ull;
+    for (const char c : text) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 1099511628211ull;
+    }
+    return hash;
+}
+
+// The name the side files are built on: the target's own, or, when the longest side name (the
+// state's temporary file) would not fit the file system, a prefix of it cut between characters
+// and a digest of the whole, so that long names sharing a prefix still get their own files.
+std::string sideStem(const std::string& name) {
+    const std::size_t extra = 1 + kStateSuffix.size() + kTemporarySuffix.size();
+    if (name.size() + extra <= NAME_MAX)
+        return name;
+    std::size_t cut = NAME_MAX - extra - 1 - kDigestDigits;
+    while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80)
+        --cut;
+    char digest[kDigestDigits + 1];
+    std::snprintf(digest, sizeof digest, "%016llx", static_cast<unsigned long long>(fnv1a(name)));
+    return name.substr(0, cut) + "~" + digest;
+}
+
+std::string sidePath(const fs::path& target, std::string_view suffix) {
+    return (target.parent_path() /
+            ("." + sideStem(target.filename().string()) + std::string(suffix)))
+        .string();
+}
+
+// Why a file found at a side file's path must not be used; none when it may.
+std::optional<std::string_view> unsafeReason(const struct stat& info) {
+    if (S_ISLNK(info.st_mode))
+        return "有一个符号链接";
+    if (!S_ISREG(info.st_mode))
+        return "不是普通文件";
+    if (info.st_uid != ::geteuid())
+        return "的文件属于其他用户";
+    if (info.st_nlink != 1)
+        return "有一个硬链接的文件";
+    return std::nullopt;
+}
+
+Error unsafeSideFile(std::string_view what, std::string_view reason, const std::string& path) {
+    return makeError(std::string(what) + "位置上" + std::string(reason) + "，为安全起见不使用它：" +
+                     path);
+}
+
+constexpr std::string_view kPartWhat = "下载的临时文件";
+constexpr std::string_view kStateWhat = "下载进度文件";
+
+// A state path is used only when nothing is there or a plain file of this user.
+Status checkStatePath(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return errno == ENOENT ? Status{} : Status{fileError("无法读取文件：", path, errno)};
+    if (const auto reason = unsafeReason(info))
+        return unsafeSideFile(kStateWhat, *reason, path);
+    return {};
+}
+
+// The target may be missing, a file, or a symbolic link (rename replaces the link itself); a
+// folder, device, pipe or socket is never replaced.
+Status checkTarget(const std::string& target) {
+    struct stat info {};
+    if (::lstat(target.c_str(), &info) != 0)
+        return errno == ENOENT ? Status{} : Status{fileError("无法访问文件：", target, errno)};
+    struct stat resolved {};
+    if (S_ISDIR(info.st_mode) || (S_ISLNK(info.st_mode) && ::stat(target.c_str(), &resolved) == 0 &&
+                                  S_ISDIR(resolved.st_mode)))
+        return makeError("目标是一个文件夹，不能覆盖：" + target);
+    if (!S_ISREG(info.st_mode) && !S_ISLNK(info.st_mode))
+        return makeError("目标位置上不是普通文件（设备、管道或套接字），不会替换它：" + target);
+    return {};
+}
+
+// Opens the part at `path` for writing, creating it when missing, without following a link or
+// waiting on a pipe. `created` tells whether this call made it.
+Result<int> openPart(const std::string& path, const std::string& target, const fs::path& folder,
+                     bool& created) {
+    constexpr int flags = O_RDWR | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC;
+    int fd = ::open(path.c_str(), flags | O_CREAT | O_EXCL, 0666);
+    created = fd >= 0;
+    if (fd < 0 && errno == EEXIST) {
+        // Looked at before it is opened, so a device there is never opened at all.
+        struct stat found {};
+        if (::lstat(path.c_str(), &found) == 0)
+            if (const auto reason = unsafeReason(found))
+                return unsafeSideFile(kPartWhat, *reason, path);
+        fd = ::open(path.c_str(), flags);
+    }
+    if (fd < 0) {
+        const int error = errno;
+        if (error == ELOOP)
+            return unsafeSideFile(kPartWhat, "有一个符号链接", path);
+        if (error == ENAMETOOLONG)
+            return makeError("文件名过长：" + target);
+        return fileError("无法在目标文件夹中创建文件：", folder.string(), error);
+    }
+    return fd;
+}
+
+// Removes the temporary files of this state that replaceFile left when it was killed before
+// its rename: "." + the state's name + "." + six letters or digits, plain files of this user.
+void sweepStateTemporaries(const fs::path& folder, const std::string& statePath) {
+    const std::string prefix = "." + fs::path(statePath).filename().string() + ".";
+    const std::size_t randomPart = kTemporarySuffix.size() - 1;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        const std::string name = it->path().filename().string();
+        if (name.size() != prefix.size() + randomPart || !name.starts_with(prefix) ||
+            !std::all_of(name.begin() + static_cast<std::ptrdiff_t>(prefix.size()), name.end(),
+                         [](char c) { return std::isalnum(static_cast<unsigned char>(c)); }))
+            continue;
+        const std::string path = it->path().string();
+        struct stat info {};
+        if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+            info.st_uid == ::geteuid())
+            ::unlink(path.c_str());
+    }
 }
 
 } // namespace
 
 Result<PartFile> PartFile::open(const std::string& target) {
-    namespace fs = std::filesystem;
     if (target.empty())
         return makeError("没有指定保存的文件名");
     const fs::path targetPath(target);
@@ -49,30 +195,46 @@ Result<PartFile> PartFile::open(const std::string& target) {
         return makeError("目标文件夹不存在：" + folder.string());
     if (!fs::is_directory(folderStatus))
         return makeError("目标路径的上级不是文件夹：" + folder.string());
-    if (fs::is_directory(fs::status(targetPath, ec)))
-        return makeError("目标是一个文件夹，不能覆盖：" + target);
+    if (Status usable = checkTarget(target); !usable)
+        return usable.error();
 
-    const std::string path = sidePath(targetPath, ".vantorel-part");
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    if (fd < 0)
-        return fileError("无法在目标文件夹中创建文件：", folder.string(), errno);
+    const std::string path = sidePath(targetPath, kPartSuffix);
+    bool created = false;
+    Result<int> opened = openPart(path, target, folder, created);
+    if (!opened)
+        return opened.error();
+    Descriptor fd(*opened);
     struct stat info {};
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        ::close(fd);
+    if (::fstat(fd.get(), &info) != 0)
+        return fileError("无法读取文件：", path, errno);
+    if (const auto reason = unsafeReason(info))
+        return unsafeSideFile(kPartWhat, *reason, path);
+    ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+    if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0)
         return makeError("另一个下载正在写入同一个文件：" + target);
+
+    const std::string statePath = sidePath(targetPath, kStateSuffix);
+    if (Status stateUsable = checkStatePath(statePath); !stateUsable) {
+        if (created)
+            ::unlink(path.c_str());
+        return stateUsable.error();
     }
-    return PartFile(fd, path, target, static_cast<std::uint64_t>(info.st_size));
+    sweepStateTemporaries(folder, statePath);
+    return PartFile(fd.release(), path, statePath, target,
+                    static_cast<std::uint64_t>(info.st_size));
 }
 
-PartFile::PartFile(int fd, std::string path, std::string target, std::uint64_t size)
-    : fd_(fd), path_(std::move(path)), statePath_(sidePath(target, ".vantorel-state")),
-      target_(std::move(target)), sizeAtOpen_(size) {}
+PartFile::PartFile(int fd, std::string path, std::string statePath, std::string target,
+                   std::uint64_t size)
+    : fd_(fd), path_(std::move(path)), statePath_(std::move(statePath)), target_(std::move(target)),
+      sizeAtOpen_(size) {}
 
 PartFile::PartFile(PartFile&& other) noexcept
     : fd_(std::exchange(other.fd_, -1)), path_(std::exchange(other.path_, {})),
       statePath_(std::exchange(other.statePath_, {})), target_(std::move(other.target_)),
       sizeAtOpen_(other.sizeAtOpen_), keep_(other.keep_), map_(std::exchange(other.map_, nullptr)),
-      mapSize_(std::exchange(other.mapSize_, 0)), appended_(std::exchange(other.appended_, 0)) {}
+      mapSize_(std::exchange(other.mapSize_, 0)), appended_(std::exchange(other.appended_, 0)),
+      reserved_(std::exchange(other.reserved_, std::nullopt)) {}
 
 PartFile& PartFile::operator=(PartFile&& other) noexcept {
     if (this != &other) {
@@ -86,6 +248,7 @@ PartFile& PartFile::operator=(PartFile&& other) noexcept {
         map_ = std::exchange(other.map_, nullptr);
         mapSize_ = std::exchange(other.mapSize_, 0);
         appended_ = std::exchange(other.appended_, 0);
+        reserved_ = std::exchange(other.reserved_, std::nullopt);
     }
     return *this;
 }
@@ -101,13 +264,22 @@ void PartFile::unmap() noexcept {
     mapSize_ = 0;
 }
 
+// Whether the part's path still names the file this object has open.
+bool PartFile::stillAtPath() const {
+    struct stat mine {};
+    struct stat there {};
+    return fd_ >= 0 && ::fstat(fd_, &mine) == 0 && ::lstat(path_.c_str(), &there) == 0 &&
+           mine.st_dev == there.st_dev && mine.st_ino == there.st_ino;
+}
+
 void PartFile::release() noexcept {
     unmap();
     // Removed before the lock goes with the descriptor, so another run never opens a part that
-    // is about to vanish.
+    // is about to vanish. A file someone else put at the part's path is not ours to remove.
     if (!keep_ && !path_.empty()) {
         ::unlink(statePath_.c_str());
-        ::unlink(path_.c_str());
+        if (stillAtPath())
+            ::unlink(path_.c_str());
     }
     if (fd_ >= 0)
         ::close(fd_);
@@ -121,6 +293,7 @@ Status PartFile::startOver() {
     if (::ftruncate(fd_, 0) != 0 || ::lseek(fd_, 0, SEEK_SET) != 0)
         return fileError("写入文件失败：", target_, errno);
     appended_ = 0;
+    reserved_.reset();
     return {};
 }
 
@@ -145,8 +318,10 @@ void PartFile::startWriteback(std::uint64_t offset, std::uint64_t length) const 
 Status PartFile::reserveAndMap(std::uint64_t size) {
     if (fd_ < 0)
         return makeError("临时文件已关闭：" + target_);
-    if (size == 0)
+    if (size == 0) {
+        reserved_ = 0;
         return {};
+    }
     if (size > static_cast<std::uint64_t>(SIZE_MAX) ||
         size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
         return makeError("文件太大，无法保存：" + target_);
@@ -163,11 +338,14 @@ Status PartFile::reserveAndMap(std::uint64_t size) {
         return fileError("无法映射文件：", target_, errno);
     map_ = map;
     mapSize_ = static_cast<std::size_t>(size);
+    reserved_ = size;
     return {};
 }
 
 void PartFile::prefault(std::uint64_t offset, std::uint64_t length) const {
 #ifdef MADV_POPULATE_WRITE
+    // Pages past the end of a file another program shrank make this fail rather than fault; the
+    // copy into them then reports it.
     if (!map_ || offset >= mapSize_)
         return;
     static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
@@ -197,34 +375,42 @@ Status PartFile::append(std::span<const std::byte> data) {
 Status PartFile::commit() {
     if (fd_ < 0)
         return makeError("临时文件已关闭：" + target_);
+    if (Status usable = checkTarget(target_); !usable)
+        return usable;
     if (map_) {
         const bool synced = ::msync(map_, mapSize_, MS_SYNC) == 0;
         const int error = errno;
-        ::munmap(map_, mapSize_);
-        map_ = nullptr;
-        mapSize_ = 0;
+        unmap();
         if (!synced)
             return fileError("写入文件失败：", target_, error);
     }
     if (::fsync(fd_) != 0)
         return fileError("写入文件失败：", target_, errno);
-    const int closed = ::close(fd_);
-    fd_ = -1;
-    if (closed != 0)
-        return fileError("写入文件失败：", target_, errno);
+    // Checked under the lock, just before the rename: the file at the part's path must be the
+    // one written here, unlinked nowhere else, and as long as this run made it.
+    const std::uint64_t expected = reserved_ ? *reserved_ : appended_;
+    struct stat info {};
+    if (!stillAtPath() || ::fstat(fd_, &info) != 0 || info.st_nlink != 1 ||
+        static_cast<std::uint64_t>(info.st_size) != expected)
+        return makeError("下载的临时文件在下载过程中被其他程序替换或修改，未保存：" + target_);
     if (::rename(path_.c_str(), target_.c_str()) != 0)
         return fileError("无法保存文件：", target_, errno);
     path_.clear();
     ::unlink(statePath_.c_str());
+    struct stat placed {};
+    const bool ours = ::lstat(target_.c_str(), &placed) == 0 && placed.st_dev == info.st_dev &&
+                      placed.st_ino == info.st_ino;
     // The rename itself must reach the disk, or a crash could leave the old name.
-    std::string folder = std::filesystem::path(target_).parent_path().string();
+    std::string folder = fs::path(target_).parent_path().string();
     if (folder.empty())
         folder = ".";
-    const int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
+    if (const Descriptor dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+        dirFd.get() >= 0)
+        ::fsync(dirFd.get());
+    // The data is on disk (fsync above); closing only lets the lock go.
+    ::close(std::exchange(fd_, -1));
+    if (!ours)
+        return makeError("下载的临时文件在保存时被其他程序替换，保存的不是下载的文件：" + target_);
     return {};
 }
 

@@ -9,11 +9,17 @@
 // The same names on every run mean a target never has more than one part file, and a later run
 // finds what an interrupted or killed one left. While a PartFile is open it holds an exclusive
 // lock on the part, so two downloads of one target at once cannot write into each other.
+//
+// Another program or user may have planted something at those names. A link (symbolic or hard),
+// anything but a regular file, or a file of another user is never written through, read or
+// renamed: the download is refused with a message that says what was found. When the target's
+// name is too long for the side names to fit the file system, they use a shortened form of it.
 
 #include "common/Result.h"
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 
@@ -23,8 +29,10 @@ class PartFile {
   public:
     // Opens the target's part file, creating it empty when there is none; what an earlier run
     // left in it stays until startOver(). Fails with a clear message when the folder does not
-    // exist, is not a folder, or cannot be written, when the target itself is a folder, or when
-    // another download of the same target is running.
+    // exist, is not a folder, or cannot be written, when the target itself is a folder, a
+    // device, a pipe or a socket, when the part or the state is not a plain file of this user
+    // (see above), or when another download of the same target is running. Removes the
+    // temporary files an interrupted save of the state left.
     static Result<PartFile> open(const std::string& target);
 
     PartFile(PartFile&& other) noexcept;
@@ -59,8 +67,11 @@ class PartFile {
     // later sync finds less to do. Only a hint.
     void startWriteback(std::uint64_t offset, std::uint64_t length) const;
 
-    // Writes the view and the file to disk, closes it, renames it over the target and removes
-    // the state.
+    // Writes the view and the file to disk, renames it over the target (a symbolic link there is
+    // replaced, not followed), removes the state and closes the file. The lock is held until
+    // the file has its name. Fails, leaving the target alone, when the part at the part's path
+    // is no longer the file this object wrote or no longer has the size it was given, or when
+    // the target is not a file that may be replaced.
     Status commit();
 
     // Leave the part and its state on disk when this object goes.
@@ -71,7 +82,9 @@ class PartFile {
     const std::string& target() const { return target_; }
 
   private:
-    PartFile(int fd, std::string path, std::string target, std::uint64_t size);
+    PartFile(int fd, std::string path, std::string statePath, std::string target,
+             std::uint64_t size);
+    bool stillAtPath() const;
     void release() noexcept;
     void unmap() noexcept;
 
@@ -84,6 +97,7 @@ class PartFile {
     void* map_ = nullptr;
     std::size_t mapSize_ = 0;
     std::uint64_t appended_ = 0;
+    std::optional<std::uint64_t> reserved_; // the size given to reserveAndMap since startOver
 };
 
 } // namespace vantorel::download

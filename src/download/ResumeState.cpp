@@ -4,10 +4,79 @@
 
 #include <nlohmann/json.hpp>
 
-#include <fstream>
-#include <sstream>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
 
 namespace vantorel::download {
+namespace {
+
+// A state is a few hundred bytes plus some per gap in the file; anything this large is not one.
+constexpr off_t kMaxStateBytes = 4 << 20;
+
+class Descriptor {
+  public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    int get() const { return fd_; }
+
+  private:
+    int fd_;
+};
+
+// The whole of a regular file of at most kMaxStateBytes; none for anything else.
+std::optional<std::string> readSmallFile(const std::string& path) {
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat info {};
+    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
+        info.st_size > kMaxStateBytes)
+        return std::nullopt;
+    std::string text(static_cast<std::size_t>(info.st_size), '\0');
+    std::size_t done = 0;
+    while (done < text.size()) {
+        const ssize_t n = ::read(fd.get(), text.data() + done, text.size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0)
+            return std::nullopt;
+        if (n == 0)
+            break;
+        done += static_cast<std::size_t>(n);
+    }
+    text.resize(done);
+    return text;
+}
+
+} // namespace
+
+std::string withoutCredentials(std::string_view url) {
+    std::size_t start = 0;
+    if (const std::size_t separator = url.find("://"); separator != std::string_view::npos) {
+        const std::string_view scheme = url.substr(0, separator);
+        const bool isScheme = !scheme.empty() &&
+                              std::isalpha(static_cast<unsigned char>(scheme.front())) &&
+                              std::all_of(scheme.begin(), scheme.end(), [](char c) {
+                                  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' ||
+                                         c == '-' || c == '.';
+                              });
+        if (isScheme)
+            start = separator + 3;
+    }
+    const std::string_view authority = url.substr(start, url.find_first_of("/?#", start) - start);
+    const std::size_t at = authority.rfind('@');
+    if (at == std::string_view::npos)
+        return std::string(url);
+    return std::string(url.substr(0, start)).append(url.substr(start + at + 1));
+}
 
 std::string Validators::ifRange() const {
     return strongEtag() ? etag : lastModified;
@@ -35,18 +104,17 @@ std::uint64_t ResumeState::completeBytes() const {
 }
 
 std::optional<ResumeState> loadResumeState(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
+    const std::optional<std::string> text = readSmallFile(path);
+    if (!text)
         return std::nullopt;
-    std::stringstream text;
-    text << in.rdbuf();
-    const nlohmann::json json = nlohmann::json::parse(text.str(), nullptr, false);
+    const nlohmann::json json = nlohmann::json::parse(*text, nullptr, false);
     if (!json.is_object())
         return std::nullopt;
     try {
         ResumeState state;
-        state.url = json.at("url").get<std::string>();
-        state.finalUrl = json.at("finalUrl").get<std::string>();
+        // A state written before addresses were saved without credentials may still hold them.
+        state.url = withoutCredentials(json.at("url").get<std::string>());
+        state.finalUrl = withoutCredentials(json.at("finalUrl").get<std::string>());
         state.length = json.at("length").get<std::uint64_t>();
         state.validators.etag = json.at("etag").get<std::string>();
         state.validators.lastModified = json.at("lastModified").get<std::string>();
@@ -70,13 +138,13 @@ Status saveResumeState(const std::string& path, const ResumeState& state) {
     nlohmann::json complete = nlohmann::json::array();
     for (const ByteInterval& interval : state.complete)
         complete.push_back({interval.begin, interval.end});
-    const nlohmann::ordered_json json = {{"url", state.url},
-                                         {"finalUrl", state.finalUrl},
+    const nlohmann::ordered_json json = {{"url", withoutCredentials(state.url)},
+                                         {"finalUrl", withoutCredentials(state.finalUrl)},
                                          {"length", state.length},
                                          {"etag", state.validators.etag},
                                          {"lastModified", state.validators.lastModified},
                                          {"complete", complete}};
-    if (Status replaced = replaceFile(path, json.dump()); !replaced)
+    if (Status replaced = replaceFile(path, json.dump(), 0600); !replaced)
         return makeError("无法保存下载进度：" + path + "（" + replaced.error().message + "）");
     return {};
 }

@@ -338,8 +338,10 @@ void applyHandleSettings(void* curlHandle, const HandleSettings& settings) {
 TransportStep failedStep(int curlCode, bool connected, bool headComplete) {
     const TransportStep awaiting = headComplete ? TransportStep::Body : TransportStep::Response;
     switch (static_cast<CURLcode>(curlCode)) {
-    case CURLE_FAILED_INIT:
     case CURLE_OUT_OF_MEMORY:
+        // Once connected, what libcurl refuses to hold is a header line beyond its limit.
+        return connected ? TransportStep::Response : TransportStep::Setup;
+    case CURLE_FAILED_INIT:
         return TransportStep::Setup;
     case CURLE_URL_MALFORMAT:
         return TransportStep::Address;
@@ -383,6 +385,10 @@ std::string failureMessage(TransportStep step, int curlCode) {
         text = "服务器证书验证失败";
     } else if (code == CURLE_BAD_CONTENT_ENCODING) {
         text = "无法解码服务器发送的压缩内容";
+    } else if (code == CURLE_TOO_MANY_REDIRECTS) {
+        text = "服务器的重定向次数过多（可能是重定向循环）";
+    } else if (code == CURLE_OUT_OF_MEMORY && step == TransportStep::Response) {
+        text = "服务器回复的协议头过长";
     } else {
         switch (step) {
         case TransportStep::Platform:

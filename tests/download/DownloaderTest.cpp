@@ -28,17 +28,10 @@ using download::DownloadRequest;
 using download::DownloadState;
 namespace fs = std::filesystem;
 
+using vantorel::testing::randomContent;
 using vantorel::testing::readFile;
 
 namespace {
-
-std::string randomContent(std::size_t size, unsigned seed) {
-    std::mt19937 generator(seed);
-    std::string content(size, '\0');
-    for (char& c : content)
-        c = static_cast<char>(generator());
-    return content;
-}
 
 void writeFile(const fs::path& path, std::string_view content) {
     std::ofstream(path, std::ios::binary) << content;
@@ -281,16 +274,15 @@ TEST_F(DownloaderTest, ConnectionThatNeverRecoversFailsAndKeepsTheExistingTarget
     DownloadRequest r = request("/f.bin", 4);
     r.url = server.base() + "/f.bin";
     r.maxRetries = 3;
+    r.giveUpAfter = std::chrono::milliseconds(1000);
     Downloader downloader(r);
     auto result = downloader.run();
     ASSERT_FALSE(result);
     EXPECT_NE(result.error().message.find("重试"), std::string::npos) << result.error().message;
     EXPECT_EQ(downloader.progress().snapshot().state, DownloadState::Failed);
-    // Each range was asked at most once plus three retries.
     EXPECT_GE(server.requests().size(), 1u + 4u);
-    EXPECT_LE(server.requests().size(), 1u + 4u * 4u);
     EXPECT_EQ(readFile(target()), "the previous version");
-    EXPECT_TRUE(strayFiles().empty());
+    EXPECT_TRUE(strayFiles().empty()); // not a byte arrived: nothing worth keeping
 }
 
 TEST_F(DownloaderTest, BusyServerIsAskedAgainAndAMissingFileIsNot) {
@@ -353,17 +345,18 @@ TEST_F(DownloaderTest, RangesGivenUpAreTakenOverWhileTheDownloadProgresses) {
     ASSERT_TRUE(result) << result.error().message;
     EXPECT_TRUE(readFile(target()) == content);
 
-    // Refused for good: the first range arrives, the rest never do.
+    // Refused for good: the first range arrives, the rest never do; it is kept for later.
     {
         std::lock_guard lock(mutex);
         refusalsLeft = -1;
     }
     fs::remove(target());
+    r.giveUpAfter = std::chrono::milliseconds(1000);
     result = Downloader(r).run();
     ASSERT_FALSE(result);
     EXPECT_NE(result.error().message.find("503"), std::string::npos) << result.error().message;
     EXPECT_FALSE(fs::exists(target()));
-    EXPECT_TRUE(strayFiles().empty());
+    EXPECT_EQ(strayFiles().size(), 2u);
 }
 
 TEST_F(DownloaderTest, RedirectIsFollowedOnceAndTheRangesGoWhereItLed) {
@@ -675,7 +668,7 @@ TEST_F(DownloaderTest, TrickleEndsTheDownloadButASteadySlowLinkCompletes) {
     ASSERT_FALSE(result);
     EXPECT_NE(result.error().message.find("速度过低"), std::string::npos) << result.error().message;
     EXPECT_EQ(readFile(target()), "the previous version");
-    EXPECT_TRUE(strayFiles().empty());
+    EXPECT_EQ(strayFiles().size(), 2u); // what trickled in is kept for the next run
 }
 
 TEST_F(DownloaderTest, LengthBeyondTheFreeSpaceFailsAtOnceAndReservesNothing) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <random>
 #include <iterator>
 #include <string>
 #include <unistd.h>
@@ -17,6 +18,14 @@ std::filesystem::path freshTestFolder(std::string_view prefix) {
     fs::remove_all(folder);
     fs::create_directories(folder);
     return folder;
+}
+
+std::string randomContent(std::size_t size, unsigned seed) {
+    std::mt19937 generator(seed);
+    std::string content(size, '\0');
+    for (char& c : content)
+        c = static_cast<char>(generator());
+    return content;
 }
 
 std::string readFile(const std::filesystem::path& path) {
