@@ -33,14 +33,15 @@ constexpr std::string_view kNoEntryText = "请先双击列表中的软件";
 
 // What 标签_进度 shows: the percent (or bytes while the total is unknown), "正在解析、" while a
 // share link is resolved, and the outcome at the end.
-std::string progressText(const download::JobView& view) {
+// `brief`: the download's state in fewer words, for when the whole does not fit the label.
+std::string progressText(const download::JobView& view, bool brief = false) {
     using download::JobPhase;
     switch (view.phase) {
     case JobPhase::Resolving:
         // A plain address needs no resolving; its download is about to start.
         return view.resolvingShareLink ? std::string(download::kResolvingText) : "0%";
     case JobPhase::Downloading:
-        return view.progressText;
+        return brief ? view.progressBrief : view.progressText;
     case JobPhase::Done:
         return std::string(download::kDoneText);
     case JobPhase::Failed:
@@ -335,12 +336,16 @@ void CatalogueController::showProgress(const download::JobView& view) {
     auto* bar = window_.control<QProgressBar>("进度条_下载");
     auto* label = window_.control<QLabel>("标签_进度");
     bar->setValue(view.percent);
-    const QString state = toQString(progressText(view));
+    const QString whole = toQString(progressText(view));
+    const bool fits = QFontMetrics(label->font()).horizontalAdvance(whole) <=
+                      label->contentsRect().width();
+    const QString state = fits ? whole : toQString(progressText(view, true));
     QString name = toQString(progressEntry_->displayname);
     name.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QChar('\n'), QChar(' '));
     const bool forShownEntry = shown_ && *shown_ == *progressEntry_;
     label->setText(forShownEntry ? state : withEntryName(*label, name, state));
-    const QString tip = QStringLiteral("下载：") + name;
+    const QString tip =
+        QStringLiteral("下载：") + name + (fits ? QString() : QStringLiteral("\n") + whole);
     label->setToolTip(tip);
     bar->setToolTip(tip);
 }

@@ -127,10 +127,11 @@ JobView DownloadJob::view() const {
         v.progress = downloader_->progress().snapshot();
         v.percent = std::clamp(v.progress.percent(), 0, 100);
         v.progressText = progressLabel(v.progress);
+        v.progressBrief = progressLabel(v.progress, true);
     }
     if (phase_ == JobPhase::Done) {
         v.percent = 100;
-        v.progressText = "100%";
+        v.progressText = v.progressBrief = "100%";
         v.file = target_;
     }
     return v;

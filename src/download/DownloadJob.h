@@ -65,6 +65,7 @@ struct JobView {
     int percent = 0;                 // 0..100, for a progress bar
     std::string progressText;        // "57%", or the bytes so far ("3.2MB") while the total is
                                      // unknown; "100%" once done
+    std::string progressBrief;       // progressText in fewer words, for a narrow label
     std::string error;               // Failed / AddressError: why, for the user
     std::string file;                // Done: the saved file
 

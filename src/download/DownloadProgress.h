@@ -44,11 +44,14 @@ struct DownloadSnapshot {
 };
 
 // What a progress label beside the bar shows: "57%" while the total is known, else the bytes so
-// far in mebibytes ("3.2MB"); while no byte arrives, what the download is waiting for.
-inline std::string progressLabel(const DownloadSnapshot& s) {
-    if (s.state == DownloadState::Stalled)
-        return s.retryIn > 0 ? "连接中断，" + std::to_string(s.retryIn) + " 秒后重试"
-                             : std::string("等待服务器响应…");
+// far in mebibytes ("3.2MB"); while no byte arrives, what the download is waiting for (`brief`:
+// in fewer words, for a narrow label).
+inline std::string progressLabel(const DownloadSnapshot& s, bool brief = false) {
+    if (s.state == DownloadState::Stalled) {
+        if (s.retryIn > 0)
+            return (brief ? "" : "连接中断，") + std::to_string(s.retryIn) + " 秒后重试";
+        return brief ? "等待响应…" : "等待服务器响应…";
+    }
     if (const int percent = s.percent(); percent >= 0)
         return std::to_string(std::min(percent, 100)) + "%";
     char text[32];

@@ -69,7 +69,8 @@ std::uint64_t fnv1a(std::string_view text) {
 // state's temporary file) would not fit the file system, a prefix of it cut between characters
 // and a digest of the whole, so that long names sharing a prefix still get their own files.
 std::string sideStem(const std::string& name) {
-    const std::size_t extra = 1 + kStateSuffix.size() + kTemporarySuffix.size();
+    // "." + "." + stem + state suffix + temporary suffix: the state's temporary file.
+    const std::size_t extra = 2 + kStateSuffix.size() + kTemporarySuffix.size();
     if (name.size() + extra <= NAME_MAX)
         return name;
     std::size_t cut = NAME_MAX - extra - 1 - kDigestDigits;

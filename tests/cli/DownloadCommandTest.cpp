@@ -78,6 +78,16 @@ TEST_F(DownloadCommandTest, FailedDownloadExitsOneAndKeepsTheOldFile) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
 }
 
+TEST_F(DownloadCommandTest, AClosedStderrDoesNotKillTheDownload) {
+    const fs::path out = dir_ / "a.exe";
+    // stderr goes into a pipe whose reader is gone before the result line is written.
+    auto r = vantorel::testing::runCommand(
+        {"/bin/bash", "-c", "set -o pipefail; \"$0\" download \"$1\" -o \"$2\" 2>&1 >/dev/null | true",
+         VANTOREL_CLI_PATH, server_.url("/pkg/setup.exe"), out.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(readFile(out) == content_);
+}
+
 TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
     const std::string url = server_.url("/pkg/setup.exe");
     for (const std::vector<std::string>& args : {std::vector<std::string>{"download"},
