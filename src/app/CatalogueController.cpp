@@ -337,8 +337,8 @@ void CatalogueController::showProgress(const download::JobView& view) {
     auto* label = window_.control<QLabel>("标签_进度");
     bar->setValue(view.percent);
     const QString whole = toQString(progressText(view));
-    const bool fits = QFontMetrics(label->font()).horizontalAdvance(whole) <=
-                      label->contentsRect().width();
+    const bool fits =
+        QFontMetrics(label->font()).horizontalAdvance(whole) <= label->contentsRect().width();
     const QString state = fits ? whole : toQString(progressText(view, true));
     QString name = toQString(progressEntry_->displayname);
     name.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QChar('\n'), QChar(' '));

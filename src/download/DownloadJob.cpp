@@ -1,5 +1,6 @@
 #include "download/DownloadJob.h"
 
+#include "download/ResumeState.h"
 #include "download/Staging.h"
 
 #include <algorithm>
@@ -59,19 +60,35 @@ void DownloadJob::finish(JobPhase phase, std::string error) {
 void DownloadJob::work() {
     if (addresses_.empty())
         return finish(JobPhase::AddressError, "没有可用的下载地址");
+    // The address an earlier run left a part of goes first, so that part is taken up instead
+    // of fetched again from another address.
+    std::vector<std::string> order = addresses_;
+    const std::string partFrom = addressOfPartFor(target_);
+    const auto holder = std::find_if(order.begin(), order.end(), [&](const std::string& a) {
+        return !partFrom.empty() && withoutCredentials(a) == partFrom;
+    });
+    if (holder != order.end())
+        std::rotate(order.begin(), holder, holder + 1);
+
     JobPhase outcome = JobPhase::Failed;
     std::string error;
-    for (const std::string& address : addresses_) {
+    std::string keptError; // an attempt that left a part to resume: the user's way on
+    for (const std::string& address : order) {
         if (stopping())
             break;
-        outcome = fetchOne(address, error);
+        bool kept = false;
+        outcome = fetchOne(address, error, kept);
         if (outcome == JobPhase::Done)
             break;
+        if (kept && keptError.empty())
+            keptError = error;
     }
+    if (outcome != JobPhase::Done && !keptError.empty())
+        error = keptError;
     finish(outcome, outcome == JobPhase::Done ? std::string() : error);
 }
 
-JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error) {
+JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error, bool& kept) {
     {
         std::lock_guard lock(mutex_);
         phase_ = JobPhase::Resolving;
@@ -94,6 +111,7 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error) {
     request.target = target_;
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
+    request.giveUpAfter = options_.giveUpAfter;
     request.refuseWebPages = options_.refuseWebPages;
     request.check = [refuse = options_.refuseWebPages,
                      executable = options_.executable](const std::string& complete) {
@@ -112,6 +130,7 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error) {
     auto result = downloader->run();
     if (!result) {
         error = result.error().message;
+        kept = result.error().code == kPartKeptError;
         return result.error().code == kWebPageError ? JobPhase::AddressError : JobPhase::Failed;
     }
     return JobPhase::Done;

@@ -24,7 +24,9 @@
 // cancel() ends the download for good: its part is removed. interrupt() ends it so it can be
 // taken up again later (closing a window, an interrupt signal in a terminal): the part and its
 // resume state stay, and the next job for the same target and address fetches only what is
-// missing. Destroying a running job interrupts it and waits for it to stop.
+// missing; so do failures that a later run can get past. The address whose part is beside the
+// target is tried first, and when every address fails, the failure that kept a part is the
+// job's message. Destroying a running job interrupts it and waits for it to stop.
 //
 // view(), cancel() and interrupt() may be called from any thread while the job runs, either on
 // a thread of its own (start()) or on the caller's (run()).
@@ -79,6 +81,8 @@ struct JobOptions {
     ShareLinkOptions share;
     unsigned workers = kDefaultWorkers;
     std::chrono::milliseconds retryDelay{200};
+    // How long a download waits for a byte, retrying, before it fails (see DownloadRequest).
+    std::chrono::milliseconds giveUpAfter{120'000};
     bool refuseWebPages = false;
     bool executable =
         false; // the saved file may be run: execute permission wherever it is readable
@@ -105,7 +109,8 @@ class DownloadJob {
   private:
     void work();
     // The outcome of one address, as the phase the job would end in.
-    JobPhase fetchOne(const std::string& address, std::string& error);
+    // `kept`: the attempt failed but left its part for a later run of the same address.
+    JobPhase fetchOne(const std::string& address, std::string& error, bool& kept);
     void finish(JobPhase phase, std::string error = {});
     bool stopping() const { return stop_.load(); }
 

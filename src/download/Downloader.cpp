@@ -377,7 +377,9 @@ class Job {
             }
             const auto wait = Clock::duration(next) - now.time_since_epoch();
             progress.setRetryIn(
-                next == 0 ? 0 : static_cast<int>(std::chrono::ceil<std::chrono::seconds>(wait).count()));
+                next == 0
+                    ? 0
+                    : static_cast<int>(std::chrono::ceil<std::chrono::seconds>(wait).count()));
             progress.setState(DownloadState::Stalled);
         } else if (state == DownloadState::Stalled) {
             progress.setRetryIn(0);
@@ -1244,8 +1246,10 @@ Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress
         if (job.cancelled())
             return makeError(resumable ? "下载已中断，再次下载同一文件时将从中断处继续"
                                        : "下载已中断，下次将重新下载");
-        if (resumable)
+        if (resumable) {
             failure->message += "，" + std::string(kKeptText);
+            failure->code = kPartKeptError;
+        }
         return *failure;
     }
     if (progress.snapshot().arrived != fetched->bytes)
@@ -1266,6 +1270,11 @@ Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress
 
 std::string requestHeaders() {
     return std::string(kRequestHeaderBlock);
+}
+
+std::string addressOfPartFor(const std::string& target) {
+    const auto state = loadResumeState(PartFile::statePathFor(target));
+    return state ? state->url : std::string();
 }
 
 std::string requestHeaders(const ByteRange& range) {

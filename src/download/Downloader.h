@@ -32,7 +32,16 @@
 // about once a second, after the view holding them has been flushed. A run for the same target
 // whose part and state match the server's file (same address, a strong ETag or the same
 // Last-Modified and length) fetches only the missing bytes; anything else starts over cleanly.
-// cancel() and failures remove the part and its state; interrupt() keeps them for a later run.
+// interrupt() and every failure a later run can get past (the network, the server's 5xx, 408,
+// 429 or 403, the speed floor, a full disk) keep the part and its state, and the message says
+// so (kPartKeptError) -- but only when the state on disk lists bytes for a version a later run
+// can recognise. cancel(), 404 and 410, a version change, and a part changed by someone else
+// remove them. A failure before this run touched the part keeps what was there: a part that
+// another address of the same file left is not this run's to resume, nor to throw away.
+//
+// A reply proves it is the probe's version only by carrying each validator the probe had, the
+// same, from the same server: a range reply without one, or reached through a redirect to
+// another server, counts as a version change.
 //
 // Choices:
 // - Workers: 8 by default, at most 16. More connections than that rarely help one server and
@@ -45,8 +54,10 @@
 //   doubles from 200 ms (at most 5 s). A worker that fails 5 times in a row, with neither a
 //   request answered in full nor kProgressResetBytes (256 KiB) brought in between, gives its
 //   range up for another worker; workers that gave up end, and when
-//   every worker has ended the ranges left get another round, unless the last round brought no
-//   byte: then the download fails. Replies 408, 429 and 5xx are retried the same way; other
+//   every worker has ended the ranges left get another round. Rounds that bring no byte are
+//   started again after a wait that doubles (at most 30 s) until no byte has arrived for
+//   `giveUpAfter`: then the download fails. Meanwhile the progress shows Stalled, with the
+//   seconds until the next attempt. Replies 408, 429 and 5xx are retried the same way; other
 //   error replies end the download at once.
 // - Speed floor: a connection under 1 KiB/s for 30 s is dropped and its range goes on over a
 //   new connection (counting as a retry unless it made real progress); when the download as a
@@ -88,6 +99,14 @@ inline constexpr std::string_view kRequestHeaderBlock =
 // The header block of a request; a worker's request carries its range after it.
 std::string requestHeaders();
 std::string requestHeaders(const ByteRange& range);
+
+// A failed download left its part and resume state: the next run for the same address takes
+// it up. The error's message says so.
+inline constexpr int kPartKeptError = 3;
+
+// The address (as the resume key, without credentials) whose part an earlier, unfinished
+// download of `target` left beside it; empty when there is none.
+std::string addressOfPartFor(const std::string& target);
 
 struct DownloadRequest {
     std::string url;    // direct address, http or https

@@ -225,6 +225,10 @@ Result<PartFile> PartFile::open(const std::string& target) {
                     static_cast<std::uint64_t>(info.st_size));
 }
 
+std::string PartFile::statePathFor(const std::string& target) {
+    return sidePath(fs::path(target), kStateSuffix);
+}
+
 PartFile::PartFile(int fd, std::string path, std::string statePath, std::string target,
                    std::uint64_t size)
     : fd_(fd), path_(std::move(path)), statePath_(std::move(statePath)), target_(std::move(target)),

@@ -34,6 +34,8 @@ class PartFile {
     // (see above), or when another download of the same target is running. Removes the
     // temporary files an interrupted save of the state left.
     static Result<PartFile> open(const std::string& target);
+    // Where the resume state of `target` lives (what statePath() of its PartFile gives).
+    static std::string statePathFor(const std::string& target);
 
     PartFile(PartFile&& other) noexcept;
     PartFile& operator=(PartFile&& other) noexcept;

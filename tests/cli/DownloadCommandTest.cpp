@@ -82,7 +82,8 @@ TEST_F(DownloadCommandTest, AClosedStderrDoesNotKillTheDownload) {
     const fs::path out = dir_ / "a.exe";
     // stderr goes into a pipe whose reader is gone before the result line is written.
     auto r = vantorel::testing::runCommand(
-        {"/bin/bash", "-c", "set -o pipefail; \"$0\" download \"$1\" -o \"$2\" 2>&1 >/dev/null | true",
+        {"/bin/bash", "-c",
+         "set -o pipefail; \"$0\" download \"$1\" -o \"$2\" 2>&1 >/dev/null | true",
          VANTOREL_CLI_PATH, server_.url("/pkg/setup.exe"), out.string()});
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(readFile(out) == content_);

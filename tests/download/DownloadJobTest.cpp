@@ -69,6 +69,44 @@ TEST_F(DownloadJobTest, FallsBackToTheSecondAddressAndLeavesOnlyTheFile) {
     EXPECT_EQ(filesIn(folder_), 1u);
 }
 
+TEST_F(DownloadJobTest, APartLeftByOneAddressIsTakenUpFirstAndNamedInTheFailure) {
+    const std::string installer = vantorel::testing::randomContent(1 << 20, 9);
+    demo::RangeFiles files;
+    files.add("/b/setup.exe", installer);
+    files.add("/c/setup.exe", installer);
+    std::atomic<bool> failing{true};
+    std::atomic<int> ranges{0};
+    demo::HttpServer server([&](const demo::HttpRequest& req) {
+        demo::HttpResponse response = files.respond(req);
+        if (req.hasHeader("If-Range") && failing.load() && ranges++ >= 2)
+            response.dropWithoutReply = true;
+        return response;
+    });
+    const std::string dead = "http://127.0.0.1:1/a/setup.exe";
+    const std::string live = server.base() + "/b/setup.exe";
+    const std::string target = (folder_ / "setup.exe").string();
+    JobOptions options;
+    options.workers = 1;
+    options.retryDelay = std::chrono::milliseconds(2);
+    options.giveUpAfter = std::chrono::milliseconds(1000);
+
+    // The second address breaks off half-way after the first failed: the failure that
+    // matters is the one that kept a part.
+    const JobView failed = DownloadJob({live, dead}, target, options).run();
+    ASSERT_EQ(failed.phase, JobPhase::Failed);
+    EXPECT_NE(failed.error.find("再次下载时从中断处继续"), std::string::npos) << failed.error;
+    EXPECT_EQ(filesIn(folder_), 2u);
+
+    // A mirror listed first would fetch it all again: the address that left the part goes first.
+    failing = false;
+    const JobView resumed =
+        DownloadJob({server.base() + "/c/setup.exe", live}, target, options).run();
+    ASSERT_EQ(resumed.phase, JobPhase::Done) << resumed.error;
+    EXPECT_GT(resumed.progress.resumed, 0u);
+    EXPECT_TRUE(readFile(target) == installer);
+    EXPECT_EQ(filesIn(folder_), 1u);
+}
+
 TEST_F(DownloadJobTest, RefusedPageKeepsAnExistingFileAndSaysWhy) {
     demo::RangeServer server;
     server.add("/page.exe", "<!DOCTYPE html><html><body>not found</body></html>");

@@ -1,8 +1,8 @@
 // What a failed download leaves for the next run, and replies that cannot prove they belong to
 // the file being fetched.
 
-#include "download/Downloader.h"
 #include "demo/RangeServer.h"
+#include "download/Downloader.h"
 
 #include "support/TestFolder.h"
 
@@ -101,9 +101,9 @@ TEST_F(DownloaderRecoveryTest, NetworkFailuresKeepThePartShowTheRetryAndTheNextR
         std::thread watcher([&] {
             while (!done.load()) {
                 const auto s = downloader.progress().snapshot();
-                sawCountdown = sawCountdown || (s.state == DownloadState::Stalled && s.retryIn > 0 &&
-                                                download::progressLabel(s).find("秒后重试") !=
-                                                    std::string::npos);
+                sawCountdown = sawCountdown ||
+                               (s.state == DownloadState::Stalled && s.retryIn > 0 &&
+                                download::progressLabel(s).find("秒后重试") != std::string::npos);
                 std::this_thread::sleep_for(std::chrono::milliseconds(5));
             }
         });

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
-#include <random>
 #include <iterator>
+#include <random>
 #include <string>
 #include <unistd.h>
 
