@@ -331,14 +331,25 @@ class Job {
         changed_.store(true);
         stop_.store(true);
     }
-    // Why the last range was given up, for the message when nobody could fetch it.
-    void gaveUp(std::string why) {
+    // Why the last request failed, for the message when nobody could fetch the rest.
+    std::string lastFailure() const {
         std::lock_guard guard(failMutex_);
-        giveUpReason_ = std::move(why);
+        return lastFailureReason_;
     }
-    std::string giveUpReason() const {
-        std::lock_guard guard(failMutex_);
-        return giveUpReason_;
+    bool failedSinceLastByte() const {
+        return lastFailure_.load() > lastByte_.time_since_epoch().count();
+    }
+    std::string retriesFailedText() const { return "多次重试仍未下载成功：" + lastFailure(); }
+    // Why a download under the speed floor for the whole window ends: when its requests kept
+    // failing meanwhile, their failure is the cause, not the speed.
+    std::string underFloorText() const {
+        if (failedSinceLastByte())
+            return retriesFailedText();
+        return "下载速度过低：" +
+               std::to_string(
+                   std::chrono::duration_cast<std::chrono::seconds>(request.giveUpAfter).count()) +
+               " 秒内没有一个连接的速度达到 " +
+               std::to_string(static_cast<long>(request.speedFloor)) + " 字节/秒";
     }
 
     void resetFlags() {
@@ -347,9 +358,15 @@ class Job {
         changed_.store(false);
     }
 
-    // A request failed; `worker` (kMaxWorkers for the whole download) tries again at `until`,
-    // or is no longer waiting when it is the epoch.
-    void attemptFailed() { lastFailure_.store(Clock::now().time_since_epoch().count()); }
+    // A request failed (`why`, when it says more than the last one); `worker` (kMaxWorkers for
+    // the whole download) tries again at `until`, or is no longer waiting when it is the epoch.
+    void attemptFailed(std::string why = {}) {
+        if (!why.empty()) {
+            std::lock_guard guard(failMutex_);
+            lastFailureReason_ = std::move(why);
+        }
+        lastFailure_.store(Clock::now().time_since_epoch().count());
+    }
     void retryAt(unsigned worker, Clock::time_point until) {
         retryAt_[worker].store(until.time_since_epoch().count());
     }
@@ -367,8 +384,7 @@ class Job {
         if (state != DownloadState::Downloading && state != DownloadState::Stalled)
             return;
         const auto quiet = now - lastByte_;
-        const bool failedSince = lastFailure_.load() > lastByte_.time_since_epoch().count();
-        if ((failedSince && quiet >= kSampleEvery) || quiet >= kStalledAfter) {
+        if ((failedSinceLastByte() && quiet >= kSampleEvery) || quiet >= kStalledAfter) {
             Clock::rep next = 0;
             for (const auto& at : retryAt_) {
                 const Clock::rep until = at.load();
@@ -429,12 +445,7 @@ class Job {
             progress.setSpeed(meter.sample(arrived));
             watchStall(arrived);
             if (!floor_.sample(arrived))
-                fail("下载速度过低：" +
-                     std::to_string(
-                         std::chrono::duration_cast<std::chrono::seconds>(request.giveUpAfter)
-                             .count()) +
-                     " 秒内没有一个连接的速度达到 " +
-                     std::to_string(static_cast<long>(request.speedFloor)) + " 字节/秒");
+                fail(underFloorText());
             guard.unlock();
             tick();
             guard.lock();
@@ -447,7 +458,7 @@ class Job {
     std::atomic<bool> changed_{false};
     mutable std::mutex failMutex_;
     std::optional<Error> failure_;
-    std::string giveUpReason_;
+    std::string lastFailureReason_;
     std::mutex doneMutex_;
     std::condition_variable doneCv_;
     std::size_t running_ = 0;
@@ -738,7 +749,7 @@ class RangeWorker {
             case Verdict::Retry:
                 break;
             }
-            job_.attemptFailed();
+            job_.attemptFailed(why);
             if (brought_ >= job_.request.progressResetBytes)
                 failures = 0;
             brought_ = 0;
@@ -746,7 +757,6 @@ class RangeWorker {
                 // Perhaps the server allows fewer connections than we opened: a worker that is
                 // still going takes the rest of this range over.
                 scheduler.giveUp(index_);
-                job_.gaveUp(std::move(why));
                 return;
             }
             const milliseconds delay = std::min<milliseconds>(
@@ -1081,7 +1091,7 @@ Result<DownloadResult> fetchRanges(Job& job, Checkpoint& checkpoint, DownloadRes
         }
         const auto left = job.request.giveUpAfter - job.sinceLastByte();
         if (left <= Clock::duration::zero())
-            return makeError("多次重试仍未下载成功：" + job.giveUpReason());
+            return makeError(job.retriesFailedText());
         const auto delay = std::min<Clock::duration>(
             {left, kMaxRoundDelay, job.request.retryDelay * (16L << std::min(idleRounds++, 8u))});
         job.attemptFailed();
