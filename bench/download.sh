@@ -12,29 +12,47 @@
 #                    second's worth of each request through at once, so a client that makes
 #                    many short requests is hardly limited; the proxy limits each connection
 #                    for its whole life, as a service that limits connections does.
+#   https            one file of BENCH_HTTPS_MB (default 256), no limit, over TLS (HTTP/1.1,
+#                    TLS 1.2/1.3 with ECDHE and AEAD ciphers only, keepalive). The run makes a
+#                    CA of its own and a certificate for 127.0.0.1 and localhost signed by it;
+#                    both go with the run's folder. curl gets --cacert, aria2c
+#                    --ca-certificate, ours SSL_CERT_FILE naming a bundle that holds that CA.
+#                    Ours is first tried on a small file: if it cannot verify the server, that
+#                    is printed with its error, curl and aria2c are still measured, and the
+#                    script exits with 1. If it succeeds, it is tried once more without
+#                    SSL_CERT_FILE, where it must fail; a success there is printed as a warning.
+#                    Each tool also gets CPU seconds (user + sys of it and its children, GNU
+#                    time; the least of the runs) and the protocol and cipher nginx logged for
+#                    its connections.
 #
 # All but plain fetch a file of BENCH_THROTTLED_MB (default 64). Rates are nginx sizes
 # (k = 1024 bytes, m = 1024k). For each tool: time, MB/s, and the bytes nginx logged as sent
 # during the run divided by the file size (1.00 means nothing was fetched twice). On plain, curl
 # is also timed with its file flushed to disk afterwards, as ours always is before it takes the
-# file's name.
+# file's name. On https the ratios are ours/curl and ours/aria2c for speed (above 1.0: ours is
+# faster) and for CPU seconds (above 1.0: ours uses more).
 #
-#   bench/download.sh                            all three profiles, files under /tmp
+#   bench/download.sh                            all profiles, files under /tmp
 #   BENCH_PROFILES="throttled" bench/download.sh
 #   BENCH_DIR=/dev/shm BENCH_SIZE_MB=256 BENCH_RUNS=5 bench/download.sh
 #   BENCH_RATE=4m BENCH_SLOW_RATE=256k BENCH_SLOW_EVERY=3 BENCH_THROTTLED_MB=32 bench/download.sh
+#   BENCH_PROFILES=https BENCH_HTTPS_MB=64 VANTOREL_CLI=build/vantorel-cli bench/download.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-profiles=${BENCH_PROFILES:-plain even throttled even-paced throttled-paced}
+profiles=${BENCH_PROFILES:-plain even throttled even-paced throttled-paced https}
 size_mb=${BENCH_SIZE_MB:-1024}
 throttled_mb=${BENCH_THROTTLED_MB:-64}
+https_mb=${BENCH_HTTPS_MB:-256}
 rate=${BENCH_RATE:-8m}
 slow_rate=${BENCH_SLOW_RATE:-512k}
 slow_every=${BENCH_SLOW_EVERY:-5}
 runs=${BENCH_RUNS:-3}
 port=${BENCH_PORT:-18089}
 base_dir=${BENCH_DIR:-/tmp}
+https_port=$((port + 2))
+with_https=0
+case " $profiles " in *" https "*) with_https=1 ;; esac
 
 sudo_if_needed() { if [ "$(id -u)" -eq 0 ]; then "$@"; else sudo "$@"; fi; }
 
@@ -45,6 +63,10 @@ install_missing() {
     command -v curl >/dev/null || missing+=(curl)
     command -v sha256sum >/dev/null || missing+=(coreutils)
     command -v python3 >/dev/null || missing+=(python3)
+    if [ "$with_https" = 1 ]; then
+        command -v openssl >/dev/null || missing+=(openssl)
+        [ -x /usr/bin/time ] || missing+=(time)
+    fi
     [ ${#missing[@]} -eq 0 ] && return
     echo "Installing ${missing[*]} for the benchmark (apt-get install -y ${missing[*]}) ..."
     sudo_if_needed apt-get update -qq
@@ -91,8 +113,8 @@ stop_all() {
 }
 trap stop_all EXIT
 
-mkdir -p "$work/www/plain" "$work/www/even" "$work/www/throttled" "$work/www/paced" "$work/out" \
-    "$work/tmp"
+mkdir -p "$work/www/plain" "$work/www/even" "$work/www/throttled" "$work/www/paced" \
+    "$work/www/https" "$work/out" "$work/tmp"
 make_file() { # path MiB
     dd if=/dev/urandom of="$1" bs=1M count="$2" status=none
     chmod 644 "$1"
@@ -109,6 +131,54 @@ case " $profiles " in *" even"* | *" throttled"*)
     ln "$work/www/even/file.bin" "$work/www/paced/file.bin"
     ;;
 esac
+
+# The https profile's CA and server certificate, made for this run and deleted with $work. The
+# bundle handed to ours is a file of trusted certificates holding just that CA.
+: >"$work/https.conf"
+if [ "$with_https" = 1 ]; then
+    echo "Making a ${https_mb} MiB file of random bytes in $work ..."
+    make_file "$work/www/https/file.bin" "$https_mb"
+    head -c 65536 /dev/urandom >"$work/www/https/probe.bin"
+    chmod 644 "$work/www/https/probe.bin"
+    tls=$work/tls
+    mkdir -m 700 "$tls"
+    openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -noenc -days 2 \
+        -subj "/CN=Vantorel benchmark CA (this run only)" -keyout "$tls/ca.key" -out "$tls/ca.pem" \
+        2>"$tls/openssl.log"
+    openssl req -new -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -noenc -subj "/CN=localhost" \
+        -keyout "$tls/server.key" -out "$tls/server.csr" 2>>"$tls/openssl.log"
+    cat >"$tls/server.ext" <<EOF
+basicConstraints = critical, CA:FALSE
+keyUsage = critical, digitalSignature
+extendedKeyUsage = serverAuth
+subjectAltName = IP:127.0.0.1, DNS:localhost
+subjectKeyIdentifier = hash
+authorityKeyIdentifier = keyid
+EOF
+    openssl x509 -req -in "$tls/server.csr" -CA "$tls/ca.pem" -CAkey "$tls/ca.key" \
+        -CAcreateserial -days 2 -extfile "$tls/server.ext" -out "$tls/server.pem" \
+        2>>"$tls/openssl.log"
+    cp "$tls/ca.pem" "$tls/bundle.pem"
+    openssl verify -CAfile "$tls/ca.pem" "$tls/server.pem" >/dev/null
+    cat >"$work/https.conf" <<EOF
+    server {
+        listen 127.0.0.1:$https_port ssl;
+        root $work/www;
+        access_log $work/access.log body;
+        access_log $work/tls.log tls;
+        ssl_certificate $tls/server.pem;
+        ssl_certificate_key $tls/server.key;
+        ssl_protocols TLSv1.2 TLSv1.3;
+        ssl_ciphers ECDHE-ECDSA-AES128-GCM-SHA256:ECDHE-ECDSA-AES256-GCM-SHA384:ECDHE-ECDSA-CHACHA20-POLY1305;
+        ssl_prefer_server_ciphers off;
+        ssl_session_cache shared:bench_tls:10m;
+        ssl_session_timeout 1h;
+        ssl_session_tickets off;
+        keepalive_timeout 65s;
+        keepalive_requests 10000;
+    }
+EOF
+fi
 
 # nginx numbers its connections ($connection); the map picks the slow ones. A map cannot take a
 # remainder, so it lists the multiples of N up to far more connections than a run opens.
@@ -128,6 +198,7 @@ error_log $work/error.log;
 events { worker_connections 1024; }
 http {
     log_format body '\$body_bytes_sent';
+    log_format tls '\$ssl_protocol \$ssl_cipher';
     access_log $work/access.log body;
     sendfile on;
     tcp_nopush on;
@@ -146,6 +217,7 @@ http {
         location /even/ { limit_rate $rate; }
         location /throttled/ { limit_rate \$throttled_rate; }
     }
+    include $work/https.conf;
 }
 EOF
 nginx -p "$work" -c "$work/nginx.conf"
@@ -159,17 +231,24 @@ logged_bytes() {
 }
 
 # Runs "$@" $runs times, checks each result, prints the best time in seconds, the bytes sent in
-# that run divided by the file size, and the largest such quotient of all runs.
+# that run divided by the file size, and the largest such quotient of all runs. With
+# measure_cpu=1 each run is under GNU time, and the least CPU seconds of the runs follow: user +
+# sys, user, sys.
+measure_cpu=0
 best_of() {
     local out=$1
     shift
-    local best="" best_ratio="" worst_ratio=0
+    local best="" best_ratio="" worst_ratio=0 best_cpu=""
     for _ in $(seq "$runs"); do
         rm -f "$out" "$out.aria2"
-        local before start end took sent ratio
+        local before start end took sent ratio cpu
         before=$(logged_bytes)
         start=$(date +%s.%N)
-        "$@"
+        if [ "$measure_cpu" = 1 ]; then
+            /usr/bin/time -q -f "%U %S" -o "$work/cpu" "$@"
+        else
+            "$@"
+        fi
         end=$(date +%s.%N)
         took=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
         sent=$(($(logged_bytes) - before))
@@ -183,18 +262,103 @@ best_of() {
             best_ratio=$ratio
         fi
         worst_ratio=$(awk -v a="$ratio" -v b="$worst_ratio" 'BEGIN { print (a > b ? a : b) }')
+        if [ "$measure_cpu" = 1 ]; then
+            cpu=$(tail -n 1 "$work/cpu" | awk '{ printf "%.2f %.2f %.2f", $1 + $2, $1, $2 }')
+            if [ -z "$best_cpu" ] || awk -v c="${cpu%% *}" -v b="${best_cpu%% *}" 'BEGIN { exit !(c < b) }'; then
+                best_cpu=$cpu
+            fi
+        fi
     done
     rm -f "$out" "$out.aria2"
-    echo "$best $best_ratio $worst_ratio"
+    echo "$best $best_ratio $worst_ratio $best_cpu"
 }
 
 rate_of() { awk -v n="$bytes" -v t="$1" 'BEGIN { printf "%.1f", n / 1000000 / t }'; }
-ratio() { awk -v a="$1" -v b="$2" 'BEGIN { printf "%.2f", a / b }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "n/a" }'; }
 report() { # name "time sent worst"
     local t s w
-    read -r t s w <<<"$2"
+    read -r t s w _ <<<"$2"
     printf '  %-36s %8s s %9s MB/s   received %s x file (largest of runs %s)\n' \
         "$1" "$t" "$(rate_of "$t")" "$s" "$w"
+}
+report_cpu() { # name "time sent worst cpu user sys"
+    local t s w c u y
+    read -r t s w c u y <<<"$2"
+    printf '  %-36s %8s s %9s MB/s %7s CPU s (user %s, sys %s)   received %s x file (largest of runs %s)\n' \
+        "$1" "$t" "$(rate_of "$t")" "$c" "$u" "$y" "$s" "$w"
+}
+# Protocol and cipher of the requests nginx logged on https after line $1 of its TLS log.
+tls_seen() {
+    sleep 0.3
+    tail -n +$(($1 + 1)) "$work/tls.log" | sort | uniq -c |
+        awk '{ printf "%s%s %s (%d request%s)", (NR > 1 ? ", " : ""), $2, $3, $1, ($1 == 1 ? "" : "s") }'
+}
+tls_lines() { wc -l <"$work/tls.log"; }
+
+https_failed=0
+# The https profile: ours is tried on a small file first, so that a certificate it cannot verify
+# is reported as such, and then measured against curl and aria2c, each with CPU seconds.
+https_profile() {
+    local file="$work/www/https/file.bin" base="https://127.0.0.1:$https_port/https"
+    local ca="$tls/ca.pem" bundle="$tls/bundle.pem" ours="" ours_tls="" aria_tls curl_tls mark
+    want=$(sha256sum "$file" | cut -d' ' -f1)
+    bytes=$(stat -c %s "$file")
+    url="$base/file.bin"
+    echo "== https: ${https_mb} MiB, no limit, HTTP/1.1 over TLS, server certificate from a CA made" \
+        "for this run (best of $runs; CPU s: the least of the runs)"
+    rm -f "$work/out/probe.bin"
+    if SSL_CERT_FILE="$bundle" "$cli" download --quiet --threads 8 "$base/probe.bin" \
+        -o "$work/out/probe.bin" 2>"$work/ours.err" &&
+        cmp -s "$work/out/probe.bin" "$work/www/https/probe.bin"; then
+        rm -f "$work/out/probe.bin"
+        if env -u SSL_CERT_FILE -u SSL_CERT_DIR "$cli" download --quiet --threads 8 \
+            "$base/probe.bin" -o "$work/out/probe.bin" 2>/dev/null; then
+            echo "  WARNING: vantorel-cli also downloaded without SSL_CERT_FILE, from a server whose CA" \
+                "only SSL_CERT_FILE holds: it did not verify the certificate"
+        fi
+        rm -f "$work/out/probe.bin"
+        measure_cpu=1
+        mark=$(tls_lines)
+        ours=$(best_of "$work/out/ours.bin" env SSL_CERT_FILE="$bundle" "$cli" download --quiet \
+            --threads 8 "$url" -o "$work/out/ours.bin")
+        ours_tls=$(tls_seen "$mark")
+    else
+        https_failed=1
+    fi
+    measure_cpu=1
+    mark=$(tls_lines)
+    aria=$(best_of "$work/out/aria.bin" aria2c -q -x8 -s8 --min-split-size=1M \
+        --file-allocation=falloc --allow-overwrite=true --auto-file-renaming=false \
+        --ca-certificate="$ca" -d "$work/out" -o aria.bin "$url")
+    aria_tls=$(tls_seen "$mark")
+    mark=$(tls_lines)
+    plain=$(best_of "$work/out/curl.bin" curl -s --cacert "$ca" -o "$work/out/curl.bin" "$url")
+    curl_tls=$(tls_seen "$mark")
+    measure_cpu=0
+    if [ -n "$ours" ]; then
+        report_cpu "vantorel-cli download --threads 8" "$ours"
+        echo "      TLS: $ours_tls"
+    else
+        printf '  %-36s FAILED over TLS with SSL_CERT_FILE=%s (a bundle holding the CA of this run):\n' \
+            "vantorel-cli download --threads 8" "$bundle"
+        sed 's/^/      /' "$work/ours.err"
+    fi
+    report_cpu "aria2c -x8 -s8 --min-split-size=1M" "$aria"
+    echo "      TLS: $aria_tls"
+    report_cpu "curl (one stream)" "$plain"
+    echo "      TLS: $curl_tls"
+    if [ -n "$ours" ]; then
+        local c_ours c_aria c_curl
+        c_ours=$(cut -d' ' -f4 <<<"$ours")
+        c_aria=$(cut -d' ' -f4 <<<"$aria")
+        c_curl=$(cut -d' ' -f4 <<<"$plain")
+        printf '  ratio ours/curl speed: %s   CPU: %s   ours/aria2c speed: %s   CPU: %s\n' \
+            "$(ratio "${plain%% *}" "${ours%% *}")" "$(ratio "$c_ours" "$c_curl")" \
+            "$(ratio "${aria%% *}" "${ours%% *}")" "$(ratio "$c_ours" "$c_aria")"
+        echo "  (speed above 1.0: ours is faster; CPU above 1.0: ours uses more CPU time)"
+    else
+        echo "  ratios: none, ours did not download"
+    fi
 }
 
 slow_text="connections #${slow_every}, #$((slow_every * 2)), ... at $slow_rate/s"
@@ -203,6 +367,10 @@ for profile in $profiles; do
     url_port=$port
     case $profile in
     plain) what="${size_mb} MiB, no limit" ;;
+    https)
+        https_profile
+        continue
+        ;;
     even) what="${throttled_mb} MiB, every request limited by nginx to $rate/s" ;;
     throttled) what="${throttled_mb} MiB, every request limited by nginx to $rate/s, on $slow_text" ;;
     even-paced | throttled-paced)
@@ -248,3 +416,8 @@ for profile in $profiles; do
     fi
     stop_proxy
 done
+if [ "$https_failed" = 1 ]; then
+    echo "https: vantorel-cli could not download over TLS with SSL_CERT_FILE naming the run's CA" \
+        "(its error is above)" >&2
+    exit 1
+fi

@@ -10,6 +10,7 @@
 #include "catalogue/ResultColumns.h"
 #include "common/Config.h"
 #include "common/Version.h"
+#include "settings/Preferences.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -313,6 +314,12 @@ void CatalogueController::download() {
     progressEntry_ = shown_;
     download::JobOptions options;
     options.refuseWebPages = true;
+    if (auto preferences = settings::loadPreferences()) {
+        options.workers = preferences->connections;
+        options.speedLimit = preferences->speedLimit;
+    } else {
+        std::fprintf(stderr, "vantorel: %s\n", preferences.error().message.c_str());
+    }
     download_ = std::make_unique<download::DownloadJob>(
         addresses, QDir::toNativeSeparators(target).toStdString(), options);
     download_->start();

@@ -9,6 +9,7 @@
 #include "app/UiDump.h"
 #include "common/Version.h"
 #include "demo/DemoServices.h"
+#include "settings/Preferences.h"
 
 #include <QApplication>
 #include <QCommandLineParser>
@@ -84,6 +85,13 @@ int main(int argc, char** argv) {
         }
         demoServices->applyToConfig();
     }
+    // The offline services are on this machine: only a real run goes through the user's proxy.
+    if (auto preferences = vantorel::settings::loadPreferences(); !preferences)
+        std::fprintf(stderr, "vantorel: %s\n", preferences.error().message.c_str());
+    else if (!demoServices)
+        vantorel::net::setSessionProxy(vantorel::settings::proxyChoice(*preferences));
+    else
+        vantorel::net::setSessionProxy({vantorel::net::ProxyChoice::Source::None, {}, {}, {}});
 
     vantorel::app::Application app;
     if (parser.isSet(dumpUi)) {

@@ -1,5 +1,6 @@
 #include "cli/Commands.h"
 
+#include "cli/NetworkOptions.h"
 #include "cli/TerminalText.h"
 
 #include <array>
@@ -7,6 +8,8 @@
 
 namespace vantorel::cli {
 namespace {
+
+constexpr std::string_view kNetworkArguments = "[--proxy URL | --noproxy]";
 
 // `prefix` + name + arguments, continuation lines indented to line up under the first argument.
 std::string synopsis(std::string_view prefix, const Command& command) {
@@ -18,7 +21,13 @@ std::string synopsis(std::string_view prefix, const Command& command) {
         text += std::string(rest.substr(0, lineBreak)) + "\n" + indent;
         rest.remove_prefix(lineBreak + 1);
     }
-    return text + std::string(rest) + "\n";
+    text += std::string(rest);
+    // fetch names its own --proxy (with its credentials) among its arguments.
+    if (command.network)
+        text += command.arguments.find("--proxy") == std::string_view::npos
+                    ? " " + std::string(kNetworkArguments)
+                    : std::string(" [--noproxy]");
+    return text + "\n";
 }
 
 } // namespace
@@ -26,21 +35,37 @@ std::string synopsis(std::string_view prefix, const Command& command) {
 std::span<const Command> commands() {
     static constexpr std::array table{
         Command{"search", "KEYWORD [--json]",
-                "在软件目录中搜索关键字，列出找到的程序；--json 输出每项的九个字段", runSearch},
+                "在软件目录中搜索关键字，列出找到的程序；--json 输出每项的九个字段", runSearch,
+                true},
         Command{"fetch",
                 "URL [--client object|session|internet] [-X METHOD] [-H 'Name: value']...\n"
                 "[--data TEXT] [--cookie TEXT] [--no-redirect] [--include]\n"
                 "[--proxy URL [--proxy-user U] [--proxy-password P]] [--timeout MS]",
-                "经所选的 HTTP 客户端完成一次请求，回复正文写到标准输出", runFetch},
-        Command{"download", "URL [-o PATH] [--threads N] [--quiet]",
-                "多线程下载 URL（PATH 可以是文件夹），进度写到标准错误", runDownload},
-        Command{"resolve", "SHARE_LINK", "打印分享链接的直接下载地址", runResolve},
+                "经所选的 HTTP 客户端完成一次请求，回复正文写到标准输出", runFetch, true},
+        Command{"download", "URL [-o PATH] [--threads N] [--limit-rate RATE] [--quiet]",
+                "多线程下载 URL（PATH 可以是文件夹），进度写到标准错误；RATE 为每秒字节数，"
+                "可带 k、M 后缀",
+                runDownload, true},
+        Command{"resolve", "SHARE_LINK", "打印分享链接的直接下载地址", runResolve, true},
         Command{"check-update", "[--json]", "询问版本检查服务，打印当前版本号与最新版本号",
-                runCheckUpdate},
+                runCheckUpdate, true},
         Command{"demo", "[--port N]",
                 "运行离线演示服务直到 Ctrl-C，并打印让其他命令与窗口使用它的 export 行", runDemo},
     };
     return table;
+}
+
+int runCommand(const Command& command, Args args, bool offline) {
+    if (!command.network)
+        return command.run(args);
+    const bool ownProxy = command.arguments.find("--proxy") != std::string_view::npos;
+    const net::ProxyChoice otherwise =
+        offline ? net::ProxyChoice{net::ProxyChoice::Source::None, {}, {}, {}}
+                : settings::proxyChoice(preferencesOrDefaults());
+    const NetworkArgs network = applyNetworkOptions(args, otherwise, ownProxy);
+    if (network.problem)
+        return usageError(command.name, *network.problem);
+    return command.run(network.rest);
 }
 
 const Command* findCommand(std::string_view name) {

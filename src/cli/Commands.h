@@ -16,6 +16,8 @@ struct Command {
     std::string_view arguments; // what follows the name; "\n" starts a continuation line
     std::string_view summary;   // what the job does, one line
     int (*run)(Args args);
+    // The job goes to the network: it takes --proxy URL and --noproxy (NetworkOptions.h).
+    bool network = false;
 };
 
 int runFetch(Args args);
@@ -31,6 +33,10 @@ const Command* findCommand(std::string_view name);
 
 // The usage of the whole program: every command's arguments.
 std::string programUsage();
+// Runs `command` with `args`: a network job's proxy options are taken first. `offline`: the
+// jobs ask the offline services on this machine, so no proxy unless --proxy names one.
+int runCommand(const Command& command, Args args, bool offline);
+
 // The usage of one job: "用法: vantorel-cli NAME ARGUMENTS" and its summary.
 std::string commandUsage(const Command& command);
 // Bad usage of the job `name`: the problem (when given) and the job's usage on stderr; returns 2.

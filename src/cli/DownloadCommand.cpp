@@ -1,4 +1,5 @@
-// vantorel-cli download URL [-o PATH] [--threads N] [--quiet]
+// vantorel-cli download URL [-o PATH] [--threads N] [--limit-rate RATE] [--quiet]
+// --threads and --limit-rate default to the preferences' connections and speed limit.
 // PATH may be a folder: the file keeps the name it has in the address.
 // URL may be a share link: it is resolved to its file first. Runs the download job; progress on
 // stderr when it is a terminal. Ctrl-C (and SIGTERM, SIGHUP) interrupts cleanly: the workers
@@ -6,6 +7,7 @@
 // same command run again goes on where it stopped (and says how much was already there).
 
 #include "cli/Commands.h"
+#include "cli/NetworkOptions.h"
 #include "cli/StopSignals.h"
 #include "download/DownloadJob.h"
 #include "download/DownloadTarget.h"
@@ -80,15 +82,23 @@ std::string progressLine(const download::DownloadSnapshot& s) {
 int runDownload(Args args) {
     std::string url;
     std::string output;
+    const settings::Preferences& preferences = preferencesOrDefaults();
     download::JobOptions options;
+    options.workers = preferences.connections;
+    options.speedLimit = preferences.speedLimit;
     bool quiet = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
-        if (arg == "-o" || arg == "--output" || arg == "--threads") {
+        if (arg == "-o" || arg == "--output" || arg == "--threads" || arg == "--limit-rate") {
             if (i + 1 >= args.size())
                 return usage(std::string(arg) + " 需要一个值");
             const std::string_view value = args[++i];
-            if (arg == "--threads") {
+            if (arg == "--limit-rate") {
+                const auto rate = settings::parseRate(value);
+                if (!rate)
+                    return usage("--limit-rate 应为每秒字节数，可带 k 或 M 后缀（如 2M、512k）");
+                options.speedLimit = *rate;
+            } else if (arg == "--threads") {
                 unsigned n = 0;
                 auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
                 if (ec != std::errc() || end != value.data() + value.size() || n < 1 ||

@@ -47,5 +47,5 @@ int main(int argc, char** argv) {
         std::fputs(commandUsage(*command).c_str(), stdout);
         return 0;
     }
-    return command->run(jobArgs);
+    return runCommand(*command, jobArgs, demo != nullptr);
 }

@@ -36,14 +36,14 @@ JobView DownloadJob::run() {
 
 void DownloadJob::cancel() {
     cancelled_.store(true);
-    stop_.store(true);
+    stopSource_.request_stop();
     std::lock_guard lock(mutex_);
     if (downloader_)
         downloader_->cancel();
 }
 
 void DownloadJob::interrupt() {
-    stop_.store(true);
+    stopSource_.request_stop();
     std::lock_guard lock(mutex_);
     if (downloader_ && !cancelled_.load())
         downloader_->interrupt();
@@ -95,7 +95,7 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error, b
         resolvingShareLink_ = isShareLink(address);
     }
     ShareLinkOptions share = options_.share;
-    share.cancelled = &stop_;
+    share.stop = stopSource_.get_token();
     auto direct = downloadAddressFor(address, share);
     if (!direct && stopping()) {
         error.clear();
@@ -112,6 +112,7 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error, b
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
     request.giveUpAfter = options_.giveUpAfter;
+    request.speedLimit = options_.speedLimit;
     request.refuseWebPages = options_.refuseWebPages;
     request.check = [refuse = options_.refuseWebPages,
                      executable = options_.executable](const std::string& complete) {

@@ -38,6 +38,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <stop_token>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -83,6 +84,7 @@ struct JobOptions {
     std::chrono::milliseconds retryDelay{200};
     // How long a download waits for a byte, retrying, before it fails (see DownloadRequest).
     std::chrono::milliseconds giveUpAfter{120'000};
+    std::uint64_t speedLimit = 0; // bytes per second for the download; 0: none
     bool refuseWebPages = false;
     bool executable =
         false; // the saved file may be run: execute permission wherever it is readable
@@ -112,7 +114,7 @@ class DownloadJob {
     // `kept`: the attempt failed but left its part for a later run of the same address.
     JobPhase fetchOne(const std::string& address, std::string& error, bool& kept);
     void finish(JobPhase phase, std::string error = {});
-    bool stopping() const { return stop_.load(); }
+    bool stopping() const { return stopSource_.stop_requested(); }
 
     const std::vector<std::string> addresses_;
     const std::string target_;
@@ -124,7 +126,7 @@ class DownloadJob {
     std::string error_;
     std::unique_ptr<Downloader> downloader_;
 
-    std::atomic<bool> stop_{false};
+    std::stop_source stopSource_;        // ends a share-link step under way at once
     std::atomic<bool> cancelled_{false}; // stopped for good (else interrupted)
     std::thread worker_;
 };

@@ -5,10 +5,12 @@
 #include "download/PartFile.h"
 #include "download/ResumeState.h"
 #include "download/SegmentScheduler.h"
+#include "download/SpeedLimit.h"
 #include "download/Staging.h"
 #include "net/ContentLength.h"
 #include "net/Curl.h"
 #include "net/Deadlines.h"
+#include "net/Session.h"
 #include "net/Transport.h"
 
 #include <sys/statvfs.h>
@@ -298,6 +300,9 @@ class Job {
     std::uint64_t total = 0; // meaningful when the length is known
     Validators validators;   // the probe's
     std::optional<SegmentScheduler> scheduler;
+    // The workers' connections share TLS sessions and looked-up names.
+    net::SharedConnections connections;
+    SpeedLimit limit{request.speedLimit};
     // Serialises every copy into the file together with the arrived-bytes counter.
     std::mutex lock;
 
@@ -404,7 +409,7 @@ class Job {
     }
 
     // Sleeps, cut short when the job stops; true if it is still running afterwards.
-    bool pause(milliseconds duration) {
+    bool pause(Clock::duration duration) {
         const auto until = Clock::now() + duration;
         while (!stopping()) {
             const auto left = until - Clock::now();
@@ -479,6 +484,8 @@ class ViewWriter {
     // False, with the download failed, when the part was cut short under the view by someone
     // else: its pages are gone and nothing written there would reach the disk.
     bool write(std::uint64_t at, const char* data, std::size_t bytes, std::uint64_t end) {
+        if (!job_.limit.take(bytes, [this](auto wait) { return job_.pause(wait); }))
+            return false;
         if (at < begin_ || at > end_)
             begin_ = end_ = at; // a range elsewhere in the file
         if (at + bytes > end_) {
@@ -546,38 +553,31 @@ class Transfer {
         head_ = ReplyHead{};
         errorText_[0] = '\0';
         CURL* h = easy_.get();
-        net::HandleSettings settings;
-        settings.url = url;
-        settings.timeouts = net::deadlines::kDownload;
-        settings.maxRedirects = kMaxRedirects;
-        settings.errorText = errorText_;
-        net::applyHandleSettings(h, settings);
-        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-        curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-        // Our own Accept-Encoding line replaces the one libcurl would add, so the header block
-        // goes out exactly; this setting only makes libcurl decode what the server coded.
-        curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, decode ? "gzip, deflate" : nullptr);
-        curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, decode ? 1L : 0L);
-        curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, &Transfer::onHeader);
-        curl_easy_setopt(h, CURLOPT_HEADERDATA, &head_);
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, user);
+        net::HandleOptions options;
+        options.url = url;
+        options.timeouts = net::deadlines::kDownload;
+        options.maxRedirects = kMaxRedirects;
+        options.errorText = errorText_;
+        options.headers = headers.get();
+        options.decode = decode;
+        options.onHeader = &Transfer::onHeader;
+        options.headerData = &head_;
+        options.onBody = onBody;
+        options.bodyData = user;
+        options.onProgress = &Transfer::onProgress;
+        options.progressData = this;
         // The speed floor, per connection: under it for floorTime, the transfer fails (and a
         // range is retried on a new connection).
-        curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT,
-                         static_cast<long>(std::max(1.0, job_.request.speedFloor)));
-        curl_easy_setopt(
-            h, CURLOPT_LOW_SPEED_TIME,
-            static_cast<long>(std::max<long long>(
-                1, std::chrono::ceil<std::chrono::seconds>(job_.request.floorTime).count())));
-        curl_easy_setopt(h, CURLOPT_BUFFERSIZE, kReadBufferBytes);
-        curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, fresh_ ? 1L : 0L);
-        fresh_ = false;
-        curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
-        curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, &Transfer::onProgress);
-        curl_easy_setopt(h, CURLOPT_XFERINFODATA, this);
+        options.lowSpeedBytes = static_cast<long>(std::max(1.0, job_.request.speedFloor));
+        options.lowSpeedTime =
+            std::max(std::chrono::seconds(1),
+                     std::chrono::ceil<std::chrono::seconds>(job_.request.floorTime));
+        options.bufferBytes = kReadBufferBytes;
+        options.freshConnection = std::exchange(fresh_, false);
+        options.share = job_.connections.get();
+        net::prepareHandle(h, options);
         const CURLcode code = curl_easy_perform(h);
-        curl_easy_setopt(h, CURLOPT_HTTPHEADER, nullptr);
+        net::releaseLists(h);
         long connects = 0;
         curl_off_t lookedUp = 0, connected = 0;
         if (curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK && connects > 0 &&
@@ -956,6 +956,8 @@ class StreamWorker {
             if (!self.writer_.write(self.next_, data, bytes, self.job_.total))
                 return 0;
         } else {
+            if (!self.job_.limit.take(bytes, [&](auto wait) { return self.job_.pause(wait); }))
+                return 0;
             std::lock_guard guard(self.job_.lock);
             Status written =
                 self.job_.file.append(std::as_bytes(std::span<const char>(data, bytes)));
@@ -1292,7 +1294,13 @@ std::string requestHeaders(const ByteRange& range) {
            "\r\nRange:bytes=" + rangeText(range.first, range.last);
 }
 
-Downloader::Downloader(DownloadRequest request) : request_(std::move(request)) {}
+Downloader::Downloader(DownloadRequest request) : request_(std::move(request)) {
+    if (request_.speedLimit > 0) {
+        const double share = static_cast<double>(request_.speedLimit) /
+                             (2.0 * std::clamp(request_.workers, 1u, kMaxWorkers));
+        request_.speedFloor = std::max(1.0, std::min(request_.speedFloor, share));
+    }
+}
 
 Result<DownloadResult> Downloader::run() {
     progress_.setState(DownloadState::Connecting);

@@ -125,6 +125,10 @@ struct DownloadRequest {
     double speedFloor = 1024;
     std::chrono::milliseconds floorTime{30'000};
     std::chrono::milliseconds giveUpAfter{120'000};
+    // Bytes per second for the whole download, all connections together; 0: no limit. The
+    // speed floor is lowered to half a connection's share of it, so a download is never ended
+    // for being as slow as the user asked.
+    std::uint64_t speedLimit = 0;
     // How often the resume state is brought up to date.
     std::chrono::milliseconds checkpointEvery{1000};
     // Free bytes in a folder; statvfs when empty (tests give a smaller disk).

@@ -40,7 +40,7 @@ Error stepFailure(ShareStep step) {
 }
 
 bool cancelled(const ShareLinkOptions& options) {
-    return options.cancelled && options.cancelled->load();
+    return options.stop.stop_requested();
 }
 
 net::FetchRequest makeRequest(std::string url, std::string headers,
@@ -50,6 +50,7 @@ net::FetchRequest makeRequest(std::string url, std::string headers,
     request.headers = std::move(headers);
     request.timeouts = options.timeouts;
     request.maxBodyBytes = 4u << 20;
+    request.stop = options.stop;
     return request;
 }
 

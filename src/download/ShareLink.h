@@ -30,8 +30,8 @@
 #include "common/Result.h"
 #include "net/Transport.h"
 
-#include <atomic>
 #include <optional>
+#include <stop_token>
 #include <string>
 #include <string_view>
 
@@ -73,8 +73,8 @@ bool isHttpAddress(std::string_view address);
 
 struct ShareLinkOptions {
     net::Timeouts timeouts = net::deadlines::kShareLinkStep; // each step's own
-    // Checked between the steps: a set flag ends the resolution early (as a failure).
-    const std::atomic<bool>* cancelled = nullptr;
+    // A requested stop ends the resolution at once, a step under way too (as a failure).
+    std::stop_token stop;
 };
 
 // The direct address of the file behind the share link.

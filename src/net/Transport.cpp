@@ -3,6 +3,7 @@
 #include "net/ContentLength.h"
 #include "net/Curl.h"
 #include "net/HeaderBlock.h"
+#include "net/Session.h"
 
 #include <curl/curl.h>
 
@@ -217,10 +218,6 @@ bool httpSupported() {
     return false;
 }
 
-long millis(std::chrono::milliseconds ms) {
-    return ms.count() > 0 ? static_cast<long>(ms.count()) : 0L;
-}
-
 Result<TransportResponse> performChecked(const TransportRequest& request) {
     CurlEasy easy = makeCurlEasy();
     CURL* h = easy.get();
@@ -254,44 +251,28 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
             proxyHeaders.append(curlLine(field));
 
     char errorText[CURL_ERROR_SIZE] = {};
-    applyHandleSettings(h, {request.url, request.proxy, request.timeouts, request.followRedirects,
-                            request.maxRedirects, request.verifyTls, errorText});
-    curl_easy_setopt(h, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
-    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
-    curl_easy_setopt(h, CURLOPT_PROXYHEADER, proxyHeaders.get());
-    curl_easy_setopt(h, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
-    if (hasAcceptEncoding)
-        curl_easy_setopt(h, CURLOPT_ACCEPT_ENCODING, "");
-    else
-        curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, millis(request.timeouts.total));
-
-    switch (request.method) {
-    case HttpMethod::Get:
-        curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
-        break;
-    case HttpMethod::Head:
-        curl_easy_setopt(h, CURLOPT_NOBODY, 1L);
-        break;
-    case HttpMethod::Post:
-        curl_easy_setopt(h, CURLOPT_POST, 1L);
-        break;
-    default:
-        curl_easy_setopt(h, CURLOPT_CUSTOMREQUEST, std::string(methodName(request.method)).c_str());
-        break;
-    }
-    if (sendsBody) {
-        curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, curl_off_t(request.body.size()));
-        curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
-    }
-
-    curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, onHeader);
-    curl_easy_setopt(h, CURLOPT_HEADERDATA, &x);
-    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, onBody);
-    curl_easy_setopt(h, CURLOPT_WRITEDATA, &x);
-    curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, onProgress);
-    curl_easy_setopt(h, CURLOPT_XFERINFODATA, &x);
-    curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+    HandleOptions options;
+    options.url = request.url;
+    options.timeouts = request.timeouts;
+    options.followRedirects = request.followRedirects;
+    options.maxRedirects = request.maxRedirects;
+    options.verifyTls = request.verifyTls;
+    options.errorText = errorText;
+    if (!request.proxy.empty())
+        options.proxy = request.proxy;
+    options.headers = headers.get();
+    options.proxyHeaders = proxyHeaders.get();
+    options.method = request.method;
+    if (sendsBody)
+        options.body = request.body;
+    options.decode = hasAcceptEncoding;
+    options.onHeader = onHeader;
+    options.headerData = &x;
+    options.onBody = onBody;
+    options.bodyData = &x;
+    options.onProgress = onProgress;
+    options.progressData = &x;
+    prepareHandle(h, options);
 
     bool cancelled = false;
     CURLcode code = run(h, request.stop, cancelled);
@@ -314,26 +295,6 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
 }
 
 } // namespace
-
-void applyHandleSettings(void* curlHandle, const HandleSettings& settings) {
-    CURL* h = static_cast<CURL*>(curlHandle);
-    if (settings.errorText)
-        curl_easy_setopt(h, CURLOPT_ERRORBUFFER, settings.errorText);
-    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(h, CURLOPT_URL, std::string(settings.url).c_str());
-    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
-    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, settings.followRedirects ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_MAXREDIRS, settings.maxRedirects);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, settings.verifyTls ? 1L : 0L);
-    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, settings.verifyTls ? 2L : 0L);
-    curl_easy_setopt(h, CURLOPT_PROXY, std::string(settings.proxy).c_str());
-    long connectLimit = millis(settings.timeouts.connect);
-    if (connectLimit > 0)
-        connectLimit += millis(settings.timeouts.resolve);
-    curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, connectLimit);
-}
 
 TransportStep failedStep(int curlCode, bool connected, bool headComplete) {
     const TransportStep awaiting = headComplete ? TransportStep::Body : TransportStep::Response;

@@ -11,8 +11,7 @@
 //    are dropped because the transport frames the body itself.
 //  - Only http and https, for the address and for every redirect.
 //  - The proxy, when given, carries http and https (tunnelled); `proxyHeaderLines` go to the
-//    proxy only. An empty proxy means a direct connection; proxy environment variables are
-//    ignored so that an exchange does the same wherever it runs.
+//    proxy only. An empty proxy means the session's proxy (net/Session.h).
 //  - TLS certificates and host names are verified unless `verifyTls` is off.
 //
 // What comes back: the status and status line of the final response, its header lines
@@ -51,7 +50,7 @@ struct TransportRequest {
     std::string url;
     std::vector<std::string> headerLines; // "Name: value"
     std::string body;                     // sent as is; POST and PUT always carry a length
-    std::string proxy;                    // curl proxy address ("http://host:port"); empty: none
+    std::string proxy; // curl proxy address ("http://host:port"); empty: the session's
     std::vector<std::string> proxyHeaderLines;
     Timeouts timeouts = deadlines::kClientDefault;
     std::stop_token stop; // a requested stop ends the exchange
@@ -81,22 +80,6 @@ enum class TransportStep : int {
     Body,         // the reply broke off, could not be decoded, timed out or exceeded the cap
     Cancelled,    // the caller asked to stop
 };
-
-// Settings every libcurl handle of the program shares, whoever drives it: only http and https
-// (redirects too), HTTP/1.1, no signals, no proxy from the environment, TLS verified unless
-// `verifyTls` is off, redirects followed up to `maxRedirects` when `followRedirects`, the
-// connection bounded by resolve + connect, and curl's error text written to `errorText`
-// (CURL_ERROR_SIZE bytes, alive as long as the handle is used).
-struct HandleSettings {
-    std::string_view url;
-    std::string_view proxy;
-    Timeouts timeouts;
-    bool followRedirects = true;
-    long maxRedirects = 10;
-    bool verifyTls = true;
-    char* errorText = nullptr;
-};
-void applyHandleSettings(void* curlHandle, const HandleSettings& settings);
 
 // The step at which a transfer failed with `curlCode`, given whether the connection stood and
 // whether the reply's head had ended.

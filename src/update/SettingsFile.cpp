@@ -241,19 +241,20 @@ Result<LockedFile> lockFile(const fs::path& target) {
     }
 }
 
-// The whole content of the locked file; a file over kMaxSettingsFileBytes is refused unread.
-Result<std::string> readLockedFile(const LockedFile& file, const std::string& where) {
+// The whole content of an open file; a file over kMaxSettingsFileBytes is refused unread.
+Result<std::string> readOpenFile(const FileHandle& handle, const struct stat& info,
+                                 const std::string& where) {
     auto tooLarge = [&] {
         return makeError("设置文件 " + where + " 超过 1 MiB，不像本程序的设置，未读取也未改写");
     };
-    if (!S_ISREG(file.info.st_mode))
+    if (!S_ISREG(info.st_mode))
         return makeError("设置文件不是普通文件：" + where);
-    if (static_cast<std::uintmax_t>(file.info.st_size) > kMaxSettingsFileBytes)
+    if (static_cast<std::uintmax_t>(info.st_size) > kMaxSettingsFileBytes)
         return tooLarge();
     std::string content;
     char buffer[16384];
     for (;;) {
-        ssize_t n = ::read(file.handle.get(), buffer, sizeof buffer);
+        ssize_t n = ::read(handle.get(), buffer, sizeof buffer);
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
@@ -267,6 +268,41 @@ Result<std::string> readLockedFile(const LockedFile& file, const std::string& wh
 }
 
 } // namespace
+
+Result<std::optional<std::string>>
+getProfileString(std::string_view fileBytes, std::string_view section, std::string_view key) {
+    auto gbkSection = utf8ToGbk(section);
+    auto gbkKey = utf8ToGbk(key);
+    if (!gbkSection || !gbkKey)
+        return std::optional<std::string>(); // a name without a GBK form is in no file of ours
+    const std::vector<Line> lines = splitLines(fileBytes);
+    const SectionSpan span = findSection(lines, fileBytes, *gbkSection);
+    if (!span.found)
+        return std::optional<std::string>();
+    for (std::size_t i = span.first; i < span.last; ++i) {
+        std::string_view text = lineText(fileBytes, lines[i]);
+        std::string_view name;
+        if (!keyOf(text, name) || !sameName(name, *gbkKey))
+            continue;
+        auto value = gbkToUtf8(trim(text.substr(text.find('=') + 1)));
+        if (!value)
+            return makeError("设置项“" + std::string(key) + "”的值不是GBK文本：" +
+                             value.error().message);
+        return std::optional<std::string>(std::move(*value));
+    }
+    return std::optional<std::string>();
+}
+
+Result<std::string> readSettingsFile(const std::string& path) {
+    // O_NONBLOCK: a FIFO put in the file's place must not block the open.
+    FileHandle handle(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    if (handle.get() < 0 && errno == ENOENT)
+        return std::string();
+    struct stat info {};
+    if (handle.get() < 0 || ::fstat(handle.get(), &info) != 0)
+        return makeError("无法打开设置文件 " + path + "：" + systemMessage(errno));
+    return readOpenFile(handle, info, path);
+}
 
 Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEntry& entry) {
     if (Status valid = checkEntry(entry); !valid)
@@ -316,7 +352,8 @@ Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEn
     return out;
 }
 
-Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries) {
+Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries,
+                           FileAccess access) {
     fs::path target(path);
     std::error_code ec;
     // Replace the file a link points to, not the link.
@@ -334,7 +371,7 @@ Status writeProfileStrings(const std::string& path, const std::vector<ProfileEnt
     if (!locked)
         return locked.error();
     Status written = [&]() -> Status {
-        auto content = readLockedFile(*locked, target.string());
+        auto content = readOpenFile(locked->handle, locked->info, target.string());
         if (!content)
             return content.error();
         for (const auto& entry : entries) {
@@ -343,7 +380,10 @@ Status writeProfileStrings(const std::string& path, const std::vector<ProfileEnt
                 return next.error();
             *content = std::move(*next);
         }
-        if (Status replaced = replaceFile(target, *content); !replaced)
+        std::optional<mode_t> mode;
+        if (access == FileAccess::OwnerOnly)
+            mode = locked->created ? 0600 : (locked->info.st_mode & 0600);
+        if (Status replaced = replaceFile(target, *content, mode); !replaced)
             return makeError("无法写入设置文件 " + target.string() + "：" +
                              systemMessage(replaced.error().code));
         return {};

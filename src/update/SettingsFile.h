@@ -23,10 +23,17 @@
 // read-modify-write runs under an exclusive flock() on the file, so programs writing at once
 // lose nothing. A file over kMaxSettingsFileBytes is no settings file of ours: it is refused
 // with a message, neither read into memory nor rewritten.
+//
+// Reads follow GetPrivateProfileString: the value of the first key of that name in the first
+// section of that name (the same matching as writes), with the blanks around it trimmed. Quotes
+// are kept as they stand, so every value the writer accepts reads back unchanged unless it
+// begins or ends with a blank. Reads take no lock: a writer replaces the file in one rename, so
+// a reader sees the old file or the new one, whole.
 
 #include "common/Result.h"
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -49,9 +56,25 @@ struct ProfileEntry {
 // value are UTF-8 and converted here). The result is the new file content.
 Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEntry& entry);
 
+// The value a private-profile read finds in the bytes of an INI file (GBK), as UTF-8; nullopt
+// when the section or key is not there. A value that is not GBK is an error naming the key.
+Result<std::optional<std::string>> getProfileString(std::string_view fileBytes,
+                                                    std::string_view section, std::string_view key);
+
+// The bytes of the settings file at `path`; a missing file reads as empty. A file over
+// kMaxSettingsFileBytes, or anything but a regular file, is an error and is not read.
+Result<std::string> readSettingsFile(const std::string& path);
+
+// Who may read the file once it is written.
+enum class FileAccess {
+    Keep,      // the permissions it had (0644 for a new file)
+    OwnerOnly, // at most 0600: it holds a secret; a narrower mode is kept, never widened
+};
+
 // Applies the writes in order to the file at `path` and replaces it in one step. A missing file
 // counts as empty. On failure the file is left exactly as it was.
-Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries);
+Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries,
+                           FileAccess access = FileAccess::Keep);
 
 // The three entries of the program. `programFolder` is written as given, with the path separator
 // appended when it does not already end in one.

@@ -131,6 +131,33 @@ TEST(SettingsFile, HostileValuesCannotAddKeysOrSections) {
     EXPECT_FALSE(setProfileString(file, {"Vantorel", "路径", "/tmp/😀/"}).ok());
 }
 
+TEST(SettingsFile, ReadFindsTheFirstKeyOfTheFirstSectionLikeTheWriter) {
+    const std::string file = gbk("[Other]\rk=no\r\n[ 偏好 ]\n;k=comment\n  K = 第 一 \r\n"
+                                 "k=second\r\n[偏好]\r\nk=third\r\n");
+    EXPECT_EQ(getProfileString(file, "偏好", "k").value(), "第 一");
+    EXPECT_EQ(getProfileString(file, "other", "K").value(), "no");
+    EXPECT_FALSE(getProfileString(file, "偏好", "missing").value());
+    EXPECT_FALSE(getProfileString(file, "Missing", "k").value());
+    // Whatever the writer stores reads back as it was given.
+    const std::string value = "\"a=[b]\" ;c";
+    EXPECT_EQ(getProfileString(set(file, "偏好", "k", value), "偏好", "k").value(), value);
+    // Bytes that are not GBK are an error naming the key, not an empty value.
+    auto broken = getProfileString("[S]\r\nk=\xff\xff\r\n", "S", "k");
+    ASSERT_FALSE(broken.ok());
+    EXPECT_NE(broken.error().message.find("“k”"), std::string::npos);
+}
+
+TEST_F(ScratchFolder, ReadingAMissingFileGivesNothingAndAnOversizedOneAnError) {
+    fs::path ini = folder_ / "Vantorel.ini";
+    EXPECT_EQ(readSettingsFile(ini.string()).value(), "");
+    EXPECT_FALSE(fs::exists(ini));
+    std::ofstream(ini, std::ios::binary) << std::string(kMaxSettingsFileBytes + 1, 'x');
+    auto big = readSettingsFile(ini.string());
+    ASSERT_FALSE(big.ok());
+    EXPECT_NE(big.error().message.find("1 MiB"), std::string::npos);
+    EXPECT_FALSE(readSettingsFile(folder_.string()).ok());
+}
+
 TEST_F(ScratchFolder, WritesTheFileAtomicallyAndCreatesItsFolder) {
     fs::path ini = folder_ / "sub" / "Vantorel.ini";
     config::set("VANTOREL_INI", ini.string());

@@ -1,0 +1,31 @@
+#pragma once
+// What every network job of vantorel-cli shares: which proxy its requests go through.
+// `--proxy URL` names one for this run, `--noproxy` goes direct; without either, the proxy of
+// the preferences (with its user and password), and without that, the environment's
+// http_proxy, https_proxy, all_proxy and no_proxy, as curl reads them.
+
+#include "cli/Commands.h"
+#include "net/Session.h"
+#include "settings/Preferences.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantorel::cli {
+
+struct NetworkArgs {
+    std::vector<std::string_view> rest; // the job's other arguments, in order
+    std::optional<std::string> problem; // bad usage, for the job's usage error
+};
+
+// Takes --proxy URL (unless `proxyIsTheJobs`: the job reads its own) and --noproxy out of
+// `args`, and sets the session's proxy from them, else to `otherwise`.
+NetworkArgs applyNetworkOptions(Args args, net::ProxyChoice otherwise, bool proxyIsTheJobs);
+
+// The preferences, read once, or the defaults with the reason on stderr when the file cannot
+// be read: a broken settings file must not stop a job that does not need it.
+const settings::Preferences& preferencesOrDefaults();
+
+} // namespace vantorel::cli

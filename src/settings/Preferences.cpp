@@ -1,0 +1,250 @@
+#include "settings/Preferences.h"
+
+#include "common/Config.h"
+#include "common/Text.h"
+#include "update/SettingsFile.h"
+
+#include <charconv>
+#include <filesystem>
+#include <limits>
+#include <tuple>
+#include <utility>
+#include <vector>
+
+namespace vantorel::settings {
+namespace {
+
+using Problem = std::optional<std::string>;
+
+// One preference: its key in the section, the member it fills, and the check a value must pass
+// to be saved or taken from the file.
+template <class T> struct Key {
+    std::string_view name;
+    T Preferences::*member;
+    Problem (*problem)(std::string_view name, const T& value);
+};
+
+// Blanks around a value are trimmed when it is read back, so a value holding them could not be
+// kept as given.
+Problem textProblem(std::string_view name, const std::string& value) {
+    if (trimBlanks(value) != value)
+        return "“" + std::string(name) + "”的开头和结尾不能是空格或制表符";
+    return std::nullopt;
+}
+
+Problem proxyKeyProblem(std::string_view name, const std::string& value) {
+    if (auto problem = textProblem(name, value))
+        return problem;
+    return proxyProblem(value);
+}
+
+Problem folderProblem(std::string_view name, const std::string& value) {
+    if (auto problem = textProblem(name, value))
+        return problem;
+    // A relative folder would depend on where the program happens to be started.
+    if (!value.empty() && !std::filesystem::path(value).is_absolute())
+        return std::string(name) + "必须是以 / 开头的完整路径";
+    return std::nullopt;
+}
+
+Problem anyRate(std::string_view, const std::uint64_t&) {
+    return std::nullopt;
+}
+
+template <unsigned Low, unsigned High>
+Problem between(std::string_view name, const unsigned& value) {
+    if (value < Low || value > High)
+        return std::string(name) + "必须是 " + std::to_string(Low) + " 到 " + std::to_string(High) +
+               " 之间的整数";
+    return std::nullopt;
+}
+
+constexpr std::tuple kKeys{
+    Key<std::string>{"代理", &Preferences::proxy, proxyKeyProblem},
+    Key<std::string>{"代理用户名", &Preferences::proxyUser, textProblem},
+    Key<std::string>{"代理密码", &Preferences::proxyPassword, textProblem},
+    Key<std::uint64_t>{"限速", &Preferences::speedLimit, anyRate},
+    Key<unsigned>{"连接数", &Preferences::connections, between<1, 16>},
+    Key<std::string>{"下载文件夹", &Preferences::downloadFolder, folderProblem},
+    Key<unsigned>{"同时下载数", &Preferences::downloadsAtOnce, between<1, 16>},
+};
+
+bool parseValue(std::string_view text, std::string& out) {
+    out = text;
+    return true;
+}
+
+// The only 64-bit preference is a rate, kept in the form a user types it.
+bool parseValue(std::string_view text, std::uint64_t& out) {
+    auto rate = parseRate(text);
+    if (rate)
+        out = *rate;
+    return rate.has_value();
+}
+
+bool parseValue(std::string_view text, unsigned& out) {
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), out);
+    return error == std::errc() && end == text.data() + text.size();
+}
+
+std::string formatValue(const std::string& value) {
+    return value;
+}
+
+std::string formatValue(std::uint64_t value) {
+    return formatRate(value);
+}
+
+std::string formatValue(unsigned value) {
+    return std::to_string(value);
+}
+
+// A value that is missing, unreadable or fails its check leaves the default in place.
+template <class T>
+void readKey(std::string_view fileBytes, const Key<T>& key, Preferences& preferences) {
+    auto text = update::getProfileString(fileBytes, kPreferencesSection, key.name);
+    if (!text || !*text)
+        return;
+    T value{};
+    if (parseValue(**text, value) && !key.problem(key.name, value))
+        preferences.*key.member = std::move(value);
+}
+
+} // namespace
+
+Result<Preferences> loadPreferences() {
+    auto bytes = update::readSettingsFile(config::iniPath());
+    if (!bytes)
+        return bytes.error();
+    Preferences preferences;
+    std::apply([&](const auto&... key) { (readKey(*bytes, key, preferences), ...); }, kKeys);
+    return preferences;
+}
+
+Status savePreferences(const Preferences& preferences) {
+    std::vector<update::ProfileEntry> entries;
+    Problem refused;
+    auto add = [&](const auto& key) {
+        if (refused)
+            return;
+        const auto& value = preferences.*key.member;
+        refused = key.problem(key.name, value);
+        entries.push_back(
+            {std::string(kPreferencesSection), std::string(key.name), formatValue(value)});
+    };
+    std::apply([&](const auto&... key) { (add(key), ...); }, kKeys);
+    if (refused)
+        return makeError(*refused);
+    return update::writeProfileStrings(config::iniPath(), entries,
+                                       preferences.proxyPassword.empty()
+                                           ? update::FileAccess::Keep
+                                           : update::FileAccess::OwnerOnly);
+}
+
+std::optional<std::string> proxyProblem(std::string_view address) {
+    if (address.empty())
+        return std::nullopt;
+    const std::string form = "代理地址无效：应写成“协议://主机:端口”，协议为 http、https、"
+                             "socks5 或 socks5h";
+    const std::size_t separator = address.find("://");
+    if (separator == std::string_view::npos)
+        return form;
+    const std::string_view scheme = address.substr(0, separator);
+    bool known = false;
+    for (std::string_view allowed : {"http", "https", "socks5", "socks5h"})
+        known = known || equalsIgnoreCase(scheme, allowed);
+    if (!known)
+        return "代理地址的协议不受支持：只能用 http、https、socks5 或 socks5h";
+
+    std::string_view rest = address.substr(separator + 3);
+    if (!rest.empty() && rest.back() == '/')
+        rest.remove_suffix(1);
+    if (rest.find('@') != std::string_view::npos)
+        return std::string("代理地址中不能写用户名或密码：请分别填写代理用户名和代理密码");
+    if (rest.find_first_of("/?#") != std::string_view::npos)
+        return std::string("代理地址只能含协议、主机和端口，不能带路径");
+
+    std::string_view host;
+    std::string_view port;
+    bool hasPort = false;
+    if (!rest.empty() && rest.front() == '[') {
+        const std::size_t close = rest.find(']');
+        if (close == std::string_view::npos)
+            return form;
+        host = rest.substr(1, close - 1);
+        for (char c : host)
+            if (hexDigitValue(c) < 0 && c != ':' && c != '.')
+                return std::string("代理地址的主机名无效");
+        rest.remove_prefix(close + 1);
+        if (!rest.empty() && rest.front() != ':')
+            return form;
+        hasPort = !rest.empty();
+        port = hasPort ? rest.substr(1) : std::string_view();
+    } else {
+        const std::size_t colon = rest.find(':');
+        host = rest.substr(0, colon);
+        hasPort = colon != std::string_view::npos;
+        port = hasPort ? rest.substr(colon + 1) : std::string_view();
+        for (char c : host) {
+            const auto byte = static_cast<unsigned char>(c);
+            // Bytes of a UTF-8 name are let through: an international host name is still a name.
+            const bool nameByte = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
+                                  (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
+                                  byte >= 0x80;
+            if (!nameByte)
+                return std::string("代理地址的主机名无效");
+        }
+    }
+    if (host.empty())
+        return std::string("代理地址缺少主机名");
+    if (hasPort) {
+        unsigned number = 0;
+        auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+        if (port.empty() || error != std::errc() || end != port.data() + port.size() ||
+            number == 0 || number > 65535)
+            return std::string("代理地址的端口无效：应为 1 到 65535 之间的整数");
+    }
+    return std::nullopt;
+}
+
+std::optional<std::uint64_t> parseRate(std::string_view text) {
+    text = trimBlanks(text);
+    std::uint64_t unit = 1;
+    if (!text.empty()) {
+        const char suffix = asciiLower(text.back());
+        if (suffix == 'k' || suffix == 'm') {
+            unit = suffix == 'k' ? 1024 : 1024 * 1024;
+            text.remove_suffix(1);
+        }
+    }
+    std::uint64_t count = 0;
+    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
+    if (text.empty() || error != std::errc() || end != text.data() + text.size())
+        return std::nullopt;
+    if (count > std::numeric_limits<std::uint64_t>::max() / unit)
+        return std::nullopt;
+    return count * unit;
+}
+
+std::string formatRate(std::uint64_t bytesPerSecond) {
+    constexpr std::uint64_t kKibi = 1024;
+    constexpr std::uint64_t kMebi = 1024 * 1024;
+    if (bytesPerSecond != 0 && bytesPerSecond % kMebi == 0)
+        return std::to_string(bytesPerSecond / kMebi) + "M";
+    if (bytesPerSecond != 0 && bytesPerSecond % kKibi == 0)
+        return std::to_string(bytesPerSecond / kKibi) + "k";
+    return std::to_string(bytesPerSecond);
+}
+
+net::ProxyChoice proxyChoice(const Preferences& preferences) {
+    net::ProxyChoice choice;
+    if (!preferences.proxy.empty()) {
+        choice.source = net::ProxyChoice::Source::Address;
+        choice.address = preferences.proxy;
+        choice.user = preferences.proxyUser;
+        choice.password = preferences.proxyPassword;
+    }
+    return choice;
+}
+
+} // namespace vantorel::settings
