@@ -14,7 +14,7 @@ bool SpeedLimit::take(std::uint64_t bytes,
         next_ = std::max(next_, now - std::chrono::duration_cast<Clock::duration>(kBurst));
         next_ += std::chrono::duration_cast<Clock::duration>(
             std::chrono::duration<double>(static_cast<double>(bytes) / static_cast<double>(rate_)));
-        until = next_ - std::chrono::duration_cast<Clock::duration>(kBurst);
+        until = next_;
     }
     const auto left = until - Clock::now();
     return left <= Clock::duration::zero() || wait(left);

@@ -89,6 +89,21 @@ TEST_F(DownloadCommandTest, AClosedStderrDoesNotKillTheDownload) {
     EXPECT_TRUE(readFile(out) == content_);
 }
 
+TEST_F(DownloadCommandTest, TheEnvironmentsProxyIsUsedUnlessNoproxySaysOtherwise) {
+    const fs::path out = dir_ / "a.exe";
+    const std::vector<std::string> deadProxy = {"http_proxy=http://127.0.0.1:1"};
+    auto proxied =
+        runCli({"download", "-q", server_.url("/pkg/setup.exe"), "-o", out.string()}, deadProxy);
+    EXPECT_EQ(proxied.exitCode, 1) << proxied.err;
+    auto direct =
+        runCli({"download", "-q", "--noproxy", server_.url("/pkg/setup.exe"), "-o", out.string()},
+               deadProxy);
+    EXPECT_EQ(direct.exitCode, 0) << direct.err;
+    EXPECT_TRUE(readFile(out) == content_);
+    auto badProxy = runCli({"download", "--proxy", "ftp://127.0.0.1:21", server_.url("/x")});
+    EXPECT_EQ(badProxy.exitCode, 2) << badProxy.err;
+}
+
 TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
     const std::string url = server_.url("/pkg/setup.exe");
     for (const std::vector<std::string>& args : {std::vector<std::string>{"download"},

@@ -167,6 +167,28 @@ TEST_F(DownloadJobTest, AShareLinkIsResolvedToItsFileFirst) {
     EXPECT_EQ(mismatches, 0u);
 }
 
+TEST_F(DownloadJobTest, CancellingStopsAShareLinkStepUnderWayAtOnce) {
+    // The share service takes three seconds to answer its first step.
+    demo::HttpServer slow([](const demo::HttpRequest&) {
+        demo::HttpResponse late = demo::HttpResponse::text("");
+        late.delayBeforeHead = std::chrono::seconds(3);
+        return late;
+    });
+    config::set("VANTOREL_SHARE_BASE", slow.base());
+    config::set("VANTOREL_SHARE_HOSTS", "share.test");
+    DownloadJob job({"https://share.test/s/abc"}, (folder_ / "shared.exe").string());
+    job.start();
+    while (slow.requests().empty())
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    const auto cancelled = std::chrono::steady_clock::now();
+    job.cancel();
+    const JobView view = waitFinished(job);
+    config::unset("VANTOREL_SHARE_BASE");
+    config::unset("VANTOREL_SHARE_HOSTS");
+    EXPECT_EQ(view.phase, JobPhase::Cancelled);
+    EXPECT_LT(std::chrono::steady_clock::now() - cancelled, std::chrono::milliseconds(1500));
+}
+
 TEST(Staging, OnlyHtmlDocumentsLookLikePages) {
     fs::path file = fs::temp_directory_path() / ("vantorel-page-" + std::to_string(::getpid()));
     auto looks = [&](std::string content) {

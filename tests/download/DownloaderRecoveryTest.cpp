@@ -251,4 +251,23 @@ TEST_F(DownloaderRecoveryTest, RedirectLoopsRefusedSchemesAndHugeHeadersSayWhatH
     }
 }
 
+TEST_F(DownloaderRecoveryTest, TheLimitHoldsAndItsSlownessNeverTripsTheFloor) {
+    // 4 workers sharing 16 KiB/s: 4 KiB/s each, under the 8 KiB/s floor they were given.
+    const std::string content = randomContent(40 << 10, 6);
+    demo::RangeServer server;
+    server.add("/f.bin", content);
+    DownloadRequest r = request(server.url("/f.bin"));
+    r.workers = 4;
+    r.speedLimit = 16 << 10;
+    r.speedFloor = 8 << 10;
+    r.floorTime = std::chrono::milliseconds(1000);
+    r.giveUpAfter = std::chrono::milliseconds(1500);
+    const auto started = std::chrono::steady_clock::now();
+    auto result = Downloader(r).run();
+    ASSERT_TRUE(result) << result.error().message;
+    EXPECT_TRUE(readFile(target()) == content);
+    // 40 KiB at 16 KiB/s, less the quarter second the limit lets through at once.
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(2200));
+}
+
 } // namespace
