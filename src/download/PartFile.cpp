@@ -225,6 +225,13 @@ Result<PartFile> PartFile::open(const std::string& target) {
                     static_cast<std::uint64_t>(info.st_size));
 }
 
+Status PartFile::discard(const std::string& target) {
+    auto file = open(target); // closed without keep(): the part and the state go
+    if (!file)
+        return file.error();
+    return {};
+}
+
 std::string PartFile::statePathFor(const std::string& target) {
     return sidePath(fs::path(target), kStateSuffix);
 }

@@ -36,6 +36,9 @@ class PartFile {
     static Result<PartFile> open(const std::string& target);
     // Where the resume state of `target` lives (what statePath() of its PartFile gives).
     static std::string statePathFor(const std::string& target);
+    // Removes what an unfinished download of `target` left beside it (part and state); refused,
+    // with the reason, while a download of it runs or when something not ours is there.
+    static Status discard(const std::string& target);
 
     PartFile(PartFile&& other) noexcept;
     PartFile& operator=(PartFile&& other) noexcept;

@@ -1,0 +1,108 @@
+#pragma once
+// The list of downloads both front ends show: any number of downloads, at most `maxRunning` at
+// once, the rest waiting in the order they were added. Each is a DownloadJob for one target:
+//
+//     等待 (Waiting) -> 下载中 (Downloading) <-> 重试中 (Retrying) -> 已完成 (Done)
+//                                                               -> 失败 (Failed, with why)
+//     pause(): Waiting/Downloading/Retrying -> 已暂停 (Paused); the part stays beside the target
+//     resume(): Paused/Failed -> Waiting; it goes on from its part
+//     cancel(): stops it and removes its part; it stays in the list as Failed ("已取消")
+//     remove(): out of the list (a running one is paused first, so its part stays)
+//
+// The same target twice is one download: add() returns the one already listed (and lets a
+// paused or failed one go on). The list is kept in `listFile` (JSON, replaced atomically on
+// every change), so it survives a restart: what was not finished comes back paused, to go on
+// from its part when resumed; what was finished keeps its path until removed.
+//
+// refresh() moves the list along -- notices finished jobs, starts waiting ones -- and returns
+// the views; a front end calls it a few times a second. It never waits for the network.
+// Destroying the queue interrupts every running download (their parts stay) and saves the list.
+
+#include "download/DownloadJob.h"
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vantorel::download {
+
+enum class QueueState { Waiting, Downloading, Retrying, Paused, Done, Failed };
+
+// "等待", "下载中", "重试中", "已暂停", "已完成", "失败".
+std::string_view queueStateText(QueueState state);
+
+struct QueueEntry {
+    std::string name;                   // what the list shows (an entry's name, a file name)
+    std::vector<std::string> addresses; // tried in order (DownloadJob)
+    std::string target;                 // the file to save
+};
+
+struct QueueItem {
+    std::uint64_t id = 0;
+    QueueEntry entry;
+    QueueState state = QueueState::Waiting;
+    std::uint64_t total = 0; // meaningful when totalKnown
+    bool totalKnown = false;
+    std::uint64_t bytes = 0;
+    double bytesPerSecond = 0;
+    std::optional<double> secondsLeft; // while the speed and total are known
+    int percent = 0;                   // 0..100
+    std::string progressText;          // the job's label: "57%", "3 秒后重试", ...
+    std::string error;                 // Failed: why
+};
+
+struct QueueOptions {
+    unsigned maxRunning = 3;
+    std::string listFile; // where the list is kept; empty: nowhere
+    JobOptions job;       // for every download
+};
+
+class DownloadQueue {
+  public:
+    explicit DownloadQueue(QueueOptions options);
+    ~DownloadQueue();
+    DownloadQueue(const DownloadQueue&) = delete;
+    DownloadQueue& operator=(const DownloadQueue&) = delete;
+
+    // Adds a download (or finds the one for the same target) and returns its id.
+    std::uint64_t add(QueueEntry entry);
+    void pause(std::uint64_t id);
+    void resume(std::uint64_t id);
+    void cancel(std::uint64_t id);
+    void remove(std::uint64_t id);
+    void setMaxRunning(unsigned count);
+    // Options for the downloads started from now on (speed limit, connections).
+    void setJobOptions(JobOptions options);
+
+    // Moves the list along and returns every item in list order.
+    std::vector<QueueItem> refresh();
+    std::optional<QueueItem> item(std::uint64_t id);
+    std::optional<QueueItem> itemForTarget(std::string_view target);
+    // Items that are waiting, downloading or retrying.
+    std::size_t unfinished();
+    // Pauses every running download (their parts stay); the list remembers them as paused.
+    void pauseAll();
+
+    // Where the list is kept by default: $XDG_DATA_HOME/Vantorel/downloads.json (or
+    // ~/.local/share/...).
+    static std::string defaultListFile();
+
+  private:
+    struct Slot;
+    Slot* find(std::uint64_t id);
+    QueueItem viewOf(Slot& slot) const;
+    void step();
+    void save() const;
+    void load();
+
+    mutable std::mutex mutex_;
+    QueueOptions options_;
+    std::vector<std::unique_ptr<Slot>> slots_;
+    std::uint64_t nextId_ = 1;
+};
+
+} // namespace vantorel::download

@@ -1,0 +1,151 @@
+// The download list: how many run at once, pause and resume from the part, and the list that
+// survives a restart.
+
+#include "download/DownloadQueue.h"
+#include "demo/RangeServer.h"
+
+#include "support/TestFolder.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <numeric>
+#include <thread>
+
+using namespace vantorel;
+using namespace vantorel::download;
+namespace fs = std::filesystem;
+
+using vantorel::testing::randomContent;
+using vantorel::testing::readFile;
+
+namespace {
+
+class DownloadQueueTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = vantorel::testing::freshTestFolder("vantorel-queue");
+        for (int i = 0; i < 4; ++i) {
+            contents_.push_back(randomContent(256 << 10, static_cast<unsigned>(i)));
+            server_.add("/f" + std::to_string(i) + ".bin", contents_.back());
+        }
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    QueueOptions options(unsigned maxRunning) const {
+        QueueOptions o;
+        o.maxRunning = maxRunning;
+        o.listFile = (dir_ / "list" / "downloads.json").string();
+        o.job.workers = 2;
+        o.job.retryDelay = std::chrono::milliseconds(2);
+        return o;
+    }
+    QueueEntry entry(int i) const {
+        const std::string name = "f" + std::to_string(i) + ".bin";
+        return {name, {server_.url("/" + name)}, (dir_ / name).string()};
+    }
+    // Slows every reply to about 160 KiB/s a connection.
+    void slow() {
+        demo::RangeFaults faults;
+        faults.throttleBytes = 16 << 10;
+        faults.throttleDelay = std::chrono::milliseconds(100);
+        server_.setFaults(faults);
+    }
+    // Refreshes until `done` says so (or ten seconds pass); the last views.
+    template <class Done> std::vector<QueueItem> until(DownloadQueue& queue, Done done) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+        std::vector<QueueItem> items = queue.refresh();
+        while (!done(items) && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            items = queue.refresh();
+        }
+        return items;
+    }
+    static bool allDone(const std::vector<QueueItem>& items) {
+        return std::all_of(items.begin(), items.end(),
+                           [](const QueueItem& i) { return i.state == QueueState::Done; });
+    }
+
+    fs::path dir_;
+    std::vector<std::string> contents_;
+    mutable demo::RangeServer server_;
+};
+
+TEST_F(DownloadQueueTest, NoMoreRunAtOnceThanAllowedAndTheRestWaitInOrder) {
+    slow();
+    DownloadQueue queue(options(2));
+    for (int i = 0; i < 4; ++i)
+        queue.add(entry(i));
+    EXPECT_EQ(queue.add(entry(1)), queue.refresh()[1].id); // the same target is one download
+    std::size_t mostRunning = 0;
+    const auto items = until(queue, [&](const std::vector<QueueItem>& now) {
+        const auto running = std::count_if(now.begin(), now.end(), [](const QueueItem& i) {
+            return i.state == QueueState::Downloading || i.state == QueueState::Retrying;
+        });
+        mostRunning = std::max<std::size_t>(mostRunning, static_cast<std::size_t>(running));
+        // In order: nothing starts before every earlier one has.
+        const auto waiting = std::find_if(now.begin(), now.end(), [](const QueueItem& i) {
+            return i.state == QueueState::Waiting;
+        });
+        EXPECT_TRUE(std::all_of(waiting, now.end(),
+                                [](const QueueItem& i) { return i.state == QueueState::Waiting; }));
+        return allDone(now);
+    });
+    ASSERT_EQ(items.size(), 4u);
+    EXPECT_TRUE(allDone(items));
+    EXPECT_EQ(mostRunning, 2u);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_TRUE(readFile(dir_ / ("f" + std::to_string(i) + ".bin")) == contents_[i]);
+}
+
+TEST_F(DownloadQueueTest, PausedDownloadKeepsItsPartAndResumesFetchingOnlyWhatIsMissing) {
+    slow();
+    DownloadQueue queue(options(1));
+    const std::uint64_t id = queue.add(entry(0));
+    until(queue, [](const auto& now) { return now[0].bytes >= 64u << 10; });
+    queue.pause(id);
+    auto items = until(queue, [](const auto& now) { return now[0].state == QueueState::Paused; });
+    ASSERT_EQ(items[0].state, QueueState::Paused);
+    // Wait for its job to let go of the part, then look.
+    until(queue, [&](const auto&) { return fs::exists(dir_ / ".f0.bin.vantorel-state"); });
+    EXPECT_TRUE(fs::exists(dir_ / ".f0.bin.vantorel-part"));
+
+    server_.setFaults({});
+    queue.resume(id);
+    items = until(queue, allDone);
+    ASSERT_TRUE(allDone(items));
+    EXPECT_TRUE(readFile(dir_ / "f0.bin") == contents_[0]);
+    const auto sent = server_.bytesSentPerConnection();
+    // Every byte once, give or take what was on the way when it paused.
+    EXPECT_LT(std::accumulate(sent.begin(), sent.end(), std::uint64_t{0}),
+              contents_[0].size() + (64u << 10));
+}
+
+TEST_F(DownloadQueueTest, TheListSurvivesARestartWithUnfinishedDownloadsPaused) {
+    {
+        DownloadQueue queue(options(1));
+        queue.add(entry(0));
+        ASSERT_TRUE(allDone(until(queue, allDone)));
+        slow();
+        queue.add(entry(1));
+        until(queue, [](const auto& now) { return now[1].bytes > 0; });
+    } // closing pauses the running one
+    server_.setFaults({});
+    DownloadQueue again(options(1));
+    auto items = again.refresh();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].state, QueueState::Done);
+    EXPECT_EQ(items[0].entry.target, (dir_ / "f0.bin").string());
+    EXPECT_EQ(items[1].state, QueueState::Paused);
+    EXPECT_EQ(items[1].entry.name, "f1.bin");
+    again.resume(items[1].id);
+    items = until(again, allDone);
+    ASSERT_TRUE(allDone(items));
+    EXPECT_TRUE(readFile(dir_ / "f1.bin") == contents_[1]);
+
+    again.remove(items[0].id);
+    EXPECT_EQ(DownloadQueue(options(1)).refresh().size(), 1u);
+}
+
+} // namespace
