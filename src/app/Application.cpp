@@ -4,9 +4,10 @@
 
 namespace vantorel::app {
 
-Application::Application()
+Application::Application(const settings::Preferences& preferences, std::string downloadList)
     : main_(std::make_unique<MainWindow>()), update_(std::make_unique<UpdateWindow>()),
-      mainActions_(std::make_unique<MainWindowActions>(*main_)),
+      mainActions_(
+          std::make_unique<MainWindowActions>(*main_, preferences, std::move(downloadList))),
       updateActions_(std::make_unique<UpdateWindowActions>(*update_)) {
     confirmQuit = [this] {
         return askYesNo(main_.get(), toQString(kQuitWhileDownloadingText),
@@ -26,12 +27,12 @@ Application::~Application() {
 }
 
 bool Application::mayQuit() {
-    CatalogueController& catalogue = mainActions_->catalogue();
-    if (!catalogue.downloading() && !updateActions_->downloading())
+    Downloads& downloads = mainActions_->downloads();
+    if (!downloads.unfinished() && !updateActions_->downloading())
         return true;
     if (!confirmQuit())
         return false;
-    catalogue.interruptDownload();
+    downloads.pauseAll();
     updateActions_->interruptDownload();
     return true;
 }

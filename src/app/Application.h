@@ -1,5 +1,6 @@
 #pragma once
 // The desktop program: creates both windows, binds their events to their actions, and starts.
+// The download list and settings windows are made by the main window's actions when wanted.
 
 #include "app/MainWindow.h"
 #include "app/MainWindowActions.h"
@@ -8,18 +9,22 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 #include <string_view>
 
 namespace vantorel::app {
 
 inline constexpr std::string_view kQuitWhileDownloadingText = "下载尚未完成，确定要退出吗？";
 inline constexpr std::string_view kQuitKeepsPartText =
-    "已下载的部分会保留，下次下载同一文件时从中断处继续。";
+    "下载将暂停，已下载的部分会保留，下次可在下载列表中从中断处继续。";
 
 class Application {
   public:
     // Builds both windows and binds their events; nothing is shown and no action runs yet.
-    Application();
+    // Downloads follow `preferences`; `downloadList` is where the list is kept between runs
+    // (empty: nowhere).
+    explicit Application(const settings::Preferences& preferences = {},
+                         std::string downloadList = {});
     ~Application();
 
     // Shows the main window and runs both windows' created actions. The update window stays
@@ -31,13 +36,13 @@ class Application {
     MainWindowActions& mainActions() { return *mainActions_; }
     UpdateWindowActions& updateActions() { return *updateActions_; }
 
-    // Asked when the main window closes while a download runs; true quits. A yes/no question
-    // by default (tests replace it).
+    // Asked once when the main window closes while downloads run; true quits. A yes/no
+    // question by default (tests replace it).
     std::function<bool()> confirmQuit;
 
   private:
-    // Closing the main window ends the program; a running download (an entry's or the update)
-    // is interrupted, keeping its part, once the user agrees.
+    // Closing the main window ends the program; running downloads (the list's and the update)
+    // are paused, keeping their parts, once the user agrees.
     bool mayQuit();
 
     std::unique_ptr<MainWindow> main_;

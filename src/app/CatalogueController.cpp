@@ -1,5 +1,7 @@
 #include "app/CatalogueController.h"
 
+#include "app/DownloadTexts.h"
+#include "app/Downloads.h"
 #include "app/MainWindow.h"
 #include "app/Messages.h"
 #include "app/Pictures.h"
@@ -10,7 +12,6 @@
 #include "catalogue/ResultColumns.h"
 #include "common/Config.h"
 #include "common/Version.h"
-#include "settings/Preferences.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -21,7 +22,6 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QStandardPaths>
 #include <algorithm>
 #include <cstdio>
 #include <span>
@@ -29,32 +29,7 @@
 namespace vantorel::app {
 namespace {
 
-constexpr int kRefreshMs = 200;
 constexpr std::string_view kNoEntryText = "请先双击列表中的软件";
-
-// What 标签_进度 shows: the percent (or bytes while the total is unknown), "正在解析、" while a
-// share link is resolved, and the outcome at the end.
-// `brief`: the download's state in fewer words, for when the whole does not fit the label.
-std::string progressText(const download::JobView& view, bool brief = false) {
-    using download::JobPhase;
-    switch (view.phase) {
-    case JobPhase::Resolving:
-        // A plain address needs no resolving; its download is about to start.
-        return view.resolvingShareLink ? std::string(download::kResolvingText) : "0%";
-    case JobPhase::Downloading:
-        return brief ? view.progressBrief : view.progressText;
-    case JobPhase::Done:
-        return std::string(download::kDoneText);
-    case JobPhase::Failed:
-    case JobPhase::AddressError:
-        return std::string(download::kFailedText);
-    case JobPhase::Idle:
-    case JobPhase::Cancelled:
-    case JobPhase::Interrupted:
-        break;
-    }
-    return {};
-}
 
 // "name：state" in the label's width, the name shortened as far as needed; the state stays whole.
 QString withEntryName(const QLabel& label, const QString& name, const QString& state) {
@@ -66,15 +41,18 @@ QString withEntryName(const QLabel& label, const QString& name, const QString& s
 
 } // namespace
 
-CatalogueController::CatalogueController(MainWindow& window)
+CatalogueController::CatalogueController(MainWindow& window, Downloads& downloads)
     : confirmOverwrite([&window](const QString& file) { return confirmReplace(&window, file); }),
-      window_(window) {
-    progressTimer_.setInterval(kRefreshMs);
-    QObject::connect(&progressTimer_, &QTimer::timeout, &window_, [this] { refreshDownload(); });
+      window_(window), downloads_(downloads) {
+    QObject::connect(&downloads_, &Downloads::refreshed, &window_, [this] { refreshDownload(); });
+    QObject::connect(
+        &downloads_, &Downloads::failed, &window_, [this](const download::QueueItem& item) {
+            tell(QMessageBox::Warning,
+                 toQString(download::kFailedText) + QStringLiteral("\n") + toQString(item.error));
+        });
 }
 
 CatalogueController::~CatalogueController() {
-    progressTimer_.stop();
     workers_.stopAll();
 }
 
@@ -161,13 +139,18 @@ void CatalogueController::showEntry(int row) {
     const catalogue::CatalogueRecord& entry = *shown_;
     showLabels(entry);
     window_.control("按钮_更多")->setEnabled(true);
-    window_.control("按钮_下载")->setEnabled(!downloading());
-    // The progress shown is another entry's: it says so while that download runs, and gives
-    // way once it is over.
-    if (progressEntry_ && *progressEntry_ != entry && !downloading())
+    window_.control("按钮_下载")->setEnabled(true);
+    // The entry's own download, when the list has one; else the one shown so far says it is
+    // another entry's while it runs, and gives way once it is over.
+    if (const download::QueueItem* own = downloads_.findTarget(targetOf(entry))) {
+        progressEntry_ = entry;
+        progressId_ = own->id;
+        showProgress(*own);
+    } else if (const auto shown = shownDownload(); !shown || !isUnfinished(*shown)) {
         clearProgress();
-    else if (progressEntry_)
-        showProgress(download_->view());
+    } else {
+        showProgress(*shown);
+    }
 
     // The previous entry's logo must not stay beside this entry's name.
     window_.control<PictureBox>("图片框_图标")->setImage({});
@@ -280,11 +263,10 @@ void CatalogueController::copyDetails() {
 
 // Download.
 
-QString CatalogueController::desktopFolder() {
-    const std::string configured = config::desktopDir();
-    if (!configured.empty())
-        return QString::fromStdString(configured);
-    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+std::string CatalogueController::targetOf(const catalogue::CatalogueRecord& entry) const {
+    const QString file =
+        QDir(downloads_.folder()).filePath(toQString(catalogue::downloadFileName(entry)));
+    return QDir::toNativeSeparators(file).toStdString();
 }
 
 void CatalogueController::download() {
@@ -292,69 +274,58 @@ void CatalogueController::download() {
         tell(QMessageBox::Information, toQString(kNoEntryText));
         return;
     }
-    if (download_ && !download_->view().finished()) {
-        tell(QMessageBox::Information, toQString(kDownloadRunningText));
-        return;
-    }
-    const QString folder = desktopFolder();
+    const QString folder = downloads_.folder();
     if (folder.isEmpty() || !QDir().mkpath(folder)) {
-        tell(QMessageBox::Warning, QStringLiteral("无法使用桌面文件夹：") + folder);
+        tell(QMessageBox::Warning, QStringLiteral("无法使用下载文件夹：") + folder);
         return;
     }
-    const QString target = QDir(folder).filePath(toQString(catalogue::downloadFileName(*shown_)));
-    if (QFileInfo(target).exists() && !confirmOverwrite(target))
+    const std::string target = targetOf(*shown_);
+    if (QFileInfo(QString::fromStdString(target)).exists() &&
+        !confirmOverwrite(QString::fromStdString(target)))
         return;
 
-    const std::vector<std::string> addresses = catalogue::downloadAddresses(*shown_);
+    std::vector<std::string> addresses = catalogue::downloadAddresses(*shown_);
     if (addresses.empty()) {
         tell(QMessageBox::Warning, toQString(kNoDownloadAddressText));
         return;
     }
-    download_.reset(); // a finished one; its thread has ended
+    const std::uint64_t id = downloads_.add({shown_->displayname, std::move(addresses), target});
     progressEntry_ = shown_;
-    download::JobOptions options;
-    options.refuseWebPages = true;
-    if (auto preferences = settings::loadPreferences()) {
-        options.workers = preferences->connections;
-        options.speedLimit = preferences->speedLimit;
-    } else {
-        std::fprintf(stderr, "vantorel: %s\n", preferences.error().message.c_str());
-    }
-    download_ = std::make_unique<download::DownloadJob>(
-        addresses, QDir::toNativeSeparators(target).toStdString(), options);
-    download_->start();
-    window_.control("按钮_下载")->setEnabled(false);
+    progressId_ = id;
     refreshDownload();
-    progressTimer_.start();
 }
 
-bool CatalogueController::downloading() const {
-    return download_ && !download_->view().finished();
-}
-
-void CatalogueController::interruptDownload() {
-    if (download_)
-        download_->interrupt();
-}
-
-void CatalogueController::showProgress(const download::JobView& view) {
+std::optional<download::QueueItem> CatalogueController::shownDownload() const {
     if (!progressEntry_)
-        return; // cleared for another entry; the job's last state is no longer shown
+        return std::nullopt;
+    if (const download::QueueItem* item = downloads_.find(progressId_))
+        return *item;
+    return std::nullopt;
+}
+
+void CatalogueController::showProgress(const download::QueueItem& item) {
+    if (!progressEntry_)
+        return; // cleared for another entry; the download's state is no longer shown
     auto* bar = window_.control<QProgressBar>("进度条_下载");
     auto* label = window_.control<QLabel>("标签_进度");
-    bar->setValue(view.percent);
-    const QString whole = toQString(progressText(view));
+    bar->setValue(item.percent);
+    const QString whole = toQString(progressLabelText(item));
     const bool fits =
         QFontMetrics(label->font()).horizontalAdvance(whole) <= label->contentsRect().width();
-    const QString state = fits ? whole : toQString(progressText(view, true));
+    const QString state = fits ? whole : toQString(progressLabelText(item, true));
     QString name = toQString(progressEntry_->displayname);
     name.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QChar('\n'), QChar(' '));
     const bool forShownEntry = shown_ && *shown_ == *progressEntry_;
     label->setText(forShownEntry ? state : withEntryName(*label, name, state));
     const QString tip =
         QStringLiteral("下载：") + name + (fits ? QString() : QStringLiteral("\n") + whole);
-    label->setToolTip(tip);
     bar->setToolTip(tip);
+    QString details = tip;
+    if (const std::string speed = speedText(item); !speed.empty())
+        details += QStringLiteral("\n速度：") + toQString(speed);
+    if (const std::string left = timeLeftText(item); !left.empty())
+        details += QStringLiteral("\n剩余时间：") + toQString(left);
+    label->setToolTip(details + QStringLiteral("\n单击打开下载列表"));
 }
 
 void CatalogueController::clearProgress() {
@@ -368,17 +339,12 @@ void CatalogueController::clearProgress() {
 }
 
 void CatalogueController::refreshDownload() {
-    if (!download_)
+    if (!progressEntry_)
         return;
-    const download::JobView view = download_->view();
-    showProgress(view);
-    if (!view.finished())
-        return;
-    progressTimer_.stop();
-    window_.control("按钮_下载")->setEnabled(shown_.has_value());
-    if (view.phase == download::JobPhase::Failed || view.phase == download::JobPhase::AddressError)
-        tell(QMessageBox::Warning,
-             toQString(download::kFailedText) + QStringLiteral("\n") + toQString(view.error));
+    if (const auto item = shownDownload())
+        showProgress(*item);
+    else
+        clearProgress(); // taken off the list
 }
 
 } // namespace vantorel::app

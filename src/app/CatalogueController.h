@@ -24,29 +24,30 @@
 // - Open: only http and https addresses reach the desktop (Shell); others are refused with a
 //   message. Copy: the text replaces the clipboard and "已复制：" + the text is confirmed in a
 //   message that closes by itself after three seconds.
-// - Download: into the desktop folder (VANTOREL_DESKTOP, else the user's desktop; created when
-//   missing) as the safe form of displayname + "_" + versionname + ".exe"; the first download
-//   address, then the second (one DownloadJob; an installer is expected, so a web page in
-//   its place fails). An existing file of that name is replaced only
-//   when the user agrees. Progress goes to 进度条_下载 and 标签_进度 five times a second;
-//   标签_进度 ends with "下载完毕~" or "下载失败！" (the reason in a message). 按钮_下载 is
-//   disabled while a download runs.
-// - The progress shown belongs to one entry: while another entry is shown, 标签_进度 puts the
-//   downloading entry's name before its state ("方格表格：57%", the name shortened to fit), and
-//   the label and the bar name it in their tooltip. Showing another entry once that download
-//   is over clears the bar and the label.
+// - Download: into the download folder (the preference, else the desktop: VANTOREL_DESKTOP, else
+//   the user's desktop; created when missing) as the safe form of displayname + "_" +
+//   versionname + ".exe"; the first download address, then the second (an installer is
+//   expected, so a web page in its place fails). An existing file of that name is replaced only
+//   when the user agrees. The entry goes into the download list (Downloads), whatever else
+//   downloads; the same file twice is one download. A download that fails is told in a message
+//   ("下载失败！" and the reason).
+// - The progress shown belongs to one entry: showing an entry shows its download when the list
+//   has one; otherwise the last download started here stays shown while it is unfinished, with
+//   the downloading entry's name before its state ("方格表格：57%", the name shortened to fit),
+//   and the label and the bar name it in their tooltip; the label's tooltip adds the speed and
+//   the time left. Showing another entry once that download is over clears the bar and the
+//   label. The bar and label follow every refresh of the list.
 
 #include "app/Shell.h"
 #include "app/Workers.h"
 #include "catalogue/CatalogueRecord.h"
-#include "download/DownloadJob.h"
+#include "download/DownloadQueue.h"
 #include "net/Deadlines.h"
 #include "picture/Picture.h"
 
 #include <QMessageBox>
 #include <QPointer>
 #include <QString>
-#include <QTimer>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -56,16 +57,16 @@
 namespace vantorel::app {
 
 class MainWindow;
+class Downloads;
 
 inline constexpr std::string_view kSearchingText = "正在搜索…";
 inline constexpr std::string_view kCopiedPrefix = "已复制：";
 inline constexpr std::string_view kConfirmationTitle = "友情提醒";
-inline constexpr std::string_view kDownloadRunningText = "正在下载，请等待当前下载结束";
 inline constexpr std::string_view kNoDownloadAddressText = "该软件没有可用的下载地址";
 
 class CatalogueController {
   public:
-    explicit CatalogueController(MainWindow& window);
+    CatalogueController(MainWindow& window, Downloads& downloads);
     ~CatalogueController();
 
     // Searches for the search box's text.
@@ -83,13 +84,6 @@ class CatalogueController {
     void copyAddress(int which);
     void copyDetails();
     void download();
-    // An entry's download is under way.
-    bool downloading() const;
-    // Stops a running download, keeping its part for a later attempt.
-    void interruptDownload();
-
-    // The desktop folder downloads go to: VANTOREL_DESKTOP, else the user's desktop.
-    static QString desktopFolder();
 
     // Replaceable for tests: how the desktop opens an address, and whether an existing file may
     // be replaced (a yes/no question by default).
@@ -104,7 +98,8 @@ class CatalogueController {
     bool logoPending() const { return logoPending_; }
     // No search or logo request is running (their results may still wait in the event queue).
     bool workersIdle() const { return workers_.idle(); }
-    const download::DownloadJob* currentDownload() const { return download_.get(); }
+    // The download the bar and label show, as of the list's last refresh.
+    std::optional<download::QueueItem> shownDownload() const;
     // The last message shown, while it is open.
     QMessageBox* lastMessage() const { return lastMessage_; }
 
@@ -114,8 +109,10 @@ class CatalogueController {
     void showLabels(const catalogue::CatalogueRecord& entry);
     void clearEntry();
     void logoDone(unsigned generation, Result<picture::Image> logo);
+    // The file an entry's download is saved as, in the list's form.
+    std::string targetOf(const catalogue::CatalogueRecord& entry) const;
     void refreshDownload();
-    void showProgress(const download::JobView& view);
+    void showProgress(const download::QueueItem& item);
     void clearProgress();
     void tell(QMessageBox::Icon icon, const QString& text);
     void tellFailure(const Error& error);
@@ -129,9 +126,9 @@ class CatalogueController {
     bool logoPending_ = false;
     unsigned logoGeneration_ = 0;
     QString countTextBeforeSearch_;
-    std::unique_ptr<download::DownloadJob> download_;
+    Downloads& downloads_;
     std::optional<catalogue::CatalogueRecord> progressEntry_; // whose download the bar shows
-    QTimer progressTimer_;
+    std::uint64_t progressId_ = 0;                            // its id in the list
     QPointer<QMessageBox> lastMessage_;
     Workers workers_; // last: its jobs' deliveries reach the members above
 };

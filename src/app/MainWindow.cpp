@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QMouseEvent>
 
 namespace vantorel::app {
 
@@ -24,6 +25,26 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         return;
     }
     DescribedWindow::closeEvent(event);
+}
+
+bool MainWindow::overProgressLabel(QPointF position) const {
+    const QWidget* label = control("标签_进度");
+    return label && label->isVisible() && label->geometry().contains(position.toPoint());
+}
+
+void MainWindow::mousePressEvent(QMouseEvent* event) {
+    pressedOnProgressLabel_ =
+        event->button() == Qt::LeftButton && overProgressLabel(event->position());
+    DescribedWindow::mousePressEvent(event);
+}
+
+void MainWindow::mouseReleaseEvent(QMouseEvent* event) {
+    const bool clicked = pressedOnProgressLabel_ && event->button() == Qt::LeftButton &&
+                         overProgressLabel(event->position());
+    pressedOnProgressLabel_ = false;
+    DescribedWindow::mouseReleaseEvent(event);
+    if (clicked)
+        emit progressLabelClicked();
 }
 
 } // namespace vantorel::app

@@ -1,6 +1,7 @@
 #pragma once
 // The main window: search box, result list, details area, tip panel, contact pictures, and the
-// pop-up menu 子菜单 (never shown as a menu bar).
+// pop-up menu 子菜单 (never shown as a menu bar). 标签_进度 takes no mouse input itself; a left
+// click on it (pressed and released over it) is reported as progressLabelClicked.
 
 #include "app/DescribedWindow.h"
 
@@ -25,10 +26,18 @@ class MainWindow : public DescribedWindow {
     // Asked when the window is about to close; false keeps it open.
     std::function<bool()> closeGuard;
 
+  signals:
+    void progressLabelClicked();
+
   protected:
     void closeEvent(QCloseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
   private:
+    bool overProgressLabel(QPointF position) const;
+
+    bool pressedOnProgressLabel_ = false;
     QMenu* menu_;
     std::vector<QAction*> entries_;
 };

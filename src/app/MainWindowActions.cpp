@@ -17,7 +17,15 @@ namespace {
 constexpr int kEnterKey = 13;
 } // namespace
 
-MainWindowActions::MainWindowActions(MainWindow& window) : window_(window), catalogue_(window) {}
+MainWindowActions::MainWindowActions(MainWindow& window, const settings::Preferences& preferences,
+                                     std::string downloadList)
+    : window_(window), downloads_(preferences, std::move(downloadList)),
+      catalogue_(window, downloads_) {
+    QObject::connect(&downloads_, &Downloads::added, &window_, [this](std::uint64_t id) {
+        showDownloadList();
+        downloadListWindow().select(id);
+    });
+}
 
 // Start-up work: the settings file. A failed write does not stop the program; it is reported
 // once, on the terminal. (The version check starts with the update window's created action.)
@@ -46,6 +54,12 @@ void MainWindowActions::onMenuCopyLink2() {
 void MainWindowActions::onMenuCopyDetails() {
     catalogue_.copyDetails();
 }
+void MainWindowActions::onMenuDownloadList() {
+    showDownloadList();
+}
+void MainWindowActions::onMenuSettings() {
+    showSettings();
+}
 void MainWindowActions::onListDoubleClicked(int x, int y, int) {
     catalogue_.showEntry(catalogue_.rowAt(x, y));
 }
@@ -58,6 +72,50 @@ void MainWindowActions::onListKeyPressed(int virtualKey, int) {
 }
 void MainWindowActions::onDownloadClicked() {
     catalogue_.download();
+}
+void MainWindowActions::onProgressLabelClicked() {
+    showDownloadList();
+}
+
+// The download list and the settings.
+DownloadListWindow& MainWindowActions::downloadListWindow() {
+    if (!listWindow_) {
+        listWindow_ = std::make_unique<DownloadListWindow>(downloads_);
+        listWindow_->shell = catalogue_.shell; // one desktop bridge for the whole window set
+    }
+    return *listWindow_;
+}
+
+SettingsWindow& MainWindowActions::settingsWindow() {
+    if (!settingsWindow_)
+        settingsWindow_ = std::make_unique<SettingsWindow>(
+            [this](const settings::Preferences& preferences) { applySettings(preferences); });
+    return *settingsWindow_;
+}
+
+void MainWindowActions::showDownloadList() {
+    DownloadListWindow& list = downloadListWindow();
+    list.show();
+    list.raise();
+    list.activateWindow();
+}
+
+void MainWindowActions::showSettings() {
+    SettingsWindow& settings = settingsWindow();
+    // What the file holds now; a file that cannot be read leaves the ones in effect shown.
+    auto saved = settings::loadPreferences();
+    if (!saved)
+        showFailure(&window_, saved.error());
+    settings.load(saved ? *saved : downloads_.preferences());
+    settings.show();
+    settings.raise();
+    settings.activateWindow();
+}
+
+void MainWindowActions::applySettings(const settings::Preferences& preferences) {
+    downloads_.apply(preferences);
+    if (!proxyPinned)
+        net::setSessionProxy(settings::proxyChoice(preferences));
 }
 
 // Catalogue search.

@@ -2,13 +2,32 @@
 
 #include <QDir>
 #include <QImage>
+#include <QLayout>
 #include <QPixmap>
 #include <QSaveFile>
+#include <vector>
 
 namespace vantorel::app {
 
-Status saveScreenshot(QWidget& window, const QString& path) {
+void layOutUnshown(QWidget& window) {
     window.ensurePolished();
+    if (!window.testAttribute(Qt::WA_Resized) && window.layout())
+        window.adjustSize();
+    // Outer layouts first: each places the widgets whose own layouts come next. A hidden widget
+    // gets no resize event to tell its layout, so each is asked to lay out again.
+    std::vector<QWidget*> widgets{&window};
+    for (QWidget* child : window.findChildren<QWidget*>())
+        widgets.push_back(child);
+    for (QWidget* widget : widgets) {
+        if (QLayout* layout = widget->layout()) {
+            layout->invalidate();
+            layout->activate();
+        }
+    }
+}
+
+Status saveScreenshot(QWidget& window, const QString& path) {
+    layOutUnshown(window);
     const QImage image = window.grab().toImage();
     if (image.isNull()) {
         return makeError("无法绘制窗口 " + window.objectName().toStdString());
@@ -26,15 +45,17 @@ Status saveScreenshot(QWidget& window, const QString& path) {
     return {};
 }
 
-Status saveScreenshots(QWidget& main, QWidget& update, const QString& dir) {
+Status saveScreenshots(std::span<const Screenshot> shots, const QString& dir) {
     if (!QDir().mkpath(dir)) {
         return makeError("无法创建目录 " + dir.toStdString());
     }
     const QDir target(dir);
-    if (auto status = saveScreenshot(main, target.filePath(QStringLiteral("main.png"))); !status) {
-        return status;
+    for (const Screenshot& shot : shots) {
+        if (auto status = saveScreenshot(*shot.window, target.filePath(shot.file)); !status) {
+            return status;
+        }
     }
-    return saveScreenshot(update, target.filePath(QStringLiteral("update.png")));
+    return {};
 }
 
 } // namespace vantorel::app

@@ -1,9 +1,10 @@
 #include "app/Shell.h"
 
-#include "catalogue/AddressPolicy.h"
 #include "catalogue/ContactLinks.h"
+#include "net/HttpAddress.h"
 
 #include <QDesktopServices>
+#include <QFileInfo>
 
 namespace vantorel::app {
 namespace {
@@ -31,7 +32,7 @@ std::string printable(std::string_view address) {
 Shell::Shell() : opener_([](const QUrl& url) { return QDesktopServices::openUrl(url); }) {}
 
 Status Shell::open(std::string_view address) const {
-    if (!catalogue::isWebAddress(address) && !catalogue::isChatLink(address))
+    if (!net::isHttpAddress(address) && !catalogue::isChatLink(address))
         return makeError(std::string(kRefusedAddressMessage) + printable(address));
     const QUrl url(QString::fromUtf8(address.data(), static_cast<qsizetype>(address.size())));
     // The parsed scheme is checked again: what the desktop sees is the QUrl, not the text.
@@ -41,6 +42,24 @@ Status Shell::open(std::string_view address) const {
         return makeError(std::string(kRefusedAddressMessage) + printable(address));
     if (!url.isValid() || !opener_(url))
         return makeError(std::string(kNoHandlerMessage) + printable(address));
+    return {};
+}
+
+Status Shell::openFile(std::string_view path) const {
+    const QString file = QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
+    if (!QFileInfo(file).isFile())
+        return makeError(std::string(kNoFileMessage) + printable(path));
+    if (!opener_(QUrl::fromLocalFile(file)))
+        return makeError(std::string(kCannotOpenMessage) + printable(path));
+    return {};
+}
+
+Status Shell::openFolder(std::string_view path) const {
+    const QString folder = QString::fromUtf8(path.data(), static_cast<qsizetype>(path.size()));
+    if (!QFileInfo(folder).isDir())
+        return makeError(std::string(kNoFolderMessage) + printable(path));
+    if (!opener_(QUrl::fromLocalFile(folder)))
+        return makeError(std::string(kCannotOpenMessage) + printable(path));
     return {};
 }
 

@@ -1,6 +1,7 @@
 #include "app/UiDump.h"
 
 #include "app/MainWindow.h"
+#include "app/Screenshots.h"
 #include "app/Widgets.h"
 
 #include <QFontInfo>
@@ -9,6 +10,7 @@
 #include <QList>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTextBrowser>
 #include <algorithm>
 
@@ -30,7 +32,7 @@ std::string textOf(const QWidget* widget) {
         return utf8(button->text());
     }
     if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) {
-        return utf8(edit->text());
+        return edit->echoMode() == QLineEdit::Normal ? utf8(edit->text()) : std::string();
     }
     if (const auto* view = qobject_cast<const QTextBrowser*>(widget)) {
         return utf8(view->toPlainText());
@@ -101,7 +103,90 @@ void dumpChildren(const QWidget* container, Json& out) {
     }
 }
 
+Json windowFlags(const QWidget& window) {
+    const Qt::WindowFlags flags = window.windowFlags();
+    return {
+        {"frameless", flags.testFlag(Qt::FramelessWindowHint)},
+        {"titleBar", !flags.testFlag(Qt::FramelessWindowHint)},
+        {"minimizeButton", flags.testFlag(Qt::WindowMinimizeButtonHint)},
+        {"maximizeButton", flags.testFlag(Qt::WindowMaximizeButtonHint)},
+        {"resizable", window.minimumSize() != window.maximumSize()},
+        {"taskbar", !flags.testFlag(Qt::Tool) && window.isWindow()},
+    };
+}
+
+std::string_view laidOutKind(const QWidget* widget) {
+    if (qobject_cast<const QTableWidget*>(widget))
+        return "table";
+    if (qobject_cast<const QAbstractButton*>(widget))
+        return "button";
+    if (qobject_cast<const QLineEdit*>(widget))
+        return "edit box";
+    if (qobject_cast<const QSpinBox*>(widget))
+        return "spin box";
+    if (qobject_cast<const QLabel*>(widget))
+        return "label";
+    return "control";
+}
+
+Json dumpLaidOutControl(const QWidget& window, const QWidget* widget) {
+    Json control;
+    control["name"] = utf8(widget->objectName());
+    control["kind"] = std::string(laidOutKind(widget));
+    const QPoint at = widget->mapTo(&window, QPoint(0, 0));
+    control["geometry"] = {at.x(), at.y(), widget->width(), widget->height()};
+    control["visible"] = !widget->isHidden();
+    control["enabled"] = widget->isEnabled();
+    control["text"] = textOf(widget);
+    if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) {
+        control["placeholder"] = utf8(edit->placeholderText());
+        control["password"] = edit->echoMode() != QLineEdit::Normal;
+    }
+    if (const auto* box = qobject_cast<const QSpinBox*>(widget)) {
+        control["range"] = {box->minimum(), box->maximum()};
+        control["value"] = box->value();
+    }
+    if (const auto* table = qobject_cast<const QTableWidget*>(widget)) {
+        Json columns = Json::array();
+        for (int i = 0; i < table->columnCount(); ++i) {
+            const QTableWidgetItem* header = table->horizontalHeaderItem(i);
+            columns.push_back({{"title", header ? utf8(header->text()) : ""},
+                               {"width", table->horizontalHeader()->sectionSize(i)}});
+        }
+        control["columns"] = std::move(columns);
+        Json rows = Json::array();
+        for (int row = 0; row < table->rowCount(); ++row) {
+            Json cells = Json::array();
+            for (int column = 0; column < table->columnCount(); ++column) {
+                const QTableWidgetItem* cell = table->item(row, column);
+                cells.push_back(cell ? utf8(cell->text()) : "");
+            }
+            rows.push_back(std::move(cells));
+        }
+        control["rows"] = std::move(rows);
+    }
+    return control;
+}
+
 } // namespace
+
+Json dumpLaidOutWindow(QWidget& window) {
+    // A window not shown yet is laid out now, so the geometry is what it will show.
+    layOutUnshown(window);
+    Json out;
+    out["name"] = utf8(window.objectName());
+    out["title"] = utf8(window.windowTitle());
+    out["clientSize"] = {window.width(), window.height()};
+    out["flags"] = windowFlags(window);
+    Json controls = Json::array();
+    for (const QWidget* widget : window.findChildren<QWidget*>()) {
+        if (!widget->objectName().isEmpty() && !widget->objectName().startsWith("qt_") &&
+            !widget->isWindow())
+            controls.push_back(dumpLaidOutControl(window, widget));
+    }
+    out["controls"] = std::move(controls);
+    return out;
+}
 
 Json dumpWindow(const DescribedWindow& window) {
     Json out;
@@ -110,15 +195,7 @@ Json dumpWindow(const DescribedWindow& window) {
     out["clientSize"] = {window.width(), window.height()};
     const WindowSpec& spec = window.description();
     out["outerFrame"] = {spec.outerWidth, spec.outerHeight};
-    const Qt::WindowFlags flags = window.windowFlags();
-    out["flags"] = {
-        {"frameless", flags.testFlag(Qt::FramelessWindowHint)},
-        {"titleBar", !flags.testFlag(Qt::FramelessWindowHint)},
-        {"minimizeButton", flags.testFlag(Qt::WindowMinimizeButtonHint)},
-        {"maximizeButton", flags.testFlag(Qt::WindowMaximizeButtonHint)},
-        {"resizable", window.minimumSize() != window.maximumSize()},
-        {"taskbar", !flags.testFlag(Qt::Tool) && window.isWindow()},
-    };
+    out["flags"] = windowFlags(window);
     const QColor background = window.palette().color(QPalette::Window);
     out["background"] = {background.red(), background.green(), background.blue()};
     Json controls = Json::array();
@@ -127,7 +204,8 @@ Json dumpWindow(const DescribedWindow& window) {
     return out;
 }
 
-Json dumpUi(const MainWindow& main, const DescribedWindow& update) {
+Json dumpUi(const MainWindow& main, const DescribedWindow& update,
+            std::span<QWidget* const> others) {
     Json mainJson = dumpWindow(main);
     Json entries = Json::array();
     for (const QAction* action : main.menu().actions()) {
@@ -139,7 +217,10 @@ Json dumpUi(const MainWindow& main, const DescribedWindow& update) {
     mainJson["menu"] = {{"name", utf8(main.menu().objectName())},
                         {"menuBarOnWindow", main.findChild<QMenuBar*>() != nullptr},
                         {"entries", std::move(entries)}};
-    return Json{{"windows", Json::array({std::move(mainJson), dumpWindow(update)})}};
+    Json windows = Json::array({std::move(mainJson), dumpWindow(update)});
+    for (QWidget* window : others)
+        windows.push_back(dumpLaidOutWindow(*window));
+    return Json{{"windows", std::move(windows)}};
 }
 
 } // namespace vantorel::app

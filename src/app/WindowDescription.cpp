@@ -166,8 +166,13 @@ WindowSpec makeMainWindow() {
     for (const catalogue::ResultColumn& column : catalogue::kResultColumns)
         w.listColumns.push_back({column.title, column.width});
     w.menuName = "子菜单";
-    w.menuEntries = {"通过外部访问_下载地址1", "通过外部访问_下载地址2", "复制_下载地址1",
-                     "复制_下载地址2", "复制_应用详细"};
+    w.menuEntries = {"通过外部访问_下载地址1",
+                     "通过外部访问_下载地址2",
+                     "复制_下载地址1",
+                     "复制_下载地址2",
+                     "复制_应用详细",
+                     "下载列表",
+                     "设置"};
     return w;
 }
 

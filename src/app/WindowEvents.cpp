@@ -26,9 +26,10 @@ void bindMainWindow(MainWindow& window, MainWindowEvents& events) {
 
     const auto& entries = window.menuEntries();
     void (MainWindowEvents::*menuHandlers[])() = {
-        &MainWindowEvents::onMenuOpenLink1, &MainWindowEvents::onMenuOpenLink2,
-        &MainWindowEvents::onMenuCopyLink1, &MainWindowEvents::onMenuCopyLink2,
-        &MainWindowEvents::onMenuCopyDetails};
+        &MainWindowEvents::onMenuOpenLink1,   &MainWindowEvents::onMenuOpenLink2,
+        &MainWindowEvents::onMenuCopyLink1,   &MainWindowEvents::onMenuCopyLink2,
+        &MainWindowEvents::onMenuCopyDetails, &MainWindowEvents::onMenuDownloadList,
+        &MainWindowEvents::onMenuSettings};
     for (std::size_t i = 0; i < entries.size() && i < std::size(menuHandlers); ++i) {
         QObject::connect(entries[i], &QAction::triggered, &window,
                          [e, handler = menuHandlers[i]] { (e->*handler)(); });
@@ -47,6 +48,8 @@ void bindMainWindow(MainWindow& window, MainWindowEvents& events) {
                      [e](int x, int y, int shift) { e->onListRightClicked(x, y, shift); });
     QObject::connect(find<QPushButton>(window, "按钮_下载"), &QPushButton::clicked, &window,
                      [e] { e->onDownloadClicked(); });
+    QObject::connect(&window, &MainWindow::progressLabelClicked, &window,
+                     [e] { e->onProgressLabelClicked(); });
 
     QObject::connect(find<PictureBox>(window, "图片框_发起QQ聊天"), &PictureBox::leftButtonPressed,
                      &window,

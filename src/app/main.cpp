@@ -1,6 +1,6 @@
-// The desktop program. --dump-ui and --screenshot DIR build both windows, report on them and
-// exit without showing anything. --demo answers every search, logo, link and download from the
-// built-in loopback services instead of the internet.
+// The desktop program. --dump-ui and --screenshot DIR build the windows, report on them and
+// exit without showing anything (and without the user's download list). --demo answers every
+// search, logo, link and download from the built-in loopback services instead of the internet.
 
 #include "app/Application.h"
 #include "app/ResultsScreenshot.h"
@@ -9,6 +9,7 @@
 #include "app/UiDump.h"
 #include "common/Version.h"
 #include "demo/DemoServices.h"
+#include "download/DownloadQueue.h"
 #include "settings/Preferences.h"
 
 #include <QApplication>
@@ -52,13 +53,15 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QString::fromUtf8(vantorel::kAppTitle));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption dumpUi(QStringLiteral("dump-ui"),
-                                    QStringLiteral("Print both windows' widget tree as JSON."));
+    const QCommandLineOption dumpUi(
+        QStringLiteral("dump-ui"),
+        QStringLiteral("Print the windows' widget tree as JSON (main, update, download list, "
+                       "settings)."));
     const QCommandLineOption screenshot(
         QStringLiteral("screenshot"),
-        QStringLiteral("Render both windows into DIR/main.png and DIR/update.png; with --demo, "
-                       "the main window after a search with an entry shown, into "
-                       "DIR/main-results.png."),
+        QStringLiteral("Render the windows into DIR/main.png, DIR/update.png, DIR/downloads.png "
+                       "and DIR/settings.png; with --demo, the main window after a search with "
+                       "an entry shown, into DIR/main-results.png."),
         QStringLiteral("DIR"));
     const QCommandLineOption demo(
         QStringLiteral("demo"),
@@ -86,17 +89,27 @@ int main(int argc, char** argv) {
         demoServices->applyToConfig();
     }
     // The offline services are on this machine: only a real run goes through the user's proxy.
-    if (auto preferences = vantorel::settings::loadPreferences(); !preferences)
-        std::fprintf(stderr, "vantorel: %s\n", preferences.error().message.c_str());
-    else if (!demoServices)
-        vantorel::net::setSessionProxy(vantorel::settings::proxyChoice(*preferences));
+    vantorel::settings::Preferences preferences;
+    if (auto loaded = vantorel::settings::loadPreferences(); !loaded)
+        std::fprintf(stderr, "vantorel: %s\n", loaded.error().message.c_str());
+    else
+        preferences = *loaded;
+    if (!demoServices)
+        vantorel::net::setSessionProxy(vantorel::settings::proxyChoice(preferences));
     else
         vantorel::net::setSessionProxy({vantorel::net::ProxyChoice::Source::None, {}, {}, {}});
 
-    vantorel::app::Application app;
+    // The reports show the windows as built, not the user's downloads.
+    const bool reporting = parser.isSet(dumpUi) || parser.isSet(screenshot);
+    vantorel::app::Application app(
+        preferences,
+        reporting ? std::string() : vantorel::download::DownloadQueue::defaultListFile());
+    app.mainActions().proxyPinned = demoServices != nullptr;
     if (parser.isSet(dumpUi)) {
+        QWidget* const laidOut[] = {&app.mainActions().downloadListWindow(),
+                                    &app.mainActions().settingsWindow()};
         const std::string json =
-            vantorel::app::dumpUi(app.mainWindow(), app.updateWindow()).dump(2) + "\n";
+            vantorel::app::dumpUi(app.mainWindow(), app.updateWindow(), laidOut).dump(2) + "\n";
         if (std::fwrite(json.data(), 1, json.size(), stdout) != json.size() ||
             std::fflush(stdout) != 0) {
             std::fprintf(stderr, "vantorel: 无法输出界面描述\n");
@@ -118,8 +131,12 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (parser.isSet(screenshot)) {
-        const auto status = vantorel::app::saveScreenshots(app.mainWindow(), app.updateWindow(),
-                                                           parser.value(screenshot));
+        const vantorel::app::Screenshot shots[] = {
+            {&app.mainWindow(), QStringLiteral("main.png")},
+            {&app.updateWindow(), QStringLiteral("update.png")},
+            {&app.mainActions().downloadListWindow(), QStringLiteral("downloads.png")},
+            {&app.mainActions().settingsWindow(), QStringLiteral("settings.png")}};
+        const auto status = vantorel::app::saveScreenshots(shots, parser.value(screenshot));
         if (!status) {
             std::fprintf(stderr, "vantorel: %s\n", status.error().message.c_str());
             return 1;

@@ -1,6 +1,6 @@
 #include "catalogue/ContactLinks.h"
 
-#include "catalogue/AddressPolicy.h"
+#include "net/HttpAddress.h"
 #include "net/RequestObjectClient.h"
 
 #include <algorithm>
@@ -64,7 +64,7 @@ Result<std::string> fetchGroupLink(std::string_view groupLinkBase, std::string_v
     auto location = locationFromHeaders(reply->headers);
     if (!location || location->empty())
         return makeError(std::string(kNoLocationMessage));
-    if (!isWebAddress(*location))
+    if (!net::isHttpAddress(*location))
         return makeError(std::string(kBadGroupLinkMessage));
     return std::move(*location);
 }

@@ -29,12 +29,8 @@ std::string detailsText(const CatalogueRecord& r);
 // base + "/softmgr/logo/48/" + logo48
 std::string logoAddress(std::string_view logoBase, std::string_view logo48);
 
-// displayname + "_" + versionname + ".exe", made safe to create inside one folder: no path
-// separators, no "..", no control characters or line breaks, no bidirectional controls, none of
-// the characters a Windows file name cannot hold, no reserved device name, at most
-// kMaxFileNameBytes bytes of UTF-8.
-inline constexpr std::size_t kMaxFileNameBytes = 200;
+// displayname + "_" + versionname + ".exe", made safe to create inside one folder
+// (safeFileName, repaired).
 std::string downloadFileName(const CatalogueRecord& r);
-std::string safeFileName(std::string_view wanted);
 
 } // namespace vantorel::catalogue

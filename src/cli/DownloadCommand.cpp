@@ -9,6 +9,8 @@
 #include "cli/Commands.h"
 #include "cli/NetworkOptions.h"
 #include "cli/StopSignals.h"
+#include "common/ByteSize.h"
+#include "common/Duration.h"
 #include "download/DownloadJob.h"
 #include "download/DownloadTarget.h"
 
@@ -31,49 +33,26 @@ int usage(const std::string& problem) {
     return usageError("download", problem);
 }
 
-std::string formatBytes(double bytes) {
-    static constexpr const char* kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
-    int unit = 0;
-    while (bytes >= 1024.0 && unit < 4) {
-        bytes /= 1024.0;
-        ++unit;
-    }
-    char text[32];
-    std::snprintf(text, sizeof text, unit == 0 ? "%.0f %s" : "%.1f %s", bytes, kUnits[unit]);
-    return text;
-}
-
-std::string formatDuration(double seconds) {
-    const long total = static_cast<long>(seconds + 0.5);
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%ld:%02ld:%02ld", total / 3600, total / 60 % 60,
-                      total % 60);
-    else
-        std::snprintf(text, sizeof text, "%02ld:%02ld", total / 60, total % 60);
-    return text;
-}
-
 std::string progressLine(const download::DownloadSnapshot& s) {
     std::string line;
     if (s.state == download::DownloadState::Stalled) {
         line = download::progressLabel(s);
         if (s.totalKnown)
             line += "  " + std::to_string(s.percent()) + "%  " +
-                    formatBytes(static_cast<double>(s.arrived)) + " / " +
-                    formatBytes(static_cast<double>(s.total));
+                    formatBytes(static_cast<double>(s.arrived), ByteStyle::Scaled) + " / " +
+                    formatBytes(static_cast<double>(s.total), ByteStyle::Scaled);
         return line;
     }
     if (s.totalKnown) {
-        line = std::to_string(s.percent()) + "%  " + formatBytes(static_cast<double>(s.arrived)) +
-               " / " + formatBytes(static_cast<double>(s.total));
+        line = std::to_string(s.percent()) + "%  " +
+               formatBytes(static_cast<double>(s.arrived), ByteStyle::Scaled) + " / " +
+               formatBytes(static_cast<double>(s.total), ByteStyle::Scaled);
     } else {
-        line = formatBytes(static_cast<double>(s.arrived));
+        line = formatBytes(static_cast<double>(s.arrived), ByteStyle::Scaled);
     }
-    line += "  " + formatBytes(s.bytesPerSecond) + "/s";
-    if (s.totalKnown && s.bytesPerSecond > 0 && s.total >= s.arrived)
-        line +=
-            "  剩余 " + formatDuration(static_cast<double>(s.total - s.arrived) / s.bytesPerSecond);
+    line += "  " + formatBytes(s.bytesPerSecond, ByteStyle::Scaled) + "/s";
+    if (const auto left = s.secondsLeft())
+        line += "  剩余 " + formatDuration(*left);
     return line;
 }
 
@@ -138,8 +117,8 @@ int runDownload(Args args) {
         if (quiet || s.resumed == 0 || resumeTold.exchange(true))
             return;
         std::fprintf(stderr, "%s继续下载：已有 %s / %s\n", showProgress ? "\r\033[K" : "",
-                     formatBytes(static_cast<double>(s.resumed)).c_str(),
-                     formatBytes(static_cast<double>(s.total)).c_str());
+                     formatBytes(static_cast<double>(s.resumed), ByteStyle::Scaled).c_str(),
+                     formatBytes(static_cast<double>(s.total), ByteStyle::Scaled).c_str());
     };
     std::thread watcher([&] {
         const timespec tick{0, 200'000'000};
@@ -171,9 +150,9 @@ int runDownload(Args args) {
     switch (end.phase) {
     case download::JobPhase::Done:
         if (!quiet)
-            std::fprintf(stderr, "%s %s（%s）\n", std::string(download::kDoneText).c_str(),
-                         end.file.c_str(),
-                         formatBytes(static_cast<double>(end.progress.arrived)).c_str());
+            std::fprintf(
+                stderr, "%s %s（%s）\n", std::string(download::kDoneText).c_str(), end.file.c_str(),
+                formatBytes(static_cast<double>(end.progress.arrived), ByteStyle::Scaled).c_str());
         return 0;
     case download::JobPhase::Interrupted:
     case download::JobPhase::Cancelled:

@@ -3,12 +3,15 @@
 // from any thread at any time, and the cancel switch. The downloader writes it; windows and the
 // terminal front end poll snapshot() a few times a second.
 
+#include "common/ByteSize.h"
+#include "download/Rate.h"
+
 #include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <cstdio>
 #include <mutex>
+#include <optional>
 #include <string>
 
 namespace vantorel::download {
@@ -33,6 +36,14 @@ struct DownloadSnapshot {
     double bytesPerSecond = 0.0; // recent speed, smoothed over the last second or so
     int retryIn = 0;             // Stalled: seconds until the next attempt; 0 while one is on
 
+    // Seconds until the rest has arrived at the present speed; none while the total is unknown
+    // or nothing arrives.
+    std::optional<double> secondsLeft() const {
+        if (!totalKnown || total < arrived)
+            return std::nullopt;
+        return secondsToArrive(total - arrived, bytesPerSecond);
+    }
+
     // 0..100 when the total is known, otherwise -1.
     int percent() const {
         if (!totalKnown)
@@ -54,9 +65,7 @@ inline std::string progressLabel(const DownloadSnapshot& s, bool brief = false) 
     }
     if (const int percent = s.percent(); percent >= 0)
         return std::to_string(std::min(percent, 100)) + "%";
-    char text[32];
-    std::snprintf(text, sizeof text, "%.1fMB", static_cast<double>(s.arrived) / (1024.0 * 1024.0));
-    return text;
+    return formatBytes(static_cast<double>(s.arrived), ByteStyle::MebibytesLabel);
 }
 
 class DownloadProgress {

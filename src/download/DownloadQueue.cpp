@@ -193,6 +193,8 @@ void DownloadQueue::step() {
         }
         slot->job.reset();
         changed = true;
+        if (slot->state == QueueState::Paused)
+            slot->error = slot->last.error; // whether the part can be taken up again
         if (slot->state == QueueState::Paused || slot->state == QueueState::Waiting)
             continue; // paused meanwhile, or already asked to go on
         if (slot->cancelling) {
@@ -235,6 +237,7 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
     item.total = s.total;
     item.totalKnown = s.totalKnown;
     item.bytes = s.arrived;
+    item.resumed = s.resumed;
     item.percent = slot.last.percent;
     item.progressText = slot.last.progressText;
     if (slot.job) {
@@ -282,6 +285,13 @@ std::size_t DownloadQueue::unfinished() {
         return s->state == QueueState::Waiting || s->state == QueueState::Downloading ||
                s->state == QueueState::Retrying;
     }));
+}
+
+std::size_t DownloadQueue::active() {
+    std::lock_guard lock(mutex_);
+    step();
+    return static_cast<std::size_t>(
+        std::count_if(slots_.begin(), slots_.end(), [](const auto& s) { return s->job != nullptr; }));
 }
 
 void DownloadQueue::pauseAll() {

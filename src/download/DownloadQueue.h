@@ -48,11 +48,12 @@ struct QueueItem {
     std::uint64_t total = 0; // meaningful when totalKnown
     bool totalKnown = false;
     std::uint64_t bytes = 0;
+    std::uint64_t resumed = 0; // of those, bytes an earlier run had fetched
     double bytesPerSecond = 0;
     std::optional<double> secondsLeft; // while the speed and total are known
     int percent = 0;                   // 0..100
     std::string progressText;          // the job's label: "57%", "3 秒后重试", ...
-    std::string error;                 // Failed: why
+    std::string error; // Failed: why; Paused: what stopping it said, when it has
 };
 
 struct QueueOptions {
@@ -84,6 +85,8 @@ class DownloadQueue {
     std::optional<QueueItem> itemForTarget(std::string_view target);
     // Items that are waiting, downloading or retrying.
     std::size_t unfinished();
+    // Downloads whose jobs have not stopped yet (a paused one stops soon after pause()).
+    std::size_t active();
     // Pauses every running download (their parts stay); the list remembers them as paused.
     void pauseAll();
 

@@ -1,9 +1,8 @@
 #include "download/DownloadTarget.h"
 
-#include "common/TextEncoding.h"
+#include "common/FileName.h"
 #include "net/UrlEncoding.h"
 
-#include <algorithm>
 #include <filesystem>
 
 namespace vantorel::download {
@@ -14,13 +13,7 @@ std::string fileNameFromUrl(std::string_view url) {
     const std::size_t slash = url.rfind('/');
     const std::string_view segment =
         slash == std::string_view::npos ? std::string_view() : url.substr(slash + 1);
-    std::string name = withoutBidiControls(net::percentDecode(segment));
-    const bool control = std::ranges::any_of(
-        name, [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
-    if (name.empty() || name == "." || name == ".." || control ||
-        name.find_first_of("/\\") != std::string::npos)
-        return "download";
-    return name;
+    return safeFileName(net::percentDecode(segment), UnsafeName::Refuse);
 }
 
 std::string downloadTarget(std::string_view url, std::string_view output) {

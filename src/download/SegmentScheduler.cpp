@@ -1,5 +1,7 @@
 #include "download/SegmentScheduler.h"
 
+#include "download/Rate.h"
+
 #include <algorithm>
 #include <limits>
 
@@ -27,7 +29,7 @@ void mergeInto(std::vector<ByteInterval>& list, ByteInterval interval) {
 }
 
 double secondsFor(std::uint64_t bytes, double bytesPerSecond) {
-    return bytesPerSecond > 0 ? static_cast<double>(bytes) / bytesPerSecond : kForever;
+    return secondsToArrive(bytes, bytesPerSecond).value_or(kForever);
 }
 
 std::optional<double> median(std::vector<double> values) {

@@ -3,8 +3,10 @@
 #include "net/UrlEncoding.h"
 
 #include "common/Config.h"
+#include "common/Text.h"
 #include "net/DirectSessionClient.h"
 #include "net/HeaderBlock.h"
+#include "net/HttpAddress.h"
 #include "script/JsonObject.h"
 #include "script/RegexObject.h"
 
@@ -14,25 +16,11 @@
 namespace vantorel::download {
 namespace {
 
-char asciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
 std::string lowerAscii(std::string_view text) {
     std::string out(text);
     for (char& c : out)
         c = asciiLower(c);
     return out;
-}
-
-// The length of the scheme prefix ("http://" or "https://", any case); 0 for anything else.
-std::size_t schemeLength(std::string_view address) {
-    std::string head = lowerAscii(address.substr(0, 8));
-    if (head.starts_with("https://"))
-        return 8;
-    if (head.starts_with("http://"))
-        return 7;
-    return 0;
 }
 
 Error stepFailure(ShareStep step) {
@@ -74,16 +62,6 @@ std::string randomDigits(std::size_t count) {
     return out;
 }
 
-// The host part of an http(s) address, lower case, without the port.
-std::string hostOf(std::string_view address) {
-    std::size_t start = schemeLength(address);
-    std::string_view rest = address.substr(start);
-    rest = rest.substr(0, rest.find_first_of("/?#"));
-    if (std::size_t at = rest.rfind('@'); at != std::string_view::npos)
-        rest.remove_prefix(at + 1);
-    return lowerAscii(rest.substr(0, rest.find(':')));
-}
-
 } // namespace
 
 std::string_view shareStepName(int code) {
@@ -102,20 +80,10 @@ std::string_view shareStepName(int code) {
     return "";
 }
 
-bool isHttpAddress(std::string_view address) {
-    std::size_t scheme = schemeLength(address);
-    if (scheme == 0)
-        return false;
-    for (char c : address)
-        if (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F)
-            return false;
-    return !hostOf(address).empty();
-}
-
 std::optional<ShareAddress> parseShareLink(std::string_view address) {
-    if (!isHttpAddress(address))
+    if (!net::isHttpAddress(address))
         return std::nullopt;
-    std::string_view rest = address.substr(schemeLength(address));
+    std::string_view rest = address.substr(net::httpSchemeLength(address));
     std::size_t slash = rest.find('/');
     if (slash == std::string_view::npos)
         return std::nullopt;
@@ -149,7 +117,7 @@ Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptio
         return stepFailure(ShareStep::SharePage);
     const std::string framePath = frame.submatch_text(0, 2);
     if (!framePath.starts_with("/") || framePath.starts_with("//") ||
-        !isHttpAddress(base + framePath))
+        !net::isHttpAddress(base + framePath))
         return stepFailure(ShareStep::SharePage);
 
     // Step 3: the frame page and its four request values.
@@ -194,7 +162,7 @@ Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptio
     if (dom.empty() || url.empty())
         return stepFailure(ShareStep::Reply);
     std::string direct = dom + "/file/" + url;
-    if (!isHttpAddress(direct) || direct == sharePage || direct == framePage ||
+    if (!net::isHttpAddress(direct) || direct == sharePage || direct == framePage ||
         direct == std::string(link))
         return stepFailure(ShareStep::Reply);
     return direct;
@@ -203,7 +171,7 @@ Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptio
 Result<std::string> downloadAddressFor(std::string_view address, const ShareLinkOptions& options) {
     if (isShareLink(address))
         return resolveShareLink(address, options);
-    if (isHttpAddress(address))
+    if (net::isHttpAddress(address))
         return std::string(address);
     return stepFailure(ShareStep::Link);
 }

@@ -67,10 +67,6 @@ struct ShareAddress {
 std::optional<ShareAddress> parseShareLink(std::string_view address);
 bool isShareLink(std::string_view address);
 
-// "http://" or "https://" (any case) followed by a non-empty host, no white space or control
-// characters anywhere.
-bool isHttpAddress(std::string_view address);
-
 struct ShareLinkOptions {
     net::Timeouts timeouts = net::deadlines::kShareLinkStep; // each step's own
     // A requested stop ends the resolution at once, a step under way too (as a failure).

@@ -4,8 +4,7 @@
 #include "net/Base64.h"
 #include "net/Cookies.h"
 #include "net/HeaderBlock.h"
-
-#include <algorithm>
+#include "net/HttpAddress.h"
 
 namespace vantorel::net {
 namespace {
@@ -17,18 +16,6 @@ bool anyNegative(const Timeouts& t) {
 
 bool hasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
-}
-
-bool isHttpAddress(std::string_view url) {
-    auto startsWith = [&](std::string_view prefix) {
-        return url.size() > prefix.size() && equalsIgnoreCase(url.substr(0, prefix.size()), prefix);
-    };
-    return startsWith("http://") || startsWith("https://");
-}
-
-bool hasControlCharacter(std::string_view text) {
-    return std::any_of(text.begin(), text.end(),
-                       [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
 }
 
 } // namespace
@@ -51,7 +38,7 @@ Result<FetchReply> runExchange(const FetchRequest& request, std::string_view com
                                bool followRedirects, std::string proxyUrl) {
     // Checked first: the address also stands in the Referer line of the block. An address
     // without its scheme is refused rather than guessed at.
-    if (!isHttpAddress(request.url) || hasControlCharacter(request.url))
+    if (!isHttpAddress(request.url))
         return makeError("网址无法解析或不是 http/https 地址: " + request.url,
                          int(TransportStep::Address));
     if (anyNegative(request.timeouts))

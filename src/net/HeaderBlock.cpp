@@ -5,8 +5,6 @@
 namespace vantorel::net {
 namespace {
 
-
-
 // Calls `each(line)` for every non-empty line; any of "\r\n", "\r", "\n" ends a line.
 template <class F> void forEachLine(std::string_view block, F&& each) {
     std::size_t start = 0;
@@ -34,13 +32,23 @@ std::string_view stripLineBreaks(std::string_view s) {
 
 } // namespace
 
+std::optional<HeaderLine> splitHeaderLine(std::string_view line) {
+    const std::size_t colon = line.find(':');
+    if (colon == std::string_view::npos)
+        return std::nullopt;
+    const std::string_view name = trimBlanks(line.substr(0, colon));
+    if (name.empty())
+        return std::nullopt;
+    return HeaderLine{name, trimBlanks(line.substr(colon + 1))};
+}
 
 Result<std::vector<HeaderField>> parseHeaderBlock(std::string_view block) {
     std::vector<HeaderField> fields;
     std::string bad;
     forEachLine(block, [&](std::string_view line) {
         std::size_t colon = line.find(':');
-        std::string_view name = colon == std::string_view::npos ? "" : trimBlanks(line.substr(0, colon));
+        std::string_view name =
+            colon == std::string_view::npos ? "" : trimBlanks(line.substr(0, colon));
         if (name.empty() || name.find_first_of(" \t") != std::string_view::npos) {
             if (bad.empty())
                 bad = std::string(line);
@@ -56,10 +64,8 @@ Result<std::vector<HeaderField>> parseHeaderBlock(std::string_view block) {
 std::vector<HeaderField> readHeaderBlock(std::string_view block) {
     std::vector<HeaderField> fields;
     forEachLine(block, [&](std::string_view line) {
-        std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos && !trimBlanks(line.substr(0, colon)).empty())
-            fields.push_back({std::string(trimBlanks(line.substr(0, colon))),
-                              std::string(trimBlanks(line.substr(colon + 1)))});
+        if (const auto field = splitHeaderLine(line))
+            fields.push_back({std::string(field->name), std::string(field->value)});
     });
     return fields;
 }
@@ -67,8 +73,7 @@ std::vector<HeaderField> readHeaderBlock(std::string_view block) {
 bool blockHasHeader(std::string_view block, std::string_view name) {
     bool found = false;
     forEachLine(block, [&](std::string_view line) {
-        std::size_t colon = line.find(':');
-        if (colon != std::string_view::npos && equalsIgnoreCase(trimBlanks(line.substr(0, colon)), name))
+        if (const auto field = splitHeaderLine(line); field && equalsIgnoreCase(field->name, name))
             found = true;
     });
     return found;

@@ -5,6 +5,7 @@
 #include "common/Result.h"
 #include "common/Text.h"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,6 +18,13 @@ struct HeaderField {
     std::string value;
 };
 
+// One line "Name: value" split at its first colon, name and value without blanks around them;
+// none when it has no colon or no name.
+struct HeaderLine {
+    std::string_view name;
+    std::string_view value;
+};
+std::optional<HeaderLine> splitHeaderLine(std::string_view line);
 
 // A caller's block, strictly: any line break ("\r\n", or a lone "\r" or "\n", so that no value
 // can smuggle in a line of its own) ends a line, empty lines are skipped, and a line without a

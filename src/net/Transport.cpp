@@ -1,8 +1,8 @@
 #include "net/Transport.h"
 
-#include "net/ContentLength.h"
 #include "net/Curl.h"
 #include "net/HeaderBlock.h"
+#include "net/ReplyHead.h"
 #include "net/Session.h"
 
 #include <curl/curl.h>
@@ -26,11 +26,9 @@ struct TransferState {
     TransportResponse& response;
     CURL* handle;
 
-    std::string head;          // header lines of the response being received
-    bool headComplete = false; // the current response's head has ended
+    ReplyHead head; // of the response being received
     std::size_t headerBytes = 0;
     bool headerCapExceeded = false;
-    ContentLength length; // of the current response
     bool bodyCapExceeded = false;
     bool idleTimedOut = false;
 
@@ -49,34 +47,13 @@ std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user
         x.headerCapExceeded = true;
         return 0;
     }
-    std::string_view line(data, n);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r'))
-        line.remove_suffix(1);
-    if (line.starts_with("HTTP/")) {
-        // A new response: an interim 1xx, a redirect hop or the final one.
-        x.response.statusLine = std::string(line);
-        x.head.clear();
-        x.headComplete = false;
-        x.length = {};
-    } else if (line.empty()) {
-        x.headComplete = true;
-    } else if (line.front() == ' ' || line.front() == '\t') {
-        // An obsolete folded continuation belongs to the previous line.
-        x.head += std::string(line);
-    } else {
-        if (!x.head.empty())
-            x.head += "\r\n";
-        x.head += line;
-        if (startsWithIgnoreCase(line, "Content-Length:")) {
-            x.length.take(line.substr(15));
-            if (x.length.bad())
-                return 0;
-        }
-        if (startsWithIgnoreCase(line, "Set-Cookie:")) {
-            if (!x.response.setCookieLines.empty())
-                x.response.setCookieLines += "\r\n";
-            x.response.setCookieLines += line;
-        }
+    if (!x.head.take(std::string_view(data, n)))
+        return 0;
+    if (const std::string_view line = withoutLineBreak(std::string_view(data, n));
+        startsWithIgnoreCase(line, "Set-Cookie:")) {
+        if (!x.response.setCookieLines.empty())
+            x.response.setCookieLines += "\r\n";
+        x.response.setCookieLines += line;
     }
     return n;
 }
@@ -127,9 +104,9 @@ bool wasConnected(const TransferState& x) {
 }
 
 TransportStep stepOf(CURLcode code, const TransferState& x) {
-    if (code == CURLE_WRITE_ERROR && (x.headerCapExceeded || x.length.bad()))
+    if (code == CURLE_WRITE_ERROR && (x.headerCapExceeded || x.head.length.bad()))
         return TransportStep::Response;
-    return failedStep(code, wasConnected(x), x.headComplete);
+    return failedStep(code, wasConnected(x), x.head.complete);
 }
 
 // The host of an address, for telling the user where a request failed; empty when the address
@@ -152,8 +129,8 @@ Error describe(TransportStep step, CURLcode code, const TransferState& x, const 
         text = "回复内容超过 " + std::to_string(x.request.maxBodyBytes) + " 字节的上限";
     else if (x.headerCapExceeded)
         text = "回复的协议头过长";
-    else if (x.length.bad())
-        text = x.length.problem();
+    else if (x.head.length.bad())
+        text = x.head.length.problem();
     else if (x.idleTimedOut)
         text = step == TransportStep::Connect ? "连接服务器超时" : "等待服务器超时";
     else
@@ -281,13 +258,14 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
         return describe(step, code, x, errorText);
     }
 
-    if (!x.headComplete) {
+    if (!x.head.complete) {
         return makeError(std::string(kUnendedHeadText), int(TransportStep::Response));
     }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     response.status = static_cast<int>(status);
-    response.headers = std::move(x.head);
+    response.statusLine = std::move(x.head.statusLine);
+    response.headers = std::move(x.head.lines);
     char* finalUrl = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_EFFECTIVE_URL, &finalUrl) == CURLE_OK && finalUrl)
         response.url = finalUrl;

@@ -1,6 +1,6 @@
 #include "update/UpdateFlow.h"
 
-#include "catalogue/DisplayForms.h"
+#include "common/FileName.h"
 
 #include <filesystem>
 
@@ -56,7 +56,7 @@ std::string releaseFileName(const ReleaseInfo& release) {
     std::string wanted = release.fileName;
     if (wanted.empty())
         wanted = "Vantorel_v" + release.latestVersion;
-    return catalogue::safeFileName(wanted);
+    return safeFileName(wanted);
 }
 
 UpdateFlow::UpdateFlow(ReleaseInfo release, ReleaseFolder folder, UpdateFlowOptions options)

@@ -36,6 +36,8 @@ struct Recorder : MainWindowEvents, UpdateWindowEvents {
     void onMenuCopyLink1() override { record("copyLink1"); }
     void onMenuCopyLink2() override { record("copyLink2"); }
     void onMenuCopyDetails() override { record("copyDetails"); }
+    void onMenuDownloadList() override { record("downloadList"); }
+    void onMenuSettings() override { record("settings"); }
     void onSearchClicked() override { record("search"); }
     void onSearchBoxKeyPressed(int vk, int shift) override {
         record("searchKey" + args(vk, shift));
@@ -44,6 +46,7 @@ struct Recorder : MainWindowEvents, UpdateWindowEvents {
     void onListKeyPressed(int vk, int shift) override { record("listKey" + args(vk, shift)); }
     void onListRightClicked(int x, int y, int s) override { record("listRight" + args(x, y, s)); }
     void onDownloadClicked() override { record("download"); }
+    void onProgressLabelClicked() override { record("progressLabel"); }
     void onChatPicturePressed(int x, int y, int s) override { record("chat" + args(x, y, s)); }
     void onGroupPicturePressed(int x, int y, int s) override { record("group" + args(x, y, s)); }
     void onTipButtonPressed(int x, int y, int s) override { record("tipButton" + args(x, y, s)); }
@@ -100,7 +103,8 @@ TEST(MainWindowEvents, EachBoundEventReachesItsOwnHandler) {
     click(window.control("按钮_搜索"));
     EXPECT_EQ(recorder.take(), Calls{"search"});
 
-    const Calls menu{"openLink1", "openLink2", "copyLink1", "copyLink2", "copyDetails"};
+    const Calls menu{"openLink1",   "openLink2",    "copyLink1", "copyLink2",
+                     "copyDetails", "downloadList", "settings"};
     for (std::size_t i = 0; i < menu.size(); ++i) {
         window.menuEntries()[i]->trigger();
         EXPECT_EQ(recorder.take(), Calls{menu[i]});
@@ -141,6 +145,15 @@ TEST(MainWindowEvents, EachBoundEventReachesItsOwnHandler) {
         mouse(window.control(name), QEvent::MouseButtonPress, {3, 4}, Qt::RightButton);
         EXPECT_EQ(recorder.take(), Calls{}) << name;
     }
+
+    // 标签_进度 takes no mouse input; a click on it still reaches its handler from the window.
+    const QPoint onLabel = window.control("标签_进度")->geometry().center();
+    mouse(&window, QEvent::MouseButtonPress, onLabel, Qt::LeftButton);
+    mouse(&window, QEvent::MouseButtonRelease, onLabel, Qt::LeftButton);
+    EXPECT_EQ(recorder.take(), Calls{"progressLabel"});
+    mouse(&window, QEvent::MouseButtonPress, onLabel, Qt::LeftButton);
+    mouse(&window, QEvent::MouseButtonRelease, {5, 5}, Qt::LeftButton);
+    EXPECT_EQ(recorder.take(), Calls{});
 
     // The close label reports the release, not the press; a release off the label is no
     // release over it.

@@ -163,11 +163,16 @@ TEST(MainWindowLayout, WindowIsFixedWithoutMaximizeOrMenuBar) {
     EXPECT_EQ(window.size(), QSize(600, 325));
 }
 
-TEST(MainWindowLayout, MenuHasFiveEntriesInOrder) {
+TEST(MainWindowLayout, MenuHasSevenEntriesInOrder) {
     MainWindow window;
     EXPECT_EQ(window.menu().objectName(), QStringLiteral("子菜单"));
-    const QStringList expected{"通过外部访问_下载地址1", "通过外部访问_下载地址2", "复制_下载地址1",
-                               "复制_下载地址2", "复制_应用详细"};
+    const QStringList expected{"通过外部访问_下载地址1",
+                               "通过外部访问_下载地址2",
+                               "复制_下载地址1",
+                               "复制_下载地址2",
+                               "复制_应用详细",
+                               "下载列表",
+                               "设置"};
     const QList<QAction*> actions = window.menu().actions();
     ASSERT_EQ(actions.size(), expected.size());
     for (int i = 0; i < actions.size(); ++i) {

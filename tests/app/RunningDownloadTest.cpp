@@ -1,5 +1,6 @@
-// An entry's download while the user does other things: shows another entry, or closes the
-// main window. A catalogue of two entries of our own, whose files arrive slowly.
+// Entries' downloads while the user does other things: shows another entry, downloads it too,
+// works the download list, or closes the main window. A catalogue of two entries of our own,
+// whose files arrive slowly.
 
 #include "EventLoop.h"
 #include "app/Application.h"
@@ -9,8 +10,11 @@
 #include "demo/CatalogueReply.h"
 #include "demo/RangeServer.h"
 
+#include <QApplication>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
@@ -56,6 +60,28 @@ class RunningDownload : public ::testing::Test {
         files_.setFaults(slow);
     }
     CatalogueController& catalogue() { return app_.mainActions().catalogue(); }
+    Downloads& downloads() { return app_.mainActions().downloads(); }
+    DownloadListWindow& listWindow() { return app_.mainActions().downloadListWindow(); }
+    void clickDownload(int entry) {
+        catalogue().showEntry(entry);
+        app_.mainWindow().control<QPushButton>("按钮_下载")->click();
+    }
+    std::vector<download::QueueState> states() {
+        std::vector<download::QueueState> out;
+        for (const download::QueueItem& item : downloads().items())
+            out.push_back(item.state);
+        return out;
+    }
+    bool allRun() {
+        const auto now = states();
+        return !now.empty() && std::all_of(now.begin(), now.end(), [](auto state) {
+            return state == download::QueueState::Downloading;
+        });
+    }
+    void press(Qt::Key key) {
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(&listWindow().table(), &event);
+    }
     QString progressText() { return app_.mainWindow().control<QLabel>("标签_进度")->text(); }
     QProgressBar* bar() { return app_.mainWindow().control<QProgressBar>("进度条_下载"); }
 
@@ -85,6 +111,9 @@ TEST_F(RunningDownload, TheProgressShownBelongsToTheEntryItDescribes) {
     EXPECT_TRUE(progressText().startsWith(QStringLiteral("慢盘：")))
         << progressText().toStdString();
     EXPECT_EQ(bar()->toolTip(), QStringLiteral("下载：慢盘"));
+    auto* label = app_.mainWindow().control<QLabel>("标签_进度");
+    EXPECT_TRUE(waitUntil([&] { return label->toolTip().contains(QStringLiteral("\n速度：")); }))
+        << label->toolTip().toStdString();
 
     ASSERT_TRUE(waitUntil([&] { return progressText() == QStringLiteral("慢盘：下载完毕~"); }));
     catalogue().showEntry(0);
@@ -98,29 +127,94 @@ TEST_F(RunningDownload, TheProgressShownBelongsToTheEntryItDescribes) {
     EXPECT_EQ(bar()->toolTip(), QString());
 }
 
-TEST_F(RunningDownload, ClosingTheWindowAsksAndYesInterruptsTheDownload) {
+TEST_F(RunningDownload, TwoEntriesDownloadAtOnceAndTheSameFileTwiceIsOneDownload) {
+    slowDown(std::chrono::milliseconds(50));
+    clickDownload(0);
+    EXPECT_TRUE(app_.mainWindow().control("按钮_下载")->isEnabled());
+    clickDownload(1);
+    clickDownload(1);
+    ASSERT_EQ(downloads().items().size(), 2u);
+    EXPECT_EQ(downloads().items()[0].entry.name, "慢盘");
+    EXPECT_EQ(downloads().items()[1].entry.name, "快盘");
+    EXPECT_TRUE(waitUntil([&] { return allRun(); })) << "both at once";
+    // Each added download brings the list up.
+    EXPECT_TRUE(listWindow().isVisible());
+    EXPECT_EQ(listWindow().table().rowCount(), 2);
+}
+
+TEST_F(RunningDownload, TheListShowsEachDownloadAndItsButtonsAndKeysControlIt) {
+    slowDown(std::chrono::milliseconds(50));
+    clickDownload(0);
+    clickDownload(1);
+    ASSERT_TRUE(waitUntil([&] { return allRun(); }));
+    QTableWidget& table = listWindow().table();
+    auto cell = [&](int row, int column) { return table.item(row, column)->text(); };
+    // Once the server has told the size.
+    ASSERT_TRUE(waitUntil([&] { return cell(0, DownloadListWindow::Size) == "0.25MB"; }));
+    EXPECT_EQ(cell(0, DownloadListWindow::Name), QStringLiteral("慢盘"));
+    EXPECT_EQ(cell(1, DownloadListWindow::State), QStringLiteral("下载中"));
+
+    auto* pause = listWindow().findChild<QPushButton*>(QStringLiteral("按钮_暂停"));
+    listWindow().select(downloads().items()[0].id);
+    EXPECT_EQ(pause->text(), QStringLiteral("暂停"));
+    press(Qt::Key_Space);
+    EXPECT_EQ(states()[0], download::QueueState::Paused);
+    EXPECT_EQ(cell(0, DownloadListWindow::State), QStringLiteral("已暂停"));
+    EXPECT_EQ(pause->text(), QStringLiteral("继续"));
+    pause->click();
+    EXPECT_NE(states()[0], download::QueueState::Paused);
+    EXPECT_EQ(pause->text(), QStringLiteral("暂停"));
+
+    // Delete takes the selected row off the list at once; the other goes on.
+    press(Qt::Key_Delete);
+    ASSERT_EQ(table.rowCount(), 1);
+    EXPECT_EQ(cell(0, DownloadListWindow::Name), QStringLiteral("快盘"));
+    EXPECT_TRUE(isUnfinished(downloads().items()[0]));
+}
+
+TEST_F(RunningDownload, AFinishedDownloadOpensItsFileAndItsFolder) {
+    std::vector<QUrl> opened;
+    listWindow().shell = Shell([&](const QUrl& url) {
+        opened.push_back(url);
+        return true;
+    });
+    clickDownload(1);
+    ASSERT_TRUE(waitUntil([&] { return states() == std::vector{download::QueueState::Done}; }));
+    listWindow().select(downloads().items()[0].id);
+    const QString file = QString::fromStdString(downloads().items()[0].entry.target);
+    listWindow().findChild<QPushButton*>(QStringLiteral("按钮_打开文件"))->click();
+    listWindow().findChild<QPushButton*>(QStringLiteral("按钮_打开文件夹"))->click();
+    EXPECT_EQ(opened,
+              (std::vector{QUrl::fromLocalFile(file), QUrl::fromLocalFile(desktop_.path())}));
+
+    // A file gone meanwhile is not handed to the desktop.
+    ASSERT_TRUE(QFile::remove(file));
+    downloads().refresh();
+    EXPECT_FALSE(
+        listWindow().findChild<QPushButton*>(QStringLiteral("按钮_打开文件"))->isEnabled());
+    listWindow().openFile();
+    EXPECT_EQ(opened.size(), 2u);
+}
+
+TEST_F(RunningDownload, ClosingTheWindowAsksOnceAndYesPausesEveryDownload) {
     // Nothing downloads: the window closes without a question.
     EXPECT_TRUE(app_.mainWindow().close());
     EXPECT_EQ(askedToQuit_, 0);
     app_.mainWindow().show();
 
     slowDown(std::chrono::milliseconds(500));
-    catalogue().showEntry(0);
-    catalogue().download();
-    ASSERT_TRUE(waitUntil([&] {
-        return catalogue().currentDownload()->view().phase == download::JobPhase::Downloading;
-    }));
+    clickDownload(0);
+    clickDownload(1);
+    ASSERT_TRUE(waitUntil([&] { return allRun(); }));
 
     EXPECT_FALSE(app_.mainWindow().close());
     EXPECT_EQ(askedToQuit_, 1);
     EXPECT_TRUE(app_.mainWindow().isVisible());
-    EXPECT_FALSE(catalogue().currentDownload()->view().finished());
+    EXPECT_TRUE(allRun());
 
     quit_ = true;
     EXPECT_TRUE(app_.mainWindow().close());
     EXPECT_EQ(askedToQuit_, 2);
     EXPECT_FALSE(app_.mainWindow().isVisible());
-    ASSERT_TRUE(waitUntil([&] { return catalogue().currentDownload()->view().finished(); },
-                          std::chrono::seconds(5)));
-    EXPECT_EQ(catalogue().currentDownload()->view().phase, download::JobPhase::Interrupted);
+    EXPECT_EQ(states(), (std::vector(2, download::QueueState::Paused)));
 }

@@ -1,8 +1,11 @@
 // Image button faces, the report list's rows and selection, the UI dump and screenshots.
 
 #include "app/Widgets.h"
+#include "app/DownloadListWindow.h"
+#include "app/Downloads.h"
 #include "app/MainWindow.h"
 #include "app/Screenshots.h"
+#include "app/SettingsWindow.h"
 #include "app/UiDump.h"
 #include "app/UpdateWindow.h"
 
@@ -13,6 +16,7 @@
 #include <QMouseEvent>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
+#include <map>
 
 using namespace vantorel::app;
 
@@ -146,7 +150,7 @@ TEST(UiDump, DescribesBothLiveWindows) {
     EXPECT_EQ(controls[1].at("visible"), false);
     EXPECT_EQ(controls[18].at("columns").size(), 10u);
     EXPECT_EQ(controls[18].at("columns")[5].at("title"), "下载链接1");
-    EXPECT_EQ(m.at("menu").at("entries").size(), 5u);
+    EXPECT_EQ(m.at("menu").at("entries").size(), 7u);
     EXPECT_EQ(m.at("menu").at("entries")[4].at("caption"), "复制_应用详细");
     EXPECT_EQ(m.at("menu").at("menuBarOnWindow"), false);
 
@@ -159,23 +163,68 @@ TEST(UiDump, DescribesBothLiveWindows) {
     EXPECT_EQ(u.at("controls")[9].at("geometry"), (nlohmann::ordered_json{318, -2, 400, 400}));
 }
 
-TEST(Screenshots, WritesBothPicturesOrSaysWhyNot) {
+TEST(UiDump, DescribesTheLaidOutWindowsWithoutTheirPassword) {
     MainWindow main;
     UpdateWindow update;
+    Downloads downloads({}, {});
+    DownloadListWindow list(downloads);
+    SettingsWindow settings([](const vantorel::settings::Preferences&) {});
+    settings.findChild<QLineEdit*>(QStringLiteral("编辑框_代理密码"))->setText("secret");
+    QWidget* const laidOut[] = {&list, &settings};
+    const auto json = dumpUi(main, update, laidOut);
+    const auto& windows = json.at("windows");
+    ASSERT_EQ(windows.size(), 4u);
+    EXPECT_EQ(windows[2].at("name"), "窗口_下载列表");
+    EXPECT_EQ(windows[2].at("title"), "下载列表");
+    EXPECT_EQ(windows[3].at("name"), "窗口_设置");
+    EXPECT_EQ(windows[3].at("title"), "设置");
+    EXPECT_EQ(json.dump().find("secret"), std::string::npos);
+
+    std::map<std::string, nlohmann::ordered_json> controls;
+    for (const auto& window : {windows[2], windows[3]}) {
+        const int width = window.at("clientSize")[0];
+        const int height = window.at("clientSize")[1];
+        for (const auto& control : window.at("controls")) {
+            controls[control.at("name")] = control;
+            // Laid out as shown, inside the window, not piled in a corner.
+            const auto& g = control.at("geometry");
+            EXPECT_TRUE(g[0] > 0 && g[1] > 0 && int(g[0]) + int(g[2]) <= width &&
+                        int(g[1]) + int(g[3]) <= height)
+                << control.at("name") << " " << g.dump();
+        }
+    }
+    const auto& table = controls.at("列表_下载");
+    ASSERT_EQ(table.at("columns").size(), 6u);
+    EXPECT_EQ(table.at("columns")[2].at("title"), "进度");
+    EXPECT_EQ(controls.at("按钮_从列表中删除").at("text"), "从列表中删除");
+    EXPECT_EQ(controls.at("编辑框_代理密码").at("password"), true);
+    EXPECT_EQ(controls.at("数值框_连接数").at("range"), (nlohmann::ordered_json{1, 16}));
+}
+
+TEST(Screenshots, WritesEveryPictureOrSaysWhyNot) {
+    MainWindow main;
+    UpdateWindow update;
+    SettingsWindow settings([](const vantorel::settings::Preferences&) {});
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString target = dir.filePath(QStringLiteral("shots/nested"));
-    ASSERT_TRUE(saveScreenshots(main, update, target).ok());
+    const Screenshot shots[] = {{&main, QStringLiteral("main.png")},
+                                {&update, QStringLiteral("update.png")},
+                                {&settings, QStringLiteral("settings.png")}};
+    ASSERT_TRUE(saveScreenshots(shots, target).ok());
     const QImage mainShot(QDir(target).filePath(QStringLiteral("main.png")));
     const QImage updateShot(QDir(target).filePath(QStringLiteral("update.png")));
+    const QImage settingsShot(QDir(target).filePath(QStringLiteral("settings.png")));
     EXPECT_EQ(mainShot.size(), QSize(600, 325));
     EXPECT_EQ(updateShot.size(), QSize(702, 397));
+    // Never shown, the window still takes the size its layout asks for.
+    EXPECT_EQ(settingsShot.size(), settings.sizeHint().expandedTo(settings.minimumSize()));
 
     // A path under a plain file cannot become a folder.
     QFile blocker(dir.filePath(QStringLiteral("file")));
     ASSERT_TRUE(blocker.open(QIODevice::WriteOnly));
     blocker.close();
-    const auto status = saveScreenshots(main, update, dir.filePath(QStringLiteral("file/sub")));
+    const auto status = saveScreenshots(shots, dir.filePath(QStringLiteral("file/sub")));
     EXPECT_FALSE(status.ok());
     EXPECT_FALSE(status.error().message.empty());
 }

@@ -1,0 +1,73 @@
+#pragma once
+// The download list window (窗口_下载列表): one row per download of the list -- name, size,
+// progress bar, speed, time left, state (a failure's reason in the state's tooltip) -- with the
+// actions for the selected row as buttons, in a right-click menu, and on keys (Space pauses or
+// resumes, Delete takes it off the list). It follows every refresh of the list while it is shown.
+//
+// 打开文件 opens a finished file with the desktop, 打开所在文件夹 the folder it is in; each only
+// while the file (the folder) exists. 从列表中删除 keeps a finished file where it is.
+
+#include "app/Shell.h"
+
+#include <QLabel>
+#include <QMenu>
+#include <QPushButton>
+#include <QTableWidget>
+#include <QWidget>
+#include <cstdint>
+#include <optional>
+
+namespace vantorel::app {
+
+class Downloads;
+
+class DownloadListWindow : public QWidget {
+    Q_OBJECT
+  public:
+    enum Column { Name, Size, Progress, Speed, TimeLeft, State, ColumnCount };
+
+    explicit DownloadListWindow(Downloads& downloads, QWidget* parent = nullptr);
+
+    QTableWidget& table() const { return *table_; }
+    QMenu& rowMenu() const { return *rowMenu_; }
+    // The download of the selected row; none when no row is selected.
+    std::optional<std::uint64_t> selectedId() const;
+    void select(std::uint64_t id);
+
+    // The actions, on the selected row.
+    void togglePause();
+    void cancel();
+    void openFile();
+    void openFolder();
+    void removeSelected();
+
+    // How the desktop opens a file or folder; tests put a recorder in its place.
+    Shell shell;
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void fill();
+    void updateActions();
+    void showRowMenu(QPoint position);
+    void tell(const QString& text);
+
+    Downloads& downloads_;
+    QTableWidget* table_;
+    QLabel* summary_;
+    QPushButton* pause_;
+    QPushButton* cancel_;
+    QPushButton* openFile_;
+    QPushButton* openFolder_;
+    QPushButton* remove_;
+    QMenu* rowMenu_;
+    QAction* pauseEntry_;
+    QAction* cancelEntry_;
+    QAction* openFileEntry_;
+    QAction* openFolderEntry_;
+    QAction* removeEntry_;
+};
+
+} // namespace vantorel::app

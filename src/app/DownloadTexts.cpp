@@ -1,0 +1,54 @@
+#include "app/DownloadTexts.h"
+
+#include "common/ByteSize.h"
+#include "common/Duration.h"
+#include "download/ShareLink.h"
+
+namespace vantorel::app {
+
+using download::QueueState;
+
+std::string sizeText(const download::QueueItem& item) {
+    if (!item.totalKnown)
+        return "未知";
+    return formatBytes(static_cast<double>(item.total), ByteStyle::MebibytesRounded);
+}
+
+std::string speedText(const download::QueueItem& item) {
+    if (item.state != QueueState::Downloading && item.state != QueueState::Retrying)
+        return {};
+    return formatBytes(item.bytesPerSecond, ByteStyle::Speed) + "/s";
+}
+
+std::string timeLeftText(const download::QueueItem& item) {
+    if (item.state != QueueState::Downloading || !item.secondsLeft)
+        return {};
+    return formatDuration(*item.secondsLeft);
+}
+
+std::string progressLabelText(const download::QueueItem& item, bool brief) {
+    switch (item.state) {
+    case QueueState::Downloading:
+        if (!item.progressText.empty())
+            return item.progressText;
+        // No byte asked for yet: a share link is being resolved, or the download is starting.
+        return !item.entry.addresses.empty() && download::isShareLink(item.entry.addresses[0])
+                   ? std::string(download::kResolvingText)
+                   : "0%";
+    case QueueState::Retrying:
+        // The job's own words say what it waits for; the state says it in fewer.
+        if (brief || item.progressText.empty())
+            return std::string(download::queueStateText(item.state));
+        return item.progressText;
+    case QueueState::Done:
+        return std::string(download::kDoneText);
+    case QueueState::Failed:
+        return std::string(download::kFailedText);
+    case QueueState::Waiting:
+    case QueueState::Paused:
+        break;
+    }
+    return std::string(download::queueStateText(item.state));
+}
+
+} // namespace vantorel::app

@@ -1,0 +1,152 @@
+#include "app/Downloads.h"
+
+#include "common/Config.h"
+
+#include <QStandardPaths>
+#include <algorithm>
+
+namespace vantorel::app {
+namespace {
+
+constexpr int kRefreshMs = 200;
+
+} // namespace
+
+bool isUnfinished(const download::QueueItem& item) {
+    using download::QueueState;
+    return item.state == QueueState::Waiting || item.state == QueueState::Downloading ||
+           item.state == QueueState::Retrying;
+}
+
+download::JobOptions Downloads::jobOptions(const settings::Preferences& preferences) {
+    download::JobOptions options;
+    options.workers = preferences.connections;
+    options.speedLimit = preferences.speedLimit;
+    options.refuseWebPages = true; // an installer is expected
+    return options;
+}
+
+Downloads::Downloads(const settings::Preferences& preferences, std::string listFile)
+    : preferences_(preferences),
+      queue_({preferences.downloadsAtOnce, std::move(listFile), jobOptions(preferences)}) {
+    timer_.setInterval(kRefreshMs);
+    connect(&timer_, &QTimer::timeout, this, &Downloads::refresh);
+    items_ = queue_.refresh();
+}
+
+QString Downloads::desktopFolder() {
+    const std::string configured = config::desktopDir();
+    if (!configured.empty())
+        return QString::fromStdString(configured);
+    return QStandardPaths::writableLocation(QStandardPaths::DesktopLocation);
+}
+
+void Downloads::apply(const settings::Preferences& preferences) {
+    preferences_ = preferences;
+    queue_.setMaxRunning(preferences.downloadsAtOnce);
+    queue_.setJobOptions(jobOptions(preferences));
+    refresh();
+}
+
+QString Downloads::folder() const {
+    if (!preferences_.downloadFolder.empty())
+        return QString::fromStdString(preferences_.downloadFolder);
+    return desktopFolder();
+}
+
+std::uint64_t Downloads::add(download::QueueEntry entry) {
+    const std::uint64_t id = queue_.add(std::move(entry));
+    watched_.insert(id);
+    refresh();
+    emit added(id);
+    return id;
+}
+
+void Downloads::pause(std::uint64_t id) {
+    queue_.pause(id);
+    refresh();
+}
+
+void Downloads::resume(std::uint64_t id) {
+    queue_.resume(id);
+    watched_.insert(id);
+    refresh();
+}
+
+void Downloads::togglePause(std::uint64_t id) {
+    const download::QueueItem* item = find(id);
+    if (!item)
+        return;
+    if (isUnfinished(*item))
+        pause(id);
+    else if (item->state != download::QueueState::Done)
+        resume(id);
+}
+
+void Downloads::cancel(std::uint64_t id) {
+    watched_.erase(id);
+    queue_.cancel(id);
+    refresh();
+}
+
+void Downloads::remove(std::uint64_t id) {
+    watched_.erase(id);
+    removing_.insert(id);
+    // A running download is stopped first, and that is waited for: not here.
+    workers_.run(
+        [this, id](std::stop_token) {
+            queue_.remove(id);
+            return id;
+        },
+        [this](std::uint64_t removed) {
+            removing_.erase(removed);
+            refresh();
+        });
+    refresh();
+}
+
+void Downloads::pauseAll() {
+    queue_.pauseAll();
+    refresh();
+}
+
+bool Downloads::unfinished() {
+    return queue_.unfinished() > 0;
+}
+
+const download::QueueItem* Downloads::find(std::uint64_t id) const {
+    const auto it = std::find_if(items_.begin(), items_.end(),
+                                 [id](const download::QueueItem& item) { return item.id == id; });
+    return it == items_.end() ? nullptr : &*it;
+}
+
+const download::QueueItem* Downloads::findTarget(const std::string& target) const {
+    const auto it = std::find_if(items_.begin(), items_.end(), [&](const download::QueueItem& i) {
+        return i.entry.target == target;
+    });
+    return it == items_.end() ? nullptr : &*it;
+}
+
+void Downloads::refresh() {
+    items_ = queue_.refresh();
+    std::erase_if(items_,
+                  [this](const download::QueueItem& item) { return removing_.contains(item.id); });
+    std::vector<download::QueueItem> failures;
+    for (const download::QueueItem& item : items_) {
+        if (!watched_.contains(item.id))
+            continue;
+        if (item.state == download::QueueState::Failed)
+            failures.push_back(item);
+        if (item.state == download::QueueState::Failed || item.state == download::QueueState::Done)
+            watched_.erase(item.id);
+    }
+    if (std::any_of(items_.begin(), items_.end(), isUnfinished))
+        timer_.start();
+    else
+        timer_.stop();
+    emit refreshed();
+    for (const download::QueueItem& item : failures)
+        emit failed(item);
+}
+
+} // namespace vantorel::app

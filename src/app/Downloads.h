@@ -1,0 +1,81 @@
+#pragma once
+// The program's one download list, as the windows use it: the DownloadQueue with the user's
+// preferences applied, and a timer that moves it along and tells the windows.
+//
+// - The queue is refreshed five times a second while anything in it is unfinished, and at once
+//   after every change asked for here; each refresh is announced with refreshed(). Nothing here
+//   waits for the network: removing a running download, which waits for its transfer to stop,
+//   happens on a worker, and the row is gone from items() at once.
+// - A download added (or resumed) here that then fails is announced once with failed(); one
+//   the user cancels is not.
+// - Preferences: downloads at once and the job options (connections, speed limit) go to the
+//   queue and count from the next download on; catalogue downloads always refuse a web page in
+//   the installer's place. The download folder is the preference's, else the desktop.
+
+#include "app/Workers.h"
+#include "download/DownloadQueue.h"
+#include "settings/Preferences.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace vantorel::app {
+
+// Waiting, downloading or retrying.
+bool isUnfinished(const download::QueueItem& item);
+
+class Downloads : public QObject {
+    Q_OBJECT
+  public:
+    // `listFile`: where the list is kept between runs; empty: nowhere.
+    Downloads(const settings::Preferences& preferences, std::string listFile);
+
+    // The job options the preferences ask for.
+    static download::JobOptions jobOptions(const settings::Preferences& preferences);
+    // The desktop folder: VANTOREL_DESKTOP, else the user's desktop.
+    static QString desktopFolder();
+
+    const settings::Preferences& preferences() const { return preferences_; }
+    void apply(const settings::Preferences& preferences);
+    // Where downloads are saved: the preference, else the desktop.
+    QString folder() const;
+
+    std::uint64_t add(download::QueueEntry entry);
+    void pause(std::uint64_t id);
+    void resume(std::uint64_t id);
+    // Pauses what waits or runs, resumes what is paused or failed.
+    void togglePause(std::uint64_t id);
+    void cancel(std::uint64_t id);
+    void remove(std::uint64_t id);
+    // Pauses every unfinished download; the list remembers them as paused.
+    void pauseAll();
+    // Anything waits, downloads or retries (asked of the queue, not of the last refresh).
+    bool unfinished();
+
+    // The list as of the last refresh.
+    const std::vector<download::QueueItem>& items() const { return items_; }
+    const download::QueueItem* find(std::uint64_t id) const;
+    const download::QueueItem* findTarget(const std::string& target) const;
+    void refresh();
+
+  signals:
+    void refreshed();
+    void added(std::uint64_t id);
+    void failed(const download::QueueItem& item);
+
+  private:
+    settings::Preferences preferences_;
+    download::DownloadQueue queue_;
+    std::vector<download::QueueItem> items_;
+    std::set<std::uint64_t> watched_;  // failures to announce
+    std::set<std::uint64_t> removing_; // handed to a worker, no longer shown
+    QTimer timer_;
+    Workers workers_; // last: a removal under way ends before the queue goes
+};
+
+} // namespace vantorel::app

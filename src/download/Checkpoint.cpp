@@ -1,0 +1,77 @@
+#include "download/Checkpoint.h"
+
+#include "download/ResumeState.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace vantorel::download {
+namespace {
+
+// The parts of `complete` (sorted, disjoint) that `listed` (sorted, disjoint, each inside one of
+// `complete`, as bytes once complete stay complete) does not cover.
+std::vector<ByteInterval> notListed(const std::vector<ByteInterval>& complete,
+                                    const std::vector<ByteInterval>& listed) {
+    std::vector<ByteInterval> fresh;
+    auto old = listed.begin();
+    for (ByteInterval interval : complete) {
+        while (old != listed.end() && old->end <= interval.begin)
+            ++old;
+        for (auto o = old; o != listed.end() && o->begin < interval.end; ++o) {
+            if (o->begin > interval.begin)
+                fresh.push_back({interval.begin, o->begin});
+            interval.begin = std::max(interval.begin, o->end);
+        }
+        if (!interval.empty())
+            fresh.push_back(interval);
+    }
+    return fresh;
+}
+
+} // namespace
+
+void Checkpoint::enable(bool on) {
+    enabled_ = on && (job_.validators.strongEtag() || !job_.validators.lastModified.empty());
+    flushed_.clear();
+    handed_.clear();
+}
+
+std::uint64_t Checkpoint::listedBytes() const {
+    std::uint64_t bytes = 0;
+    for (const ByteInterval& interval : flushed_)
+        bytes += interval.size();
+    return bytes;
+}
+
+void Checkpoint::maybe() {
+    if (!job_.scheduler)
+        return;
+    std::vector<ByteInterval> complete = job_.scheduler->complete();
+    for (const ByteInterval& fresh : notListed(complete, handed_))
+        job_.file.startWriteback(fresh.begin, fresh.size());
+    handed_ = std::move(complete);
+    if (enabled_ && Clock::now() - last_ >= job_.request.checkpointEvery)
+        now();
+}
+
+bool Checkpoint::now() {
+    if (!enabled_ || !job_.scheduler)
+        return false;
+    last_ = Clock::now();
+    ResumeState state;
+    state.url = key_;
+    state.finalUrl = job_.url;
+    state.length = job_.total;
+    state.validators = job_.validators;
+    state.complete = job_.scheduler->complete();
+    // A state that cannot be written only costs the resume; the download goes on.
+    for (const ByteInterval& fresh : notListed(state.complete, flushed_))
+        if (!job_.file.sync(fresh.begin, fresh.size()))
+            return false;
+    if (!saveResumeState(job_.file.statePath(), state))
+        return false;
+    flushed_ = std::move(state.complete);
+    return true;
+}
+
+} // namespace vantorel::download

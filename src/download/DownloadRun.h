@@ -1,0 +1,172 @@
+#pragma once
+// The state of one run of the downloader: what the probe found, the flags that stop every worker
+// (a failure, a fall back to one stream, a version change), the stall watch, and the threads of
+// a round, with the speed, the speed floor and the checkpoint sampled while they run.
+
+#include "common/Result.h"
+#include "download/Downloader.h"
+#include "download/PartFile.h"
+#include "download/Rate.h"
+#include "download/ResumeState.h"
+#include "download/SegmentScheduler.h"
+#include "download/SpeedLimit.h"
+#include "net/Session.h"
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace vantorel::download {
+
+using Clock = std::chrono::steady_clock;
+using Seconds = std::chrono::duration<double>;
+
+inline constexpr std::chrono::milliseconds kSampleEvery{200};
+// After this long without a byte, a download whose requests keep failing shows that it is
+// stalled rather than a frozen percent.
+inline constexpr std::chrono::milliseconds kStalledAfter{3000};
+
+inline constexpr std::string_view kChangedText =
+    "服务器上的文件在下载过程中被更换了，请稍后重新下载";
+// A failure the next run cannot get past: the file is gone from the server, or it changed.
+inline constexpr int kFinalError = -1;
+
+// What one download shares between the driver and its workers.
+class DownloadRun {
+  public:
+    DownloadRun(const DownloadRequest& request, DownloadProgress& progress, PartFile& file)
+        : request(request), progress(progress), file(file) {}
+
+    const DownloadRequest& request;
+    DownloadProgress& progress;
+    PartFile& file;
+    std::string url;         // where the probe finally arrived (after redirects)
+    std::uint64_t total = 0; // meaningful when the length is known
+    Validators validators;   // the probe's
+    std::optional<SegmentScheduler> scheduler;
+    // The workers' connections share TLS sessions and looked-up names.
+    net::SharedConnections connections;
+    SpeedLimit limit{request.speedLimit};
+    // Serialises every copy into the file together with the arrived-bytes counter.
+    std::mutex lock;
+
+    bool stopping() const { return stop_.load() || progress.cancelRequested(); }
+    bool cancelled() const { return progress.cancelRequested(); }
+    bool fellBack() const { return fallback_.load(); }
+    bool changed() const { return changed_.load(); }
+
+    // The first failure wins and stops every worker. A final one (the file is gone or was
+    // tampered with) leaves nothing for a later run to take up.
+    void fail(std::string message, bool final = false);
+    std::optional<Error> failure() const;
+
+    // The server does not serve ranges as asked: stop the ranged workers, fetch one stream.
+    void fallBack() {
+        fallback_.store(true);
+        stop_.store(true);
+    }
+    // The file on the server is not the one the probe saw.
+    void versionChanged() {
+        changed_.store(true);
+        stop_.store(true);
+    }
+    // Why the last request failed, for the message when nobody could fetch the rest.
+    std::string lastFailure() const;
+    bool failedSinceLastByte() const {
+        return lastFailure_.load() > lastByte_.time_since_epoch().count();
+    }
+    std::string retriesFailedText() const { return "多次重试仍未下载成功：" + lastFailure(); }
+    // Why a download under the speed floor for the whole window ends: when its requests kept
+    // failing meanwhile, their failure is the cause, not the speed.
+    std::string underFloorText() const;
+
+    void resetFlags() {
+        stop_.store(false);
+        fallback_.store(false);
+        changed_.store(false);
+    }
+
+    // A request failed (`why`, when it says more than the last one); `worker` (kMaxWorkers for
+    // the whole download) tries again at `until`, or is no longer waiting when it is the epoch.
+    void attemptFailed(std::string why = {});
+    void retryAt(unsigned worker, Clock::time_point until) {
+        retryAt_[worker].store(until.time_since_epoch().count());
+    }
+    Clock::duration sinceLastByte() const { return Clock::now() - lastByte_; }
+
+    // Shows Stalled while no byte arrives and requests fail (or for kStalledAfter with no byte
+    // at all), with the seconds until the next attempt; Downloading again once bytes arrive.
+    void watchStall(std::uint64_t arrived);
+
+    // Sleeps, cut short when the job stops; true if it is still running afterwards.
+    bool pause(Clock::duration duration);
+
+    // Runs `work` on `count` threads and waits for all of them, meanwhile sampling the speed,
+    // watching the speed floor and calling `tick` (the resume state's checkpoint).
+    template <class Work, class Tick> void runThreads(std::size_t count, Work work, Tick tick) {
+        std::vector<std::jthread> threads;
+        threads.reserve(count);
+        running_ = count;
+        try {
+            for (std::size_t i = 0; i < count; ++i)
+                threads.emplace_back([this, i, &work] {
+                    try {
+                        work(i);
+                    } catch (const std::exception&) {
+                        fail("内存或系统资源不足，下载中止");
+                    }
+                    std::lock_guard guard(doneMutex_);
+                    --running_;
+                    doneCv_.notify_all();
+                });
+        } catch (const std::exception&) {
+            fail("无法启动下载线程");
+            std::lock_guard guard(doneMutex_);
+            running_ -= count - threads.size();
+        }
+        // The speed shown is over the last second.
+        Rate speed(std::chrono::seconds(1));
+        std::unique_lock guard(doneMutex_);
+        while (!doneCv_.wait_for(guard, kSampleEvery, [this] { return running_ == 0; })) {
+            const std::uint64_t arrived = progress.snapshot().arrived;
+            speed.add(arrived);
+            progress.setSpeed(speed.bytesPerSecond());
+            watchStall(arrived);
+            floor_.add(arrived);
+            if (floor_.under(request.speedFloor))
+                fail(underFloorText());
+            guard.unlock();
+            tick();
+            guard.lock();
+        }
+    }
+
+  private:
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> fallback_{false};
+    std::atomic<bool> changed_{false};
+    mutable std::mutex failMutex_;
+    std::optional<Error> failure_;
+    std::string lastFailureReason_;
+    std::mutex doneMutex_;
+    std::condition_variable doneCv_;
+    std::size_t running_ = 0;
+    // Ends a download that stays under the speed floor as a whole for `giveUpAfter`: then no
+    // connection of it can be above the floor.
+    Rate floor_{request.giveUpAfter};
+    std::uint64_t lastArrived_ = 0;
+    Clock::time_point lastByte_ = Clock::now();
+    std::atomic<Clock::rep> lastFailure_{0};
+    std::array<std::atomic<Clock::rep>, kMaxWorkers + 1> retryAt_{};
+};
+
+} // namespace vantorel::download

@@ -1,0 +1,96 @@
+#include "download/Probe.h"
+
+#include "common/Text.h"
+#include "download/ReplyChecks.h"
+#include "download/Staging.h"
+#include "download/Transfer.h"
+#include "net/ReplyHead.h"
+#include "net/Transport.h"
+
+namespace vantorel::download {
+namespace {
+
+std::size_t stopAtBody(char*, std::size_t, std::size_t, void* user) {
+    *static_cast<bool*>(user) = true;
+    return 0;
+}
+
+// Asks for the file with `headerBlock` and stops as soon as the reply's head is in: the head
+// is all the probe needs, so a body cut short after it does not matter.
+Result<Probe> askHead(DownloadRun& job, const std::string& headerBlock, net::ReplyHead& head) {
+    Transfer transfer(job);
+    bool sawBody = false;
+    const CURLcode code = transfer.get(job.request.url, headerBlock, &stopAtBody, &sawBody, false);
+    if (job.cancelled())
+        return makeError("下载已取消");
+    head = transfer.head();
+    if (head.length.bad())
+        return makeError(head.length.problem());
+    if (head.complete && head.status / 100 == 3)
+        return makeError(transfer.failure(code)); // a redirect that could not be followed
+    if (!head.complete)
+        return makeError(code == CURLE_OK ? std::string(net::kUnendedHeadText)
+                                          : transfer.failure(code));
+    Probe probe;
+    probe.length = head.length.value();
+    probe.coded = head.coded();
+    probe.rangesRefused = equalsIgnoreCase(head.acceptRanges, "none");
+    probe.webPage = startsWithIgnoreCase(head.contentType, "text/html");
+    probe.validators = validatorsOf(head);
+    const char* effective = nullptr;
+    curl_easy_getinfo(transfer.handle(), CURLINFO_EFFECTIVE_URL, &effective);
+    probe.url = effective ? effective : job.request.url;
+    return probe;
+}
+
+// Learns the file's length and validators from a request for its first byte: a server that
+// serves ranges tells the length in Content-Range and sends one byte, where a plain request
+// would start the whole body only to be cut off (on a fast link, megabytes already on the way).
+// A server that ignores the range answers as to a plain request; unless it says it accepts
+// ranges (a cache that has not stored the file yet may answer so), the file comes as one
+// stream. One whose range reply is not the byte asked for is asked again plainly, and gets no
+// range requests.
+Result<Probe> firstLook(DownloadRun& job) {
+    net::ReplyHead head;
+    auto found = askHead(job, requestHeaders({0, 0}), head);
+    if (!found)
+        return found;
+    if (head.status == 200) {
+        found->rangesRefused = !equalsIgnoreCase(head.acceptRanges, "bytes");
+        return found;
+    }
+    if (head.status == 206) {
+        const auto range = net::parseContentRange(head.contentRange);
+        if (range && range->first == 0 && range->last == 0 && range->total && *range->total > 0 &&
+            !head.coded()) {
+            found->length = range->total;
+            found->coded = false;
+            return found;
+        }
+    } else if (head.status == 416) {
+        // Not even byte 0 exists: an empty file.
+        if (net::unsatisfiedTotal(head.contentRange) == 0u) {
+            found->length = 0;
+            return found;
+        }
+    } else {
+        return httpError(head.status);
+    }
+    found = askHead(job, requestHeaders(), head);
+    if (found && head.status != 200)
+        return httpError(head.status);
+    if (found)
+        found->rangesRefused = true;
+    return found;
+}
+
+} // namespace
+
+Result<Probe> probe(DownloadRun& job) {
+    auto found = firstLook(job);
+    if (found && found->webPage && job.request.refuseWebPages)
+        return makeError("文件地址指向一个网页：" + job.request.url, kWebPageError);
+    return found;
+}
+
+} // namespace vantorel::download

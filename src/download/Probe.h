@@ -1,0 +1,28 @@
+#pragma once
+// The probe: what the server says about the file before a byte of it is fetched, its length,
+// its validators, whether it serves ranges, and where the address finally led.
+
+#include "common/Result.h"
+#include "download/DownloadRun.h"
+#include "download/ResumeState.h"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace vantorel::download {
+
+struct Probe {
+    std::optional<std::uint64_t> length;
+    bool coded = false;
+    bool rangesRefused = false;
+    bool webPage = false;
+    Validators validators;
+    std::string url;
+};
+
+// The probe; where a file is expected, a reply that says it is a web page (an error or login
+// page served in place of the file) ends the download before a byte of it is fetched.
+Result<Probe> probe(DownloadRun& job);
+
+} // namespace vantorel::download

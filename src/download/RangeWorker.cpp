@@ -1,0 +1,188 @@
+#include "download/RangeWorker.h"
+
+#include "download/ReplyChecks.h"
+#include "net/Transport.h"
+
+#include <algorithm>
+#include <chrono>
+
+namespace vantorel::download {
+namespace {
+
+using std::chrono::milliseconds;
+
+constexpr milliseconds kMaxRetryDelay{5000};
+// How long a worker with nothing to take waits before it asks the scheduler again.
+constexpr milliseconds kWaitForWork{20};
+// A request asks for about this much of the connection's time (more on a distant server, see
+// RangeWorker::requestTime): short enough that a range can be split between requests instead of
+// cutting one short (which would waste what is in flight and the connection with it), long
+// enough that the round trip per request hardly counts.
+constexpr milliseconds kRequestTime{150};
+constexpr std::uint64_t kMaxRequestBytes = 32 << 20;
+
+} // namespace
+
+void RangeWorker::run() {
+    SegmentScheduler& scheduler = *job_.scheduler;
+    unsigned failures = 0;
+    while (!job_.stopping()) {
+        const SegmentScheduler::Work work = scheduler.next(index_, Clock::now());
+        if (work.kind == SegmentScheduler::Work::Kind::Finished)
+            return;
+        if (work.kind == SegmentScheduler::Work::Kind::Wait) {
+            if (!job_.pause(kWaitForWork))
+                return;
+            continue;
+        }
+        std::string why;
+        const Verdict verdict = attempt(work.range, why);
+        switch (verdict) {
+        case Verdict::Done:
+            // A request answered in full is progress.
+            failures = 0;
+            brought_ = 0;
+            continue;
+        case Verdict::Stopped:
+            return;
+        case Verdict::FallBack:
+            job_.fallBack();
+            return;
+        case Verdict::Changed:
+            job_.versionChanged();
+            return;
+        case Verdict::Fatal:
+        case Verdict::Gone:
+            job_.fail(std::move(why), verdict == Verdict::Gone);
+            return;
+        case Verdict::Retry:
+            break;
+        }
+        job_.attemptFailed(why);
+        if (brought_ >= job_.request.progressResetBytes)
+            failures = 0;
+        brought_ = 0;
+        if (++failures > job_.request.maxRetries) {
+            // Perhaps the server allows fewer connections than we opened: a worker that is
+            // still going takes the rest of this range over.
+            scheduler.giveUp(index_);
+            return;
+        }
+        const milliseconds delay = std::min<milliseconds>(
+            kMaxRetryDelay, job_.request.retryDelay * (1L << std::min(failures - 1, 10u)));
+        job_.retryAt(index_, Clock::now() + delay);
+        const bool going = job_.pause(delay);
+        job_.retryAt(index_, {});
+        if (!going)
+            return;
+        transfer_.freshConnection();
+        scheduler.reconnected(index_, Clock::now());
+    }
+}
+
+Verdict RangeWorker::attempt(ByteInterval range, std::string& why) {
+    // Near the end requests shrink, so the last ones end together rather than one long
+    // request holding up the finish.
+    const unsigned workers = std::clamp(job_.request.workers, 1u, kMaxWorkers);
+    const std::uint64_t endgame = std::max(
+        kFirstRequestBytes, (job_.total - job_.scheduler->completeBytes()) / (2 * workers));
+    range_ = job_.scheduler->claim(index_, std::min({range.size(), requestBytes_, endgame}));
+    if (range_.empty())
+        return Verdict::Done; // the range was handed on meanwhile
+    checked_ = false;
+    verdict_.reset();
+    received_ = 0;
+    std::string headers = requestHeaders({range_.begin, range_.end - 1});
+    if (const std::string ifRange = job_.validators.ifRange(); !ifRange.empty())
+        headers += "\r\nIf-Range: " + ifRange;
+    const auto started = Clock::now();
+    const CURLcode code = transfer_.get(job_.url, headers, &RangeWorker::onBody, this, false);
+    if (job_.stopping())
+        return Verdict::Stopped;
+    if (verdict_)
+        return *verdict_;
+    if (received_ == range_.size()) {
+        const double seconds = Seconds(Clock::now() - started).count();
+        // At most twice the last request: the speed of a short request is unreliable (a
+        // server may send its first burst at once), and a request too large to split would
+        // hold its bytes against faster connections.
+        if (seconds > 0)
+            requestBytes_ = std::clamp<std::uint64_t>(
+                std::min<std::uint64_t>(2 * received_,
+                                        static_cast<std::uint64_t>(static_cast<double>(received_) /
+                                                                   seconds * requestTime())),
+                kFirstRequestBytes, kMaxRequestBytes);
+        return Verdict::Done;
+    }
+    const net::ReplyHead& head = transfer_.head();
+    if (head.complete && head.status >= 400 && head.status != 416) {
+        why = httpMessage(head.status);
+        if (goneStatus(head.status))
+            return Verdict::Gone;
+        return retryableStatus(head.status) ? Verdict::Retry : Verdict::Fatal;
+    }
+    if (head.complete && head.status != 0 && head.status != 206 && !head.length.bad())
+        return judgeWholeReply(head);
+    if (!head.complete && code == CURLE_OK)
+        why = std::string(net::kUnendedHeadText);
+    else
+        why = code == CURLE_OK ? std::string("连接中断（数据不完整）") : transfer_.failure(code);
+    return Verdict::Retry;
+}
+
+double RangeWorker::requestTime() const {
+    return std::max(Seconds(kRequestTime).count(), 8 * transfer_.roundTrip());
+}
+
+Verdict RangeWorker::judgeWholeReply(const net::ReplyHead& head) const {
+    const auto length = head.length.value();
+    if (job_.validators.contradictedBy(validatorsOf(head)) ||
+        (head.status == 200 && !head.coded() && length && *length != job_.total))
+        return Verdict::Changed;
+    return Verdict::FallBack;
+}
+
+std::optional<Verdict> RangeWorker::judgeReply() const {
+    const net::ReplyHead& head = transfer_.head();
+    if (head.status != 206)
+        return judgeWholeReply(head);
+    if (!provesSameVersion(job_.validators, head) || transfer_.redirectedAwayFrom(job_.url))
+        return Verdict::Changed;
+    const auto range = net::parseContentRange(head.contentRange);
+    if (range && range->total && *range->total != job_.total)
+        return Verdict::Changed;
+    const auto length = head.length.value();
+    if (head.coded() || !range || range->first != range_.begin || range->last != range_.end - 1 ||
+        (length && *length != range_.size()))
+        return Verdict::FallBack;
+    return std::nullopt;
+}
+
+std::size_t RangeWorker::onBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& self = *static_cast<RangeWorker*>(user);
+    const std::size_t bytes = size * count;
+    if (!self.checked_) {
+        const long status = self.transfer_.head().status;
+        if (status != 200 && status != 206)
+            return 0; // an error reply: attempt() judges it by its status
+        if (auto verdict = self.judgeReply()) {
+            self.verdict_ = verdict;
+            return 0;
+        }
+        self.checked_ = true;
+    }
+    if (bytes > self.range_.size() - self.received_) {
+        self.verdict_ = Verdict::FallBack; // more than was asked for
+        return 0;
+    }
+    if (!self.writer_.write(self.range_.begin + self.received_, data, bytes, self.range_.end)) {
+        self.verdict_ = Verdict::Stopped;
+        return 0;
+    }
+    self.job_.scheduler->wrote(self.index_, bytes, Clock::now());
+    self.received_ += bytes;
+    self.brought_ += bytes;
+    return bytes;
+}
+
+} // namespace vantorel::download

@@ -1,0 +1,27 @@
+#pragma once
+// What a download makes of a server's reply: its status (gone, worth a retry, the words for the
+// user) and whether its validators prove it is the version the probe saw.
+
+#include "common/Result.h"
+#include "download/ResumeState.h"
+#include "net/ReplyHead.h"
+
+#include <string>
+
+namespace vantorel::download {
+
+// 404 and 410 prove the file is gone: what was fetched of it is of no more use.
+bool goneStatus(long status);
+bool retryableStatus(long status);
+std::string httpMessage(long status);
+// The failure of an error reply: final when the file is gone.
+Error httpError(long status);
+
+Validators validatorsOf(const net::ReplyHead& head);
+
+// Whether a reply is the version the probe saw: it carries every validator the probe had, each
+// the same. A reply that lacks one could come from anywhere (a mirror reached by a redirect, a
+// server that switched the file and dropped its validators), so it proves nothing.
+bool provesSameVersion(const Validators& probe, const net::ReplyHead& reply);
+
+} // namespace vantorel::download

@@ -1,0 +1,69 @@
+#include "download/StreamWorker.h"
+
+#include "download/ReplyChecks.h"
+#include "net/ReplyHead.h"
+#include "net/Transport.h"
+
+#include <span>
+
+namespace vantorel::download {
+
+void StreamWorker::run() {
+    const CURLcode code =
+        transfer_.get(job_.url, requestHeaders(), &StreamWorker::onBody, this, true);
+    if (job_.stopping())
+        return;
+    const net::ReplyHead& head = transfer_.head();
+    if (writeError_)
+        job_.fail(writeError_->message);
+    else if (head.length.bad())
+        job_.fail(head.length.problem());
+    else if (!head.complete)
+        job_.fail(code == CURLE_OK ? std::string(net::kUnendedHeadText) : transfer_.failure(code));
+    else if (head.status != 200 && head.status != 0)
+        job_.fail(httpMessage(head.status));
+    else if (!problem_.empty())
+        job_.fail(problem_);
+    else if (code != CURLE_OK)
+        job_.fail(transfer_.failure(code));
+    else if (known_ && next_ != job_.total)
+        job_.fail("文件不完整：收到 " + std::to_string(next_) + " 字节，应有 " +
+                  std::to_string(job_.total) + " 字节");
+}
+
+std::size_t StreamWorker::onBody(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& self = *static_cast<StreamWorker*>(user);
+    const std::size_t bytes = size * count;
+    const net::ReplyHead& head = self.transfer_.head();
+    if (head.status != 200)
+        return 0;
+    if (self.known_) {
+        const auto length = head.length.value();
+        if (!provesSameVersion(self.job_.validators, head) ||
+            self.transfer_.redirectedAwayFrom(self.job_.url) ||
+            (!head.coded() && length && *length != self.job_.total)) {
+            self.problem_ = std::string(kChangedText);
+            return 0;
+        }
+        if (bytes > self.job_.total - self.next_) {
+            self.problem_ = "服务器发送的数据多于文件的长度";
+            return 0;
+        }
+        if (!self.writer_.write(self.next_, data, bytes, self.job_.total))
+            return 0;
+    } else {
+        if (!self.job_.limit.take(bytes, [&](auto wait) { return self.job_.pause(wait); }))
+            return 0;
+        std::lock_guard guard(self.job_.lock);
+        Status written = self.job_.file.append(std::as_bytes(std::span<const char>(data, bytes)));
+        if (!written) {
+            self.writeError_ = written.error();
+            return 0;
+        }
+        self.job_.progress.add(bytes);
+    }
+    self.next_ += bytes;
+    return bytes;
+}
+
+} // namespace vantorel::download

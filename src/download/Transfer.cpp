@@ -1,0 +1,120 @@
+#include "download/Transfer.h"
+
+#include "net/Deadlines.h"
+#include "net/Session.h"
+#include "net/Transport.h"
+
+#include <algorithm>
+#include <memory>
+#include <string_view>
+#include <utility>
+
+namespace vantorel::download {
+namespace {
+
+constexpr long kMaxRedirects = 10;
+
+// The transport's message for a failed transfer of `handle`.
+std::string transportMessage(CURL* handle, CURLcode code, bool headComplete, const char* detail) {
+    curl_off_t connectTime = 0;
+    const bool connected =
+        curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
+        connectTime > 0;
+    return net::failureText(net::failedStep(code, connected, headComplete), code, detail);
+}
+
+// "scheme://host:port" of `url`, the default port filled in; empty when it cannot be parsed.
+std::string originOf(const char* url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    if (!parsed || !url || curl_url_set(parsed.get(), CURLUPART_URL, url, 0) != CURLUE_OK)
+        return {};
+    std::string origin;
+    for (const CURLUPart part : {CURLUPART_SCHEME, CURLUPART_HOST, CURLUPART_PORT}) {
+        char* text = nullptr;
+        if (curl_url_get(parsed.get(), part, &text, CURLU_DEFAULT_PORT) != CURLUE_OK)
+            return {};
+        origin += text;
+        origin += '|';
+        curl_free(text);
+    }
+    return origin;
+}
+
+} // namespace
+
+std::string Transfer::failure(CURLcode code) const {
+    if (head_.length.bad())
+        return head_.length.problem();
+    // The last head is a redirect that was not followed: to a scheme other than http(s).
+    if (code == CURLE_UNSUPPORTED_PROTOCOL && head_.complete && head_.status / 100 == 3)
+        return "服务器把下载重定向到了不支持的地址（只支持 http 和 https）";
+    return transportMessage(easy_.get(), code, head_.complete, errorText_);
+}
+
+bool Transfer::redirectedAwayFrom(const std::string& url) const {
+    long redirects = 0;
+    const char* effective = nullptr;
+    if (curl_easy_getinfo(easy_.get(), CURLINFO_REDIRECT_COUNT, &redirects) != CURLE_OK ||
+        redirects == 0)
+        return false;
+    curl_easy_getinfo(easy_.get(), CURLINFO_EFFECTIVE_URL, &effective);
+    return originOf(effective) != originOf(url.c_str());
+}
+
+CURLcode Transfer::get(const std::string& url, const std::string& headerBlock,
+                       curl_write_callback onBody, void* user, bool decode) {
+    net::CurlHeaderList headers;
+    std::string_view rest = headerBlock;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find("\r\n");
+        headers.append(std::string(rest.substr(0, end)));
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 2);
+    }
+    head_ = net::ReplyHead{};
+    errorText_[0] = '\0';
+    CURL* h = easy_.get();
+    net::HandleOptions options;
+    options.url = url;
+    options.timeouts = net::deadlines::kDownload;
+    options.maxRedirects = kMaxRedirects;
+    options.errorText = errorText_;
+    options.headers = headers.get();
+    options.decode = decode;
+    options.onHeader = &Transfer::onHeader;
+    options.headerData = &head_;
+    options.onBody = onBody;
+    options.bodyData = user;
+    options.onProgress = &Transfer::onProgress;
+    options.progressData = this;
+    // The speed floor, per connection: under it for floorTime, the transfer fails (and a
+    // range is retried on a new connection).
+    options.lowSpeedBytes = static_cast<long>(std::max(1.0, job_.request.speedFloor));
+    options.lowSpeedTime = std::max(
+        std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(job_.request.floorTime));
+    options.bufferBytes = kReadBufferBytes;
+    options.freshConnection = std::exchange(fresh_, false);
+    options.share = job_.connections.get();
+    net::prepareHandle(h, options);
+    const CURLcode code = curl_easy_perform(h);
+    net::releaseLists(h);
+    long connects = 0;
+    curl_off_t lookedUp = 0, connected = 0;
+    if (curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK && connects > 0 &&
+        curl_easy_getinfo(h, CURLINFO_NAMELOOKUP_TIME_T, &lookedUp) == CURLE_OK &&
+        curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
+        connected >= lookedUp)
+        roundTrip_ = static_cast<double>(connected - lookedUp) / 1e6;
+    return code;
+}
+
+std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, void* user) {
+    return static_cast<net::ReplyHead*>(user)->take(std::string_view(data, size * count))
+               ? size * count
+               : 0;
+}
+
+int Transfer::onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    return static_cast<Transfer*>(user)->job_.stopping() ? 1 : 0;
+}
+
+} // namespace vantorel::download

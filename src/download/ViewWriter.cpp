@@ -1,0 +1,36 @@
+#include "download/ViewWriter.h"
+
+#include "download/GuardedCopy.h"
+
+#include <algorithm>
+
+namespace vantorel::download {
+namespace {
+
+// How far ahead of its copies a worker brings in the pages of its part of the view: not far, so
+// that a page the system has just cleared is still in the processor's cache when the bytes are
+// copied into it (4 MiB ahead for each of eight workers measured about 10 % slower).
+constexpr std::uint64_t kPrefaultBytes = 256 << 10;
+
+} // namespace
+
+bool ViewWriter::write(std::uint64_t at, const char* data, std::size_t bytes, std::uint64_t end) {
+    if (!job_.limit.take(bytes, [this](auto wait) { return job_.pause(wait); }))
+        return false;
+    if (at < begin_ || at > end_)
+        begin_ = end_ = at; // a range elsewhere in the file
+    if (at + bytes > end_) {
+        const std::uint64_t from = end_;
+        end_ = std::min(end, at + bytes + kPrefaultBytes);
+        job_.file.prefault(from, end_ - from);
+    }
+    std::lock_guard guard(job_.lock);
+    if (!guardedCopy(job_.file.view().data() + at, data, bytes)) {
+        job_.fail("下载的临时文件被其他程序截短了，下载中止：" + job_.file.path(), true);
+        return false;
+    }
+    job_.progress.add(bytes);
+    return true;
+}
+
+} // namespace vantorel::download

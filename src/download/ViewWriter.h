@@ -1,0 +1,27 @@
+#pragma once
+// Copies what a worker reads into the part file's view: the pages a little ahead are brought in
+// first, outside the lock, then the copy and the arrived-bytes counter go under the job's lock.
+
+#include "download/DownloadRun.h"
+
+#include <cstddef>
+#include <cstdint>
+
+namespace vantorel::download {
+
+class ViewWriter {
+  public:
+    explicit ViewWriter(DownloadRun& job) : job_(job) {}
+
+    // `bytes` at `at`; `end` bounds the pages brought in ahead (the range's end or the file's).
+    // False, with the download failed, when the part was cut short under the view by someone
+    // else: its pages are gone and nothing written there would reach the disk.
+    bool write(std::uint64_t at, const char* data, std::size_t bytes, std::uint64_t end);
+
+  private:
+    DownloadRun& job_;
+    std::uint64_t begin_ = 0; // the pages of [begin_, end_) are in
+    std::uint64_t end_ = 0;
+};
+
+} // namespace vantorel::download
