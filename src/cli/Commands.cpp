@@ -42,9 +42,11 @@ std::span<const Command> commands() {
                 "[--data TEXT] [--cookie TEXT] [--no-redirect] [--include]\n"
                 "[--proxy URL [--proxy-user U] [--proxy-password P]] [--timeout MS]",
                 "经所选的 HTTP 客户端完成一次请求，回复正文写到标准输出", runFetch, true},
-        Command{"download", "URL [-o PATH] [--threads N] [--limit-rate RATE] [--quiet]",
-                "多线程下载 URL（PATH 可以是文件夹），进度写到标准错误；RATE 为每秒字节数，"
-                "可带 k、M 后缀",
+        Command{"download",
+                "URL... [-o PATH | -d DIR] [--threads N] [--limit-rate RATE]\n"
+                "[--max-concurrent N] [--quiet]",
+                "多线程下载每个 URL（PATH 可以是文件夹；多个地址用 -d DIR），同时下载 N 个，"
+                "进度写到标准错误；RATE 为每秒字节数，可带 k、M 后缀",
                 runDownload, true},
         Command{"resolve", "SHARE_LINK", "打印分享链接的直接下载地址", runResolve, true},
         Command{"check-update", "[--json]", "询问版本检查服务，打印当前版本号与最新版本号",

@@ -1,167 +1,254 @@
-// vantorel-cli download URL [-o PATH] [--threads N] [--limit-rate RATE] [--quiet]
-// --threads and --limit-rate default to the preferences' connections and speed limit.
-// PATH may be a folder: the file keeps the name it has in the address.
-// URL may be a share link: it is resolved to its file first. Runs the download job; progress on
-// stderr when it is a terminal. Ctrl-C (and SIGTERM, SIGHUP) interrupts cleanly: the workers
-// stop, an existing target stays as it was, and the part fetched so far stays beside it, so the
-// same command run again goes on where it stopped (and says how much was already there).
+// vantorel-cli download URL... [-o PATH | -d DIR] [--threads N] [--limit-rate RATE]
+//                              [--max-concurrent N] [--quiet]
+// Every URL goes into one download queue: --max-concurrent of them at once (default: the
+// preferences' downloads at once), the rest waiting in order. --threads and --limit-rate default
+// to the preferences' connections and speed limit. With one URL, PATH may be a file or a folder
+// (the file then keeps the name it has in the address); -d DIR saves every file under its
+// address's name in DIR. A URL may be a share link: it is resolved to its file first.
+// On a terminal, stderr shows one progress line per download; otherwise one result line each.
+// Ctrl-C (and SIGTERM, SIGHUP) interrupts cleanly: the workers stop, existing targets stay as
+// they were, and the parts fetched so far stay beside them, so the same command run again goes
+// on where it stopped (and says how much was already there). Exit 0 only when every file is
+// complete.
 
 #include "cli/Commands.h"
 #include "cli/NetworkOptions.h"
 #include "cli/StopSignals.h"
+#include "cli/TerminalText.h"
 #include "common/ByteSize.h"
 #include "common/Duration.h"
-#include "download/DownloadJob.h"
+#include "download/DownloadQueue.h"
 #include "download/DownloadTarget.h"
 
 #include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <ctime>
+#include <filesystem>
+#include <optional>
+#include <set>
 #include <string>
-#include <thread>
+#include <variant>
+#include <vector>
 
 namespace vantorel::cli {
 namespace {
 
-constexpr int kWakeSignal = SIGUSR1;
+using download::QueueItem;
+using download::QueueState;
 
 int usage(const std::string& problem) {
     return usageError("download", problem);
 }
 
-std::string progressLine(const download::DownloadSnapshot& s) {
+std::string bytes(std::uint64_t count) {
+    return formatBytes(static_cast<double>(count), ByteStyle::Scaled);
+}
+
+// One download's line: its name (padded to `nameWidth` columns; none when 0), then what it is
+// doing.
+std::string progressLine(const QueueItem& item, std::size_t nameWidth) {
     std::string line;
-    if (s.state == download::DownloadState::Stalled) {
-        line = download::progressLabel(s);
-        if (s.totalKnown)
-            line += "  " + std::to_string(s.percent()) + "%  " +
-                    formatBytes(static_cast<double>(s.arrived), ByteStyle::Scaled) + " / " +
-                    formatBytes(static_cast<double>(s.total), ByteStyle::Scaled);
-        return line;
+    if (nameWidth > 0)
+        line = item.entry.name +
+               std::string(nameWidth - std::min(nameWidth, displayWidth(item.entry.name)) + 2, ' ');
+    switch (item.state) {
+    case QueueState::Downloading:
+    case QueueState::Retrying:
+        break;
+    default:
+        return line + std::string(download::queueStateText(item.state));
     }
-    if (s.totalKnown) {
-        line = std::to_string(s.percent()) + "%  " +
-               formatBytes(static_cast<double>(s.arrived), ByteStyle::Scaled) + " / " +
-               formatBytes(static_cast<double>(s.total), ByteStyle::Scaled);
-    } else {
-        line = formatBytes(static_cast<double>(s.arrived), ByteStyle::Scaled);
-    }
-    line += "  " + formatBytes(s.bytesPerSecond, ByteStyle::Scaled) + "/s";
-    if (const auto left = s.secondsLeft())
-        line += "  剩余 " + formatDuration(*left);
+    const std::string sizes = item.totalKnown ? std::to_string(item.percent) + "%  " +
+                                                    bytes(item.bytes) + " / " + bytes(item.total)
+                                              : bytes(item.bytes);
+    if (item.state == QueueState::Retrying)
+        return line + item.progressText + "  " + sizes;
+    line += sizes + "  " + formatBytes(item.bytesPerSecond, ByteStyle::Scaled) + "/s";
+    if (item.secondsLeft)
+        line += "  剩余 " + formatDuration(*item.secondsLeft);
     return line;
+}
+
+// The progress lines on a terminal, redrawn in place.
+class ProgressLines {
+  public:
+    void draw(const std::vector<QueueItem>& items) {
+        std::string text = clear();
+        std::size_t nameWidth = 0;
+        if (items.size() > 1)
+            for (const QueueItem& item : items)
+                nameWidth = std::max(nameWidth, displayWidth(item.entry.name));
+        for (const QueueItem& item : items)
+            text += progressLine(item, nameWidth) + "\n";
+        shown_ = items.size();
+        std::fputs(text.c_str(), stderr);
+    }
+    // Clears them, so a message can take their place; draw() brings them back.
+    void erase() {
+        std::fputs(clear().c_str(), stderr);
+        shown_ = 0;
+    }
+
+  private:
+    std::string clear() const {
+        return shown_ == 0 ? std::string() : "\033[" + std::to_string(shown_) + "A\r\033[J";
+    }
+    std::size_t shown_ = 0;
+};
+
+struct Options {
+    std::vector<std::string> urls;
+    std::string output;
+    std::string folder;
+    download::QueueOptions queue;
+    bool quiet = false;
+};
+
+// A whole number in [low, high]; none otherwise.
+std::optional<unsigned> count(std::string_view text, unsigned low, unsigned high) {
+    unsigned n = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (ec != std::errc() || end != text.data() + text.size() || n < low || n > high)
+        return std::nullopt;
+    return n;
+}
+
+// The options, or the usage problem.
+std::variant<Options, std::string> parse(Args args) {
+    const settings::Preferences& preferences = preferencesOrDefaults();
+    Options o;
+    o.queue.maxRunning = preferences.downloadsAtOnce;
+    o.queue.job.workers = preferences.connections;
+    o.queue.job.speedLimit = preferences.speedLimit;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string_view arg = args[i];
+        if (arg == "--quiet" || arg == "-q") {
+            o.quiet = true;
+            continue;
+        }
+        if (!arg.starts_with("-")) {
+            o.urls.emplace_back(arg);
+            continue;
+        }
+        const bool takesValue = arg == "-o" || arg == "--output" || arg == "-d" || arg == "--dir" ||
+                                arg == "--threads" || arg == "--limit-rate" ||
+                                arg == "--max-concurrent";
+        if (!takesValue)
+            return "未知选项: " + std::string(arg);
+        if (i + 1 >= args.size())
+            return std::string(arg) + " 需要一个值";
+        const std::string_view value = args[++i];
+        if (arg == "--limit-rate") {
+            const auto rate = settings::parseRate(value);
+            if (!rate)
+                return std::string("--limit-rate 应为每秒字节数，可带 k 或 M 后缀（如 2M、512k）");
+            o.queue.job.speedLimit = *rate;
+        } else if (arg == "--threads") {
+            const auto n = count(value, 1, download::kMaxWorkers);
+            if (!n)
+                return "--threads 应为 1 到 " + std::to_string(download::kMaxWorkers) +
+                       " 之间的整数";
+            o.queue.job.workers = *n;
+        } else if (arg == "--max-concurrent") {
+            const auto n = count(value, 1, 16);
+            if (!n)
+                return std::string("--max-concurrent 应为 1 到 16 之间的整数");
+            o.queue.maxRunning = *n;
+        } else if (arg == "-d" || arg == "--dir") {
+            o.folder = std::string(value);
+        } else {
+            o.output = std::string(value);
+        }
+    }
+    if (o.urls.empty())
+        return std::string("缺少下载地址");
+    if (!o.output.empty() && !o.folder.empty())
+        return std::string("-o 与 -d 不能同时使用");
+    if (!o.output.empty() && o.urls.size() > 1)
+        return std::string("多个地址时请用 -d DIR 指定保存的文件夹");
+    return o;
 }
 
 } // namespace
 
 int runDownload(Args args) {
-    std::string url;
-    std::string output;
-    const settings::Preferences& preferences = preferencesOrDefaults();
-    download::JobOptions options;
-    options.workers = preferences.connections;
-    options.speedLimit = preferences.speedLimit;
-    bool quiet = false;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        const std::string_view arg = args[i];
-        if (arg == "-o" || arg == "--output" || arg == "--threads" || arg == "--limit-rate") {
-            if (i + 1 >= args.size())
-                return usage(std::string(arg) + " 需要一个值");
-            const std::string_view value = args[++i];
-            if (arg == "--limit-rate") {
-                const auto rate = settings::parseRate(value);
-                if (!rate)
-                    return usage("--limit-rate 应为每秒字节数，可带 k 或 M 后缀（如 2M、512k）");
-                options.speedLimit = *rate;
-            } else if (arg == "--threads") {
-                unsigned n = 0;
-                auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), n);
-                if (ec != std::errc() || end != value.data() + value.size() || n < 1 ||
-                    n > download::kMaxWorkers)
-                    return usage("--threads 应为 1 到 " + std::to_string(download::kMaxWorkers) +
-                                 " 之间的整数");
-                options.workers = n;
-            } else {
-                output = std::string(value);
-            }
-        } else if (arg == "--quiet" || arg == "-q") {
-            quiet = true;
-        } else if (arg.starts_with("-")) {
-            return usage("未知选项: " + std::string(arg));
-        } else if (url.empty()) {
-            url = std::string(arg);
-        } else {
-            return usage("多余的参数: " + std::string(arg));
-        }
+    auto parsed = parse(args);
+    if (auto* problem = std::get_if<std::string>(&parsed))
+        return usage(*problem);
+    Options& o = std::get<Options>(parsed);
+    std::error_code ec;
+    if (!o.folder.empty() && !std::filesystem::is_directory(o.folder, ec)) {
+        std::fprintf(stderr, "%s文件夹不存在：%s\n", std::string(download::kFailedText).c_str(),
+                     o.folder.c_str());
+        return 1;
     }
-    if (url.empty())
-        return usage("缺少下载地址");
 
-    // Interrupts are taken by the watcher thread below (every thread inherits the mask), so a
-    // Ctrl-C stops the download instead of killing it half-written.
+    // Interrupts are taken below, between looks at the queue (every thread inherits the mask),
+    // so a Ctrl-C pauses the downloads instead of killing them half-written.
     const sigset_t interrupts = blockStopSignals();
-    // The watcher also waits for kWakeSignal, which ends its wait as soon as the job is over.
-    sigset_t watched = interrupts;
-    sigaddset(&watched, kWakeSignal);
-    pthread_sigmask(SIG_BLOCK, &watched, nullptr);
+    download::DownloadQueue queue(o.queue);
+    for (const std::string& url : o.urls)
+        queue.add({download::fileNameFromUrl(url),
+                   {url},
+                   download::downloadTarget(url, o.folder.empty() ? o.output : o.folder)});
 
-    download::DownloadJob job({url}, download::downloadTarget(url, output), options);
-    const bool showProgress = !quiet && ::isatty(STDERR_FILENO);
-    std::atomic<bool> finished{false};
-    std::atomic<bool> resumeTold{false};
-    auto tellResume = [&](const download::DownloadSnapshot& s) {
-        if (quiet || s.resumed == 0 || resumeTold.exchange(true))
-            return;
-        std::fprintf(stderr, "%s继续下载：已有 %s / %s\n", showProgress ? "\r\033[K" : "",
-                     formatBytes(static_cast<double>(s.resumed), ByteStyle::Scaled).c_str(),
-                     formatBytes(static_cast<double>(s.total), ByteStyle::Scaled).c_str());
-    };
-    std::thread watcher([&] {
-        const timespec tick{0, 200'000'000};
-        bool shown = false;
-        while (!finished.load()) {
-            const int got = sigtimedwait(&watched, nullptr, &tick);
-            if (got > 0 && got != kWakeSignal)
-                job.interrupt();
-            tellResume(job.view().progress);
-            if (showProgress && !finished.load()) {
-                const download::JobView view = job.view();
-                if (view.phase == download::JobPhase::Downloading &&
-                    (view.progress.state == download::DownloadState::Downloading ||
-                     view.progress.state == download::DownloadState::Stalled)) {
-                    std::fprintf(stderr, "\r\033[K%s", progressLine(view.progress).c_str());
-                    shown = true;
-                }
+    const bool showProgress = !o.quiet && ::isatty(STDERR_FILENO);
+    ProgressLines lines;
+    std::set<std::uint64_t> told; // resumes and results already said
+    std::set<std::uint64_t> finished;
+    bool interrupted = false;
+    // Looks every 20 ms, so the command ends as soon as the last download does; draws 5 times
+    // a second.
+    const timespec tick{0, 20'000'000};
+    for (unsigned ticks = 0;; ++ticks) {
+        if (sigtimedwait(&interrupts, nullptr, &tick) > 0 && !interrupted) {
+            interrupted = true;
+            queue.pauseAll();
+        }
+        const std::vector<QueueItem> items = queue.refresh();
+        const bool running = std::any_of(items.begin(), items.end(), [](const QueueItem& i) {
+            return i.state == QueueState::Waiting || i.state == QueueState::Downloading ||
+                   i.state == QueueState::Retrying;
+        });
+        std::string notes;
+        for (const QueueItem& item : items) {
+            if (item.resumed > 0 && told.insert(item.id).second && !o.quiet)
+                notes += (items.size() > 1 ? item.entry.name + "：" : std::string()) +
+                         "继续下载：已有 " + bytes(item.resumed) + " / " + bytes(item.total) + "\n";
+            const bool over = item.state == QueueState::Done || item.state == QueueState::Failed;
+            if (over && finished.insert(item.id).second) {
+                if (item.state == QueueState::Done && !o.quiet)
+                    notes += std::string(download::kDoneText) + " " + item.entry.target + "（" +
+                             bytes(item.bytes) + "）\n";
+                else if (item.state == QueueState::Failed)
+                    notes += std::string(download::kFailedText) +
+                             (items.size() > 1 ? item.entry.name + "：" : std::string()) +
+                             item.error + "\n";
             }
         }
-        if (shown)
-            std::fputs("\r\033[K", stderr);
-    });
-    const download::JobView end = job.run();
-    finished.store(true);
-    pthread_kill(watcher.native_handle(), kWakeSignal);
-    watcher.join();
-    tellResume(end.progress);
-
-    switch (end.phase) {
-    case download::JobPhase::Done:
-        if (!quiet)
-            std::fprintf(
-                stderr, "%s %s（%s）\n", std::string(download::kDoneText).c_str(), end.file.c_str(),
-                formatBytes(static_cast<double>(end.progress.arrived), ByteStyle::Scaled).c_str());
-        return 0;
-    case download::JobPhase::Interrupted:
-    case download::JobPhase::Cancelled:
-        std::fprintf(stderr, "%s\n", end.error.empty() ? "下载已中断" : end.error.c_str());
-        return 1;
-    default:
-        std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),
-                     end.error.c_str());
-        return 1;
+        if (!notes.empty()) {
+            if (showProgress)
+                lines.erase();
+            std::fputs(notes.c_str(), stderr);
+        }
+        if (!running && queue.active() == 0) {
+            if (showProgress)
+                lines.erase();
+            bool allDone = true;
+            for (const QueueItem& item : items) {
+                allDone = allDone && item.state == QueueState::Done;
+                if (item.state == QueueState::Paused)
+                    std::fprintf(stderr, "%s%s\n",
+                                 items.size() > 1 ? (item.entry.name + "：").c_str() : "",
+                                 item.error.empty() ? "下载已中断" : item.error.c_str());
+            }
+            return allDone ? 0 : 1;
+        }
+        if (showProgress && (ticks % 10 == 0 || !notes.empty()))
+            lines.draw(items);
     }
 }
 

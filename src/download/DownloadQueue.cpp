@@ -240,6 +240,10 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
     item.resumed = s.resumed;
     item.percent = slot.last.percent;
     item.progressText = slot.last.progressText;
+    item.progressBrief = slot.last.progressBrief;
+    item.resolvingShareLink = slot.job && slot.last.phase == JobPhase::Resolving &&
+                              slot.last.resolvingShareLink;
+    item.cancelled = slot.state == QueueState::Failed && slot.error.starts_with(kCancelledText);
     if (slot.job) {
         item.bytesPerSecond = s.bytesPerSecond;
         item.secondsLeft = s.secondsLeft();

@@ -104,6 +104,22 @@ TEST_F(DownloadCommandTest, TheEnvironmentsProxyIsUsedUnlessNoproxySaysOtherwise
     EXPECT_EQ(badProxy.exitCode, 2) << badProxy.err;
 }
 
+TEST_F(DownloadCommandTest, SeveralAddressesGoThroughOneQueueAndAllMustSucceed) {
+    server_.add("/pkg/other.exe", content_.substr(1000));
+    const std::string a = server_.url("/pkg/setup.exe"), b = server_.url("/pkg/other.exe");
+    auto both = runCli({"download", a, b, "-d", dir_.string(), "--max-concurrent", "1"});
+    EXPECT_EQ(both.exitCode, 0) << both.err;
+    EXPECT_TRUE(readFile(dir_ / "setup.exe") == content_);
+    EXPECT_TRUE(readFile(dir_ / "other.exe") == content_.substr(1000));
+    EXPECT_EQ(std::count(both.err.begin(), both.err.end(), '\n'), 2) << both.err;
+
+    auto oneMissing =
+        runCli({"download", "-q", server_.url("/pkg/none.exe"), a, "-d", dir_.string()});
+    EXPECT_EQ(oneMissing.exitCode, 1);
+    EXPECT_NE(oneMissing.err.find("none.exe：服务器上没有这个文件"), std::string::npos)
+        << oneMissing.err;
+}
+
 TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
     const std::string url = server_.url("/pkg/setup.exe");
     for (const std::vector<std::string>& args : {std::vector<std::string>{"download"},
@@ -112,7 +128,9 @@ TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
                                                  {"download", url, "--threads", "4x"},
                                                  {"download", url, "-o"},
                                                  {"download", url, "--bogus"},
-                                                 {"download", url, url}}) {
+                                                 {"download", url, url, "-o", "x.exe"},
+                                                 {"download", url, "-o", "x", "-d", "."},
+                                                 {"download", url, "--max-concurrent", "0"}}) {
         auto r = runCli(args);
         EXPECT_EQ(r.exitCode, 2) << args.size() << " " << r.err;
         EXPECT_NE(r.err.find("用法"), std::string::npos);
