@@ -24,6 +24,10 @@
 #                    Each tool also gets CPU seconds (user + sys of it and its children, GNU
 #                    time; the least of the runs) and the protocol and cipher nginx logged for
 #                    its connections.
+#   limit            one file of BENCH_LIMIT_MB (default 16) with a speed limit of BENCH_LIMIT
+#                    (default 2M, in the client's own units: M = 1024k = 1048576 bytes) for the
+#                    whole download: ours --limit-rate, aria2c --max-overall-download-limit,
+#                    curl --limit-rate; time, and the rate kept as a share of the limit.
 #
 # All but plain fetch a file of BENCH_THROTTLED_MB (default 64). Rates are nginx sizes
 # (k = 1024 bytes, m = 1024k). For each tool: time, MB/s, and the bytes nginx logged as sent
@@ -40,7 +44,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-profiles=${BENCH_PROFILES:-plain even throttled even-paced throttled-paced https}
+profiles=${BENCH_PROFILES:-plain even throttled even-paced throttled-paced https limit}
+limit_mb=${BENCH_LIMIT_MB:-16}
+limit=${BENCH_LIMIT:-2M}
 size_mb=${BENCH_SIZE_MB:-1024}
 throttled_mb=${BENCH_THROTTLED_MB:-64}
 https_mb=${BENCH_HTTPS_MB:-256}
@@ -114,7 +120,7 @@ stop_all() {
 trap stop_all EXIT
 
 mkdir -p "$work/www/plain" "$work/www/even" "$work/www/throttled" "$work/www/paced" \
-    "$work/www/https" "$work/out" "$work/tmp"
+    "$work/www/https" "$work/www/limit" "$work/out" "$work/tmp"
 make_file() { # path MiB
     dd if=/dev/urandom of="$1" bs=1M count="$2" status=none
     chmod 644 "$1"
@@ -122,6 +128,11 @@ make_file() { # path MiB
 case " $profiles " in *" plain "*)
     echo "Making a ${size_mb} MiB file of random bytes in $work ..."
     make_file "$work/www/plain/file.bin" "$size_mb"
+    ;;
+esac
+case " $profiles " in *" limit "*)
+    echo "Making a ${limit_mb} MiB file of random bytes in $work ..."
+    make_file "$work/www/limit/file.bin" "$limit_mb"
     ;;
 esac
 case " $profiles " in *" even"* | *" throttled"*)
@@ -295,6 +306,31 @@ tls_seen() {
 }
 tls_lines() { wc -l <"$work/tls.log"; }
 
+# The limit profile: each tool told to keep the whole download under $limit bytes per second.
+limit_profile() {
+    local file="$work/www/limit/file.bin" url="http://127.0.0.1:$port/limit/file.bin" ours aria plain
+    want=$(sha256sum "$file" | cut -d' ' -f1)
+    bytes=$(stat -c %s "$file")
+    local limit_bytes
+    limit_bytes=$(awk -v l="$limit" 'BEGIN { n = l + 0; u = substr(l, length(l));
+        if (u == "k" || u == "K") n *= 1024; if (u == "m" || u == "M") n *= 1048576; print n }')
+    echo "== limit: ${limit_mb} MiB, at most $limit/s for the whole download (best of $runs)"
+    ours=$(best_of "$work/out/ours.bin" "$cli" download --quiet --limit-rate "$limit" "$url" \
+        -o "$work/out/ours.bin")
+    aria=$(best_of "$work/out/aria.bin" aria2c -q -x8 -s8 --max-overall-download-limit="$limit" \
+        --file-allocation=falloc --allow-overwrite=true --auto-file-renaming=false \
+        -d "$work/out" -o aria.bin "$url")
+    plain=$(best_of "$work/out/curl.bin" curl -s --limit-rate "$limit" -o "$work/out/curl.bin" "$url")
+    for row in "vantorel-cli download --limit-rate $limit|$ours" \
+        "aria2c --max-overall-download-limit|$aria" "curl --limit-rate $limit|$plain"; do
+        local took=${row#*|}
+        took=${took%% *}
+        printf '  %-42s %8s s   kept %s of the limit (ideal %s s)\n' "${row%%|*}" "$took" \
+            "$(awk -v n="$bytes" -v t="$took" -v l="$limit_bytes" 'BEGIN { printf "%.3f", n / t / l }')" \
+            "$(awk -v n="$bytes" -v l="$limit_bytes" 'BEGIN { printf "%.2f", n / l }')"
+    done
+}
+
 https_failed=0
 # The https profile: ours is tried on a small file first, so that a certificate it cannot verify
 # is reported as such, and then measured against curl and aria2c, each with CPU seconds.
@@ -369,6 +405,10 @@ for profile in $profiles; do
     plain) what="${size_mb} MiB, no limit" ;;
     https)
         https_profile
+        continue
+        ;;
+    limit)
+        limit_profile
         continue
         ;;
     even) what="${throttled_mb} MiB, every request limited by nginx to $rate/s" ;;
