@@ -1,5 +1,7 @@
 #include "download/PartFile.h"
 
+#include "common/FileDescriptor.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mman.h>
@@ -39,22 +41,6 @@ Error fileError(const std::string& what, const std::string& path, int error) {
         return makeError("文件名过长：" + path);
     return makeError(what + path + "（" + systemReason(error) + "）");
 }
-
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
-
-  private:
-    int fd_;
-};
 
 std::uint64_t fnv1a(std::string_view text) {
     std::uint64_t hash = 14695981039346656037ull;
@@ -204,7 +190,7 @@ Result<PartFile> PartFile::open(const std::string& target) {
     Result<int> opened = openPart(path, target, folder, created);
     if (!opened)
         return opened.error();
-    Descriptor fd(*opened);
+    FileDescriptor fd(*opened);
     struct stat info {};
     if (::fstat(fd.get(), &info) != 0)
         return fileError("无法读取文件：", path, errno);
@@ -416,7 +402,7 @@ Status PartFile::commit() {
     std::string folder = fs::path(target_).parent_path().string();
     if (folder.empty())
         folder = ".";
-    if (const Descriptor dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (const FileDescriptor dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         dirFd.get() >= 0)
         ::fsync(dirFd.get());
     // The data is on disk (fsync above); closing only lets the lock go.

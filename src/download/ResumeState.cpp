@@ -1,5 +1,7 @@
 #include "download/ResumeState.h"
 
+#include "common/FileDescriptor.h"
+
 #include "common/ReplaceFile.h"
 
 #include <nlohmann/json.hpp>
@@ -18,24 +20,9 @@ namespace {
 // A state is a few hundred bytes plus some per gap in the file; anything this large is not one.
 constexpr off_t kMaxStateBytes = 4 << 20;
 
-class Descriptor {
-  public:
-    explicit Descriptor(int fd) : fd_(fd) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-
-  private:
-    int fd_;
-};
-
 // The whole of a regular file of at most kMaxStateBytes; none for anything else.
 std::optional<std::string> readSmallFile(const std::string& path) {
-    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat info {};
     if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
         info.st_size > kMaxStateBytes)
