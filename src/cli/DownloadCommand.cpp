@@ -224,9 +224,11 @@ int runDownload(Args args) {
                     notes += std::string(download::kDoneText) + " " + item.entry.target + "（" +
                              bytes(item.bytes) + "）\n";
                 else if (item.state == QueueState::Failed)
+                    // A terminal also gets the library's own words, as a detail.
                     notes += std::string(download::kFailedText) +
                              (items.size() > 1 ? item.entry.name + "：" : std::string()) +
-                             item.error + "\n";
+                             item.error +
+                             (item.errorDetail.empty() ? "" : " (" + item.errorDetail + ")") + "\n";
             }
         }
         if (!notes.empty()) {

@@ -49,17 +49,18 @@ void DownloadJob::interrupt() {
         downloader_->interrupt();
 }
 
-void DownloadJob::finish(JobPhase phase, std::string error) {
+void DownloadJob::finish(JobPhase phase, Error error) {
     std::lock_guard lock(mutex_);
     if (phase != JobPhase::Done && stopping())
         phase = cancelled_.load() ? JobPhase::Cancelled : JobPhase::Interrupted;
     phase_ = phase;
-    error_ = std::move(error);
+    error_ = std::move(error.message);
+    errorDetail_ = std::move(error.detail);
 }
 
 void DownloadJob::work() {
     if (addresses_.empty())
-        return finish(JobPhase::AddressError, "没有可用的下载地址");
+        return finish(JobPhase::AddressError, makeError("没有可用的下载地址"));
     // The address an earlier run left a part of goes first, so that part is taken up instead
     // of fetched again from another address.
     std::vector<std::string> order = addresses_;
@@ -71,8 +72,8 @@ void DownloadJob::work() {
         std::rotate(order.begin(), holder, holder + 1);
 
     JobPhase outcome = JobPhase::Failed;
-    std::string error;
-    std::string keptError; // an attempt that left a part to resume: the user's way on
+    Error error;
+    std::optional<Error> keptError; // an attempt that left a part to resume: the user's way on
     for (const std::string& address : order) {
         if (stopping())
             break;
@@ -80,15 +81,15 @@ void DownloadJob::work() {
         outcome = fetchOne(address, error, kept);
         if (outcome == JobPhase::Done)
             break;
-        if (kept && keptError.empty())
+        if (kept && !keptError)
             keptError = error;
     }
-    if (outcome != JobPhase::Done && !keptError.empty())
-        error = keptError;
-    finish(outcome, outcome == JobPhase::Done ? std::string() : error);
+    if (outcome != JobPhase::Done && keptError)
+        error = *keptError;
+    finish(outcome, outcome == JobPhase::Done ? Error{} : error);
 }
 
-JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error, bool& kept) {
+JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& kept) {
     {
         std::lock_guard lock(mutex_);
         phase_ = JobPhase::Resolving;
@@ -98,11 +99,11 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error, b
     share.stop = stopSource_.get_token();
     auto direct = downloadAddressFor(address, share);
     if (!direct && stopping()) {
-        error.clear();
+        error = {};
         return JobPhase::Cancelled;
     }
     if (!direct) {
-        error = std::string(shareStepName(direct.error().code)) + "：" + address;
+        error = makeError(std::string(shareStepName(direct.error().code)) + "：" + address);
         return JobPhase::AddressError;
     }
     DownloadRequest request;
@@ -130,7 +131,7 @@ JobPhase DownloadJob::fetchOne(const std::string& address, std::string& error, b
     // Only this thread replaces downloader_, so the pointer stays good while it runs.
     auto result = downloader->run();
     if (!result) {
-        error = result.error().message;
+        error = result.error();
         kept = result.error().code == kPartKeptError;
         return result.error().code == kWebPageError ? JobPhase::AddressError : JobPhase::Failed;
     }
@@ -143,6 +144,7 @@ JobView DownloadJob::view() const {
     v.phase = phase_;
     v.resolvingShareLink = resolvingShareLink_;
     v.error = error_;
+    v.errorDetail = errorDetail_;
     if (downloader_) {
         v.progress = downloader_->progress().snapshot();
         v.percent = std::clamp(v.progress.percent(), 0, 100);

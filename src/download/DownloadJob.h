@@ -70,6 +70,7 @@ struct JobView {
                                      // unknown; "100%" once done
     std::string progressBrief;       // progressText in fewer words, for a narrow label
     std::string error;               // Failed / AddressError: why, for the user
+    std::string errorDetail;         // the library's own words for it, for a terminal or a log
     std::string file;                // Done: the saved file
 
     bool finished() const {
@@ -112,8 +113,8 @@ class DownloadJob {
     void work();
     // The outcome of one address, as the phase the job would end in.
     // `kept`: the attempt failed but left its part for a later run of the same address.
-    JobPhase fetchOne(const std::string& address, std::string& error, bool& kept);
-    void finish(JobPhase phase, std::string error = {});
+    JobPhase fetchOne(const std::string& address, Error& error, bool& kept);
+    void finish(JobPhase phase, Error error = {});
     bool stopping() const { return stopSource_.stop_requested(); }
 
     const std::vector<std::string> addresses_;
@@ -124,6 +125,7 @@ class DownloadJob {
     JobPhase phase_ = JobPhase::Idle;
     bool resolvingShareLink_ = false;
     std::string error_;
+    std::string errorDetail_;
     std::unique_ptr<Downloader> downloader_;
 
     std::stop_source stopSource_;        // ends a share-link step under way at once

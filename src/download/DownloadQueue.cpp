@@ -233,6 +233,8 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
     item.entry = slot.entry;
     item.state = slot.state;
     item.error = slot.error;
+    if (slot.state == QueueState::Failed)
+        item.errorDetail = slot.last.errorDetail;
     const DownloadSnapshot& s = slot.last.progress;
     item.total = s.total;
     item.totalKnown = s.totalKnown;
@@ -241,8 +243,8 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
     item.percent = slot.last.percent;
     item.progressText = slot.last.progressText;
     item.progressBrief = slot.last.progressBrief;
-    item.resolvingShareLink = slot.job && slot.last.phase == JobPhase::Resolving &&
-                              slot.last.resolvingShareLink;
+    item.resolvingShareLink =
+        slot.job && slot.last.phase == JobPhase::Resolving && slot.last.resolvingShareLink;
     item.cancelled = slot.state == QueueState::Failed && slot.error.starts_with(kCancelledText);
     if (slot.job) {
         item.bytesPerSecond = s.bytesPerSecond;
@@ -294,8 +296,8 @@ std::size_t DownloadQueue::unfinished() {
 std::size_t DownloadQueue::active() {
     std::lock_guard lock(mutex_);
     step();
-    return static_cast<std::size_t>(
-        std::count_if(slots_.begin(), slots_.end(), [](const auto& s) { return s->job != nullptr; }));
+    return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(),
+                                                  [](const auto& s) { return s->job != nullptr; }));
 }
 
 void DownloadQueue::pauseAll() {

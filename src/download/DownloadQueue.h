@@ -52,11 +52,12 @@ struct QueueItem {
     double bytesPerSecond = 0;
     std::optional<double> secondsLeft; // while the speed and total are known
     int percent = 0;                   // 0..100
-    std::string progressText;          // the job's label: "57%", "连接中断，3 秒后重试", ...
-    std::string progressBrief;         // the same in fewer words, for a narrow label
-    bool resolvingShareLink = false;   // its share link is being resolved
-    bool cancelled = false;            // Failed because the user cancelled it
-    std::string error; // Failed: why; Paused: what stopping it said, when it has
+    std::string progressText;        // the job's label: "57%", "连接中断，3 秒后重试", ...
+    std::string progressBrief;       // the same in fewer words, for a narrow label
+    bool resolvingShareLink = false; // its share link is being resolved
+    bool cancelled = false;          // Failed because the user cancelled it
+    std::string error;               // Failed: why; Paused: what stopping it said, when it has
+    std::string errorDetail;         // the library's own words for a failure, for stderr
 };
 
 struct QueueOptions {

@@ -4,11 +4,13 @@
 
 namespace vantorel::download {
 
-void DownloadRun::fail(std::string message, bool final) {
+void DownloadRun::fail(Error error, bool final) {
     {
         std::lock_guard guard(failMutex_);
-        if (!failure_)
-            failure_ = makeError(std::move(message), final ? kFinalError : 0);
+        if (!failure_) {
+            failure_ = std::move(error);
+            failure_->code = final ? kFinalError : 0;
+        }
     }
     stop_.store(true);
 }
@@ -18,23 +20,31 @@ std::optional<Error> DownloadRun::failure() const {
     return failure_;
 }
 
-std::string DownloadRun::lastFailure() const {
+Error DownloadRun::lastFailure() const {
     std::lock_guard guard(failMutex_);
     return lastFailureReason_;
 }
 
-std::string DownloadRun::underFloorText() const {
-    if (failedSinceLastByte())
-        return retriesFailedText();
-    return "下载速度过低：" +
-           std::to_string(
-               std::chrono::duration_cast<std::chrono::seconds>(request.giveUpAfter).count()) +
-           " 秒内没有一个连接的速度达到 " + std::to_string(static_cast<long>(request.speedFloor)) +
-           " 字节/秒";
+Error DownloadRun::retriesFailed() const {
+    Error last = lastFailure();
+    last.message = "多次重试仍未下载成功：" + last.message;
+    last.code = 0;
+    return last;
 }
 
-void DownloadRun::attemptFailed(std::string why) {
-    if (!why.empty()) {
+Error DownloadRun::underFloor() const {
+    if (failedSinceLastByte())
+        return retriesFailed();
+    return makeError(
+        "下载速度过低：" +
+        std::to_string(
+            std::chrono::duration_cast<std::chrono::seconds>(request.giveUpAfter).count()) +
+        " 秒内没有一个连接的速度达到 " + std::to_string(static_cast<long>(request.speedFloor)) +
+        " 字节/秒");
+}
+
+void DownloadRun::attemptFailed(Error why) {
+    if (!why.message.empty()) {
         std::lock_guard guard(failMutex_);
         lastFailureReason_ = std::move(why);
     }

@@ -66,7 +66,10 @@ class DownloadRun {
 
     // The first failure wins and stops every worker. A final one (the file is gone or was
     // tampered with) leaves nothing for a later run to take up.
-    void fail(std::string message, bool final = false);
+    void fail(Error error, bool final = false);
+    void fail(std::string message, bool final = false) {
+        fail(makeError(std::move(message)), final);
+    }
     std::optional<Error> failure() const;
 
     // The server does not serve ranges as asked: stop the ranged workers, fetch one stream.
@@ -80,14 +83,15 @@ class DownloadRun {
         stop_.store(true);
     }
     // Why the last request failed, for the message when nobody could fetch the rest.
-    std::string lastFailure() const;
+    Error lastFailure() const;
     bool failedSinceLastByte() const {
         return lastFailure_.load() > lastByte_.time_since_epoch().count();
     }
-    std::string retriesFailedText() const { return "多次重试仍未下载成功：" + lastFailure(); }
+    // The failure of a download whose requests kept failing: the last one's words and detail.
+    Error retriesFailed() const;
     // Why a download under the speed floor for the whole window ends: when its requests kept
     // failing meanwhile, their failure is the cause, not the speed.
-    std::string underFloorText() const;
+    Error underFloor() const;
 
     void resetFlags() {
         stop_.store(false);
@@ -97,7 +101,7 @@ class DownloadRun {
 
     // A request failed (`why`, when it says more than the last one); `worker` (kMaxWorkers for
     // the whole download) tries again at `until`, or is no longer waiting when it is the epoch.
-    void attemptFailed(std::string why = {});
+    void attemptFailed(Error why = {});
     void retryAt(unsigned worker, Clock::time_point until) {
         retryAt_[worker].store(until.time_since_epoch().count());
     }
@@ -143,7 +147,7 @@ class DownloadRun {
             watchStall(arrived);
             floor_.add(arrived);
             if (floor_.under(request.speedFloor))
-                fail(underFloorText());
+                fail(underFloor());
             guard.unlock();
             tick();
             guard.lock();
@@ -156,7 +160,7 @@ class DownloadRun {
     std::atomic<bool> changed_{false};
     mutable std::mutex failMutex_;
     std::optional<Error> failure_;
-    std::string lastFailureReason_;
+    Error lastFailureReason_;
     std::mutex doneMutex_;
     std::condition_variable doneCv_;
     std::size_t running_ = 0;

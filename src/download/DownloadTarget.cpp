@@ -1,6 +1,8 @@
 #include "download/DownloadTarget.h"
 
 #include "common/FileName.h"
+#include "download/ShareLink.h"
+#include "net/HttpAddress.h"
 #include "net/UrlEncoding.h"
 
 #include <filesystem>
@@ -24,6 +26,26 @@ std::string downloadTarget(std::string_view url, std::string_view output) {
     if (fs::is_directory(fs::path(output), ec))
         return (fs::path(output) / fileNameFromUrl(url)).string();
     return std::string(output);
+}
+
+Status checkDownloadAddress(std::string_view url) {
+    if (net::isHttpAddress(url) || isShareLink(url))
+        return {};
+    return makeError("不是 http(s) 地址：" + std::string(url));
+}
+
+Status checkOutput(std::string_view output) {
+    namespace fs = std::filesystem;
+    if (output.empty())
+        return {};
+    const fs::path path(output);
+    const fs::path folder = path.has_filename() ? path.parent_path() : path;
+    std::error_code ec;
+    if (folder.empty() || fs::is_directory(folder, ec) || fs::is_directory(path, ec))
+        return {};
+    if (fs::exists(folder, ec))
+        return makeError("保存路径的上级不是文件夹：" + folder.string());
+    return makeError("保存的文件夹不存在：" + folder.string());
 }
 
 } // namespace vantorel::download

@@ -1,6 +1,8 @@
 #pragma once
 // Where a download is saved when the user names no file, or only a folder.
 
+#include "common/Result.h"
+
 #include <string>
 #include <string_view>
 
@@ -15,5 +17,13 @@ std::string fileNameFromUrl(std::string_view url);
 // `output` empty: the address's file name in the current folder. `output` an existing folder:
 // that name inside it. Otherwise `output` itself.
 std::string downloadTarget(std::string_view url, std::string_view output);
+
+// Whether `url` can be downloaded at all: an http(s) address or a share link; otherwise
+// "不是 http(s) 地址：" + url.
+Status checkDownloadAddress(std::string_view url);
+
+// Whether `output` can take a download before any request is made: a path that names a folder
+// (it ends in "/") or a file inside one must have that folder ("保存的文件夹不存在：...").
+Status checkOutput(std::string_view output);
 
 } // namespace vantorel::download

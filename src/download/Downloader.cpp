@@ -58,7 +58,7 @@ Result<DownloadResult> fetchRanges(DownloadRun& job, Checkpoint& checkpoint,
         }
         const auto left = job.request.giveUpAfter - job.sinceLastByte();
         if (left <= Clock::duration::zero())
-            return makeError(job.retriesFailedText());
+            return job.retriesFailed();
         const auto delay = std::min<Clock::duration>(
             {left, kMaxRoundDelay, job.request.retryDelay * (16L << std::min(idleRounds++, 8u))});
         job.attemptFailed();

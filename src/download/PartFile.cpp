@@ -1,5 +1,7 @@
 #include "download/PartFile.h"
 
+#include "common/FileSystemCause.h"
+
 #include "common/FileDescriptor.h"
 
 #include <fcntl.h>
@@ -30,16 +32,8 @@ constexpr std::string_view kStateSuffix = ".vantorel-state";
 constexpr std::string_view kTemporarySuffix = ".XXXXXX";
 constexpr std::size_t kDigestDigits = 16;
 
-std::string systemReason(int error) {
-    return std::strerror(error);
-}
-
 Error fileError(const std::string& what, const std::string& path, int error) {
-    if (error == ENOSPC || error == EDQUOT)
-        return makeError("磁盘空间不足：" + path);
-    if (error == ENAMETOOLONG)
-        return makeError("文件名过长：" + path);
-    return makeError(what + path + "（" + systemReason(error) + "）");
+    return fileSystemError(what, path, error);
 }
 
 std::uint64_t fnv1a(std::string_view text) {
@@ -171,8 +165,13 @@ Result<PartFile> PartFile::open(const std::string& target) {
     if (target.empty())
         return makeError("没有指定保存的文件名");
     const fs::path targetPath(target);
-    if (!targetPath.has_filename())
-        return makeError("保存路径不是文件：" + target);
+    // A path ending in "/" names a folder: say whether that folder is there at all.
+    if (!targetPath.has_filename()) {
+        std::error_code missing;
+        return makeError(fs::is_directory(targetPath, missing)
+                             ? "保存路径是文件夹，没有文件名：" + target
+                             : "保存的文件夹不存在：" + target);
+    }
     fs::path folder = targetPath.parent_path();
     if (folder.empty())
         folder = ".";

@@ -27,10 +27,10 @@ Result<Probe> askHead(DownloadRun& job, const std::string& headerBlock, net::Rep
     if (head.length.bad())
         return makeError(head.length.problem());
     if (head.complete && head.status / 100 == 3)
-        return makeError(transfer.failure(code)); // a redirect that could not be followed
+        return transfer.failure(code); // a redirect that could not be followed
     if (!head.complete)
-        return makeError(code == CURLE_OK ? std::string(net::kUnendedHeadText)
-                                          : transfer.failure(code));
+        return code == CURLE_OK ? makeError(std::string(net::kUnendedHeadText))
+                                : transfer.failure(code);
     Probe probe;
     probe.length = head.length.value();
     probe.coded = head.coded();

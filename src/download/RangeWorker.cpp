@@ -35,7 +35,7 @@ void RangeWorker::run() {
                 return;
             continue;
         }
-        std::string why;
+        Error why;
         const Verdict verdict = attempt(work.range, why);
         switch (verdict) {
         case Verdict::Done:
@@ -80,7 +80,7 @@ void RangeWorker::run() {
     }
 }
 
-Verdict RangeWorker::attempt(ByteInterval range, std::string& why) {
+Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     // Near the end requests shrink, so the last ones end together rather than one long
     // request holding up the finish.
     const unsigned workers = std::clamp(job_.request.workers, 1u, kMaxWorkers);
@@ -116,7 +116,7 @@ Verdict RangeWorker::attempt(ByteInterval range, std::string& why) {
     }
     const net::ReplyHead& head = transfer_.head();
     if (head.complete && head.status >= 400 && head.status != 416) {
-        why = httpMessage(head.status);
+        why = makeError(httpMessage(head.status));
         if (goneStatus(head.status))
             return Verdict::Gone;
         return retryableStatus(head.status) ? Verdict::Retry : Verdict::Fatal;
@@ -124,9 +124,9 @@ Verdict RangeWorker::attempt(ByteInterval range, std::string& why) {
     if (head.complete && head.status != 0 && head.status != 206 && !head.length.bad())
         return judgeWholeReply(head);
     if (!head.complete && code == CURLE_OK)
-        why = std::string(net::kUnendedHeadText);
+        why = makeError(std::string(net::kUnendedHeadText));
     else
-        why = code == CURLE_OK ? std::string("连接中断（数据不完整）") : transfer_.failure(code);
+        why = code == CURLE_OK ? makeError("连接中断（数据不完整）") : transfer_.failure(code);
     return Verdict::Retry;
 }
 

@@ -32,7 +32,7 @@ class RangeWorker {
     // One request for the front of `range`, sized to the connection's speed. Its bytes are
     // claimed before it goes out, so no other worker can take them while they are on the way
     // and nothing arrives that is not kept.
-    Verdict attempt(ByteInterval range, std::string& why);
+    Verdict attempt(ByteInterval range, Error& why);
 
     // Seconds a request should take: kRequestTime, or eight round trips to the server, so that
     // on a distant server the round trips stay a small share. The round trip is the TCP

@@ -19,7 +19,8 @@ void StreamWorker::run() {
     else if (head.length.bad())
         job_.fail(head.length.problem());
     else if (!head.complete)
-        job_.fail(code == CURLE_OK ? std::string(net::kUnendedHeadText) : transfer_.failure(code));
+        job_.fail(code == CURLE_OK ? makeError(std::string(net::kUnendedHeadText))
+                                   : transfer_.failure(code));
     else if (head.status != 200 && head.status != 0)
         job_.fail(httpMessage(head.status));
     else if (!problem_.empty())

@@ -14,13 +14,16 @@ namespace {
 
 constexpr long kMaxRedirects = 10;
 
-// The transport's message for a failed transfer of `handle`.
-std::string transportMessage(CURL* handle, CURLcode code, bool headComplete, const char* detail) {
+// The transport's words for a failed transfer of `handle`; libcurl's are the detail.
+Error transportError(CURL* handle, CURLcode code, bool headComplete, const char* detail) {
     curl_off_t connectTime = 0;
     const bool connected =
         curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
         connectTime > 0;
-    return net::failureText(net::failedStep(code, connected, headComplete), code, detail);
+    Error error =
+        makeError(net::failureMessage(net::failedStep(code, connected, headComplete), code));
+    error.detail = detail && *detail ? detail : curl_easy_strerror(code);
+    return error;
 }
 
 // "scheme://host:port" of `url`, the default port filled in; empty when it cannot be parsed.
@@ -42,13 +45,13 @@ std::string originOf(const char* url) {
 
 } // namespace
 
-std::string Transfer::failure(CURLcode code) const {
+Error Transfer::failure(CURLcode code) const {
     if (head_.length.bad())
-        return head_.length.problem();
+        return makeError(head_.length.problem());
     // The last head is a redirect that was not followed: to a scheme other than http(s).
     if (code == CURLE_UNSUPPORTED_PROTOCOL && head_.complete && head_.status / 100 == 3)
-        return "服务器把下载重定向到了不支持的地址（只支持 http 和 https）";
-    return transportMessage(easy_.get(), code, head_.complete, errorText_);
+        return makeError("服务器把下载重定向到了不支持的地址（只支持 http 和 https）");
+    return transportError(easy_.get(), code, head_.complete, errorText_);
 }
 
 bool Transfer::redirectedAwayFrom(const std::string& url) const {

@@ -17,7 +17,8 @@ class Transfer {
 
     CURL* handle() const { return easy_.get(); }
     const net::ReplyHead& head() const { return head_; }
-    std::string failure(CURLcode code) const;
+    // What failed, in the user's words, with libcurl's own as the detail.
+    Error failure(CURLcode code) const;
     // The next transfer opens a new connection (the last one was too slow).
     void freshConnection() { fresh_ = true; }
     // Seconds of the TCP handshake of the connection last opened.
