@@ -93,6 +93,11 @@ $im -size 90x22 xc:none -fill 'rgb(255,128,32)' -draw 'roundrectangle 0,0 89,21 
     -fill white -draw 'circle 13,8 16,8' -draw 'ellipse 13,18 7,5 180,360' \
     -font "$font" -pointsize 14 -fill white -gravity west -annotate +24+0 '加入群聊' \
     "${png_opts[@]}" PNG8:group.png
+# The same badge drawn at twice the size, for screens of two or more device pixels per pixel.
+$im -size 180x44 xc:none -fill 'rgb(255,128,32)' -draw 'roundrectangle 0,0 179,43 20,20' \
+    -fill white -draw 'circle 26,16 32,16' -draw 'ellipse 26,36 14,10 180,360' \
+    -font "$font" -pointsize 28 -fill white -gravity west -annotate +48+0 '加入群聊' \
+    "${png_opts[@]}" PNG32:group@2x.png
 
 # Tip button (图片框1): a gold coin with the character 赏 on it.
 $im -size 200x200 xc:none \
@@ -164,10 +169,12 @@ png_type() { # file colour-type
 }
 for f in tip-qr.png chat.png tip-button.png; do png_type "$f" 6; done
 png_type update-logo.png 6
+png_type group@2x.png 6
 png_type group.png 3
 check tip-qr.png 555x555
 check chat.png 200x200
 check group.png 90x22
+check group@2x.png 180x44
 check tip-button.png 200x200
 check update-logo.png 200x100
 check tip-wechat.jpg 1080x1481

@@ -38,6 +38,8 @@ bool Application::mayQuit() {
 }
 
 void Application::start() {
+    // The keyboard starts where a search starts, not on the first picture that takes focus.
+    main_->control("编辑框_搜索框")->setFocus(Qt::OtherFocusReason);
     main_->show();
     main_->announceCreated();
     update_->announceCreated();

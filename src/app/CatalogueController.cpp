@@ -29,8 +29,6 @@
 namespace vantorel::app {
 namespace {
 
-constexpr std::string_view kNoEntryText = "请先双击列表中的软件";
-
 // "name：state" in the label's width, the name shortened as far as needed; the state stays whole.
 QString withEntryName(const QLabel& label, const QString& name, const QString& state) {
     const QString rest = QStringLiteral("：") + state;
@@ -47,9 +45,26 @@ CatalogueController::CatalogueController(MainWindow& window, Downloads& download
     QObject::connect(&downloads_, &Downloads::refreshed, &window_, [this] { refreshDownload(); });
     QObject::connect(
         &downloads_, &Downloads::failed, &window_, [this](const download::QueueItem& item) {
+            if (!item.errorDetail.empty())
+                std::fprintf(stderr, "vantorel: %s%s (%s)\n", download::kFailedText.data(),
+                             item.error.c_str(), item.errorDetail.c_str());
             tell(QMessageBox::Warning,
                  toQString(download::kFailedText) + QStringLiteral("\n") + toQString(item.error));
         });
+    showPausedAtStart();
+}
+
+void CatalogueController::showPausedAtStart() {
+    const auto paused = std::count_if(
+        downloads_.items().begin(), downloads_.items().end(),
+        [](const download::QueueItem& item) { return item.state == download::QueueState::Paused; });
+    if (paused == 0)
+        return;
+    auto* label = window_.control<QLabel>("标签_进度");
+    const QString text = toQString(pausedAtStartText(static_cast<std::size_t>(paused)));
+    label->setText(QFontMetrics(label->font())
+                       .elidedText(text, Qt::ElideRight, label->contentsRect().width()));
+    label->setToolTip(text + QStringLiteral("\n单击打开下载列表"));
 }
 
 CatalogueController::~CatalogueController() {
@@ -62,6 +77,14 @@ void CatalogueController::tell(QMessageBox::Icon icon, const QString& text) {
 
 void CatalogueController::tellFailure(const Error& error) {
     lastMessage_ = showFailure(&window_, error);
+}
+
+void CatalogueController::tellNoEntry() {
+    QMessageBox* box = makeMessage(&window_, QMessageBox::Information, toQString(kNoEntryText));
+    box->setWindowTitle(toQString(kConfirmationTitle));
+    box->addButton(QMessageBox::Ok);
+    box->open();
+    lastMessage_ = box;
 }
 
 // Search.
@@ -101,6 +124,7 @@ void CatalogueController::searchDone(Result<std::vector<catalogue::CatalogueReco
     results_ = std::move(found.value());
     fillList();
     count->setText(toQString(catalogue::foundCountText(results_.size())));
+    window_.control("按钮_更多")->setEnabled(true);
     // The details, 下载 and 〓 act on the shown entry: it stays only while it is still listed.
     if (shown_ && std::find(results_.begin(), results_.end(), *shown_) == results_.end())
         clearEntry();
@@ -183,7 +207,6 @@ void CatalogueController::clearEntry() {
     for (std::string_view name : {"标签_应用名", "标签_版本", "标签_大小", "标签_更新"})
         window_.control<TransparentLabel>(name)->setCaption(toQString(window_.captionOf(name)));
     window_.control<PictureBox>("图片框_图标")->setImage({});
-    window_.control("按钮_更多")->setEnabled(false);
     window_.control("按钮_下载")->setEnabled(false);
 }
 
@@ -230,35 +253,36 @@ const std::string* CatalogueController::address(int which) const {
 void CatalogueController::openAddress(int which) {
     const std::string* target = address(which);
     if (!target) {
-        tell(QMessageBox::Information, toQString(kNoEntryText));
+        tellNoEntry();
         return;
     }
     if (Status opened = shell.open(*target); !opened)
         tell(QMessageBox::Warning, toQString(opened.error().message));
 }
 
-void CatalogueController::confirmCopied(std::string_view text) {
+void CatalogueController::confirmCopied(std::string_view title, std::string_view text) {
     QApplication::clipboard()->setText(toQString(text));
+    const std::string_view shown = text.empty() ? kEmptyFieldText : text;
     lastMessage_ =
-        showTimedMessage(&window_, toQString(kConfirmationTitle),
-                         displayText(std::string(kCopiedPrefix) + "\r\n" + std::string(text)));
+        showTimedMessage(&window_, toQString(title),
+                         displayText(std::string(kCopiedPrefix) + "\r\n" + std::string(shown)));
 }
 
 void CatalogueController::copyAddress(int which) {
     const std::string* target = address(which);
     if (!target) {
-        tell(QMessageBox::Information, toQString(kNoEntryText));
+        tellNoEntry();
         return;
     }
-    confirmCopied(*target);
+    confirmCopied(which == 1 ? kCopyLink1Title : kCopyLink2Title, *target);
 }
 
 void CatalogueController::copyDetails() {
     if (!shown_) {
-        tell(QMessageBox::Information, toQString(kNoEntryText));
+        tellNoEntry();
         return;
     }
-    confirmCopied(catalogue::detailsText(*shown_));
+    confirmCopied(kCopyDetailsTitle, catalogue::detailsText(*shown_));
 }
 
 // Download.
@@ -271,7 +295,7 @@ std::string CatalogueController::targetOf(const catalogue::CatalogueRecord& entr
 
 void CatalogueController::download() {
     if (!shown_) {
-        tell(QMessageBox::Information, toQString(kNoEntryText));
+        tellNoEntry();
         return;
     }
     const QString folder = downloads_.folder();

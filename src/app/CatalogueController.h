@@ -8,7 +8,9 @@
 //   按钮_搜索 is disabled and the count label reads "正在搜索…"; a search asked for while one
 //   runs is not started. A failed search tells the user why and leaves the list as it was. A
 //   new result keeps the shown entry only when that entry is listed again; otherwise the
-//   details return to their captions and 按钮_更多 and 按钮_下载 are disabled.
+//   details return to their captions and 按钮_下载 is disabled. A finished search enables
+//   按钮_更多: its menu also opens the download list and the settings; its entry items ask for
+//   an entry ("请先双击列表中的软件", titled "友情提醒") while none is shown.
 // - Deadlines: searchDeadline and logoDeadline (rows of net/Deadlines.h); destroying the
 //   controller stops its running requests at once.
 // - List: "序号" counts from 1; the size column is bytes / 1048576 with at most two decimals,
@@ -23,14 +25,17 @@
 //   whatever row is selected later.
 // - Open: only http and https addresses reach the desktop (Shell); others are refused with a
 //   message. Copy: the text replaces the clipboard and "已复制：" + the text is confirmed in a
-//   message that closes by itself after three seconds.
+//   message that closes by itself after three seconds, titled with the action's name
+//   ("复制_下载地址1：", "复制_下载地址2：", "复制_应用详细："); an empty address reads "（空）".
 // - Download: into the download folder (the preference, else the desktop: VANTOREL_DESKTOP, else
 //   the user's desktop; created when missing) as the safe form of displayname + "_" +
 //   versionname + ".exe"; the first download address, then the second (an installer is
 //   expected, so a web page in its place fails). An existing file of that name is replaced only
 //   when the user agrees. The entry goes into the download list (Downloads), whatever else
 //   downloads; the same file twice is one download. A download that fails is told in a message
-//   ("下载失败！" and the reason).
+//   ("下载失败！" and the reason in Chinese; a library's own words go to stderr).
+// - At start, while the list holds paused downloads (an earlier run's), 标签_进度 says how many
+//   ("2 个下载已暂停") until it shows a download; a click on it opens the list.
 // - The progress shown belongs to one entry: showing an entry shows its download when the list
 //   has one; otherwise the last download started here stays shown while it is unfinished, with
 //   the downloading entry's name before its state ("方格表格：57%", the name shortened to fit),
@@ -63,6 +68,12 @@ inline constexpr std::string_view kSearchingText = "正在搜索…";
 inline constexpr std::string_view kCopiedPrefix = "已复制：";
 inline constexpr std::string_view kConfirmationTitle = "友情提醒";
 inline constexpr std::string_view kNoDownloadAddressText = "该软件没有可用的下载地址";
+inline constexpr std::string_view kNoEntryText = "请先双击列表中的软件";
+inline constexpr std::string_view kEmptyFieldText = "（空）";
+// The copy actions' names, titles of their confirmations.
+inline constexpr std::string_view kCopyLink1Title = "复制_下载地址1：";
+inline constexpr std::string_view kCopyLink2Title = "复制_下载地址2：";
+inline constexpr std::string_view kCopyDetailsTitle = "复制_应用详细：";
 
 class CatalogueController {
   public:
@@ -116,7 +127,9 @@ class CatalogueController {
     void clearProgress();
     void tell(QMessageBox::Icon icon, const QString& text);
     void tellFailure(const Error& error);
-    void confirmCopied(std::string_view text);
+    void tellNoEntry();
+    void confirmCopied(std::string_view title, std::string_view text);
+    void showPausedAtStart();
     const std::string* address(int which) const;
 
     MainWindow& window_;

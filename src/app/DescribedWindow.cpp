@@ -3,18 +3,31 @@
 #include "app/Pictures.h"
 #include "app/Widgets.h"
 
+#include <QGuiApplication>
 #include <QHelpEvent>
 #include <QPainter>
 #include <QScreen>
 #include <QToolTip>
+#include <algorithm>
 #include <cstdio>
 
 namespace vantorel::app {
 
-DescribedWindow::DescribedWindow(const WindowSpec& spec, QWidget* parent)
-    : QWidget(parent), spec_(spec) {
+namespace {
+
+QRect primaryArea() {
+    const QScreen* screen = QGuiApplication::primaryScreen();
+    return screen ? screen->availableGeometry() : QRect();
+}
+
+} // namespace
+
+DescribedWindow::DescribedWindow(const WindowSpec& spec, QWidget* parent, QRect available)
+    : QWidget(parent), spec_(spec),
+      scale_(fitScale((available.isEmpty() ? primaryArea() : available).size(),
+                      QSize(spec.outerWidth, spec.outerHeight))) {
     ensureAssetsRegistered(); // the window icon is read through Qt directly
-    applyWindowLook(*this, spec_);
+    applyWindowLook(*this, spec_, scale_);
     if (!spec_.backgroundPicture.empty()) {
         auto image = loadResourceImage(toQString(spec_.backgroundPicture));
         if (image) {
@@ -23,7 +36,7 @@ DescribedWindow::DescribedWindow(const WindowSpec& spec, QWidget* parent)
             std::fprintf(stderr, "vantorel: %s\n", image.error().message.c_str());
         }
     }
-    controls_ = buildControls(*this, spec_);
+    controls_ = buildControls(*this, spec_, scale_);
 }
 
 std::string_view DescribedWindow::captionOf(std::string_view name) const {
@@ -34,8 +47,9 @@ std::string_view DescribedWindow::captionOf(std::string_view name) const {
 }
 
 QPoint DescribedWindow::centredPosition(QRect available, QSize outerFrame) {
-    return available.topLeft() + QPoint((available.width() - outerFrame.width()) / 2,
-                                        (available.height() - outerFrame.height()) / 2);
+    return available.topLeft() +
+           QPoint(std::max(0, (available.width() - outerFrame.width()) / 2),
+                  std::max(0, (available.height() - outerFrame.height()) / 2));
 }
 
 void DescribedWindow::showEvent(QShowEvent* event) {
@@ -43,8 +57,9 @@ void DescribedWindow::showEvent(QShowEvent* event) {
     if (!placed_) {
         placed_ = true;
         if (const QScreen* target = screen()) {
-            move(centredPosition(target->availableGeometry(),
-                                 QSize(spec_.outerWidth, spec_.outerHeight)));
+            move(centredPosition(
+                target->availableGeometry(),
+                QSize(scaled(spec_.outerWidth, scale_), scaled(spec_.outerHeight, scale_))));
         }
     }
     QWidget::showEvent(event);
@@ -70,7 +85,8 @@ bool DescribedWindow::event(QEvent* event) {
 void DescribedWindow::paintEvent(QPaintEvent* event) {
     if (!background_.isNull()) {
         QPainter painter(this);
-        painter.drawImage(QPoint(0, 0), background_);
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(QPointF(0, 0), QSizeF(background_.size()) * scale_), background_);
     }
     QWidget::paintEvent(event);
 }

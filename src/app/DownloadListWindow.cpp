@@ -118,6 +118,7 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
     setMinimumSize(700, 220);
 
     table_->setObjectName(QStringLiteral("列表_下载"));
+    table_->setAccessibleName(QStringLiteral("下载列表"));
     QStringList titles;
     for (const ColumnLook& column : kColumns)
         titles << QString::fromUtf8(column.title);

@@ -51,4 +51,8 @@ std::string progressLabelText(const download::QueueItem& item, bool brief) {
     return std::string(download::queueStateText(item.state));
 }
 
+std::string pausedAtStartText(std::size_t paused) {
+    return std::to_string(paused) + " 个下载已暂停";
+}
+
 } // namespace vantorel::app

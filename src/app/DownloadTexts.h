@@ -23,4 +23,7 @@ std::string timeLeftText(const download::QueueItem& item);
 // not fit the label.
 std::string progressLabelText(const download::QueueItem& item, bool brief = false);
 
+// "N 个下载已暂停": what 标签_进度 says at start while the list holds paused downloads.
+std::string pausedAtStartText(std::size_t paused);
+
 } // namespace vantorel::app

@@ -1,7 +1,9 @@
 #include "app/MainWindow.h"
 
 #include <QCloseEvent>
+#include <QKeySequence>
 #include <QMouseEvent>
+#include <utility>
 
 namespace vantorel::app {
 
@@ -12,6 +14,19 @@ MainWindow::MainWindow(QWidget* parent)
     menu_->setTitle(toQString(spec.menuName));
     for (std::string_view caption : spec.menuEntries) {
         entries_.push_back(menu_->addAction(toQString(caption)));
+    }
+    // The list and the settings are wanted without an entry shown, and from the keyboard: their
+    // shortcuts work anywhere in the window (and show in the menu).
+    const std::pair<std::string_view, QKeySequence> shortcuts[] = {
+        {"下载列表", QKeySequence(Qt::CTRL | Qt::Key_J)},
+        {"设置", QKeySequence(Qt::CTRL | Qt::Key_Comma)}};
+    for (const auto& [caption, keys] : shortcuts) {
+        for (QAction* entry : entries_) {
+            if (entry->text() == toQString(caption)) {
+                entry->setShortcut(keys);
+                addAction(entry);
+            }
+        }
     }
 }
 

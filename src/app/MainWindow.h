@@ -1,7 +1,8 @@
 #pragma once
 // The main window: search box, result list, details area, tip panel, contact pictures, and the
 // pop-up menu 子菜单 (never shown as a menu bar). 标签_进度 takes no mouse input itself; a left
-// click on it (pressed and released over it) is reported as progressLabelClicked.
+// click on it (pressed and released over it) is reported as progressLabelClicked. The menu's
+// 下载列表 and 设置 also answer Ctrl+J and Ctrl+, anywhere in the window.
 
 #include "app/DescribedWindow.h"
 

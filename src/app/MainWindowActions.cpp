@@ -4,11 +4,12 @@
 #include "app/Messages.h"
 #include "app/Pictures.h"
 #include "app/Widgets.h"
+#include "app/WindowBuilder.h"
 #include "catalogue/ContactLinks.h"
 #include "common/Config.h"
 #include "update/SettingsFile.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <cstdio>
 
 namespace vantorel::app {
@@ -95,6 +96,7 @@ SettingsWindow& MainWindowActions::settingsWindow() {
 
 void MainWindowActions::showDownloadList() {
     DownloadListWindow& list = downloadListWindow();
+    keepOnScreen(list);
     list.show();
     list.raise();
     list.activateWindow();
@@ -107,6 +109,7 @@ void MainWindowActions::showSettings() {
     if (!saved)
         showFailure(&window_, saved.error());
     settings.load(saved ? *saved : downloads_.preferences());
+    keepOnScreen(settings);
     settings.show();
     settings.raise();
     settings.activateWindow();
@@ -175,9 +178,14 @@ void MainWindowActions::onTipButtonPressed(int, int, int) {
 }
 
 void MainWindowActions::onTipCloseReleased(int, int, int) {
-    if (QWidget* panel = window_.control("外形框_二维码")) {
-        panel->hide();
-    }
+    QWidget* panel = window_.control("外形框_二维码");
+    if (!panel)
+        return;
+    // Closed from the keyboard: the focus goes back to the picture that opens the panel.
+    const bool hadFocus = panel->isAncestorOf(QApplication::focusWidget());
+    panel->hide();
+    if (hadFocus)
+        window_.control("图片框1")->setFocus(Qt::OtherFocusReason);
 }
 
 } // namespace vantorel::app

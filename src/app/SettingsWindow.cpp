@@ -75,6 +75,8 @@ SettingsWindow::SettingsWindow(std::function<void(const settings::Preferences&)>
     auto* folderRow = new QHBoxLayout;
     folderRow->addWidget(folder_, 1);
     folderRow->addWidget(browse);
+    // The form's label names the row, not the edit box inside it.
+    folder_->setAccessibleName(QStringLiteral("下载文件夹"));
 
     auto* downloads = new QGroupBox(QStringLiteral("下载"));
     auto* downloadForm = new QFormLayout(downloads);

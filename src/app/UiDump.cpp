@@ -4,6 +4,7 @@
 #include "app/Screenshots.h"
 #include "app/Widgets.h"
 
+#include <QAccessible>
 #include <QFontInfo>
 #include <QHeaderView>
 #include <QLineEdit>
@@ -40,6 +41,17 @@ std::string textOf(const QWidget* widget) {
     return {};
 }
 
+// What a screen reader is told about a control: its role, name and description, as the
+// accessibility interface gives them (the caption when no name of its own is set).
+void addAccessibility(Json& control, const QWidget* widget) {
+    QAccessibleInterface* accessible =
+        QAccessible::queryAccessibleInterface(const_cast<QWidget*>(widget));
+    if (!accessible)
+        return;
+    control["accessibleName"] = utf8(accessible->text(QAccessible::Name));
+    control["accessibleDescription"] = utf8(accessible->text(QAccessible::Description));
+}
+
 Json dumpControl(const QWidget* widget, ControlKind kind) {
     Json control;
     control["name"] = utf8(widget->objectName());
@@ -52,6 +64,7 @@ Json dumpControl(const QWidget* widget, ControlKind kind) {
     control["enabled"] = widget->isEnabled();
     control["tabStop"] = (widget->focusPolicy() & Qt::TabFocus) != 0;
     control["text"] = textOf(widget);
+    addAccessibility(control, widget);
     const QFont font = widget->font();
     control["font"] = {{"family", utf8(font.family())},
                        {"resolvedFamily", utf8(QFontInfo(font).family())},
@@ -138,6 +151,7 @@ Json dumpLaidOutControl(const QWidget& window, const QWidget* widget) {
     control["visible"] = !widget->isHidden();
     control["enabled"] = widget->isEnabled();
     control["text"] = textOf(widget);
+    addAccessibility(control, widget);
     if (const auto* edit = qobject_cast<const QLineEdit*>(widget)) {
         control["placeholder"] = utf8(edit->placeholderText());
         control["password"] = edit->echoMode() != QLineEdit::Normal;
@@ -195,6 +209,7 @@ Json dumpWindow(const DescribedWindow& window) {
     out["clientSize"] = {window.width(), window.height()};
     const WindowSpec& spec = window.description();
     out["outerFrame"] = {spec.outerWidth, spec.outerHeight};
+    out["scale"] = window.scale();
     out["flags"] = windowFlags(window);
     const QColor background = window.palette().color(QPalette::Window);
     out["background"] = {background.red(), background.green(), background.blue()};
@@ -210,6 +225,7 @@ Json dumpUi(const MainWindow& main, const DescribedWindow& update,
     Json entries = Json::array();
     for (const QAction* action : main.menu().actions()) {
         entries.push_back({{"caption", utf8(action->text())},
+                           {"shortcut", utf8(action->shortcut().toString())},
                            {"enabled", action->isEnabled()},
                            {"checkable", action->isCheckable()},
                            {"separator", action->isSeparator()}});

@@ -8,7 +8,8 @@
 
 namespace vantorel::app {
 
-UpdateWindow::UpdateWindow(QWidget* parent) : DescribedWindow(updateWindowSpec(), parent) {
+UpdateWindow::UpdateWindow(QWidget* parent, QRect available)
+    : DescribedWindow(updateWindowSpec(), parent, available) {
     for (const auto& [name, widget] : controls().all()) {
         const auto kind = kindOf(widget);
         if (kind && pressMovesWindow(*kind)) {
@@ -71,8 +72,14 @@ bool UpdateWindow::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void UpdateWindow::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+    const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+    if (event->key() == Qt::Key_Escape && modifiers == Qt::NoModifier) {
         emit escapePressed();
+        return;
+    }
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) &&
+        modifiers == Qt::NoModifier) {
+        emit enterPressed();
         return;
     }
     DescribedWindow::keyPressEvent(event);

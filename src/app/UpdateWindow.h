@@ -1,7 +1,9 @@
 #pragma once
 // The borderless update window. Pressing the left button on its background, a picture box, a
-// label or a progress bar moves the window; its buttons and the notes view work as usual. Esc
-// anywhere in the window (a control that has no use for it passes it on) reports escapePressed.
+// label or a progress bar moves the window; its buttons and the notes view work as usual. Its
+// image buttons take no focus (as laid out); the window's keys stand in for them: Enter anywhere
+// in the window reports enterPressed (立即更新), Esc escapePressed (×), unless a control has a
+// use for the key.
 
 #include "app/DescribedWindow.h"
 #include "app/WindowDrag.h"
@@ -11,9 +13,11 @@ namespace vantorel::app {
 class UpdateWindow : public DescribedWindow {
     Q_OBJECT
   public:
-    explicit UpdateWindow(QWidget* parent = nullptr);
+    // `available`: the screen area to fit in (DescribedWindow).
+    explicit UpdateWindow(QWidget* parent = nullptr, QRect available = {});
 
   signals:
+    void enterPressed();
     void escapePressed();
 
   protected:

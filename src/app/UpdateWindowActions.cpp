@@ -180,8 +180,12 @@ void UpdateWindowActions::refreshProgress() {
 }
 
 void UpdateWindowActions::finishDownload(const update::UpdateView& view) {
-    if (view.phase == update::UpdatePhase::Cancelled)
+    // Cancelled by ×, or interrupted by quitting: nothing to tell, the user asked for it.
+    if (view.phase == update::UpdatePhase::Cancelled ||
+        view.phase == update::UpdatePhase::Interrupted)
         return;
+    if (!view.detail.empty())
+        std::fprintf(stderr, "vantorel: %s (%s)\n", view.message.c_str(), view.detail.c_str());
     const bool done = view.phase == update::UpdatePhase::Done;
     QMessageBox* box = makeMessage(&window_, done ? QMessageBox::Information : QMessageBox::Warning,
                                    displayText(view.message));

@@ -3,6 +3,8 @@
 #include "app/KeyMapping.h"
 #include "app/Pictures.h"
 
+#include <QAccessible>
+#include <QAccessibleWidget>
 #include <QContextMenuEvent>
 #include <QFocusEvent>
 #include <QHeaderView>
@@ -10,6 +12,8 @@
 #include <QPainter>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyleOptionFocusRect>
+#include <QStylePainter>
 #include <QTextBrowser>
 #include <QTextLayout>
 
@@ -28,10 +32,82 @@ QPoint clientPoint(const QMouseEvent* event) {
     return event->position().toPoint();
 }
 
+bool isActivationKey(const QKeyEvent* event) {
+    const int key = event->key();
+    return (key == Qt::Key_Space || key == Qt::Key_Return || key == Qt::Key_Enter) &&
+           (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+}
+
+// The style's focus frame just inside `widget`, as buttons show it.
+void drawFocusFrame(QWidget& widget) {
+    QStylePainter painter(&widget);
+    QStyleOptionFocusRect option;
+    option.initFrom(&widget);
+    option.rect = widget.rect().adjusted(1, 1, -1, -1);
+    painter.drawPrimitive(QStyle::PE_FrameFocusRect, option);
+}
+
+// A picture box or label a keyboard user can act on: a button to screen readers, pressed by
+// their press action.
+class ActingControlAccessible : public QAccessibleWidget {
+  public:
+    explicit ActingControlAccessible(QWidget* widget)
+        : QAccessibleWidget(widget, QAccessible::Button) {}
+
+    QStringList actionNames() const override {
+        return QAccessibleWidget::actionNames() << pressAction();
+    }
+    void doAction(const QString& action) override {
+        if (action != pressAction()) {
+            QAccessibleWidget::doAction(action);
+        } else if (auto* box = qobject_cast<PictureBox*>(widget())) {
+            box->activate();
+        } else if (auto* label = qobject_cast<Label*>(widget())) {
+            label->activate();
+        }
+    }
+};
+
+QAccessibleInterface* controlAccessible(const QString&, QObject* object) {
+    if (auto* box = qobject_cast<PictureBox*>(object)) {
+        if (box->keyboardAction())
+            return new ActingControlAccessible(box);
+        return new QAccessibleWidget(box, QAccessible::Graphic);
+    }
+    if (auto* label = qobject_cast<Label*>(object); label && label->keyboardAction())
+        return new ActingControlAccessible(label);
+    return nullptr;
+}
+
 } // namespace
 
 Label::Label(QWidget* parent) : QLabel(parent) {
     setAutoFillBackground(true);
+}
+
+void Label::setKeyboardAction(bool on) {
+    keyboardAction_ = on;
+    update();
+}
+
+void Label::activate() {
+    const QPoint centre = rect().center();
+    emit leftButtonPressed(centre.x(), centre.y(), 0);
+    emit leftButtonReleased(centre.x(), centre.y(), 0);
+}
+
+void Label::keyPressEvent(QKeyEvent* event) {
+    if (keyboardAction_ && isActivationKey(event)) {
+        activate();
+        return;
+    }
+    QLabel::keyPressEvent(event);
+}
+
+void Label::paintEvent(QPaintEvent* event) {
+    QLabel::paintEvent(event);
+    if (keyboardAction_ && hasFocus())
+        drawFocusFrame(*this);
 }
 
 void Label::mousePressEvent(QMouseEvent* event) {
@@ -141,7 +217,31 @@ void PictureBox::setBackground(std::optional<QColor> colour) {
 
 void PictureBox::setImage(const QImage& image) {
     image_ = image;
+    detailed_ = {};
     update();
+}
+
+void PictureBox::setDetailedImage(const QImage& image) {
+    detailed_ = image;
+    update();
+}
+
+void PictureBox::setKeyboardAction(bool on) {
+    keyboardAction_ = on;
+    update();
+}
+
+void PictureBox::activate() {
+    const QPoint centre = rect().center();
+    emit leftButtonPressed(centre.x(), centre.y(), 0);
+}
+
+void PictureBox::keyPressEvent(QKeyEvent* event) {
+    if (keyboardAction_ && isActivationKey(event)) {
+        activate();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 Status PictureBox::setPicture(std::span<const std::uint8_t> bytes) {
@@ -176,25 +276,36 @@ QRect PictureBox::pictureArea() const {
 }
 
 void PictureBox::paintEvent(QPaintEvent*) {
-    QPainter painter(this);
-    painter.fillRect(rect(), background_.value_or(palette().color(QPalette::Window)));
-    const QRect area = pictureArea();
-    if (!image_.isNull() && !area.isEmpty()) {
-        painter.save();
-        painter.setClipRect(area);
-        if (mode_ == DisplayMode::Tiled) {
-            painter.drawTiledPixmap(area, QPixmap::fromImage(image_));
-        } else {
-            painter.setRenderHint(QPainter::SmoothPixmapTransform);
-            const QRect target = fitRect(image_.size(), area.size()).translated(area.topLeft());
-            painter.drawImage(target, image_);
+    {
+        QPainter painter(this);
+        painter.fillRect(rect(), background_.value_or(palette().color(QPalette::Window)));
+        const QRect area = pictureArea();
+        if (!image_.isNull() && !area.isEmpty()) {
+            painter.save();
+            painter.setClipRect(area);
+            if (mode_ == DisplayMode::Tiled) {
+                painter.drawTiledPixmap(area, QPixmap::fromImage(image_));
+            } else {
+                painter.setRenderHint(QPainter::SmoothPixmapTransform);
+                const QRect target = fitRect(image_.size(), area.size()).translated(area.topLeft());
+                const bool detailed = !detailed_.isNull() && devicePixelRatioF() > 1;
+                painter.drawImage(target, detailed ? detailed_ : image_);
+            }
+            painter.restore();
         }
-        painter.restore();
+        if (border_) {
+            // Four filled strips, not a drawn rectangle: a one-pixel line on the edge can fall
+            // between device pixels at fractional scales and vanish.
+            const QColor colour = palette().color(QPalette::WindowText);
+            const int w = width(), h = height();
+            painter.fillRect(QRect(0, 0, w, 1), colour);
+            painter.fillRect(QRect(0, h - 1, w, 1), colour);
+            painter.fillRect(QRect(0, 0, 1, h), colour);
+            painter.fillRect(QRect(w - 1, 0, 1, h), colour);
+        }
     }
-    if (border_) {
-        painter.setPen(palette().color(QPalette::WindowText));
-        painter.drawRect(rect().adjusted(0, 0, -1, -1));
-    }
+    if (keyboardAction_ && hasFocus())
+        drawFocusFrame(*this);
 }
 
 void PictureBox::mousePressEvent(QMouseEvent* event) {
@@ -222,6 +333,11 @@ void ImageButton::setFaces(const std::array<QImage, 4>& faces) {
         QPainter painter(&greyed_);
         painter.fillRect(greyed_.rect(), QColor(255, 255, 255, 110));
     }
+    update();
+}
+
+void ImageButton::setFaceScale(qreal scale) {
+    faceScale_ = scale;
     update();
 }
 
@@ -254,7 +370,12 @@ void ImageButton::paintEvent(QPaintEvent*) {
     }
     // Faces are drawn at their natural size from the top-left corner, clipped by the button.
     QPainter painter(this);
-    painter.drawImage(QPoint(0, 0), *image);
+    if (faceScale_ == 1) {
+        painter.drawImage(QPoint(0, 0), *image);
+    } else {
+        painter.setRenderHint(QPainter::SmoothPixmapTransform);
+        painter.drawImage(QRectF(QPointF(0, 0), QSizeF(image->size()) * faceScale_), *image);
+    }
 }
 
 void ImageButton::enterEvent(QEnterEvent* event) {
@@ -413,6 +534,14 @@ void EditBox::keyPressEvent(QKeyEvent* event) {
     const KeyReport key = mapKeyEvent(*event);
     emit keyPressed(key.virtualKey, key.shiftState);
     QLineEdit::keyPressEvent(event);
+}
+
+void installControlAccessibility() {
+    static const bool installed = [] {
+        QAccessible::installFactory(&controlAccessible);
+        return true;
+    }();
+    (void)installed;
 }
 
 std::optional<ControlKind> kindOf(const QWidget* widget) {

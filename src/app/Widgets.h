@@ -21,11 +21,17 @@
 
 namespace vantorel::app {
 
-// Static text on a background of its own colour.
+// Static text on a background of its own colour. With a keyboard action it takes focus by Tab,
+// and Space or Enter report a press and release at its centre, as a click there would.
 class Label : public QLabel {
     Q_OBJECT
   public:
     explicit Label(QWidget* parent = nullptr);
+
+    void setKeyboardAction(bool on);
+    bool keyboardAction() const { return keyboardAction_; }
+    // What a click at the centre reports; Space, Enter and a screen reader's press run it.
+    void activate();
 
   signals:
     void leftButtonPressed(int x, int y, int shift);
@@ -34,6 +40,11 @@ class Label : public QLabel {
   protected:
     void mousePressEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
+
+  private:
+    bool keyboardAction_ = false;
 };
 
 // Static text drawn straight onto whatever lies behind it. Like a caption painted on its
@@ -83,6 +94,16 @@ class PictureBox : public QWidget {
 
     void setImage(const QImage& image);
     const QImage& image() const { return image_; }
+    // The same picture at twice its size: drawn instead where a pixel has more than one device
+    // pixel, in the place the picture itself takes. Replaced pictures drop it.
+    void setDetailedImage(const QImage& image);
+    const QImage& detailedImage() const { return detailed_; }
+
+    // With a keyboard action the box takes focus by Tab, and Space or Enter report a press at
+    // its centre; a screen reader sees a button.
+    void setKeyboardAction(bool on);
+    bool keyboardAction() const { return keyboardAction_; }
+    void activate();
     // Shows a PNG or JPEG given as encoded bytes; empty bytes clear the box. A picture that
     // cannot be decoded leaves the box as it was and returns the reason.
     Status setPicture(std::span<const std::uint8_t> bytes);
@@ -99,9 +120,12 @@ class PictureBox : public QWidget {
   protected:
     void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     QImage image_;
+    QImage detailed_;
+    bool keyboardAction_ = false;
     DisplayMode mode_ = DisplayMode::CentredFit;
     bool border_ = false;
     std::optional<QColor> background_;
@@ -118,6 +142,8 @@ class ImageButton : public QAbstractButton {
     // A null image is a missing face: a missing hover or pressed face falls back to the normal
     // one; a missing disabled face is the normal face drawn greyed.
     void setFaces(const std::array<QImage, 4>& faces);
+    // Faces are drawn at their natural size times `scale` (a window shrunk to fit its screen).
+    void setFaceScale(qreal scale);
     Face currentFace() const;
     QSize sizeHint() const override;
 
@@ -129,6 +155,7 @@ class ImageButton : public QAbstractButton {
   private:
     std::array<QImage, 4> faces_;
     QImage greyed_; // the normal face drawn as disabled, made once
+    qreal faceScale_ = 1;
     bool hovered_ = false;
 };
 
@@ -189,6 +216,10 @@ class EditBox : public QLineEdit {
   protected:
     void keyPressEvent(QKeyEvent* event) override;
 };
+
+// Lets screen readers see a picture box or label with a keyboard action as a button they can
+// press, and other picture boxes as pictures. Installed once; later calls do nothing.
+void installControlAccessibility();
 
 // The kind of a control widget built by WindowBuilder; empty for anything else.
 std::optional<ControlKind> kindOf(const QWidget* widget);

@@ -4,9 +4,13 @@
 #include "app/Pictures.h"
 #include "app/Widgets.h"
 
+#include <QGuiApplication>
 #include <QIcon>
 #include <QPushButton>
+#include <QScreen>
 #include <QTextBrowser>
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 
 namespace vantorel::app {
@@ -60,10 +64,13 @@ void setupLabel(QLabel& label, const ControlSpec& spec) {
     label.setIndent(0);
 }
 
-QWidget* createControl(const ControlSpec& spec, const WindowSpec& window, QWidget* parent) {
+QWidget* createControl(const ControlSpec& spec, const WindowSpec& window, QWidget* parent,
+                       qreal scale) {
     switch (spec.kind) {
     case ControlKind::Label: {
         auto* label = new Label(parent);
+        // Before the caption: setting it may already make the label's accessible interface.
+        label->setKeyboardAction(spec.keyboardAction);
         setupLabel(*label, spec);
         return label;
     }
@@ -84,6 +91,8 @@ QWidget* createControl(const ControlSpec& spec, const WindowSpec& window, QWidge
         if (!spec.pictures.empty()) {
             box->setImage(loadOrWarn(spec.pictures.front()));
         }
+        box->setDetailedImage(loadOrWarn(spec.detailedPicture));
+        box->setKeyboardAction(spec.keyboardAction);
         return box;
     }
     case ControlKind::Button:
@@ -95,11 +104,15 @@ QWidget* createControl(const ControlSpec& spec, const WindowSpec& window, QWidge
             faces[i] = loadOrWarn(spec.pictures[i]);
         }
         button->setFaces(faces);
+        button->setFaceScale(scale);
         return button;
     }
     case ControlKind::ReportList: {
         auto* list = new ReportList(parent);
-        list->setColumns(window.listColumns);
+        std::vector<ColumnSpec> columns = window.listColumns;
+        for (ColumnSpec& column : columns)
+            column.width = scaled(column.width, scale);
+        list->setColumns(columns);
         list->setFrameShape(spec.border ? QFrame::Box : QFrame::NoFrame);
         list->setFrameShadow(QFrame::Plain);
         return list;
@@ -138,6 +151,8 @@ void applyColours(QWidget& widget, const ControlSpec& spec) {
 }
 
 Qt::FocusPolicy focusPolicyOf(const ControlSpec& spec) {
+    if (spec.keyboardAction)
+        return Qt::TabFocus;
     switch (spec.kind) {
     case ControlKind::Button:
     case ControlKind::ReportList:
@@ -165,7 +180,56 @@ QWidget* ControlTable::find(std::string_view name) const {
     return nullptr;
 }
 
-ControlTable buildControls(QWidget& window, const WindowSpec& spec) {
+qreal fitScale(QSize available, QSize outerFrame) {
+    if (outerFrame.isEmpty() || available.isEmpty())
+        return 1;
+    return std::min({qreal(1), qreal(available.width()) / outerFrame.width(),
+                     qreal(available.height()) / outerFrame.height()});
+}
+
+int scaled(int length, qreal scale) {
+    return static_cast<int>(std::floor(length * scale));
+}
+
+void keepOnScreen(QWidget& window) {
+    const QScreen* screen = window.screen() ? window.screen() : QGuiApplication::primaryScreen();
+    if (!screen)
+        return;
+    const QRect area = screen->availableGeometry();
+    const QSize decoration = window.frameGeometry().size() - window.size();
+    const QSize room = area.size() - decoration;
+    window.setMinimumSize(window.minimumSize().boundedTo(room));
+    if (!window.testAttribute(Qt::WA_Resized))
+        window.resize(window.sizeHint().expandedTo(window.minimumSize()));
+    window.resize(window.size().boundedTo(room));
+    QRect frame = window.frameGeometry();
+    frame.moveLeft(std::clamp(frame.left(), area.left(), area.right() - frame.width() + 1));
+    frame.moveTop(std::clamp(frame.top(), area.top(), area.bottom() - frame.height() + 1));
+    window.move(frame.topLeft());
+}
+
+namespace {
+
+QFont scaledFont(QFont font, qreal scale) {
+    if (scale == 1)
+        return font;
+    if (font.pixelSize() > 0)
+        font.setPixelSize(std::max(1, scaled(font.pixelSize(), scale)));
+    else
+        font.setPointSizeF(font.pointSizeF() * scale);
+    return font;
+}
+
+QRect scaledFrame(const Frame& frame, qreal scale) {
+    const int left = scaled(frame.left, scale), top = scaled(frame.top, scale);
+    return QRect(left, top, scaled(frame.left + frame.width, scale) - left,
+                 scaled(frame.top + frame.height, scale) - top);
+}
+
+} // namespace
+
+ControlTable buildControls(QWidget& window, const WindowSpec& spec, qreal scale) {
+    installControlAccessibility();
     ControlTable table;
     for (const ControlSpec& control : spec.controls) {
         QWidget* parent = &window;
@@ -174,11 +238,14 @@ ControlTable buildControls(QWidget& window, const WindowSpec& spec) {
                 parent = container;
             }
         }
-        QWidget* widget = createControl(control, spec, parent);
+        QWidget* widget = createControl(control, spec, parent, scale);
         widget->setObjectName(toQString(control.name));
-        widget->setGeometry(control.frame.left, control.frame.top, control.frame.width,
-                            control.frame.height);
-        widget->setFont(makeFont(control.font));
+        widget->setGeometry(scaledFrame(control.frame, scale));
+        widget->setFont(scaledFont(makeFont(control.font), scale));
+        if (!control.accessibleName.empty())
+            widget->setAccessibleName(toQString(control.accessibleName));
+        if (!control.accessibleDescription.empty())
+            widget->setAccessibleDescription(toQString(control.accessibleDescription));
         applyColours(*widget, control);
         widget->setFocusPolicy(focusPolicyOf(control));
         widget->setEnabled(control.enabled);
@@ -190,10 +257,10 @@ ControlTable buildControls(QWidget& window, const WindowSpec& spec) {
     return table;
 }
 
-void applyWindowLook(QWidget& window, const WindowSpec& spec) {
+void applyWindowLook(QWidget& window, const WindowSpec& spec, qreal scale) {
     window.setObjectName(toQString(spec.name));
     window.setWindowTitle(toQString(spec.title));
-    window.setFont(defaultGuiFont());
+    window.setFont(scaledFont(defaultGuiFont(), scale));
     Qt::WindowFlags flags = Qt::Window;
     if (spec.frameless) {
         flags |= Qt::FramelessWindowHint;
@@ -203,7 +270,7 @@ void applyWindowLook(QWidget& window, const WindowSpec& spec) {
                  Qt::MSWindowsFixedSizeDialogHint;
     }
     window.setWindowFlags(flags);
-    window.setFixedSize(spec.clientWidth, spec.clientHeight);
+    window.setFixedSize(scaled(spec.clientWidth, scale), scaled(spec.clientHeight, scale));
     if (!spec.icon.empty()) {
         window.setWindowIcon(QIcon(toQString(spec.icon)));
     }

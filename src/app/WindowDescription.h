@@ -84,9 +84,19 @@ struct ControlSpec {
     // Resource paths: one picture for picture boxes; normal, pointer-over, pressed and
     // disabled faces for image buttons (an empty path is a missing face).
     std::vector<std::string_view> pictures;
+    // A picture box's picture drawn at twice its size, used where a pixel of the window has
+    // more than one device pixel; empty: the picture is scaled up.
+    std::string_view detailedPicture;
     DisplayMode displayMode = DisplayMode::CentredFit;
     BarStyle barStyle = BarStyle::Blocks;
     unsigned events = NoEvents;
+    // What a screen reader says for the control: empty keeps the caption. A picture or symbol
+    // that means something gets a short name of its own.
+    std::string_view accessibleName;
+    std::string_view accessibleDescription;
+    // A picture or label whose bound mouse action a keyboard user needs too: it takes focus
+    // (in stored order, by Tab) and Space or Enter runs the action; screen readers see a button.
+    bool keyboardAction = false;
 };
 
 struct WindowSpec {

@@ -75,6 +75,7 @@ void bindUpdateWindow(UpdateWindow& window, UpdateWindowEvents& events) {
                      [e] { e->onCloseClicked(); });
     // The window has no frame to close it by; Esc does what its ╳ does.
     QObject::connect(&window, &UpdateWindow::escapePressed, &window, [e] { e->onCloseClicked(); });
+    QObject::connect(&window, &UpdateWindow::enterPressed, &window, [e] { e->onConfirmClicked(); });
 }
 
 } // namespace vantorel::app

@@ -1,6 +1,8 @@
 // The desktop program. --dump-ui and --screenshot DIR build the windows, report on them and
-// exit without showing anything (and without the user's download list). --demo answers every
-// search, logo, link and download from the built-in loopback services instead of the internet.
+// exit without showing anything (and without the user's download list); with --demo,
+// --screenshot adds the main window after a search. --demo answers every search, logo, link and
+// download from the built-in loopback services instead of the internet. The command line is
+// checked before the display is opened.
 
 #include "app/Application.h"
 #include "app/ResultsScreenshot.h"
@@ -19,8 +21,84 @@
 #include <cstring>
 #include <exception>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
 namespace {
+
+// The program's own options, declared alike for the early check and for the parse proper.
+struct Options {
+    QCommandLineOption dumpUi{
+        QStringLiteral("dump-ui"),
+        QStringLiteral("把各窗口（主窗口、更新、下载列表、设置）的控件树以 "
+                       "JSON 输出到标准输出，含各控件的无障碍名称，然后退出。")};
+    QCommandLineOption screenshot{
+        QStringLiteral("screenshot"),
+        QStringLiteral("把各窗口绘制为 DIR/main.png、DIR/update.png、DIR/downloads.png 和 "
+                       "DIR/settings.png，然后退出；加 --demo 时另把搜索后显示第一个软件的主窗口"
+                       "绘制为 DIR/main-results.png。"),
+        QStringLiteral("DIR")};
+    QCommandLineOption demo{QStringLiteral("demo"),
+                            QStringLiteral("使用内置的离线服务（虚构的软件目录、图标和下载）。")};
+    QCommandLineOption checkUpdate{
+        QStringLiteral("check-update"),
+        QStringLiteral("启动时检查新版本，连不上版本服务时也告知结果。")};
+
+    void addTo(QCommandLineParser& parser) const {
+        parser.addOption(dumpUi);
+        parser.addOption(screenshot);
+        parser.addOption(demo);
+        parser.addOption(checkUpdate);
+    }
+};
+
+// The toolkit's own options, which QApplication takes out of the arguments, and whether a value
+// follows each.
+constexpr std::pair<const char*, bool> kToolkitOptions[] = {
+    {"platform", true},      {"platformpluginpath", true},
+    {"platformtheme", true}, {"plugin", true},
+    {"qmljsdebugger", true}, {"qwindowgeometry", true},
+    {"qwindowicon", true},   {"qwindowtitle", true},
+    {"display", true},       {"geometry", true},
+    {"session", true},       {"style", true},
+    {"stylesheet", true},    {"name", true},
+    {"title", true},         {"reverse", false},
+    {"widgetcount", false},  {"nograb", false},
+    {"dograb", false},       {"sync", false},
+};
+
+// Checks the command line before anything needs a display, so that a mistyped option is told
+// (in Chinese, exit status 1) instead of failing for want of a screen. Returns the message.
+std::optional<std::string> commandLineProblem(int argc, char** argv, const Options& options) {
+    QCommandLineParser parser;
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+    options.addTo(parser);
+    parser.addOption(QCommandLineOption(QStringList{QStringLiteral("h"), QStringLiteral("help")}));
+    parser.addOption(QCommandLineOption(QStringLiteral("help-all")));
+    parser.addOption(
+        QCommandLineOption(QStringList{QStringLiteral("v"), QStringLiteral("version")}));
+    for (const auto& [name, takesValue] : kToolkitOptions) {
+        QCommandLineOption option(QString::fromLatin1(name));
+        if (takesValue)
+            option.setValueName(QStringLiteral("VALUE"));
+        parser.addOption(option);
+    }
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    if (!parser.parse(arguments)) {
+        if (QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty()) {
+            for (QString& name : unknown)
+                name.prepend(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"));
+            return "未知选项：" + unknown.join(QStringLiteral("、")).toStdString();
+        }
+        return "选项 " + arguments.last().toStdString() + " 需要一个值";
+    }
+    if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
+        return "多余的参数：" + extra.join(QLatin1Char(' ')).toStdString();
+    return std::nullopt;
+}
 
 // The reporting modes and the help need no screen; without a display they run offscreen.
 void preferOffscreenWhenReporting(int argc, char** argv) {
@@ -28,8 +106,8 @@ void preferOffscreenWhenReporting(int argc, char** argv) {
         const char* arg = argv[i];
         if (std::strcmp(arg, "--dump-ui") == 0 || std::strcmp(arg, "--screenshot") == 0 ||
             std::strncmp(arg, "--screenshot=", 13) == 0 || std::strcmp(arg, "--help") == 0 ||
-            std::strcmp(arg, "-h") == 0 || std::strcmp(arg, "--version") == 0 ||
-            std::strcmp(arg, "-v") == 0) {
+            std::strcmp(arg, "--help-all") == 0 || std::strcmp(arg, "-h") == 0 ||
+            std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-v") == 0) {
             if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
                 qputenv("QT_QPA_PLATFORM", "offscreen");
             }
@@ -41,6 +119,12 @@ void preferOffscreenWhenReporting(int argc, char** argv) {
 } // namespace
 
 int main(int argc, char** argv) {
+    const Options options;
+    if (const auto problem = commandLineProblem(argc, argv, options)) {
+        std::fprintf(stderr, "vantorel：%s\n用 vantorel --help 查看可用的选项。\n",
+                     problem->c_str());
+        return 1;
+    }
     preferOffscreenWhenReporting(argc, argv);
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vantorel"));
@@ -53,28 +137,12 @@ int main(int argc, char** argv) {
     parser.setApplicationDescription(QString::fromUtf8(vantorel::kAppTitle));
     parser.addHelpOption();
     parser.addVersionOption();
-    const QCommandLineOption dumpUi(
-        QStringLiteral("dump-ui"),
-        QStringLiteral("Print the windows' widget tree as JSON (main, update, download list, "
-                       "settings)."));
-    const QCommandLineOption screenshot(
-        QStringLiteral("screenshot"),
-        QStringLiteral("Render the windows into DIR/main.png, DIR/update.png, DIR/downloads.png "
-                       "and DIR/settings.png; with --demo, the main window after a search with "
-                       "an entry shown, into DIR/main-results.png."),
-        QStringLiteral("DIR"));
-    const QCommandLineOption demo(
-        QStringLiteral("demo"),
-        QStringLiteral("Use the built-in offline services (made-up catalogue, logos, downloads)."));
-    const QCommandLineOption checkUpdate(
-        QStringLiteral("check-update"),
-        QStringLiteral("Ask the version service at start and say what it answered, also when it "
-                       "cannot be reached."));
-    parser.addOption(dumpUi);
-    parser.addOption(screenshot);
-    parser.addOption(demo);
-    parser.addOption(checkUpdate);
+    options.addTo(parser);
     parser.process(qtApp);
+    const QCommandLineOption& dumpUi = options.dumpUi;
+    const QCommandLineOption& screenshot = options.screenshot;
+    const QCommandLineOption& demo = options.demo;
+    const QCommandLineOption& checkUpdate = options.checkUpdate;
 
     // Started before the windows, so that their first requests already go to it; it lives as
     // long as the program.
@@ -117,26 +185,18 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (parser.isSet(screenshot) && demoServices) {
-        const QString dir = parser.value(screenshot);
-        const auto status =
-            QDir().mkpath(dir)
-                ? vantorel::app::saveResultsScreenshot(
-                      app.mainWindow(), QDir(dir).filePath(QStringLiteral("main-results.png")))
-                : vantorel::Status(vantorel::makeError("无法创建目录 " + dir.toStdString()));
-        if (!status) {
-            std::fprintf(stderr, "vantorel: %s\n", status.error().message.c_str());
-            return 1;
-        }
-        return 0;
-    }
     if (parser.isSet(screenshot)) {
+        const QString dir = parser.value(screenshot);
         const vantorel::app::Screenshot shots[] = {
             {&app.mainWindow(), QStringLiteral("main.png")},
             {&app.updateWindow(), QStringLiteral("update.png")},
             {&app.mainActions().downloadListWindow(), QStringLiteral("downloads.png")},
             {&app.mainActions().settingsWindow(), QStringLiteral("settings.png")}};
-        const auto status = vantorel::app::saveScreenshots(shots, parser.value(screenshot));
+        auto status = vantorel::app::saveScreenshots(shots, dir);
+        // With the offline services, the main window at work as well.
+        if (status && demoServices)
+            status = vantorel::app::saveResultsScreenshot(
+                app.mainWindow(), QDir(dir).filePath(QStringLiteral("main-results.png")));
         if (!status) {
             std::fprintf(stderr, "vantorel: %s\n", status.error().message.c_str());
             return 1;

@@ -31,11 +31,31 @@ std::string replyText(const std::string& body) {
     return sanitizeUtf8(body);
 }
 
+constexpr std::string_view kSpaces[] = {" ", "\t", "\n", "\r", "\v", "\f", "\u00a0", "\u3000"};
+
 } // namespace
+
+std::string_view trimmedKeyword(std::string_view keyword) {
+    for (bool trimmed = true; trimmed;) {
+        trimmed = false;
+        for (std::string_view space : kSpaces) {
+            if (keyword.starts_with(space)) {
+                keyword.remove_prefix(space.size());
+                trimmed = true;
+            }
+            if (keyword.ends_with(space)) {
+                keyword.remove_suffix(space.size());
+                trimmed = true;
+            }
+        }
+    }
+    return keyword;
+}
 
 Result<std::vector<CatalogueRecord>> search(std::string_view keyword,
                                             std::string_view catalogueBase,
                                             const net::Timeouts& deadline, std::stop_token stop) {
+    keyword = trimmedKeyword(keyword);
     if (keyword.empty())
         return makeError(std::string(kEmptyKeywordMessage));
     auto reply =

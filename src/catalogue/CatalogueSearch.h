@@ -18,7 +18,12 @@ namespace vantorel::catalogue {
 
 inline constexpr std::string_view kEmptyKeywordMessage = "请输入要搜索的软件名称";
 
-// Records in reply order (none is a valid answer). An empty keyword sends nothing; a failed
+// The keyword without the white space around it (ASCII white space, the no-break space and the
+// ideographic space), as both front ends search for it.
+std::string_view trimmedKeyword(std::string_view keyword);
+
+// Records in reply order (none is a valid answer). The keyword is searched for trimmed; one
+// that is empty or only white space sends nothing and is refused; a failed
 // request, a reply other than 200, or a reply the pattern cannot be run over is an error whose
 // message tells the user what happened.
 Result<std::vector<CatalogueRecord>>

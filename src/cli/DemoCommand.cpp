@@ -51,7 +51,7 @@ int runDemo(Args args) {
     try {
         services = std::make_unique<demo::DemoServices>(static_cast<std::uint16_t>(port));
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "无法启动演示服务（端口 %u）：%s\n", port, e.what());
+        std::fprintf(stderr, "无法启动演示服务：%s\n", e.what());
         return 1;
     }
 

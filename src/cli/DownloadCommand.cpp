@@ -186,6 +186,16 @@ int runDownload(Args args) {
         return 1;
     }
 
+    std::vector<Status> problems = {download::checkOutput(o.output)};
+    for (const std::string& url : o.urls)
+        problems.push_back(download::checkDownloadAddress(url));
+    for (const Status& problem : problems)
+        if (!problem) {
+            std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),
+                         problem.error().message.c_str());
+            return 1;
+        }
+
     // Interrupts are taken below, between looks at the queue (every thread inherits the mask),
     // so a Ctrl-C pauses the downloads instead of killing them half-written.
     const sigset_t interrupts = blockStopSignals();

@@ -1,5 +1,8 @@
 #include "common/Config.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <cstdlib>
 #include <map>
 #include <mutex>
@@ -108,6 +111,25 @@ std::string groupQQ() {
     return get("VANTOREL_GROUP_QQ");
 }
 
+std::string homeFolder() {
+#ifdef _WIN32
+    return get("USERPROFILE");
+#else
+    std::string home = get("HOME");
+    if (!home.empty() && home.front() == '/')
+        return home;
+    // HOME unset or relative: the account's own home, from the password database.
+    long size = ::sysconf(_SC_GETPW_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<std::size_t>(size) : 16384, '\0');
+    passwd entry{};
+    passwd* found = nullptr;
+    if (::getpwuid_r(::getuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found &&
+        found->pw_dir && found->pw_dir[0] == '/')
+        return found->pw_dir;
+    return {};
+#endif
+}
+
 std::string iniPath() {
     std::string path = get("VANTOREL_INI");
     if (!path.empty())
@@ -119,8 +141,10 @@ std::string iniPath() {
     // A relative XDG_CONFIG_HOME is invalid and ignored, as the base directory rules ask: the
     // settings would otherwise land wherever the program happens to be started.
     if (configHome.empty() || configHome.front() != '/') {
-        std::string home = get("HOME");
-        configHome = (home.empty() ? std::string(".") : home) + "/.config";
+        const std::string home = homeFolder();
+        if (home.empty())
+            return {};
+        configHome = home + "/.config";
     }
     return configHome + "/Vantorel/Vantorel.ini";
 #endif

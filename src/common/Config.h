@@ -23,6 +23,11 @@ std::string shareBase(std::string_view linkHost);
 std::string groupLinkBase();
 std::string chatQQ();
 std::string groupQQ();
+// The user's home: HOME when it is an absolute path, else the account's home from the password
+// database; empty when neither gives one.
+std::string homeFolder();
+// The settings file: VANTOREL_INI, else under XDG_CONFIG_HOME (when absolute) or the home's
+// .config; empty when there is no home, so that it never lands in the working folder.
 std::string iniPath();
 // Folder for catalogue downloads; empty means the front end's own notion of the desktop.
 std::string desktopDir();

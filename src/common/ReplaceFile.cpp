@@ -1,11 +1,12 @@
 #include "common/ReplaceFile.h"
 
+#include "common/FileSystemCause.h"
+
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 namespace vantorel {
 
@@ -15,10 +16,10 @@ Status replaceFile(const std::filesystem::path& target, std::string_view bytes,
         (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
     const int fd = ::mkstemp(temporary.data());
     if (fd < 0)
-        return makeError(std::strerror(errno), errno);
+        return fileSystemError({}, {}, errno);
     auto fail = [&](int error) -> Status {
         ::unlink(temporary.c_str());
-        return makeError(std::strerror(error), error);
+        return fileSystemError({}, {}, error);
     };
     std::size_t done = 0;
     while (done < bytes.size()) {

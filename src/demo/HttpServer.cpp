@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cstring>
 #include <stdexcept>
 
 namespace vantorel::demo {
@@ -171,8 +172,14 @@ HttpServer::HttpServer(Handler handler, std::uint16_t port) : handler_(std::move
     addr.sin_port = htons(port);
     if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
         ::listen(listenFd_, 128) != 0) {
+        const int error = errno;
         ::close(listenFd_);
-        throw std::runtime_error("cannot listen on 127.0.0.1");
+        const std::string where = "127.0.0.1:" + std::to_string(port);
+        if (error == EADDRINUSE)
+            throw std::runtime_error("端口 " + std::to_string(port) + " 已被占用");
+        if (error == EACCES)
+            throw std::runtime_error("没有权限使用端口 " + std::to_string(port));
+        throw std::runtime_error("无法在 " + where + " 上监听（" + std::strerror(error) + "）");
     }
     socklen_t len = sizeof addr;
     ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len);

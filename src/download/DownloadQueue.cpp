@@ -316,8 +316,8 @@ std::string DownloadQueue::defaultListFile() {
     std::string dataHome = config::get("XDG_DATA_HOME");
     // A relative XDG_DATA_HOME is invalid and ignored, as the base directory rules ask.
     if (dataHome.empty() || dataHome.front() != '/') {
-        const std::string home = config::get("HOME");
-        if (home.empty() || home.front() != '/')
+        const std::string home = config::homeFolder();
+        if (home.empty())
             return {};
         dataHome = home + "/.local/share";
     }

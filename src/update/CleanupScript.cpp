@@ -1,5 +1,7 @@
 #include "update/CleanupScript.h"
 
+#include "common/FileSystemCause.h"
+
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -43,7 +45,7 @@ std::string shellLiteral(std::string_view path) {
 Status writeScript(const std::string& path, std::string_view text) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out)
-        return makeError("无法写入清理脚本 " + path + "：" + std::strerror(errno));
+        return fileSystemError("无法写入清理脚本 ", path, errno);
     out.write(text.data(), static_cast<std::streamsize>(text.size()));
     out.close();
     if (!out)
@@ -66,7 +68,7 @@ Status runDetached(const std::string& script) {
     int error = posix_spawn(&pid, "/bin/sh", nullptr, &attributes, argv, environ);
     posix_spawnattr_destroy(&attributes);
     if (error != 0)
-        return makeError(std::string("无法启动清理脚本：") + std::strerror(error));
+        return fileSystemError("无法启动清理脚本：", "/bin/sh", error);
     int status = 0;
     while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }

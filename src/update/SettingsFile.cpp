@@ -1,6 +1,7 @@
 #include "update/SettingsFile.h"
 
 #include "common/Config.h"
+#include "common/FileSystemCause.h"
 #include "common/ReplaceFile.h"
 #include "common/Text.h"
 #include "common/TextEncoding.h"
@@ -154,10 +155,6 @@ std::string_view lineText(std::string_view bytes, const Line& line) {
     return bytes.substr(line.start, line.end - line.start);
 }
 
-std::string systemMessage(int error) {
-    return std::strerror(error);
-}
-
 // An open file descriptor, closed (and so unlocked) when it goes.
 class FileHandle {
   public:
@@ -202,12 +199,10 @@ Result<LockedFile> lockFile(const fs::path& target) {
     if (fs::path folder = target.parent_path(); !folder.empty()) {
         fs::create_directories(folder, ec);
         if (ec)
-            return makeError("无法创建设置文件夹 " + folder.string() + "：" + ec.message());
+            return fileSystemError("无法创建设置文件夹 ", folder.string(), ec.value());
     }
     const auto deadline = std::chrono::steady_clock::now() + kLockWait;
-    auto failed = [&](int error) {
-        return makeError("无法打开设置文件 " + where + "：" + systemMessage(error));
-    };
+    auto failed = [&](int error) { return fileSystemError("无法打开设置文件 ", where, error); };
     for (;;) {
         LockedFile file;
         // O_NONBLOCK: a FIFO put in the file's place must not block the open.
@@ -258,7 +253,7 @@ Result<std::string> readOpenFile(const FileHandle& handle, const struct stat& in
         if (n < 0 && errno == EINTR)
             continue;
         if (n < 0)
-            return makeError("无法读取设置文件 " + where + "：" + systemMessage(errno));
+            return fileSystemError("无法读取设置文件 ", where, errno);
         if (n == 0)
             return content;
         content.append(buffer, static_cast<std::size_t>(n));
@@ -294,13 +289,15 @@ getProfileString(std::string_view fileBytes, std::string_view section, std::stri
 }
 
 Result<std::string> readSettingsFile(const std::string& path) {
+    if (path.empty())
+        return makeError(std::string(kNoSettingsPathText));
     // O_NONBLOCK: a FIFO put in the file's place must not block the open.
     FileHandle handle(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (handle.get() < 0 && errno == ENOENT)
         return std::string();
     struct stat info {};
     if (handle.get() < 0 || ::fstat(handle.get(), &info) != 0)
-        return makeError("无法打开设置文件 " + path + "：" + systemMessage(errno));
+        return fileSystemError("无法打开设置文件 ", path, errno);
     return readOpenFile(handle, info, path);
 }
 
@@ -354,13 +351,15 @@ Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEn
 
 Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries,
                            FileAccess access) {
+    if (path.empty())
+        return makeError(std::string(kNoSettingsPathText));
     fs::path target(path);
     std::error_code ec;
     // Replace the file a link points to, not the link.
     if (fs::is_symlink(target, ec)) {
         fs::path resolved = fs::weakly_canonical(target, ec);
         if (ec)
-            return makeError("无法解析设置文件路径 " + path + "：" + ec.message());
+            return fileSystemError("无法解析设置文件路径 ", path, ec.value());
         target = resolved;
     }
     if (fs::is_directory(target, ec))
@@ -384,8 +383,7 @@ Status writeProfileStrings(const std::string& path, const std::vector<ProfileEnt
         if (access == FileAccess::OwnerOnly)
             mode = locked->created ? 0600 : (locked->info.st_mode & 0600);
         if (Status replaced = replaceFile(target, *content, mode); !replaced)
-            return makeError("无法写入设置文件 " + target.string() + "：" +
-                             systemMessage(replaced.error().code));
+            return fileSystemError("无法写入设置文件 ", target.string(), replaced.error().code);
         return {};
     }();
     if (!written && locked->created)

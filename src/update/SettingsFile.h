@@ -45,6 +45,9 @@ inline constexpr std::string_view kPathKey = "路径";
 inline constexpr std::string_view kVersionKey = "版本号";
 inline constexpr std::string_view kInstanceIdKey = "实例ID";
 inline constexpr std::size_t kMaxSettingsFileBytes = 1u << 20;
+// Said for an empty settings path: there is no home to keep the file in (config::iniPath()).
+inline constexpr std::string_view kNoSettingsPathText =
+    "找不到用户的主目录，无法确定设置文件的位置（可设置 HOME 或 VANTOREL_INI）";
 
 struct ProfileEntry {
     std::string section; // UTF-8

@@ -141,9 +141,14 @@ TEST_F(CatalogueFlow, SearchShowCopyAndDownloadAnEntry) {
     for (int column = 0; column < 10; ++column)
         EXPECT_EQ(list()->cellText(1, column), row2[column]) << "column " << column;
 
-    // Nothing to act on yet.
-    EXPECT_FALSE(control("按钮_更多")->isEnabled());
+    // A finished search opens the menu (list, settings); its entry items ask for an entry first.
+    EXPECT_TRUE(control("按钮_更多")->isEnabled());
     EXPECT_FALSE(control("按钮_下载")->isEnabled());
+    window.menuEntries()[2]->trigger();
+    ASSERT_TRUE(catalogue().lastMessage());
+    EXPECT_EQ(catalogue().lastMessage()->text(), QStringLiteral("请先双击列表中的软件"));
+    EXPECT_EQ(catalogue().lastMessage()->windowTitle(), QStringLiteral("友情提醒"));
+    catalogue().lastMessage()->close();
 
     doubleClickRow(1);
     EXPECT_EQ(text("标签_应用名"), QStringLiteral("应用程序：方格表格"));
@@ -164,6 +169,7 @@ TEST_F(CatalogueFlow, SearchShowCopyAndDownloadAnEntry) {
     EXPECT_EQ(QApplication::clipboard()->text().count(QStringLiteral("\r\n")), 8);
     QPointer<QMessageBox> confirmation = catalogue().lastMessage();
     ASSERT_TRUE(confirmation);
+    EXPECT_EQ(confirmation->windowTitle(), QStringLiteral("复制_应用详细："));
     EXPECT_TRUE(
         confirmation->text().startsWith(QStringLiteral("已复制：\nID：") + q(expected.hash)));
     EXPECT_TRUE(waitUntil([&] { return !confirmation || !confirmation->isVisible(); },
@@ -171,8 +177,10 @@ TEST_F(CatalogueFlow, SearchShowCopyAndDownloadAnEntry) {
 
     window.menuEntries()[3]->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), q(expected.https));
+    EXPECT_EQ(catalogue().lastMessage()->windowTitle(), QStringLiteral("复制_下载地址2："));
     window.menuEntries()[2]->trigger();
     EXPECT_EQ(QApplication::clipboard()->text(), q(expected.url));
+    EXPECT_EQ(catalogue().lastMessage()->windowTitle(), QStringLiteral("复制_下载地址1："));
     EXPECT_TRUE(catalogue().lastMessage()->text().startsWith(QStringLiteral("已复制：")));
 
     window.menuEntries()[0]->trigger();
@@ -382,7 +390,7 @@ TEST_F(CatalogueFlow, ANewSearchKeepsTheShownEntryOnlyWhileItIsListed) {
     EXPECT_EQ(text("标签_应用名"), QStringLiteral("应用程序："));
     EXPECT_EQ(text("标签_版本"), QStringLiteral("版本："));
     EXPECT_TRUE(control<PictureBox>("图片框_图标")->image().isNull());
-    EXPECT_FALSE(control("按钮_更多")->isEnabled());
+    EXPECT_TRUE(control("按钮_更多")->isEnabled());
     EXPECT_FALSE(control("按钮_下载")->isEnabled());
 }
 

@@ -182,4 +182,27 @@ TEST(UpdateWindowEvents, EachBoundEventReachesItsOwnHandler) {
     // Esc where the focus is, passed on by a control that has no use for it, closes as ╳ does.
     key(window.control("文本框_更新内容"), Qt::Key_Escape, Qt::NoModifier);
     EXPECT_EQ(recorder.take(), Calls{"close"});
+    // Its image buttons take no focus; Enter stands in for 立即更新 (keypad Enter too).
+    key(window.control("文本框_更新内容"), Qt::Key_Return, Qt::NoModifier);
+    key(&window, Qt::Key_Enter, Qt::KeypadModifier);
+    EXPECT_EQ(recorder.take(), (Calls{"confirm", "confirm"}));
+    key(&window, Qt::Key_Return, Qt::ControlModifier);
+    EXPECT_TRUE(recorder.take().empty());
+}
+
+TEST(MainWindowEvents, PicturesAndTheCloseLabelActFromTheKeyboard) {
+    MainWindow window;
+    Recorder recorder;
+    bindMainWindow(window, recorder);
+    window.show();
+    // In stored order after 〓 and before 下载; Space or Enter act as a click at the centre.
+    key(window.control("图片框_发起QQ聊天"), Qt::Key_Space, Qt::NoModifier);
+    key(window.control("图片框_发起QQ群聊"), Qt::Key_Return, Qt::NoModifier);
+    key(window.control("图片框1"), Qt::Key_Enter, Qt::KeypadModifier);
+    key(window.control("图片框1"), Qt::Key_A, Qt::NoModifier);
+    key(window.control("标签__关闭"), Qt::Key_Space, Qt::NoModifier);
+    EXPECT_EQ(recorder.take(),
+              (Calls{"chat(10,10,0)", "group(44,10,0)", "tipButton(14,14,0)", "tipClose(8,8,0)"}));
+    EXPECT_EQ(window.control("图片框_发起QQ聊天")->nextInFocusChain()->objectName(),
+              QStringLiteral("图片框_发起QQ群聊"));
 }

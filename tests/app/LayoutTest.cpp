@@ -26,19 +26,19 @@ struct Row {
     QRect geometry;
     bool visible;
     bool enabled;
-    bool tabStop;
+    bool tabStop; // the layout's, and the pictures and the label whose action keys run too
     const char* text;
 };
 
 const Row kMainRows[] = {
     {"按钮_更多", "button", "", {238, 103, 20, 20}, true, false, true, "〓"},
     {"外形框_二维码", "shape box", "", {326, 122, 150, 170}, false, true, false, ""},
-    {"标签__关闭", "label", "外形框_二维码", {129, 5, 18, 18}, true, true, false, "╳"},
+    {"标签__关闭", "label", "外形框_二维码", {129, 5, 18, 18}, true, true, true, "╳"},
     {"标签_asd", "label", "外形框_二维码", {5, 5, 100, 18}, true, true, false, "·打赏通道："},
-    {"图片框_asd", "picture box", "外形框_二维码", {5, 24, 140, 140}, true, true, false, ""},
-    {"图片框_发起QQ聊天", "picture box", "", {329, 127, 22, 22}, true, true, false, ""},
-    {"图片框_发起QQ群聊", "picture box", "", {356, 127, 90, 22}, true, true, false, ""},
-    {"图片框1", "picture box", "", {294, 122, 30, 30}, true, true, false, ""},
+    {"图片框_asd", "picture box", "外形框_二维码", {5, 24, 140, 140}, true, true, true, ""},
+    {"图片框_发起QQ聊天", "picture box", "", {329, 127, 22, 22}, true, true, true, ""},
+    {"图片框_发起QQ群聊", "picture box", "", {356, 127, 90, 22}, true, true, true, ""},
+    {"图片框1", "picture box", "", {294, 122, 30, 30}, true, true, true, ""},
     {"标签_应用名1", "transparent label", "", {294, 5, 300, 122}, true, true, false, nullptr},
     {"标签_进度", "transparent label", "", {192, 131, 95, 20}, true, true, false, ""},
     {"标签_匹配数量", "transparent label", "", {513, 135, 80, 20}, true, true, false, ""},
@@ -180,8 +180,14 @@ TEST(MainWindowLayout, MenuHasSevenEntriesInOrder) {
         EXPECT_TRUE(actions[i]->isEnabled());
         EXPECT_FALSE(actions[i]->isCheckable());
         EXPECT_FALSE(actions[i]->isSeparator());
-        EXPECT_TRUE(actions[i]->shortcut().isEmpty());
     }
+    // Only the two entries that are not the layout's have shortcuts, working in the whole window.
+    for (int i = 0; i < 5; ++i)
+        EXPECT_TRUE(actions[i]->shortcut().isEmpty());
+    EXPECT_EQ(actions[5]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_J));
+    EXPECT_EQ(actions[6]->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_Comma));
+    EXPECT_TRUE(window.actions().contains(actions[5]));
+    EXPECT_TRUE(window.actions().contains(actions[6]));
 }
 
 TEST(MainWindowLayout, ListColumnsAndBehaviour) {

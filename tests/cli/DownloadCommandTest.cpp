@@ -120,6 +120,17 @@ TEST_F(DownloadCommandTest, SeveralAddressesGoThroughOneQueueAndAllMustSucceed) 
         << oneMissing.err;
 }
 
+TEST_F(DownloadCommandTest, UnusableAddressesAndFoldersAreNamedBeforeAnythingStarts) {
+    auto notUrl = runCli({"download", "notaurl"});
+    EXPECT_EQ(notUrl.exitCode, 1);
+    EXPECT_NE(notUrl.err.find("不是 http(s) 地址：notaurl"), std::string::npos) << notUrl.err;
+    const std::string missing = (dir_ / "missing" / "dir/").string();
+    auto noFolder = runCli({"download", server_.url("/pkg/setup.exe"), "-o", missing});
+    EXPECT_EQ(noFolder.exitCode, 1);
+    EXPECT_NE(noFolder.err.find("保存的文件夹不存在"), std::string::npos) << noFolder.err;
+    EXPECT_TRUE(server_.http().requests().empty());
+}
+
 TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
     const std::string url = server_.url("/pkg/setup.exe");
     for (const std::vector<std::string>& args : {std::vector<std::string>{"download"},

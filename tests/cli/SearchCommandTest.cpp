@@ -33,6 +33,12 @@ TEST(SearchCommand, TableAndEmptyResultAndUsage) {
     EXPECT_EQ(none.exitCode, 0);
     EXPECT_EQ(nlohmann::json::parse(none.out)["count"], 0);
 
+    // White space alone is no keyword, as in the window: nothing is listed.
+    auto blank = runCli({"--demo", "search", " \u3000 "});
+    EXPECT_EQ(blank.exitCode, 1);
+    EXPECT_EQ(blank.out, "");
+    EXPECT_EQ(blank.err, "请输入要搜索的软件名称\n");
+
     EXPECT_EQ(runCli({"search"}).exitCode, 2);
     EXPECT_EQ(runCli({"search", "a", "b"}).exitCode, 2);
 }

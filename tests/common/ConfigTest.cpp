@@ -40,6 +40,12 @@ TEST(Config, IniPathFollowsOverrideThenXdgConfigHome) {
     config::set("XDG_CONFIG_HOME", "relative/xdg");
     config::set("HOME", "/home/u");
     EXPECT_EQ(config::iniPath(), "/home/u/.config/Vantorel/Vantorel.ini");
+    // HOME unset or relative: the account's home, never the working folder.
+    for (const char* home : {"", "relative/home"}) {
+        config::set("HOME", home);
+        EXPECT_EQ(config::homeFolder().front(), '/') << home;
+        EXPECT_EQ(config::iniPath(), config::homeFolder() + "/.config/Vantorel/Vantorel.ini");
+    }
     config::set("VANTOREL_INI", "/tmp/x.ini");
     EXPECT_EQ(config::iniPath(), "/tmp/x.ini");
     config::unset("VANTOREL_INI");

@@ -28,3 +28,22 @@ TEST(DownloadTarget, FolderOutputKeepsTheAddressName) {
     EXPECT_EQ(downloadTarget("http://h/f/a.exe", (folder / "b.exe").string()),
               (folder / "b.exe").string());
 }
+
+TEST(DownloadTarget, AddressAndOutputAreCheckedBeforeAnyRequest) {
+    using vantorel::download::checkDownloadAddress;
+    using vantorel::download::checkOutput;
+    EXPECT_TRUE(checkDownloadAddress("https://h/a.exe"));
+    for (const char* bad : {"notaurl", "ftp://h/a.exe"})
+        EXPECT_EQ(checkDownloadAddress(bad).error().message,
+                  std::string("不是 http(s) 地址：") + bad);
+
+    const fs::path folder = fs::temp_directory_path();
+    EXPECT_TRUE(checkOutput(""));
+    EXPECT_TRUE(checkOutput(folder.string() + "/"));
+    EXPECT_TRUE(checkOutput((folder / "b.exe").string()));
+    EXPECT_TRUE(checkOutput("b.exe"));
+    EXPECT_EQ(checkOutput("missing-vantorel/dir/").error().message,
+              "保存的文件夹不存在：missing-vantorel/dir/");
+    EXPECT_EQ(checkOutput("missing-vantorel/b.exe").error().message,
+              "保存的文件夹不存在：missing-vantorel");
+}
