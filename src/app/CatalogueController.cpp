@@ -121,23 +121,23 @@ void CatalogueController::searchDone(Result<std::vector<catalogue::CatalogueReco
         tellFailure(found.error());
         return;
     }
-    results_ = std::move(found.value());
+    const bool stillShown = state_.takeResults(std::move(found.value()));
     fillList();
-    count->setText(toQString(catalogue::foundCountText(results_.size())));
+    count->setText(toQString(catalogue::foundCountText(state_.results().size())));
     window_.control("按钮_更多")->setEnabled(true);
-    // The details, 下载 and 〓 act on the shown entry: it stays only while it is still listed.
-    if (shown_ && std::find(results_.begin(), results_.end(), *shown_) == results_.end())
+    if (!stillShown)
         clearEntry();
 }
 
 void CatalogueController::fillList() {
     auto* list = window_.control<ReportList>("超级列表框_应用列表");
     list->clearRows();
-    for (std::size_t i = 0; i < results_.size(); ++i) {
+    const std::vector<catalogue::CatalogueRecord>& results = state_.results();
+    for (std::size_t i = 0; i < results.size(); ++i) {
         const int row = list->addRow();
         int column = 0;
         for (const catalogue::ResultColumn& spec : catalogue::kResultColumns)
-            list->setCellText(row, column++, toQString(spec.cell(results_[i], i)));
+            list->setCellText(row, column++, toQString(spec.cell(results[i], i)));
     }
 }
 
@@ -157,10 +157,10 @@ int CatalogueController::selectedRow() const {
 }
 
 void CatalogueController::showEntry(int row) {
-    if (row < 0 || static_cast<std::size_t>(row) >= results_.size())
+    const catalogue::CatalogueRecord* shown = state_.show(row);
+    if (!shown)
         return;
-    shown_ = results_[static_cast<std::size_t>(row)];
-    const catalogue::CatalogueRecord& entry = *shown_;
+    const catalogue::CatalogueRecord& entry = *shown;
     showLabels(entry);
     window_.control("按钮_更多")->setEnabled(true);
     window_.control("按钮_下载")->setEnabled(true);
@@ -201,7 +201,7 @@ void CatalogueController::showLabels(const catalogue::CatalogueRecord& entry) {
 }
 
 void CatalogueController::clearEntry() {
-    shown_.reset();
+    state_.clearShown();
     ++logoGeneration_; // a logo still on its way belongs to no shown entry
     logoPending_ = false;
     for (std::string_view name : {"标签_应用名", "标签_版本", "标签_大小", "标签_更新"})
@@ -234,7 +234,7 @@ void CatalogueController::popUpMenu() {
 
 void CatalogueController::showEntryMenu(int x, int y) {
     const int row = rowAt(x, y);
-    if (row < 0 || static_cast<std::size_t>(row) >= results_.size())
+    if (!state_.hasRow(row))
         return;
     auto* list = window_.control<ReportList>("超级列表框_应用列表");
     list->selectRow(row);
@@ -244,10 +244,10 @@ void CatalogueController::showEntryMenu(int x, int y) {
 }
 
 const std::string* CatalogueController::address(int which) const {
-    if (!shown_) {
+    if (!state_.shown()) {
         return nullptr;
     }
-    return which == 1 ? &shown_->url : &shown_->https;
+    return which == 1 ? &state_.shown()->url : &state_.shown()->https;
 }
 
 void CatalogueController::openAddress(int which) {
@@ -278,11 +278,11 @@ void CatalogueController::copyAddress(int which) {
 }
 
 void CatalogueController::copyDetails() {
-    if (!shown_) {
+    if (!state_.shown()) {
         tellNoEntry();
         return;
     }
-    confirmCopied(kCopyDetailsTitle, catalogue::detailsText(*shown_));
+    confirmCopied(kCopyDetailsTitle, catalogue::detailsText(*state_.shown()));
 }
 
 // Download.
@@ -294,7 +294,7 @@ std::string CatalogueController::targetOf(const catalogue::CatalogueRecord& entr
 }
 
 void CatalogueController::download() {
-    if (!shown_) {
+    if (!state_.shown()) {
         tellNoEntry();
         return;
     }
@@ -303,18 +303,19 @@ void CatalogueController::download() {
         tell(QMessageBox::Warning, QStringLiteral("无法使用下载文件夹：") + folder);
         return;
     }
-    const std::string target = targetOf(*shown_);
+    const std::string target = targetOf(*state_.shown());
     if (QFileInfo(QString::fromStdString(target)).exists() &&
         !confirmOverwrite(QString::fromStdString(target)))
         return;
 
-    std::vector<std::string> addresses = catalogue::downloadAddresses(*shown_);
+    std::vector<std::string> addresses = catalogue::downloadAddresses(*state_.shown());
     if (addresses.empty()) {
         tell(QMessageBox::Warning, toQString(kNoDownloadAddressText));
         return;
     }
-    const std::uint64_t id = downloads_.add({shown_->displayname, std::move(addresses), target});
-    progressEntry_ = shown_;
+    const std::uint64_t id =
+        downloads_.add({state_.shown()->displayname, std::move(addresses), target});
+    progressEntry_ = state_.shown();
     progressId_ = id;
     refreshDownload();
 }
@@ -339,7 +340,7 @@ void CatalogueController::showProgress(const download::QueueItem& item) {
     const QString state = fits ? whole : toQString(progressLabelText(item, true));
     QString name = toQString(progressEntry_->displayname);
     name.replace(QStringLiteral("\r\n"), QStringLiteral(" ")).replace(QChar('\n'), QChar(' '));
-    const bool forShownEntry = shown_ && *shown_ == *progressEntry_;
+    const bool forShownEntry = state_.shown() && *state_.shown() == *progressEntry_;
     label->setText(forShownEntry ? state : withEntryName(*label, name, state));
     const QString tip =
         QStringLiteral("下载：") + name + (fits ? QString() : QStringLiteral("\n") + whole);

@@ -46,6 +46,7 @@
 #include "app/Shell.h"
 #include "app/Workers.h"
 #include "catalogue/CatalogueRecord.h"
+#include "catalogue/CatalogueState.h"
 #include "download/DownloadQueue.h"
 #include "net/Deadlines.h"
 #include "picture/Picture.h"
@@ -103,8 +104,8 @@ class CatalogueController {
     net::Timeouts searchDeadline = net::deadlines::kCatalogueSearch;
     net::Timeouts logoDeadline = net::deadlines::kLogo;
 
-    const std::vector<catalogue::CatalogueRecord>& results() const { return results_; }
-    const std::optional<catalogue::CatalogueRecord>& shownEntry() const { return shown_; }
+    const std::vector<catalogue::CatalogueRecord>& results() const { return state_.results(); }
+    const std::optional<catalogue::CatalogueRecord>& shownEntry() const { return state_.shown(); }
     bool searching() const { return searching_; }
     bool logoPending() const { return logoPending_; }
     // No search or logo request is running (their results may still wait in the event queue).
@@ -133,8 +134,7 @@ class CatalogueController {
     const std::string* address(int which) const;
 
     MainWindow& window_;
-    std::vector<catalogue::CatalogueRecord> results_;
-    std::optional<catalogue::CatalogueRecord> shown_;
+    catalogue::CatalogueState state_;
     bool searching_ = false;
     bool logoPending_ = false;
     unsigned logoGeneration_ = 0;
