@@ -29,15 +29,17 @@ std::string timeLeftText(const download::QueueItem& item) {
 std::string progressLabelText(const download::QueueItem& item, bool brief) {
     switch (item.state) {
     case QueueState::Downloading:
+        if (item.resolvingShareLink)
+            return std::string(download::kResolvingText);
         if (!item.progressText.empty())
             return item.progressText;
-        // No byte asked for yet: a share link is being resolved, or the download is starting.
-        return !item.entry.addresses.empty() && download::isShareLink(item.entry.addresses[0])
-                   ? std::string(download::kResolvingText)
-                   : "0%";
+        // No byte asked for yet: the download is starting.
+        return "0%";
     case QueueState::Retrying:
-        // The job's own words say what it waits for; the state says it in fewer.
-        if (brief || item.progressText.empty())
+        // The job's own words say what it waits for, in fewer where the label is narrow.
+        if (brief && !item.progressBrief.empty())
+            return item.progressBrief;
+        if (item.progressText.empty())
             return std::string(download::queueStateText(item.state));
         return item.progressText;
     case QueueState::Done:
