@@ -23,9 +23,8 @@ class Checkpoint {
   public:
     Checkpoint(DownloadRun& job, std::string resumeKey) : job_(job), key_(std::move(resumeKey)) {}
 
-    // Whether this download can be taken up later at all: a later run must be able to tell
-    // that the server still has the same version (ResumeState::sameVersion).
-    bool enabled() const { return enabled_; }
+    // Turns the state on for a download a later run can take up: it must be able to tell that
+    // the server still has the same version (ResumeState::sameVersion).
     void enable(bool on);
     // Bytes the state on disk lists.
     std::uint64_t listedBytes() const;

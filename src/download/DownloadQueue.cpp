@@ -57,7 +57,7 @@ struct DownloadQueue::Slot {
     QueueEntry entry;
     QueueState state = QueueState::Waiting;
     std::unique_ptr<DownloadJob> job; // while it runs, and until step() sees it end
-    bool cancelling = false;
+    bool cancelled = false;
     std::string error;
     JobView last; // the job's last view, kept for the row once the job is gone
 };
@@ -85,7 +85,7 @@ std::uint64_t DownloadQueue::add(QueueEntry entry) {
             slot->entry = std::move(entry);
             slot->state = QueueState::Waiting;
             slot->error.clear();
-            slot->cancelling = false;
+            slot->cancelled = false;
             step();
             save();
         }
@@ -126,7 +126,7 @@ void DownloadQueue::resume(std::uint64_t id) {
         return;
     slot->state = QueueState::Waiting;
     slot->error.clear();
-    slot->cancelling = false;
+    slot->cancelled = false;
     step();
     save();
 }
@@ -138,8 +138,8 @@ void DownloadQueue::cancel(std::uint64_t id) {
         return;
     slot->state = QueueState::Failed;
     slot->error = std::string(kCancelledText);
+    slot->cancelled = true;
     if (slot->job) {
-        slot->cancelling = true;
         slot->job->cancel();
     } else if (Status gone = PartFile::discard(slot->entry.target); !gone) {
         slot->error += "（" + gone.error().message + "）";
@@ -168,7 +168,8 @@ void DownloadQueue::remove(std::uint64_t id) {
 void DownloadQueue::setMaxRunning(unsigned count) {
     std::lock_guard lock(mutex_);
     options_.maxRunning = std::max(1u, count);
-    step();
+    if (step())
+        save();
 }
 
 void DownloadQueue::setJobOptions(JobOptions options) {
@@ -176,7 +177,7 @@ void DownloadQueue::setJobOptions(JobOptions options) {
     options_.job = std::move(options);
 }
 
-void DownloadQueue::step() {
+bool DownloadQueue::step() {
     std::size_t running = 0;
     bool changed = false;
     for (auto& slot : slots_) {
@@ -197,7 +198,7 @@ void DownloadQueue::step() {
             slot->error = slot->last.error; // whether the part can be taken up again
         if (slot->state == QueueState::Paused || slot->state == QueueState::Waiting)
             continue; // paused meanwhile, or already asked to go on
-        if (slot->cancelling) {
+        if (slot->cancelled) {
             slot->state = QueueState::Failed;
             slot->error = std::string(kCancelledText);
         } else if (slot->last.phase == JobPhase::Done) {
@@ -219,12 +220,11 @@ void DownloadQueue::step() {
         slot->job->start();
         slot->last = slot->job->view();
         slot->state = QueueState::Downloading;
-        slot->cancelling = false;
+        slot->cancelled = false;
         ++running;
         changed = true;
     }
-    if (changed)
-        save();
+    return changed;
 }
 
 QueueItem DownloadQueue::viewOf(Slot& slot) const {
@@ -245,7 +245,7 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
     item.progressBrief = slot.last.progressBrief;
     item.resolvingShareLink =
         slot.job && slot.last.phase == JobPhase::Resolving && slot.last.resolvingShareLink;
-    item.cancelled = slot.state == QueueState::Failed && slot.error.starts_with(kCancelledText);
+    item.cancelled = slot.state == QueueState::Failed && slot.cancelled;
     if (slot.job) {
         item.bytesPerSecond = s.bytesPerSecond;
         item.secondsLeft = s.secondsLeft();
@@ -259,7 +259,8 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
 
 std::vector<QueueItem> DownloadQueue::refresh() {
     std::lock_guard lock(mutex_);
-    step();
+    if (step())
+        save();
     std::vector<QueueItem> items;
     items.reserve(slots_.size());
     for (auto& slot : slots_)
@@ -269,7 +270,8 @@ std::vector<QueueItem> DownloadQueue::refresh() {
 
 std::optional<QueueItem> DownloadQueue::item(std::uint64_t id) {
     std::lock_guard lock(mutex_);
-    step();
+    if (step())
+        save();
     if (Slot* slot = find(id))
         return viewOf(*slot);
     return std::nullopt;
@@ -277,7 +279,8 @@ std::optional<QueueItem> DownloadQueue::item(std::uint64_t id) {
 
 std::optional<QueueItem> DownloadQueue::itemForTarget(std::string_view target) {
     std::lock_guard lock(mutex_);
-    step();
+    if (step())
+        save();
     for (auto& slot : slots_)
         if (slot->entry.target == target)
             return viewOf(*slot);
@@ -286,7 +289,8 @@ std::optional<QueueItem> DownloadQueue::itemForTarget(std::string_view target) {
 
 std::size_t DownloadQueue::unfinished() {
     std::lock_guard lock(mutex_);
-    step();
+    if (step())
+        save();
     return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(), [](const auto& s) {
         return s->state == QueueState::Waiting || s->state == QueueState::Downloading ||
                s->state == QueueState::Retrying;
@@ -295,7 +299,8 @@ std::size_t DownloadQueue::unfinished() {
 
 std::size_t DownloadQueue::active() {
     std::lock_guard lock(mutex_);
-    step();
+    if (step())
+        save();
     return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(),
                                                   [](const auto& s) { return s->job != nullptr; }));
 }

@@ -102,7 +102,8 @@ class DownloadQueue {
     struct Slot;
     Slot* find(std::uint64_t id);
     QueueItem viewOf(Slot& slot) const;
-    void step();
+    // Notices finished jobs and starts waiting ones; true when the list changed (to be saved).
+    bool step();
     void save() const;
     void load();
 
