@@ -121,8 +121,10 @@ trap stop_all EXIT
 
 mkdir -p "$work/www/plain" "$work/www/even" "$work/www/throttled" "$work/www/paced" \
     "$work/www/https" "$work/www/limit" "$work/out" "$work/tmp"
+# Written to disk before anything is measured: otherwise the system writes the new file back
+# while the first tool runs, and that tool's own writes wait behind it.
 make_file() { # path MiB
-    dd if=/dev/urandom of="$1" bs=1M count="$2" status=none
+    dd if=/dev/urandom of="$1" bs=1M count="$2" conv=fsync status=none
     chmod 644 "$1"
 }
 case " $profiles " in *" plain "*)

@@ -69,7 +69,8 @@ class PartFile {
     // survives a crash.
     Status sync(std::uint64_t offset, std::uint64_t length) const;
     // Starts writing [offset, offset+length) of the view to disk without waiting for it, so a
-    // later sync finds less to do. Only a hint.
+    // later sync finds less to do. Only a hint. The bytes there must be final: the view drops
+    // its pages, and a later copy into them maps them in again.
     void startWriteback(std::uint64_t offset, std::uint64_t length) const;
 
     // Writes the view and the file to disk, renames it over the target (a symbolic link there is

@@ -55,7 +55,6 @@ std::size_t StreamWorker::onBody(char* data, std::size_t size, std::size_t count
     } else {
         if (!self.job_.limit.take(bytes, [&](auto wait) { return self.job_.pause(wait); }))
             return 0;
-        std::lock_guard guard(self.job_.lock);
         Status written = self.job_.file.append(std::as_bytes(std::span<const char>(data, bytes)));
         if (!written) {
             self.writeError_ = written.error();

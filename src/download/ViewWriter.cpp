@@ -24,7 +24,6 @@ bool ViewWriter::write(std::uint64_t at, const char* data, std::size_t bytes, st
         end_ = std::min(end, at + bytes + kPrefaultBytes);
         job_.file.prefault(from, end_ - from);
     }
-    std::lock_guard guard(job_.lock);
     if (!guardedCopy(job_.file.view().data() + at, data, bytes)) {
         job_.fail("下载的临时文件被其他程序截短了，下载中止：" + job_.file.path(), true);
         return false;

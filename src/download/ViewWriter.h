@@ -1,6 +1,6 @@
 #pragma once
 // Copies what a worker reads into the part file's view: the pages a little ahead are brought in
-// first, outside the lock, then the copy and the arrived-bytes counter go under the job's lock.
+// first, then the copy. Workers copy into ranges of their own, so they copy side by side.
 
 #include "download/DownloadRun.h"
 

@@ -63,6 +63,25 @@ TEST_F(PartFileTest, MappedFileReplacesTheTargetOnlyOnCommit) {
     EXPECT_EQ(filesInFolder(), 1u);
 }
 
+TEST_F(PartFileTest, BytesHandedToTheDiskKeepTheirDataWhenTheViewDropsTheirPages) {
+    const std::size_t size = 5 * 4096 + 100;
+    auto file = PartFile::open(target_);
+    ASSERT_TRUE(file) << file.error().message;
+    ASSERT_TRUE(file->reserveAndMap(size));
+    std::string want(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        want[i] = static_cast<char>('a' + i % 23);
+    // Handed over in pieces that start and end inside pages, with the rest still copied after.
+    std::memcpy(file->view().data(), want.data(), 3 * 4096 + 7);
+    file->startWriteback(0, 4096 + 9);
+    file->startWriteback(4096 + 9, 2 * 4096 - 2);
+    std::memcpy(file->view().data() + 3 * 4096 + 7, want.data() + 3 * 4096 + 7,
+                size - 3 * 4096 - 7);
+    file->startWriteback(3 * 4096 - 2, size - 3 * 4096 + 2);
+    ASSERT_TRUE(file->commit());
+    EXPECT_EQ(readFile(target_), want);
+}
+
 TEST_F(PartFileTest, AbandonedFileIsRemovedAndTheTargetKept) {
     std::ofstream(target_) << "old";
     {
