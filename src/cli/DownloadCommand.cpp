@@ -210,11 +210,12 @@ int runDownload(Args args) {
     std::set<std::uint64_t> told; // resumes and results already said
     std::set<std::uint64_t> finished;
     bool interrupted = false;
-    // Looks every 20 ms, so the command ends as soon as the last download does; draws 5 times
-    // a second.
-    const timespec tick{0, 20'000'000};
+    // Looks when a download ends and at least every 20 ms (for an interrupt), so the command
+    // ends as soon as the last download does; draws 5 times a second.
+    const timespec now{0, 0};
     for (unsigned ticks = 0;; ++ticks) {
-        if (sigtimedwait(&interrupts, nullptr, &tick) > 0 && !interrupted) {
+        queue.waitForEnd(std::chrono::milliseconds(20));
+        if (sigtimedwait(&interrupts, nullptr, &now) > 0 && !interrupted) {
             interrupted = true;
             queue.pauseAll();
         }

@@ -50,12 +50,16 @@ void DownloadJob::interrupt() {
 }
 
 void DownloadJob::finish(JobPhase phase, Error error) {
-    std::lock_guard lock(mutex_);
-    if (phase != JobPhase::Done && stopping())
-        phase = cancelled_.load() ? JobPhase::Cancelled : JobPhase::Interrupted;
-    phase_ = phase;
-    error_ = std::move(error.message);
-    errorDetail_ = std::move(error.detail);
+    {
+        std::lock_guard lock(mutex_);
+        if (phase != JobPhase::Done && stopping())
+            phase = cancelled_.load() ? JobPhase::Cancelled : JobPhase::Interrupted;
+        phase_ = phase;
+        error_ = std::move(error.message);
+        errorDetail_ = std::move(error.detail);
+    }
+    if (options_.onEnded)
+        options_.onEnded();
 }
 
 void DownloadJob::work() {

@@ -36,6 +36,7 @@
 #include "download/ShareLink.h"
 
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <stop_token>
@@ -89,6 +90,9 @@ struct JobOptions {
     bool refuseWebPages = false;
     bool executable =
         false; // the saved file may be run: execute permission wherever it is readable
+    // Called on the job's thread once it has ended and its view is final, e.g. to wake a front
+    // end that waits for it.
+    std::function<void()> onEnded;
 };
 
 class DownloadJob {

@@ -215,8 +215,18 @@ bool DownloadQueue::step() {
             break;
         if (slot->state != QueueState::Waiting || slot->job)
             continue;
-        slot->job =
-            std::make_unique<DownloadJob>(slot->entry.addresses, slot->entry.target, options_.job);
+        JobOptions job = options_.job;
+        job.onEnded = [this, also = options_.job.onEnded] {
+            {
+                std::lock_guard guard(endMutex_);
+                ended_ = true;
+            }
+            endCv_.notify_all();
+            if (also)
+                also();
+        };
+        slot->job = std::make_unique<DownloadJob>(slot->entry.addresses, slot->entry.target,
+                                                  std::move(job));
         slot->job->start();
         slot->last = slot->job->view();
         slot->state = QueueState::Downloading;
@@ -255,6 +265,12 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
         item.bytes = item.totalKnown ? item.total : item.bytes;
     }
     return item;
+}
+
+void DownloadQueue::waitForEnd(std::chrono::milliseconds most) {
+    std::unique_lock guard(endMutex_);
+    endCv_.wait_for(guard, most, [this] { return ended_; });
+    ended_ = false;
 }
 
 std::vector<QueueItem> DownloadQueue::refresh() {

@@ -20,6 +20,8 @@
 
 #include "download/DownloadJob.h"
 
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -93,6 +95,9 @@ class DownloadQueue {
     std::size_t active();
     // Pauses every running download (their parts stay); the list remembers them as paused.
     void pauseAll();
+    // Sleeps until a download's job ends or `most` passes; at once when one has ended since the
+    // last call. A front end that waits here notices the end at once instead of a tick later.
+    void waitForEnd(std::chrono::milliseconds most);
 
     // Where the list is kept by default: $XDG_DATA_HOME/Vantorel/downloads.json (or
     // ~/.local/share/...).
@@ -107,6 +112,10 @@ class DownloadQueue {
     void save() const;
     void load();
 
+    // Before the slots: a job ending while the queue is destroyed still finds them.
+    std::mutex endMutex_;
+    std::condition_variable endCv_;
+    bool ended_ = false;
     mutable std::mutex mutex_;
     QueueOptions options_;
     std::vector<std::unique_ptr<Slot>> slots_;

@@ -33,7 +33,7 @@ using Seconds = std::chrono::duration<double>;
 inline constexpr std::chrono::milliseconds kSampleEvery{200};
 // How often the checkpoint's tick runs: bytes complete go to the disk within this much of
 // arriving, so the disk writes alongside the download and the flush at the end finds little.
-inline constexpr std::chrono::milliseconds kTickEvery{20};
+inline constexpr std::chrono::milliseconds kTickEvery{10};
 // After this long without a byte, a download whose requests keep failing shows that it is
 // stalled rather than a frozen percent.
 inline constexpr std::chrono::milliseconds kStalledAfter{3000};

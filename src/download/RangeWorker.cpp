@@ -12,7 +12,8 @@ namespace {
 using std::chrono::milliseconds;
 
 constexpr milliseconds kMaxRetryDelay{5000};
-// How long a worker with nothing to take waits before it asks the scheduler again.
+// How long a worker with nothing to take waits before it asks the scheduler again, unless a
+// range ends before (a slow connection's range may be taken over only as time passes).
 constexpr milliseconds kWaitForWork{20};
 // A request asks for about this much of the connection's time (more on a distant server, see
 // RangeWorker::requestTime): short enough that a range can be split between requests instead of
@@ -31,8 +32,7 @@ void RangeWorker::run() {
         if (work.kind == SegmentScheduler::Work::Kind::Finished)
             return;
         if (work.kind == SegmentScheduler::Work::Kind::Wait) {
-            if (!job_.pause(kWaitForWork))
-                return;
+            scheduler.waitForChange(work, kWaitForWork);
             continue;
         }
         Error why;

@@ -161,6 +161,8 @@ void SegmentScheduler::finishRange(Lane& lane, TimePoint now) {
     addComplete({lane.range.begin, lane.next});
     lane.busy = false;
     lane.claimed = lane.next;
+    ++changes_;
+    changed_.notify_all();
 }
 
 SegmentScheduler::Work SegmentScheduler::assign(Lane& lane, ByteInterval range, TimePoint now) {
@@ -251,7 +253,12 @@ SegmentScheduler::Work SegmentScheduler::next(unsigned worker, TimePoint now) {
         return assign(self, *range, now);
     const bool running =
         std::any_of(lanes_.begin(), lanes_.end(), [](const Lane& l) { return l.busy; });
-    return {running ? Work::Kind::Wait : Work::Kind::Finished, {}};
+    return {running ? Work::Kind::Wait : Work::Kind::Finished, {}, changes_};
+}
+
+void SegmentScheduler::waitForChange(const Work& wait, std::chrono::milliseconds most) {
+    std::unique_lock guard(mutex_);
+    changed_.wait_for(guard, most, [&] { return changes_ != wait.changes; });
 }
 
 ByteInterval SegmentScheduler::claim(unsigned worker, std::uint64_t bytes) {
@@ -309,6 +316,8 @@ void SegmentScheduler::giveUp(unsigned worker) {
     addComplete({self.range.begin, self.next});
     self.busy = false;
     self.claimed = self.next;
+    ++changes_;
+    changed_.notify_all();
     if (rest.empty())
         return;
     auto at =

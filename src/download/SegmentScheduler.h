@@ -41,6 +41,7 @@
 // in by the caller, so tests drive the clock.
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <mutex>
@@ -99,9 +100,14 @@ class SegmentScheduler {
         };
         Kind kind = Kind::Finished;
         ByteInterval range;
+        std::uint64_t changes = 0; // Wait: for waitForChange
     };
     // Next work for an idle worker. Call it when the worker starts and whenever its range ends.
     Work next(unsigned worker, TimePoint now);
+    // After a Wait: sleeps until a range ends or is given up (either may leave work or finish
+    // the download) or `most` passes, so the waiting workers end with the last range rather
+    // than a wait later.
+    void waitForChange(const Work& wait, std::chrono::milliseconds most);
 
     // Before copying `bytes` that arrived for the worker's range: where they go and how many of
     // them belong to the range (fewer when it was cut short; none when it has ended). Copy
@@ -171,6 +177,8 @@ class SegmentScheduler {
     std::deque<Piece> pool_;         // ordered by first byte
     std::vector<ByteInterval> done_; // complete intervals of finished ranges, merged, in order
     std::uint64_t doneBytes_ = 0;
+    std::uint64_t changes_ = 0; // ranges ended or given up so far
+    std::condition_variable changed_;
 };
 
 } // namespace vantorel::download

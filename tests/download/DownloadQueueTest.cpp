@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <numeric>
@@ -97,6 +98,20 @@ TEST_F(DownloadQueueTest, NoMoreRunAtOnceThanAllowedAndTheRestWaitInOrder) {
     EXPECT_EQ(mostRunning, 2u);
     for (int i = 0; i < 4; ++i)
         EXPECT_TRUE(readFile(dir_ / ("f" + std::to_string(i) + ".bin")) == contents_[i]);
+}
+
+TEST_F(DownloadQueueTest, AWaiterWakesWhenADownloadEndsAndItsOwnHookStillRuns) {
+    QueueOptions o = options(1);
+    std::atomic<int> hooked = 0;
+    o.job.onEnded = [&] { ++hooked; };
+    DownloadQueue queue(o);
+    queue.add(entry(0));
+    queue.refresh();
+    // An hour unless the ending download wakes it.
+    queue.waitForEnd(std::chrono::hours(1));
+    EXPECT_EQ(queue.refresh()[0].state, QueueState::Done);
+    EXPECT_EQ(hooked.load(), 1);
+    EXPECT_EQ(readFile(dir_ / "f0.bin"), contents_[0]);
 }
 
 TEST_F(DownloadQueueTest, PausedDownloadKeepsItsPartAndResumesFetchingOnlyWhatIsMissing) {

@@ -139,6 +139,22 @@ TEST(SegmentScheduler, ARangeTooSmallToSplitIsLeftToItsOwner) {
     EXPECT_TRUE(everyByteOnce(sim.written));
 }
 
+TEST(SegmentScheduler, AWaitingWorkerWakesWhenTheLastRangeEnds) {
+    SchedulerSettings settings;
+    settings.minPiece = 1 * MiB;
+    Simulation sim(2 * MiB, 2, settings);
+    ASSERT_EQ(sim.ask(0), Kind::Fetch);
+    ASSERT_EQ(sim.ask(1), Kind::Fetch);
+    EXPECT_FALSE(sim.receive(1, 1 * MiB));
+    const SegmentScheduler::Work wait = sim.scheduler.next(1, sim.now);
+    ASSERT_EQ(wait.kind, Kind::Wait);
+    // Without the wake the waiter would sleep for an hour, whichever of the two comes first.
+    std::jthread waiter([&] { sim.scheduler.waitForChange(wait, 1h); });
+    EXPECT_FALSE(sim.receive(0, 1 * MiB));
+    waiter.join();
+    EXPECT_EQ(sim.ask(1), Kind::Finished);
+}
+
 // Three workers fetch 1 MiB each; the first two at 800 KiB/s. The third runs at `slowPace` (bytes
 // per 50 ms) until the first has finished and asks for more.
 ByteInterval stealFromThird(std::uint64_t slowPace, Simulation& sim) {
