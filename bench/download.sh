@@ -31,10 +31,10 @@
 #
 # All but plain fetch a file of BENCH_THROTTLED_MB (default 64). Rates are nginx sizes
 # (k = 1024 bytes, m = 1024k). For each tool: time, MB/s, and the bytes nginx logged as sent
-# during the run divided by the file size (1.00 means nothing was fetched twice). On plain, curl
-# is also timed with its file flushed to disk afterwards, as ours always is before it takes the
-# file's name. On https the ratios are ours/curl and ours/aria2c for speed (above 1.0: ours is
-# faster) and for CPU seconds (above 1.0: ours uses more).
+# during the run divided by the file size (1.00 means nothing was fetched twice). On plain and
+# https, curl is also timed with its file flushed to disk afterwards, as ours always is before it
+# takes the file's name. On https the ratios are ours/curl and ours/aria2c for speed (above 1.0:
+# ours is faster) and for CPU seconds (above 1.0: ours uses more).
 #
 #   bench/download.sh                            all profiles, files under /tmp
 #   BENCH_PROFILES="throttled" bench/download.sh
@@ -372,6 +372,8 @@ https_profile() {
     mark=$(tls_lines)
     plain=$(best_of "$work/out/curl.bin" curl -s --cacert "$ca" -o "$work/out/curl.bin" "$url")
     curl_tls=$(tls_seen "$mark")
+    synced=$(best_of "$work/out/curl.bin" sh -c 'curl -s --cacert "$1" -o "$2" "$3" && sync "$2"' _ \
+        "$ca" "$work/out/curl.bin" "$url")
     measure_cpu=0
     if [ -n "$ours" ]; then
         report_cpu "vantorel-cli download --threads 8" "$ours"
@@ -385,14 +387,16 @@ https_profile() {
     echo "      TLS: $aria_tls"
     report_cpu "curl (one stream)" "$plain"
     echo "      TLS: $curl_tls"
+    report_cpu "curl, then sync (on disk, as ours)" "$synced"
     if [ -n "$ours" ]; then
         local c_ours c_aria c_curl
         c_ours=$(cut -d' ' -f4 <<<"$ours")
         c_aria=$(cut -d' ' -f4 <<<"$aria")
         c_curl=$(cut -d' ' -f4 <<<"$plain")
-        printf '  ratio ours/curl speed: %s   CPU: %s   ours/aria2c speed: %s   CPU: %s\n' \
+        printf '  ratio ours/curl speed: %s   CPU: %s   ours/aria2c speed: %s   CPU: %s   ours/(curl, then sync) speed: %s\n' \
             "$(ratio "${plain%% *}" "${ours%% *}")" "$(ratio "$c_ours" "$c_curl")" \
-            "$(ratio "${aria%% *}" "${ours%% *}")" "$(ratio "$c_ours" "$c_aria")"
+            "$(ratio "${aria%% *}" "${ours%% *}")" "$(ratio "$c_ours" "$c_aria")" \
+            "$(ratio "${synced%% *}" "${ours%% *}")"
         echo "  (speed above 1.0: ours is faster; CPU above 1.0: ours uses more CPU time)"
     else
         echo "  ratios: none, ours did not download"
