@@ -143,6 +143,10 @@ void prepareHandle(CURL* h, const HandleOptions& options) {
     curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
     curl_easy_setopt(h, CURLOPT_CAPATH, nullptr);
     curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, &useSharedStore);
+    // TLS 1.3's three suites in the order browsers ask for them: AES-128-GCM first is as safe in
+    // practice and takes a third less work to encrypt and decrypt, at both ends.
+    curl_easy_setopt(h, CURLOPT_TLS13_CIPHERS,
+                     "TLS_AES_128_GCM_SHA256:TLS_CHACHA20_POLY1305_SHA256:TLS_AES_256_GCM_SHA384");
     applyProxy(h, options);
 
     long connectLimit = millis(options.timeouts.connect);
