@@ -8,6 +8,9 @@
 namespace vantorel::download {
 namespace {
 
+// A multiple of every page size in use.
+constexpr std::uint64_t kWritebackBlock = 64 << 10;
+
 // The parts of `complete` (sorted, disjoint) that `listed` (sorted, disjoint, each inside one of
 // `complete`, as bytes once complete stay complete) does not cover.
 std::vector<ByteInterval> notListed(const std::vector<ByteInterval>& complete,
@@ -46,10 +49,18 @@ std::uint64_t Checkpoint::listedBytes() const {
 void Checkpoint::maybe() {
     if (!job_.scheduler)
         return;
-    std::vector<ByteInterval> complete = job_.scheduler->complete();
-    for (const ByteInterval& fresh : notListed(complete, handed_))
+    // Only whole blocks go to the disk early: a page still filling would be written again at
+    // every tick of a slow download. The flush before the rename takes the rest.
+    std::vector<ByteInterval> whole;
+    for (ByteInterval interval : job_.scheduler->complete()) {
+        if (interval.end != job_.total)
+            interval.end -= interval.end % kWritebackBlock;
+        if (!interval.empty())
+            whole.push_back(interval);
+    }
+    for (const ByteInterval& fresh : notListed(whole, handed_))
         job_.file.startWriteback(fresh.begin, fresh.size());
-    handed_ = std::move(complete);
+    handed_ = std::move(whole);
     if (enabled_ && Clock::now() - last_ >= job_.request.checkpointEvery)
         now();
 }
