@@ -100,4 +100,9 @@ std::string safeFileName(std::string_view name, UnsafeName unsafe) {
     return clean + extension;
 }
 
+std::filesystem::path folderOf(const std::filesystem::path& file) {
+    std::filesystem::path folder = file.parent_path();
+    return folder.empty() ? std::filesystem::path(".") : folder;
+}
+
 } // namespace vantorel

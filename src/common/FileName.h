@@ -3,6 +3,7 @@
 // create inside one folder.
 
 #include <cstddef>
+#include <filesystem>
 #include <string>
 #include <string_view>
 
@@ -26,5 +27,8 @@ enum class UnsafeName {
 // `wanted` without bidirectional controls (they could disguise the extension), made safe as
 // `unsafe` says.
 std::string safeFileName(std::string_view wanted, UnsafeName unsafe = UnsafeName::Repair);
+
+// The folder `file` is in: "." for a bare name.
+std::filesystem::path folderOf(const std::filesystem::path& file);
 
 } // namespace vantorel

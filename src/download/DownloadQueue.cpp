@@ -2,24 +2,21 @@
 
 #include "common/Config.h"
 #include "common/ReplaceFile.h"
+#include "common/SmallFile.h"
 #include "download/PartFile.h"
 
 #include <nlohmann/json.hpp>
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 namespace vantorel::download {
 namespace {
 
 constexpr std::string_view kCancelledText = "已取消";
 // A list file larger than this is not ours.
-constexpr std::uintmax_t kMaxListBytes = 16u << 20;
+constexpr std::uint64_t kMaxListBytes = 16u << 20;
 
 std::string_view stateKey(QueueState state) {
     switch (state) {
@@ -168,8 +165,7 @@ void DownloadQueue::remove(std::uint64_t id) {
 void DownloadQueue::setMaxRunning(unsigned count) {
     std::lock_guard lock(mutex_);
     options_.maxRunning = std::max(1u, count);
-    if (step())
-        save();
+    advance();
 }
 
 void DownloadQueue::setJobOptions(JobOptions options) {
@@ -267,6 +263,11 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
     return item;
 }
 
+void DownloadQueue::advance() {
+    if (step())
+        save();
+}
+
 void DownloadQueue::waitForEnd(std::chrono::milliseconds most) {
     std::unique_lock guard(endMutex_);
     endCv_.wait_for(guard, most, [this] { return ended_; });
@@ -275,8 +276,7 @@ void DownloadQueue::waitForEnd(std::chrono::milliseconds most) {
 
 std::vector<QueueItem> DownloadQueue::refresh() {
     std::lock_guard lock(mutex_);
-    if (step())
-        save();
+    advance();
     std::vector<QueueItem> items;
     items.reserve(slots_.size());
     for (auto& slot : slots_)
@@ -286,8 +286,7 @@ std::vector<QueueItem> DownloadQueue::refresh() {
 
 std::optional<QueueItem> DownloadQueue::item(std::uint64_t id) {
     std::lock_guard lock(mutex_);
-    if (step())
-        save();
+    advance();
     if (Slot* slot = find(id))
         return viewOf(*slot);
     return std::nullopt;
@@ -295,8 +294,7 @@ std::optional<QueueItem> DownloadQueue::item(std::uint64_t id) {
 
 std::optional<QueueItem> DownloadQueue::itemForTarget(std::string_view target) {
     std::lock_guard lock(mutex_);
-    if (step())
-        save();
+    advance();
     for (auto& slot : slots_)
         if (slot->entry.target == target)
             return viewOf(*slot);
@@ -305,8 +303,7 @@ std::optional<QueueItem> DownloadQueue::itemForTarget(std::string_view target) {
 
 std::size_t DownloadQueue::unfinished() {
     std::lock_guard lock(mutex_);
-    if (step())
-        save();
+    advance();
     return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(), [](const auto& s) {
         return s->state == QueueState::Waiting || s->state == QueueState::Downloading ||
                s->state == QueueState::Retrying;
@@ -315,8 +312,7 @@ std::size_t DownloadQueue::unfinished() {
 
 std::size_t DownloadQueue::active() {
     std::lock_guard lock(mutex_);
-    if (step())
-        save();
+    advance();
     return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(),
                                                   [](const auto& s) { return s->job != nullptr; }));
 }
@@ -371,15 +367,10 @@ void DownloadQueue::save() const {
 void DownloadQueue::load() {
     if (options_.listFile.empty())
         return;
-    std::error_code ec;
-    const auto status = std::filesystem::symlink_status(options_.listFile, ec);
-    if (ec || !std::filesystem::is_regular_file(status) ||
-        std::filesystem::file_size(options_.listFile, ec) > kMaxListBytes)
+    const std::optional<std::string> text = readSmallFile(options_.listFile, kMaxListBytes);
+    if (!text)
         return;
-    std::ifstream in(options_.listFile, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    const nlohmann::json json = nlohmann::json::parse(text.str(), nullptr, false);
+    const nlohmann::json json = nlohmann::json::parse(*text, nullptr, false);
     if (!json.is_object() || !json.contains("downloads") || !json["downloads"].is_array())
         return;
     for (const auto& row : json["downloads"]) {

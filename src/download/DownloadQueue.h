@@ -109,6 +109,8 @@ class DownloadQueue {
     QueueItem viewOf(Slot& slot) const;
     // Notices finished jobs and starts waiting ones; true when the list changed (to be saved).
     bool step();
+    // step(), and the list saved when it changed.
+    void advance();
     void save() const;
     void load();
 

@@ -1,10 +1,10 @@
 #include "download/FreeSpace.h"
 
 #include "common/ByteSize.h"
+#include "common/FileName.h"
 
 #include <sys/statvfs.h>
 
-#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -23,9 +23,7 @@ std::optional<std::uint64_t> freeSpaceOf(const std::string& folder) {
 Status checkFreeSpace(const DownloadRequest& request, std::uint64_t needed) {
     if (needed == 0)
         return {};
-    std::string folder = std::filesystem::path(request.target).parent_path().string();
-    if (folder.empty())
-        folder = ".";
+    const std::string folder = folderOf(request.target).string();
     const auto free = request.freeSpace ? request.freeSpace(folder) : freeSpaceOf(folder);
     if (free && needed > *free)
         return makeError("磁盘空间不足：文件需要 " +

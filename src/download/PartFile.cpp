@@ -1,5 +1,6 @@
 #include "download/PartFile.h"
 
+#include "common/FileName.h"
 #include "common/FileSystemCause.h"
 
 #include "common/FileDescriptor.h"
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <filesystem>
 #include <limits>
+#include <span>
 #include <string_view>
 #include <utility>
 
@@ -34,6 +36,20 @@ constexpr std::size_t kDigestDigits = 16;
 
 Error fileError(const std::string& what, const std::string& path, int error) {
     return fileSystemError(what, path, error);
+}
+
+std::uint64_t pageSize() {
+    static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    return page;
+}
+
+// The pages of a view of `size` bytes at `map` that hold any of [offset, offset + length);
+// `offset` must lie inside the view.
+std::span<std::byte> pagesHolding(void* map, std::uint64_t size, std::uint64_t offset,
+                                  std::uint64_t length) {
+    const std::uint64_t start = offset / pageSize() * pageSize();
+    const std::uint64_t end = std::min(offset + length, size);
+    return {static_cast<std::byte*>(map) + start, static_cast<std::size_t>(end - start)};
 }
 
 std::uint64_t fnv1a(std::string_view text) {
@@ -172,9 +188,7 @@ Result<PartFile> PartFile::open(const std::string& target) {
                              ? "保存路径是文件夹，没有文件名：" + target
                              : "保存的文件夹不存在：" + target);
     }
-    fs::path folder = targetPath.parent_path();
-    if (folder.empty())
-        folder = ".";
+    const fs::path folder = folderOf(targetPath);
     std::error_code ec;
     const fs::file_status folderStatus = fs::status(folder, ec);
     if (!fs::exists(folderStatus))
@@ -297,11 +311,8 @@ Status PartFile::startOver() {
 Status PartFile::sync(std::uint64_t offset, std::uint64_t length) const {
     if (!map_ || offset >= mapSize_ || length == 0)
         return {};
-    static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t start = offset / page * page;
-    const std::uint64_t end = std::min<std::uint64_t>(offset + length, mapSize_);
-    if (::msync(static_cast<std::byte*>(map_) + start, static_cast<std::size_t>(end - start),
-                MS_SYNC) != 0)
+    const std::span<std::byte> pages = pagesHolding(map_, mapSize_, offset, length);
+    if (::msync(pages.data(), pages.size(), MS_SYNC) != 0)
         return fileError("写入文件失败：", target_, errno);
     return {};
 }
@@ -313,7 +324,7 @@ void PartFile::startWriteback(std::uint64_t offset, std::uint64_t length) const 
     // flush on every processor the workers ran on, page by page. The bytes are final, so the
     // view lets go of the whole pages first (their data stays in the page cache, dirty) and the
     // flush is paid once per range.
-    static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
+    const std::uint64_t page = pageSize();
     const std::uint64_t first = (offset + page - 1) / page * page;
     const std::uint64_t end = std::min<std::uint64_t>(offset + length, mapSize_) / page * page;
     if (map_ && first < end)
@@ -356,11 +367,8 @@ void PartFile::prefault(std::uint64_t offset, std::uint64_t length) const {
     // copy into them then reports it.
     if (!map_ || offset >= mapSize_)
         return;
-    static const std::uint64_t page = static_cast<std::uint64_t>(::sysconf(_SC_PAGESIZE));
-    const std::uint64_t start = offset / page * page;
-    const std::uint64_t end = std::min<std::uint64_t>(offset + length, mapSize_);
-    ::madvise(static_cast<std::byte*>(map_) + start, static_cast<std::size_t>(end - start),
-              MADV_POPULATE_WRITE);
+    const std::span<std::byte> pages = pagesHolding(map_, mapSize_, offset, length);
+    ::madvise(pages.data(), pages.size(), MADV_POPULATE_WRITE);
 #else
     (void)offset;
     (void)length;
@@ -405,10 +413,8 @@ Status PartFile::commit() {
     const bool ours = ::lstat(target_.c_str(), &placed) == 0 && placed.st_dev == info.st_dev &&
                       placed.st_ino == info.st_ino;
     // The rename itself must reach the disk, or a crash could leave the old name.
-    std::string folder = fs::path(target_).parent_path().string();
-    if (folder.empty())
-        folder = ".";
-    if (const FileDescriptor dirFd(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (const FileDescriptor dirFd(
+            ::open(folderOf(target_).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
         dirFd.get() >= 0)
         ::fsync(dirFd.get());
     // The data is on disk (fsync above); closing only lets the lock go.

@@ -1,47 +1,18 @@
 #include "download/ResumeState.h"
 
-#include "common/FileDescriptor.h"
-
 #include "common/ReplaceFile.h"
+#include "common/SmallFile.h"
 
 #include <nlohmann/json.hpp>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cctype>
-#include <cerrno>
 
 namespace vantorel::download {
 namespace {
 
 // A state is a few hundred bytes plus some per gap in the file; anything this large is not one.
-constexpr off_t kMaxStateBytes = 4 << 20;
-
-// The whole of a regular file of at most kMaxStateBytes; none for anything else.
-std::optional<std::string> readSmallFile(const std::string& path) {
-    const FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    struct stat info {};
-    if (fd.get() < 0 || ::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
-        info.st_size > kMaxStateBytes)
-        return std::nullopt;
-    std::string text(static_cast<std::size_t>(info.st_size), '\0');
-    std::size_t done = 0;
-    while (done < text.size()) {
-        const ssize_t n = ::read(fd.get(), text.data() + done, text.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return std::nullopt;
-        if (n == 0)
-            break;
-        done += static_cast<std::size_t>(n);
-    }
-    text.resize(done);
-    return text;
-}
+constexpr std::uint64_t kMaxStateBytes = 4 << 20;
 
 } // namespace
 
@@ -91,7 +62,7 @@ std::uint64_t ResumeState::completeBytes() const {
 }
 
 std::optional<ResumeState> loadResumeState(const std::string& path) {
-    const std::optional<std::string> text = readSmallFile(path);
+    const std::optional<std::string> text = readSmallFile(path, kMaxStateBytes);
     if (!text)
         return std::nullopt;
     const nlohmann::json json = nlohmann::json::parse(*text, nullptr, false);

@@ -39,12 +39,15 @@ std::size_t StreamWorker::onBody(char* data, std::size_t size, std::size_t count
     if (head.status != 200)
         return 0;
     if (self.known_) {
-        const auto length = head.length.value();
-        if (!provesSameVersion(self.job_.validators, head) ||
-            self.transfer_.redirectedAwayFrom(self.job_.url) ||
-            (!head.coded() && length && *length != self.job_.total)) {
-            self.problem_ = std::string(kChangedText);
-            return 0;
+        if (!self.checked_) {
+            const auto length = head.length.value();
+            if (!provesSameVersion(self.job_.validators, head) ||
+                self.transfer_.redirectedAwayFrom(self.job_.url) ||
+                (!head.coded() && length && *length != self.job_.total)) {
+                self.problem_ = std::string(kChangedText);
+                return 0;
+            }
+            self.checked_ = true;
         }
         if (bytes > self.job_.total - self.next_) {
             self.problem_ = "服务器发送的数据多于文件的长度";
