@@ -170,7 +170,7 @@ void CatalogueController::showEntry(int row) {
         progressEntry_ = entry;
         progressId_ = own->id;
         showProgress(*own);
-    } else if (const auto shown = shownDownload(); !shown || !isUnfinished(*shown)) {
+    } else if (const auto shown = shownDownload(); !shown || !shown->unfinished()) {
         clearProgress();
     } else {
         showProgress(*shown);

@@ -212,7 +212,7 @@ void DownloadListWindow::fill() {
     int running = 0;
     for (int row = 0; row < table_->rowCount(); ++row) {
         const QueueItem& item = items[static_cast<std::size_t>(row)];
-        running += isUnfinished(item) ? 1 : 0;
+        running += item.unfinished() ? 1 : 0;
         const std::array<QString, ColumnCount> texts{
             toQString(item.entry.name),
             toQString(sizeText(item)),
@@ -246,7 +246,7 @@ void DownloadListWindow::fill() {
 void DownloadListWindow::updateActions() {
     const std::optional<std::uint64_t> id = selectedId();
     const QueueItem* item = id ? downloads_.find(*id) : nullptr;
-    const bool resumes = item && !isUnfinished(*item);
+    const bool resumes = item && !item->unfinished();
     const QString pauseText = resumes ? QStringLiteral("继续") : QStringLiteral("暂停");
     const bool canPause = item && item->state != QueueState::Done;
     const bool canOpenFile = item && fileReady(*item);

@@ -29,7 +29,6 @@ class DownloadListWindow : public QWidget {
     explicit DownloadListWindow(Downloads& downloads, QWidget* parent = nullptr);
 
     QTableWidget& table() const { return *table_; }
-    QMenu& rowMenu() const { return *rowMenu_; }
     // The download of the selected row; none when no row is selected.
     std::optional<std::uint64_t> selectedId() const;
     void select(std::uint64_t id);

@@ -12,12 +12,6 @@ constexpr int kRefreshMs = 200;
 
 } // namespace
 
-bool isUnfinished(const download::QueueItem& item) {
-    using download::QueueState;
-    return item.state == QueueState::Waiting || item.state == QueueState::Downloading ||
-           item.state == QueueState::Retrying;
-}
-
 download::JobOptions Downloads::jobOptions(const settings::Preferences& preferences) {
     download::JobOptions options;
     options.workers = preferences.connections;
@@ -77,7 +71,7 @@ void Downloads::togglePause(std::uint64_t id) {
     const download::QueueItem* item = find(id);
     if (!item)
         return;
-    if (isUnfinished(*item))
+    if (item->unfinished())
         pause(id);
     else if (item->state != download::QueueState::Done)
         resume(id);
@@ -140,7 +134,7 @@ void Downloads::refresh() {
         if (item.state == download::QueueState::Failed || item.state == download::QueueState::Done)
             watched_.erase(item.id);
     }
-    if (std::any_of(items_.begin(), items_.end(), isUnfinished))
+    if (std::any_of(items_.begin(), items_.end(), [](const auto& i) { return i.unfinished(); }))
         timer_.start();
     else
         timer_.stop();

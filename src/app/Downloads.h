@@ -26,9 +26,6 @@
 
 namespace vantorel::app {
 
-// Waiting, downloading or retrying.
-bool isUnfinished(const download::QueueItem& item);
-
 class Downloads : public QObject {
     Q_OBJECT
   public:

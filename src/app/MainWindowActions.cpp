@@ -15,7 +15,17 @@
 namespace vantorel::app {
 
 namespace {
+
+// Shows a window of its own in front, inside the screen.
+void present(QWidget& window) {
+    keepOnScreen(window);
+    window.show();
+    window.raise();
+    window.activateWindow();
+}
+
 constexpr int kEnterKey = 13;
+
 } // namespace
 
 MainWindowActions::MainWindowActions(MainWindow& window, const settings::Preferences& preferences,
@@ -95,11 +105,7 @@ SettingsWindow& MainWindowActions::settingsWindow() {
 }
 
 void MainWindowActions::showDownloadList() {
-    DownloadListWindow& list = downloadListWindow();
-    keepOnScreen(list);
-    list.show();
-    list.raise();
-    list.activateWindow();
+    present(downloadListWindow());
 }
 
 void MainWindowActions::showSettings() {
@@ -109,10 +115,7 @@ void MainWindowActions::showSettings() {
     if (!saved)
         showFailure(&window_, saved.error());
     settings.load(saved ? *saved : downloads_.preferences());
-    keepOnScreen(settings);
-    settings.show();
-    settings.raise();
-    settings.activateWindow();
+    present(settings);
 }
 
 void MainWindowActions::applySettings(const settings::Preferences& preferences) {

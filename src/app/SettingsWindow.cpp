@@ -18,18 +18,14 @@
 namespace vantorel::app {
 namespace {
 
-QString fromUtf8(const std::string& text) {
-    return QString::fromStdString(text);
-}
-
 template <class T> T* named(T* widget, const char* name) {
     widget->setObjectName(QString::fromUtf8(name));
     return widget;
 }
 
-QSpinBox* countBox(const char* name) {
+QSpinBox* countBox(const char* name, unsigned most) {
     auto* box = named(new QSpinBox, name);
-    box->setRange(1, 16);
+    box->setRange(1, static_cast<int>(most));
     box->setMaximumWidth(100); // two digits need no more
     return box;
 }
@@ -55,7 +51,8 @@ void alignCaptions(std::initializer_list<QFormLayout*> forms) {
 SettingsWindow::SettingsWindow(std::function<void(const settings::Preferences&)> apply,
                                QWidget* parent)
     : QDialog(parent), apply_(std::move(apply)), folder_(named(new QLineEdit, "编辑框_下载文件夹")),
-      atOnce_(countBox("数值框_同时下载数")), connections_(countBox("数值框_连接数")),
+      atOnce_(countBox("数值框_同时下载数", settings::kMaxDownloadsAtOnce)),
+      connections_(countBox("数值框_连接数", download::kMaxWorkers)),
       speedLimit_(named(new QLineEdit, "编辑框_限速")), proxy_(named(new QLineEdit, "编辑框_代理")),
       proxyUser_(named(new QLineEdit, "编辑框_代理用户名")),
       proxyPassword_(named(new QLineEdit, "编辑框_代理密码")) {
@@ -112,15 +109,15 @@ SettingsWindow::SettingsWindow(std::function<void(const settings::Preferences&)>
 }
 
 void SettingsWindow::load(const settings::Preferences& preferences) {
-    folder_->setText(fromUtf8(preferences.downloadFolder));
+    folder_->setText(toQString(preferences.downloadFolder));
     atOnce_->setValue(static_cast<int>(preferences.downloadsAtOnce));
     connections_->setValue(static_cast<int>(preferences.connections));
     speedLimit_->setText(preferences.speedLimit == 0
                              ? QString()
-                             : fromUtf8(settings::formatRate(preferences.speedLimit)));
-    proxy_->setText(fromUtf8(preferences.proxy));
-    proxyUser_->setText(fromUtf8(preferences.proxyUser));
-    proxyPassword_->setText(fromUtf8(preferences.proxyPassword));
+                             : toQString(settings::formatRate(preferences.speedLimit)));
+    proxy_->setText(toQString(preferences.proxy));
+    proxyUser_->setText(toQString(preferences.proxyUser));
+    proxyPassword_->setText(toQString(preferences.proxyPassword));
 }
 
 Result<settings::Preferences> SettingsWindow::read() const {

@@ -18,7 +18,6 @@
 #include <QCommandLineParser>
 #include <QDir>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -68,9 +67,16 @@ constexpr std::pair<const char*, bool> kToolkitOptions[] = {
     {"dograb", false},       {"sync", false},
 };
 
-// Checks the command line before anything needs a display, so that a mistyped option is told
-// (in Chinese, exit status 1) instead of failing for want of a screen. Returns the message.
-std::optional<std::string> commandLineProblem(int argc, char** argv, const Options& options) {
+// What the command line asks, read before anything needs a display.
+struct FirstLook {
+    // A mistyped option, told (in Chinese, exit status 1) instead of failing for want of a
+    // screen.
+    std::optional<std::string> problem;
+    // A reporting mode or the help, which need no screen: without a display they run offscreen.
+    bool reporting = false;
+};
+
+FirstLook lookAtCommandLine(int argc, char** argv, const Options& options) {
     QCommandLineParser parser;
     parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     options.addTo(parser);
@@ -91,41 +97,32 @@ std::optional<std::string> commandLineProblem(int argc, char** argv, const Optio
         if (QStringList unknown = parser.unknownOptionNames(); !unknown.isEmpty()) {
             for (QString& name : unknown)
                 name.prepend(name.size() == 1 ? QStringLiteral("-") : QStringLiteral("--"));
-            return "未知选项：" + unknown.join(QStringLiteral("、")).toStdString();
+            return {"未知选项：" + unknown.join(QStringLiteral("、")).toStdString()};
         }
-        return "选项 " + arguments.last().toStdString() + " 需要一个值";
+        return {"选项 " + arguments.last().toStdString() + " 需要一个值"};
     }
     if (const QStringList extra = parser.positionalArguments(); !extra.isEmpty())
-        return "多余的参数：" + extra.join(QLatin1Char(' ')).toStdString();
-    return std::nullopt;
-}
-
-// The reporting modes and the help need no screen; without a display they run offscreen.
-void preferOffscreenWhenReporting(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        const char* arg = argv[i];
-        if (std::strcmp(arg, "--dump-ui") == 0 || std::strcmp(arg, "--screenshot") == 0 ||
-            std::strncmp(arg, "--screenshot=", 13) == 0 || std::strcmp(arg, "--help") == 0 ||
-            std::strcmp(arg, "--help-all") == 0 || std::strcmp(arg, "-h") == 0 ||
-            std::strcmp(arg, "--version") == 0 || std::strcmp(arg, "-v") == 0) {
-            if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-                qputenv("QT_QPA_PLATFORM", "offscreen");
-            }
-            return;
-        }
-    }
+        return {"多余的参数：" + extra.join(QLatin1Char(' ')).toStdString()};
+    FirstLook look;
+    for (const QString& name :
+         {QStringLiteral("dump-ui"), QStringLiteral("screenshot"), QStringLiteral("help"),
+          QStringLiteral("help-all"), QStringLiteral("version")})
+        look.reporting = look.reporting || parser.isSet(name);
+    return look;
 }
 
 } // namespace
 
 int main(int argc, char** argv) {
     const Options options;
-    if (const auto problem = commandLineProblem(argc, argv, options)) {
+    const FirstLook look = lookAtCommandLine(argc, argv, options);
+    if (look.problem) {
         std::fprintf(stderr, "vantorel：%s\n用 vantorel --help 查看可用的选项。\n",
-                     problem->c_str());
+                     look.problem->c_str());
         return 1;
     }
-    preferOffscreenWhenReporting(argc, argv);
+    if (look.reporting && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication qtApp(argc, argv);
     QApplication::setApplicationName(QStringLiteral("vantorel"));
     QApplication::setApplicationVersion(QString::fromLatin1(vantorel::kVersion));
@@ -134,6 +131,8 @@ int main(int argc, char** argv) {
     QApplication::setDesktopFileName(QStringLiteral(VANTOREL_APP_ID));
 
     QCommandLineParser parser;
+    // As the first look read them, so an option it let through is the same option here.
+    parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
     parser.setApplicationDescription(QString::fromUtf8(vantorel::kAppTitle));
     parser.addHelpOption();
     parser.addVersionOption();

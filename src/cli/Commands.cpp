@@ -12,6 +12,12 @@ namespace {
 constexpr std::string_view kNetworkArguments = "[--proxy URL | --noproxy]";
 
 // `prefix` + name + arguments, continuation lines indented to line up under the first argument.
+// A job that names its own --proxy among its arguments (fetch: a proxy with its credentials
+// for the one request) reads it itself; the common network options leave it alone.
+bool namesOwnProxy(const Command& command) {
+    return command.arguments.find("--proxy") != std::string_view::npos;
+}
+
 std::string synopsis(std::string_view prefix, const Command& command) {
     std::string head = std::string(prefix) + std::string(command.name) + " ";
     const std::string indent(displayWidth(head), ' ');
@@ -22,11 +28,9 @@ std::string synopsis(std::string_view prefix, const Command& command) {
         rest.remove_prefix(lineBreak + 1);
     }
     text += std::string(rest);
-    // fetch names its own --proxy (with its credentials) among its arguments.
     if (command.network)
-        text += command.arguments.find("--proxy") == std::string_view::npos
-                    ? " " + std::string(kNetworkArguments)
-                    : std::string(" [--noproxy]");
+        text += namesOwnProxy(command) ? std::string(" [--noproxy]")
+                                       : " " + std::string(kNetworkArguments);
     return text + "\n";
 }
 
@@ -60,7 +64,7 @@ std::span<const Command> commands() {
 int runCommand(const Command& command, Args args, bool offline) {
     if (!command.network)
         return command.run(args);
-    const bool ownProxy = command.arguments.find("--proxy") != std::string_view::npos;
+    const bool ownProxy = namesOwnProxy(command);
     const net::ProxyChoice otherwise =
         offline ? net::ProxyChoice{net::ProxyChoice::Source::None, {}, {}, {}}
                 : settings::proxyChoice(preferencesOrDefaults());

@@ -153,9 +153,10 @@ std::variant<Options, std::string> parse(Args args) {
                        " 之间的整数";
             o.queue.job.workers = *n;
         } else if (arg == "--max-concurrent") {
-            const auto n = count(value, 1, 16);
+            const auto n = count(value, 1, settings::kMaxDownloadsAtOnce);
             if (!n)
-                return std::string("--max-concurrent 应为 1 到 16 之间的整数");
+                return "--max-concurrent 应为 1 到 " +
+                       std::to_string(settings::kMaxDownloadsAtOnce) + " 之间的整数";
             o.queue.maxRunning = *n;
         } else if (arg == "-d" || arg == "--dir") {
             o.folder = std::string(value);
@@ -220,10 +221,8 @@ int runDownload(Args args) {
             queue.pauseAll();
         }
         const std::vector<QueueItem> items = queue.refresh();
-        const bool running = std::any_of(items.begin(), items.end(), [](const QueueItem& i) {
-            return i.state == QueueState::Waiting || i.state == QueueState::Downloading ||
-                   i.state == QueueState::Retrying;
-        });
+        const bool running = std::any_of(items.begin(), items.end(),
+                                         [](const QueueItem& i) { return i.unfinished(); });
         std::string notes;
         for (const QueueItem& item : items) {
             if (item.resumed > 0 && told.insert(item.id).second && !o.quiet)

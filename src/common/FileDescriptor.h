@@ -1,5 +1,6 @@
 #pragma once
-// Ownership of one open file descriptor: closed when this goes, unless released.
+// Ownership of one open file descriptor: closed (and so unlocked) when this goes, unless
+// released.
 
 #include <unistd.h>
 
@@ -9,17 +10,27 @@ namespace vantorel {
 
 class FileDescriptor {
   public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
+    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
+    FileDescriptor(FileDescriptor&& other) noexcept : fd_(other.release()) {}
+    FileDescriptor& operator=(FileDescriptor&& other) noexcept {
+        if (this != &other) {
+            close();
+            fd_ = other.release();
+        }
+        return *this;
+    }
     FileDescriptor(const FileDescriptor&) = delete;
     FileDescriptor& operator=(const FileDescriptor&) = delete;
-    ~FileDescriptor() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
+    ~FileDescriptor() { close(); }
     int get() const { return fd_; }
     int release() { return std::exchange(fd_, -1); }
 
   private:
+    void close() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
     int fd_;
 };
 

@@ -49,6 +49,11 @@ std::string_view queueStateText(QueueState state) {
     return {};
 }
 
+bool isUnfinished(QueueState state) {
+    return state == QueueState::Waiting || state == QueueState::Downloading ||
+           state == QueueState::Retrying;
+}
+
 struct DownloadQueue::Slot {
     std::uint64_t id = 0;
     QueueEntry entry;
@@ -284,30 +289,11 @@ std::vector<QueueItem> DownloadQueue::refresh() {
     return items;
 }
 
-std::optional<QueueItem> DownloadQueue::item(std::uint64_t id) {
-    std::lock_guard lock(mutex_);
-    advance();
-    if (Slot* slot = find(id))
-        return viewOf(*slot);
-    return std::nullopt;
-}
-
-std::optional<QueueItem> DownloadQueue::itemForTarget(std::string_view target) {
-    std::lock_guard lock(mutex_);
-    advance();
-    for (auto& slot : slots_)
-        if (slot->entry.target == target)
-            return viewOf(*slot);
-    return std::nullopt;
-}
-
 std::size_t DownloadQueue::unfinished() {
     std::lock_guard lock(mutex_);
     advance();
-    return static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(), [](const auto& s) {
-        return s->state == QueueState::Waiting || s->state == QueueState::Downloading ||
-               s->state == QueueState::Retrying;
-    }));
+    return static_cast<std::size_t>(std::count_if(
+        slots_.begin(), slots_.end(), [](const auto& s) { return isUnfinished(s->state); }));
 }
 
 std::size_t DownloadQueue::active() {

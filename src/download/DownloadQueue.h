@@ -36,6 +36,8 @@ enum class QueueState { Waiting, Downloading, Retrying, Paused, Done, Failed };
 
 // "等待", "下载中", "重试中", "已暂停", "已完成", "失败".
 std::string_view queueStateText(QueueState state);
+// Waiting, downloading or retrying: not yet done, failed or paused.
+bool isUnfinished(QueueState state);
 
 struct QueueEntry {
     std::string name;                   // what the list shows (an entry's name, a file name)
@@ -47,6 +49,7 @@ struct QueueItem {
     std::uint64_t id = 0;
     QueueEntry entry;
     QueueState state = QueueState::Waiting;
+    bool unfinished() const { return isUnfinished(state); }
     std::uint64_t total = 0; // meaningful when totalKnown
     bool totalKnown = false;
     std::uint64_t bytes = 0;
@@ -87,8 +90,6 @@ class DownloadQueue {
 
     // Moves the list along and returns every item in list order.
     std::vector<QueueItem> refresh();
-    std::optional<QueueItem> item(std::uint64_t id);
-    std::optional<QueueItem> itemForTarget(std::string_view target);
     // Items that are waiting, downloading or retrying.
     std::size_t unfinished();
     // Downloads whose jobs have not stopped yet (a paused one stops soon after pause()).

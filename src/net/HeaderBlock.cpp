@@ -46,15 +46,13 @@ Result<std::vector<HeaderField>> parseHeaderBlock(std::string_view block) {
     std::vector<HeaderField> fields;
     std::string bad;
     forEachLine(block, [&](std::string_view line) {
-        std::size_t colon = line.find(':');
-        std::string_view name =
-            colon == std::string_view::npos ? "" : trimBlanks(line.substr(0, colon));
-        if (name.empty() || name.find_first_of(" \t") != std::string_view::npos) {
+        const auto field = splitHeaderLine(line);
+        if (!field || field->name.find_first_of(" \t") != std::string_view::npos) {
             if (bad.empty())
                 bad = std::string(line);
             return;
         }
-        fields.push_back({std::string(name), std::string(trimBlanks(line.substr(colon + 1)))});
+        fields.push_back({std::string(field->name), std::string(field->value)});
     });
     if (!bad.empty())
         return makeError("请求头格式错误: " + bad);

@@ -64,9 +64,9 @@ constexpr std::tuple kKeys{
     Key<std::string>{"代理用户名", &Preferences::proxyUser, textProblem},
     Key<std::string>{"代理密码", &Preferences::proxyPassword, textProblem},
     Key<std::uint64_t>{"限速", &Preferences::speedLimit, anyRate},
-    Key<unsigned>{"连接数", &Preferences::connections, between<1, 16>},
+    Key<unsigned>{"连接数", &Preferences::connections, between<1, download::kMaxWorkers>},
     Key<std::string>{"下载文件夹", &Preferences::downloadFolder, folderProblem},
-    Key<unsigned>{"同时下载数", &Preferences::downloadsAtOnce, between<1, 16>},
+    Key<unsigned>{"同时下载数", &Preferences::downloadsAtOnce, between<1, kMaxDownloadsAtOnce>},
 };
 
 bool parseValue(std::string_view text, std::string& out) {

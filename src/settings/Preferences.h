@@ -16,6 +16,7 @@
 // as the default when loaded, so a hand-edited file can never hand the program a bad value.
 
 #include "common/Result.h"
+#include "download/Downloader.h"
 #include "net/Session.h"
 
 #include <cstdint>
@@ -26,6 +27,8 @@
 namespace vantorel::settings {
 
 inline constexpr std::string_view kPreferencesSection = "偏好设置";
+// Connections per download go up to download::kMaxWorkers.
+inline constexpr unsigned kMaxDownloadsAtOnce = 16;
 
 struct Preferences {
     std::string proxy; // scheme://host[:port]; empty: no proxy of our own

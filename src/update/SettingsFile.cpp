@@ -1,6 +1,7 @@
 #include "update/SettingsFile.h"
 
 #include "common/Config.h"
+#include "common/FileDescriptor.h"
 #include "common/FileSystemCause.h"
 #include "common/ReplaceFile.h"
 #include "common/Text.h"
@@ -155,35 +156,9 @@ std::string_view lineText(std::string_view bytes, const Line& line) {
     return bytes.substr(line.start, line.end - line.start);
 }
 
-// An open file descriptor, closed (and so unlocked) when it goes.
-class FileHandle {
-  public:
-    explicit FileHandle(int fd = -1) : fd_(fd) {}
-    FileHandle(FileHandle&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    FileHandle& operator=(FileHandle&& other) noexcept {
-        if (this != &other) {
-            reset();
-            fd_ = std::exchange(other.fd_, -1);
-        }
-        return *this;
-    }
-    FileHandle(const FileHandle&) = delete;
-    FileHandle& operator=(const FileHandle&) = delete;
-    ~FileHandle() { reset(); }
-    int get() const { return fd_; }
-
-  private:
-    void reset() {
-        if (fd_ >= 0)
-            ::close(fd_);
-        fd_ = -1;
-    }
-    int fd_;
-};
-
 // The settings file, open and under an exclusive advisory lock for one read-modify-write.
 struct LockedFile {
-    FileHandle handle;
+    FileDescriptor handle;
     struct stat info {};
     bool created = false; // it did not exist: a failed write removes it again
 };
@@ -216,7 +191,7 @@ Result<LockedFile> lockFile(const fs::path& target) {
         }
         if (fd < 0)
             return failed(errno);
-        file.handle = FileHandle(fd);
+        file.handle = FileDescriptor(fd);
         while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             if (errno != EWOULDBLOCK && errno != EINTR)
                 return failed(errno);
@@ -237,7 +212,7 @@ Result<LockedFile> lockFile(const fs::path& target) {
 }
 
 // The whole content of an open file; a file over kMaxSettingsFileBytes is refused unread.
-Result<std::string> readOpenFile(const FileHandle& handle, const struct stat& info,
+Result<std::string> readOpenFile(const FileDescriptor& handle, const struct stat& info,
                                  const std::string& where) {
     auto tooLarge = [&] {
         return makeError("设置文件 " + where + " 超过 1 MiB，不像本程序的设置，未读取也未改写");
@@ -292,7 +267,7 @@ Result<std::string> readSettingsFile(const std::string& path) {
     if (path.empty())
         return makeError(std::string(kNoSettingsPathText));
     // O_NONBLOCK: a FIFO put in the file's place must not block the open.
-    FileHandle handle(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    FileDescriptor handle(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
     if (handle.get() < 0 && errno == ENOENT)
         return std::string();
     struct stat info {};

@@ -281,7 +281,7 @@ TEST_F(CatalogueFlow, AnExistingFileIsReplacedOnlyWhenTheUserAgrees) {
     control<QPushButton>("按钮_下载")->click();
     ASSERT_TRUE(waitUntil([&] {
         const auto shown = catalogue().shownDownload();
-        return shown && !isUnfinished(*shown);
+        return shown && !shown->unfinished();
     }));
     EXPECT_EQ(catalogue().shownDownload()->state, download::QueueState::Done);
     EXPECT_TRUE(readFile(target) == demo::installerBytes("tomato_timer.exe", 524'288));
@@ -328,7 +328,7 @@ TEST_F(CatalogueFlow, HostileEntryNeitherOpensLocalFilesNorWritesOutsideTheDeskt
     control<QPushButton>("按钮_下载")->click();
     ASSERT_TRUE(waitUntil([&] {
         const auto shown = catalogue().shownDownload();
-        return shown && !isUnfinished(*shown);
+        return shown && !shown->unfinished();
     }));
     ASSERT_EQ(catalogue().shownDownload()->state, download::QueueState::Done);
     const QStringList written = home.entryList(QDir::Files | QDir::Hidden);

@@ -169,7 +169,7 @@ TEST_F(RunningDownload, TheListShowsEachDownloadAndItsButtonsAndKeysControlIt) {
     press(Qt::Key_Delete);
     ASSERT_EQ(table.rowCount(), 1);
     EXPECT_EQ(cell(0, DownloadListWindow::Name), QStringLiteral("快盘"));
-    EXPECT_TRUE(isUnfinished(downloads().items()[0]));
+    EXPECT_TRUE(downloads().items()[0].unfinished());
 }
 
 TEST_F(RunningDownload, AFinishedDownloadOpensItsFileAndItsFolder) {
