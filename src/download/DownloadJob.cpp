@@ -1,5 +1,6 @@
 #include "download/DownloadJob.h"
 
+#include "download/DownloadTarget.h"
 #include "download/ResumeState.h"
 #include "download/Staging.h"
 
@@ -118,8 +119,10 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
     request.retryDelay = options_.retryDelay;
     request.giveUpAfter = options_.giveUpAfter;
     request.speedLimit = options_.speedLimit;
-    request.refuseWebPages = options_.refuseWebPages;
-    request.check = [refuse = options_.refuseWebPages,
+    // An address that names a file never has a web page saved under that file's name.
+    const bool fileExpected = options_.refuseWebPages || namesAFile(address);
+    request.refuseWebPages = fileExpected;
+    request.check = [refuse = fileExpected,
                      executable = options_.executable](const std::string& complete) {
         return finishComplete(complete, refuse, executable);
     };

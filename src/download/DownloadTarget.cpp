@@ -5,6 +5,9 @@
 #include "net/HttpAddress.h"
 #include "net/UrlEncoding.h"
 
+#include <algorithm>
+#include <array>
+#include <cctype>
 #include <filesystem>
 
 namespace vantorel::download {
@@ -16,6 +19,21 @@ std::string fileNameFromUrl(std::string_view url) {
     const std::string_view segment =
         slash == std::string_view::npos ? std::string_view() : url.substr(slash + 1);
     return safeFileName(net::percentDecode(segment), UnsafeName::Refuse);
+}
+
+bool namesAFile(std::string_view address) {
+    if (isShareLink(address))
+        return true;
+    const std::string name = fileNameFromUrl(address);
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == name.size())
+        return false;
+    std::string extension = name.substr(dot + 1);
+    for (char& c : extension)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    static constexpr std::array<std::string_view, 9> kPages = {
+        "htm", "html", "xhtml", "shtml", "php", "asp", "aspx", "jsp", "cgi"};
+    return std::find(kPages.begin(), kPages.end(), extension) == kPages.end();
 }
 
 std::string downloadTarget(std::string_view url, std::string_view output) {

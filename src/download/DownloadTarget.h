@@ -14,6 +14,11 @@ namespace vantorel::download {
 // reach into another folder).
 std::string fileNameFromUrl(std::string_view url);
 
+// Whether what `address` serves must be a file and never a web page: a share link always hands
+// out a file, and an address whose name has an extension other than a page's ("setup.exe",
+// "a.zip") names one. A page in its place (a "link expired" notice, a login form) is not it.
+bool namesAFile(std::string_view address);
+
 // `output` empty: the address's file name in the current folder. `output` an existing folder:
 // that name inside it. Otherwise `output` itself.
 std::string downloadTarget(std::string_view url, std::string_view output);

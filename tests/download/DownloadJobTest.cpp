@@ -203,3 +203,26 @@ TEST(Staging, OnlyHtmlDocumentsLookLikePages) {
     fs::remove(file);
     EXPECT_FALSE(looksLikeWebPage(file));
 }
+
+TEST_F(DownloadJobTest, AnAddressNamingAFileNeverSavesAWebPageInItsPlace) {
+    // An expired signed address sends the client to the service's notice page.
+    const std::string notice = "<!doctype html><title>链接已失效</title>";
+    demo::HttpServer server([&](const demo::HttpRequest& req) {
+        if (req.path == "/signed/setup.exe") {
+            demo::HttpResponse moved = demo::HttpResponse::text("", "text/plain", 302);
+            moved.headers.emplace_back("Location", "/expired");
+            return moved;
+        }
+        return demo::HttpResponse::text(notice, "text/html; charset=utf-8");
+    });
+    const fs::path target = folder_ / "setup.exe";
+    const JobView refused = DownloadJob({server.base() + "/signed/setup.exe"}, target).run();
+    EXPECT_EQ(refused.phase, JobPhase::AddressError);
+    EXPECT_EQ(filesIn(folder_), 0u);
+
+    // An address that names a page still saves the page.
+    const fs::path page = folder_ / "notice.html";
+    const JobView saved = DownloadJob({server.base() + "/notice.html"}, page).run();
+    ASSERT_EQ(saved.phase, JobPhase::Done) << saved.error;
+    EXPECT_EQ(readFile(page), notice);
+}
