@@ -139,6 +139,9 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
         kept = result.error().code == kPartKeptError;
         return result.error().code == kWebPageError ? JobPhase::AddressError : JobPhase::Failed;
     }
+    const std::optional<FileStamp> saved = stampOf(target_);
+    std::lock_guard lock(mutex_);
+    saved_ = saved;
     return JobPhase::Done;
 }
 
@@ -159,6 +162,7 @@ JobView DownloadJob::view() const {
         v.percent = 100;
         v.progressText = v.progressBrief = "100%";
         v.file = target_;
+        v.saved = saved_;
     }
     return v;
 }

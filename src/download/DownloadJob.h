@@ -32,6 +32,7 @@
 // a thread of its own (start()) or on the caller's (run()).
 
 #include "download/DownloadProgress.h"
+#include "download/DownloadTarget.h"
 #include "download/Downloader.h"
 #include "download/ShareLink.h"
 
@@ -39,6 +40,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -73,6 +75,7 @@ struct JobView {
     std::string error;               // Failed / AddressError: why, for the user
     std::string errorDetail;         // the library's own words for it, for a terminal or a log
     std::string file;                // Done: the saved file
+    std::optional<FileStamp> saved;  // Done: its stamp as saved, to know it from another later
 
     bool finished() const {
         return phase != JobPhase::Idle && phase != JobPhase::Resolving &&
@@ -130,6 +133,7 @@ class DownloadJob {
     bool resolvingShareLink_ = false;
     std::string error_;
     std::string errorDetail_;
+    std::optional<FileStamp> saved_;
     std::unique_ptr<Downloader> downloader_;
 
     std::stop_source stopSource_;        // ends a share-link step under way at once
