@@ -65,6 +65,9 @@ void DownloadJob::finish(JobPhase phase, Error error) {
 void DownloadJob::work() {
     if (addresses_.empty())
         return finish(JobPhase::AddressError, makeError("没有可用的下载地址"));
+    // What stands at the target now is what the caller let this job replace; a file put there
+    // while it runs is not.
+    replaceable_ = stampOf(target_);
     // The address an earlier run left a part of goes first, so that part is taken up instead
     // of fetched again from another address.
     std::vector<std::string> order = addresses_;
@@ -83,7 +86,7 @@ void DownloadJob::work() {
             break;
         bool kept = false;
         outcome = fetchOne(address, error, kept);
-        if (outcome == JobPhase::Done)
+        if (outcome == JobPhase::Done || error.code == kForeignTargetError)
             break;
         if (kept && !keptError)
             keptError = error;
@@ -119,9 +122,10 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
     request.giveUpAfter = options_.giveUpAfter;
     request.speedLimit = options_.speedLimit;
     request.refuseWebPages = options_.refuseWebPages;
-    request.check = [refuse = options_.refuseWebPages,
-                     executable = options_.executable](const std::string& complete) {
-        return finishComplete(complete, refuse, executable);
+    request.check = [this](const std::string& complete) {
+        if (Status own = checkOwnTarget(target_, replaceable_); !own)
+            return own;
+        return finishComplete(complete, options_.refuseWebPages, options_.executable);
     };
     Downloader* downloader = nullptr;
     {

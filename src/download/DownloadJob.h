@@ -19,7 +19,8 @@
 //
 // The multi-threaded Downloader builds the file in its part file beside the target; only a
 // complete, checked file takes the target's name, so an older file of that name stays until
-// then and a failed or stopped download leaves it as it was.
+// then and a failed or stopped download leaves it as it was. A file put at the target while the
+// job runs is never replaced: the download fails with kForeignTargetError instead.
 //
 // cancel() ends the download for good: its part is removed. interrupt() ends it so it can be
 // taken up again later (closing a window, an interrupt signal in a terminal): the part and its
@@ -134,6 +135,7 @@ class DownloadJob {
     std::string error_;
     std::string errorDetail_;
     std::optional<FileStamp> saved_;
+    std::optional<FileStamp> replaceable_; // what stood at the target when the job began
     std::unique_ptr<Downloader> downloader_;
 
     std::stop_source stopSource_;        // ends a share-link step under way at once
