@@ -107,6 +107,22 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
     : QWidget(parent, Qt::Window), downloads_(downloads),
       table_(new QTableWidget(0, ColumnCount, this)), summary_(new QLabel(this)),
       rowMenu_(new QMenu(this)) {
+    askAboutOtherFile = [this](const QString& target) {
+        QMessageBox box(QMessageBox::Question, windowTitle(),
+                        QStringLiteral("保存位置已有另一个文件，不是这个下载保存的：\n") + target,
+                        QMessageBox::NoButton, this);
+        QPushButton* replace = box.addButton(QStringLiteral("覆盖"), QMessageBox::AcceptRole);
+        QPushButton* saveAs = box.addButton(QStringLiteral("另存为"), QMessageBox::ActionRole);
+        box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        box.setInformativeText(
+            QStringLiteral("覆盖：用下载的文件替换它；另存为：下载保存为旁边的新名字。"));
+        box.exec();
+        if (box.clickedButton() == replace)
+            return OtherFileChoice::Replace;
+        if (box.clickedButton() == saveAs)
+            return OtherFileChoice::SaveAs;
+        return OtherFileChoice::Leave;
+    };
     setObjectName(QStringLiteral("窗口_下载列表"));
     setWindowTitle(QStringLiteral("下载列表"));
     setWindowIcon(QIcon(QStringLiteral(":/assets/icon.ico")));
@@ -277,8 +293,27 @@ void DownloadListWindow::tell(const QString& text) {
 }
 
 void DownloadListWindow::togglePause() {
-    if (const auto id = selectedId())
-        downloads_.togglePause(*id);
+    const auto id = selectedId();
+    if (!id)
+        return;
+    Status done = downloads_.togglePause(*id);
+    if (!done && done.error().code == download::kForeignTargetError) {
+        const QueueItem* item = downloads_.find(*id);
+        if (!item)
+            return;
+        switch (askAboutOtherFile(QString::fromStdString(item->entry.target))) {
+        case OtherFileChoice::Replace:
+            done = downloads_.resume(*id, download::OtherFile::Replace);
+            break;
+        case OtherFileChoice::SaveAs:
+            done = downloads_.resumeUnderFreeName(*id);
+            break;
+        case OtherFileChoice::Leave:
+            return;
+        }
+    }
+    if (!done)
+        tell(toQString(done.error().message));
 }
 
 void DownloadListWindow::cancel() {

@@ -4,6 +4,9 @@
 // actions for the selected row as buttons, in a right-click menu, and on keys (Space pauses or
 // resumes, Delete takes it off the list). It follows every refresh of the list while it is shown.
 //
+// 继续 over a file at the target that the download did not save there asks first: 覆盖 replaces
+// it, 另存为 saves the download as "name (1).ext" beside it, 取消 leaves the row paused.
+//
 // 打开文件 opens a finished file with the desktop, 打开所在文件夹 the folder it is in; each only
 // while the file (the folder) exists. 从列表中删除 keeps a finished file where it is.
 
@@ -15,6 +18,7 @@
 #include <QTableWidget>
 #include <QWidget>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 namespace vantorel::app {
@@ -42,6 +46,11 @@ class DownloadListWindow : public QWidget {
 
     // How the desktop opens a file or folder; tests put a recorder in its place.
     Shell shell;
+
+    // What to do when 继续 finds a file at the target that the download did not save there.
+    enum class OtherFileChoice { Replace, SaveAs, Leave };
+    // Asks the user (覆盖 / 另存为 / 取消); tests answer in its place.
+    std::function<OtherFileChoice(const QString& target)> askAboutOtherFile;
 
   protected:
     void showEvent(QShowEvent* event) override;

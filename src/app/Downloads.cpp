@@ -49,7 +49,7 @@ QString Downloads::folder() const {
 }
 
 std::uint64_t Downloads::add(download::QueueEntry entry) {
-    const std::uint64_t id = queue_.add(std::move(entry));
+    const std::uint64_t id = queue_.add(std::move(entry), download::OtherFile::Replace);
     watched_.insert(id);
     refresh();
     emit added(id);
@@ -61,20 +61,36 @@ void Downloads::pause(std::uint64_t id) {
     refresh();
 }
 
-void Downloads::resume(std::uint64_t id) {
-    queue_.resume(id);
-    watched_.insert(id);
+Status Downloads::resume(std::uint64_t id, download::OtherFile other) {
+    Status resumed = queue_.resume(id, other);
+    if (resumed)
+        watched_.insert(id);
     refresh();
+    return resumed;
 }
 
-void Downloads::togglePause(std::uint64_t id) {
+Status Downloads::resumeUnderFreeName(std::uint64_t id) {
     const download::QueueItem* item = find(id);
     if (!item)
-        return;
+        return {};
+    const std::string target =
+        download::freeTargetName(item->entry.target, [this](const std::string& candidate) {
+            return download::stampOf(candidate).has_value() || findTarget(candidate) != nullptr;
+        });
+    if (Status moved = queue_.moveTo(id, target); !moved)
+        return moved;
+    return resume(id);
+}
+
+Status Downloads::togglePause(std::uint64_t id) {
+    const download::QueueItem* item = find(id);
+    if (!item)
+        return {};
     if (item->unfinished())
         pause(id);
     else if (item->state != download::QueueState::Done)
-        resume(id);
+        return resume(id);
+    return {};
 }
 
 void Downloads::cancel(std::uint64_t id) {
@@ -119,6 +135,10 @@ const download::QueueItem* Downloads::findTarget(const std::string& target) cons
         return i.entry.target == target;
     });
     return it == items_.end() ? nullptr : &*it;
+}
+
+QString Downloads::loadNotice() const {
+    return QString::fromStdString(queue_.loadNotice());
 }
 
 void Downloads::refresh() {

@@ -42,11 +42,17 @@ class Downloads : public QObject {
     // Where downloads are saved: the preference, else the desktop.
     QString folder() const;
 
+    // The caller has asked the user before adding over an existing file.
     std::uint64_t add(download::QueueEntry entry);
     void pause(std::uint64_t id);
-    void resume(std::uint64_t id);
-    // Pauses what waits or runs, resumes what is paused or failed.
-    void togglePause(std::uint64_t id);
+    // Refused with download::kForeignTargetError when a file the download did not save stands
+    // at its target and `other` does not let it be replaced.
+    Status resume(std::uint64_t id, download::OtherFile other = download::OtherFile::Refuse);
+    // Moves a paused or failed download to the first free "name (n).ext" beside its target
+    // and lets it go on there.
+    Status resumeUnderFreeName(std::uint64_t id);
+    // Pauses what waits or runs, resumes what is paused or failed (refused as resume() is).
+    Status togglePause(std::uint64_t id);
     void cancel(std::uint64_t id);
     void remove(std::uint64_t id);
     // Pauses every unfinished download; the list remembers them as paused.
@@ -59,6 +65,8 @@ class Downloads : public QObject {
     const download::QueueItem* find(std::uint64_t id) const;
     const download::QueueItem* findTarget(const std::string& target) const;
     void refresh();
+    // What the user must be told about the list file found at start; "" when nothing.
+    QString loadNotice() const;
 
   signals:
     void refreshed();

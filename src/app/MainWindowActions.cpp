@@ -44,6 +44,9 @@ void MainWindowActions::onCreated() {
     const std::string folder = QCoreApplication::applicationDirPath().toStdString();
     if (Status written = update::writeProgramSettings(folder); !written)
         std::fprintf(stderr, "vantorel: %s\n", written.error().message.c_str());
+    // The list file found at start could not be read (the queue has told stderr).
+    if (const QString notice = downloads_.loadNotice(); !notice.isEmpty())
+        showMessage(&window_, QMessageBox::Warning, notice);
 }
 
 // Result list and entry actions.

@@ -4,7 +4,10 @@
 // preferences' downloads at once), the rest waiting in order. --threads and --limit-rate default
 // to the preferences' connections and speed limit. With one URL, PATH may be a file or a folder
 // (the file then keeps the name it has in the address); -d DIR saves every file under its
-// address's name in DIR. A URL may be a share link: it is resolved to its file first.
+// address's name in DIR; a second address whose file has the same name is saved as
+// "name (1).ext" (the first free such name), and its lines say so. A URL may be a share link: it
+// is resolved to its file first. A file at a target that an earlier, unfinished run left a part
+// for was not put there by that run: it is never replaced, the download fails with why.
 // On a terminal, stderr shows one progress line per download; otherwise one result line each.
 // Ctrl-C (and SIGTERM, SIGHUP) interrupts cleanly: the workers stop, existing targets stay as
 // they were, and the parts fetched so far stay beside them, so the same command run again goes
@@ -201,10 +204,27 @@ int runDownload(Args args) {
     // so a Ctrl-C pauses the downloads instead of killing them half-written.
     const sigset_t interrupts = blockStopSignals();
     download::DownloadQueue queue(o.queue);
-    for (const std::string& url : o.urls)
-        queue.add({download::fileNameFromUrl(url),
-                   {url},
-                   download::downloadTarget(url, o.folder.empty() ? o.output : o.folder)});
+    std::set<std::string> targets;
+    std::set<std::uint64_t> renamed; // saved under another name than their address's
+    for (const std::string& url : o.urls) {
+        const std::string wanted =
+            download::downloadTarget(url, o.folder.empty() ? o.output : o.folder);
+        // The first of a name may replace an older file, as a single download does; a second
+        // one of this command takes a name nothing has.
+        const std::string target =
+            download::freeTargetName(wanted, [&](const std::string& candidate) {
+                return targets.contains(candidate) ||
+                       (candidate != wanted && download::stampOf(candidate).has_value());
+            });
+        targets.insert(target);
+        const std::string name = std::filesystem::path(target).filename().string();
+        const std::uint64_t id = queue.add({name, {url}, target});
+        if (target != wanted) {
+            renamed.insert(id);
+            if (!o.quiet)
+                std::fprintf(stderr, "%s 与前面的地址同名，保存为 %s\n", url.c_str(), name.c_str());
+        }
+    }
 
     const bool showProgress = !o.quiet && ::isatty(STDERR_FILENO);
     ProgressLines lines;
@@ -232,7 +252,9 @@ int runDownload(Args args) {
             if (over && finished.insert(item.id).second) {
                 if (item.state == QueueState::Done && !o.quiet)
                     notes += std::string(download::kDoneText) + " " + item.entry.target + "（" +
-                             bytes(item.bytes) + "）\n";
+                             bytes(item.bytes) +
+                             (renamed.contains(item.id) ? "，与前面的地址同名，已改名" : "") +
+                             "）\n";
                 else if (item.state == QueueState::Failed)
                     // A terminal also gets the library's own words, as a detail.
                     notes += std::string(download::kFailedText) +

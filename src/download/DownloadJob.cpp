@@ -66,6 +66,9 @@ void DownloadJob::finish(JobPhase phase, Error error) {
 void DownloadJob::work() {
     if (addresses_.empty())
         return finish(JobPhase::AddressError, makeError("没有可用的下载地址"));
+    // What stands at the target now is what the caller let this job replace; a file put there
+    // while it runs is not.
+    replaceable_ = stampOf(target_);
     // The address an earlier run left a part of goes first, so that part is taken up instead
     // of fetched again from another address.
     std::vector<std::string> order = addresses_;
@@ -84,7 +87,7 @@ void DownloadJob::work() {
             break;
         bool kept = false;
         outcome = fetchOne(address, error, kept);
-        if (outcome == JobPhase::Done)
+        if (outcome == JobPhase::Done || error.code == kForeignTargetError)
             break;
         if (kept && !keptError)
             keptError = error;
@@ -122,9 +125,10 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
     // An address that names a file never has a web page saved under that file's name.
     const bool fileExpected = options_.refuseWebPages || namesAFile(address);
     request.refuseWebPages = fileExpected;
-    request.check = [refuse = fileExpected,
-                     executable = options_.executable](const std::string& complete) {
-        return finishComplete(complete, refuse, executable);
+    request.check = [this, fileExpected](const std::string& complete) {
+        if (Status own = checkOwnTarget(target_, replaceable_); !own)
+            return own;
+        return finishComplete(complete, fileExpected, options_.executable);
     };
     Downloader* downloader = nullptr;
     {
@@ -142,6 +146,9 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
         kept = result.error().code == kPartKeptError;
         return result.error().code == kWebPageError ? JobPhase::AddressError : JobPhase::Failed;
     }
+    const std::optional<FileStamp> saved = stampOf(target_);
+    std::lock_guard lock(mutex_);
+    saved_ = saved;
     return JobPhase::Done;
 }
 
@@ -162,6 +169,7 @@ JobView DownloadJob::view() const {
         v.percent = 100;
         v.progressText = v.progressBrief = "100%";
         v.file = target_;
+        v.saved = saved_;
     }
     return v;
 }

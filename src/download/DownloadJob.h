@@ -19,7 +19,8 @@
 //
 // The multi-threaded Downloader builds the file in its part file beside the target; only a
 // complete, checked file takes the target's name, so an older file of that name stays until
-// then and a failed or stopped download leaves it as it was.
+// then and a failed or stopped download leaves it as it was. A file put at the target while the
+// job runs is never replaced: the download fails with kForeignTargetError instead.
 //
 // cancel() ends the download for good: its part is removed. interrupt() ends it so it can be
 // taken up again later (closing a window, an interrupt signal in a terminal): the part and its
@@ -32,6 +33,7 @@
 // a thread of its own (start()) or on the caller's (run()).
 
 #include "download/DownloadProgress.h"
+#include "download/DownloadTarget.h"
 #include "download/Downloader.h"
 #include "download/ShareLink.h"
 
@@ -39,6 +41,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <stop_token>
 #include <string>
 #include <string_view>
@@ -73,6 +76,7 @@ struct JobView {
     std::string error;               // Failed / AddressError: why, for the user
     std::string errorDetail;         // the library's own words for it, for a terminal or a log
     std::string file;                // Done: the saved file
+    std::optional<FileStamp> saved;  // Done: its stamp as saved, to know it from another later
 
     bool finished() const {
         return phase != JobPhase::Idle && phase != JobPhase::Resolving &&
@@ -130,6 +134,8 @@ class DownloadJob {
     bool resolvingShareLink_ = false;
     std::string error_;
     std::string errorDetail_;
+    std::optional<FileStamp> saved_;
+    std::optional<FileStamp> replaceable_; // what stood at the target when the job began
     std::unique_ptr<Downloader> downloader_;
 
     std::stop_source stopSource_;        // ends a share-link step under way at once

@@ -1,14 +1,21 @@
 #include "download/DownloadQueue.h"
 
 #include "common/Config.h"
+#include "common/FileSystemCause.h"
 #include "common/ReplaceFile.h"
 #include "common/SmallFile.h"
 #include "download/PartFile.h"
 
 #include <nlohmann/json.hpp>
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
 
 namespace vantorel::download {
@@ -27,6 +34,37 @@ std::string_view stateKey(QueueState state) {
     default:
         return "paused"; // what was not finished comes back paused
     }
+}
+
+nlohmann::json stampJson(const FileStamp& stamp) {
+    return {{"device", stamp.device},
+            {"inode", stamp.inode},
+            {"size", stamp.size},
+            {"modified", stamp.modifiedNs}};
+}
+
+std::optional<FileStamp> stampFrom(const nlohmann::json& row) {
+    if (!row.contains("saved"))
+        return std::nullopt;
+    const nlohmann::json& saved = row.at("saved");
+    return FileStamp{saved.at("device").get<std::uint64_t>(),
+                     saved.at("inode").get<std::uint64_t>(), saved.at("size").get<std::uint64_t>(),
+                     saved.at("modified").get<std::int64_t>()};
+}
+
+// Renames `from` to `to` unless something is there already; false with errno set otherwise.
+bool renameUnlessTaken(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0)
+        return true;
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+    // A file system that cannot refuse to replace: looked at first.
+    struct stat info {};
+    if (::lstat(to.c_str(), &info) == 0) {
+        errno = EEXIST;
+        return false;
+    }
+    return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 } // namespace
@@ -61,7 +99,11 @@ struct DownloadQueue::Slot {
     std::unique_ptr<DownloadJob> job; // while it runs, and until step() sees it end
     bool cancelled = false;
     std::string error;
-    JobView last; // the job's last view, kept for the row once the job is gone
+    JobView last;                   // the job's last view, kept for the row once the job is gone
+    std::optional<FileStamp> saved; // the file an earlier run of it saved at the target
+
+    // The file this download last saved at its target, if any.
+    std::optional<FileStamp> ownFile() const { return last.saved ? last.saved : saved; }
 };
 
 DownloadQueue::DownloadQueue(QueueOptions options) : options_(std::move(options)) {
@@ -77,13 +119,25 @@ DownloadQueue::~DownloadQueue() {
     save();
 }
 
-std::uint64_t DownloadQueue::add(QueueEntry entry) {
+Status DownloadQueue::mayGoOn(const Slot& slot, OtherFile other) const {
+    if (other == OtherFile::Replace)
+        return {};
+    return checkOwnTarget(slot.entry.target, slot.ownFile());
+}
+
+std::uint64_t DownloadQueue::add(QueueEntry entry, OtherFile other) {
     std::lock_guard lock(mutex_);
     for (auto& slot : slots_) {
         if (slot->entry.target != entry.target)
             continue;
         if (slot->state == QueueState::Paused || slot->state == QueueState::Failed ||
             slot->state == QueueState::Done) {
+            if (Status free = mayGoOn(*slot, other); !free) {
+                slot->error = free.error().message;
+                save();
+                return slot->id;
+            }
+            slot->saved = slot->ownFile();
             slot->entry = std::move(entry);
             slot->state = QueueState::Waiting;
             slot->error.clear();
@@ -96,6 +150,12 @@ std::uint64_t DownloadQueue::add(QueueEntry entry) {
     auto slot = std::make_unique<Slot>();
     slot->id = nextId_++;
     slot->entry = std::move(entry);
+    // An earlier run's part beside the target makes this a resume.
+    if (!addressOfPartFor(slot->entry.target).empty())
+        if (Status free = mayGoOn(*slot, other); !free) {
+            slot->state = QueueState::Failed;
+            slot->error = free.error().message;
+        }
     const std::uint64_t id = slot->id;
     slots_.push_back(std::move(slot));
     step();
@@ -121,16 +181,37 @@ void DownloadQueue::pause(std::uint64_t id) {
     save();
 }
 
-void DownloadQueue::resume(std::uint64_t id) {
+Status DownloadQueue::resume(std::uint64_t id, OtherFile other) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
     if (!slot || (slot->state != QueueState::Paused && slot->state != QueueState::Failed))
-        return;
+        return {};
+    if (Status free = mayGoOn(*slot, other); !free)
+        return free;
     slot->state = QueueState::Waiting;
     slot->error.clear();
     slot->cancelled = false;
     step();
     save();
+    return {};
+}
+
+Status DownloadQueue::moveTo(std::uint64_t id, const std::string& target) {
+    std::lock_guard lock(mutex_);
+    Slot* slot = find(id);
+    // A job that is still stopping holds its part's lock: moving the part then is refused.
+    if (!slot || (slot->state != QueueState::Paused && slot->state != QueueState::Failed))
+        return makeError("只有已暂停或失败的下载可以另存");
+    if (std::any_of(slots_.begin(), slots_.end(),
+                    [&](const auto& other) { return other->entry.target == target; }))
+        return makeError("列表中已有保存到此位置的下载：" + target);
+    if (Status moved = PartFile::move(slot->entry.target, target); !moved)
+        return moved;
+    slot->entry.target = target;
+    slot->saved.reset();
+    slot->last.saved.reset();
+    save();
+    return {};
 }
 
 void DownloadQueue::cancel(std::uint64_t id) {
@@ -328,18 +409,21 @@ std::string DownloadQueue::defaultListFile() {
 }
 
 void DownloadQueue::save() const {
-    if (options_.listFile.empty())
+    if (options_.listFile.empty() || saveRefused_)
         return;
     nlohmann::json list = nlohmann::json::array();
     for (const auto& slot : slots_) {
         const DownloadSnapshot& s = slot->last.progress;
-        list.push_back({{"name", slot->entry.name},
-                        {"target", slot->entry.target},
-                        {"addresses", slot->entry.addresses},
-                        {"state", stateKey(slot->state)},
-                        {"error", slot->error},
-                        {"total", s.totalKnown ? s.total : 0},
-                        {"bytes", s.arrived}});
+        nlohmann::json row = {{"name", slot->entry.name},
+                              {"target", slot->entry.target},
+                              {"addresses", slot->entry.addresses},
+                              {"state", stateKey(slot->state)},
+                              {"error", slot->error},
+                              {"total", s.totalKnown ? s.total : 0},
+                              {"bytes", s.arrived}};
+        if (const auto saved = slot->ownFile())
+            row["saved"] = stampJson(*saved);
+        list.push_back(std::move(row));
     }
     const std::filesystem::path file(options_.listFile);
     std::error_code ec;
@@ -350,15 +434,56 @@ void DownloadQueue::save() const {
                      saved.error().message.c_str());
 }
 
+void DownloadQueue::setAside(const std::string& why) {
+    const std::string& file = options_.listFile;
+    char date[32] = {};
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    ::localtime_r(&now, &local);
+    std::strftime(date, sizeof date, "%Y%m%d-%H%M%S", &local);
+    // Another file of that name (an earlier broken list, the same second) is never replaced.
+    const std::string base = file + ".broken-" + date;
+    std::string aside = base;
+    bool moved = false;
+    for (unsigned n = 1; n < 1000; ++n) {
+        moved = renameUnlessTaken(file, aside);
+        if (moved || errno != EEXIST)
+            break;
+        aside = base + "-" + std::to_string(n);
+    }
+    if (moved) {
+        loadNotice_ = "下载列表文件" + why + "，已原样保存为 " + aside + "，不会被覆盖。";
+    } else {
+        saveRefused_ = true;
+        loadNotice_ = "下载列表文件" + why + "，也无法移到一旁（" + fileSystemCause(errno) +
+                      "）：" + file + "。本次运行不会保存下载列表，原文件保持不变。";
+    }
+    std::fprintf(stderr, "vantorel: %s\n", loadNotice_.c_str());
+}
+
 void DownloadQueue::load() {
     if (options_.listFile.empty())
         return;
+    struct stat info {};
+    if (::lstat(options_.listFile.c_str(), &info) != 0) {
+        if (errno != ENOENT)
+            setAside("无法读取（" + fileSystemCause(errno) + "）");
+        return;
+    }
+    if (S_ISLNK(info.st_mode))
+        return setAside("是一个符号链接（为安全起见不跟随它）");
+    if (!S_ISREG(info.st_mode))
+        return setAside("不是普通文件");
+    if (static_cast<std::uint64_t>(info.st_size) > kMaxListBytes)
+        return setAside("太大，不是本程序写的");
     const std::optional<std::string> text = readSmallFile(options_.listFile, kMaxListBytes);
     if (!text)
-        return;
+        return setAside("无法读取");
     const nlohmann::json json = nlohmann::json::parse(*text, nullptr, false);
     if (!json.is_object() || !json.contains("downloads") || !json["downloads"].is_array())
-        return;
+        return setAside(json.is_discarded() ? "不是有效的 JSON（可能被手工改坏了）"
+                                            : "不是下载列表的格式");
+    std::size_t unread = 0;
     for (const auto& row : json["downloads"]) {
         try {
             auto slot = std::make_unique<Slot>();
@@ -371,17 +496,23 @@ void DownloadQueue::load() {
                           : state == "failed" ? QueueState::Failed
                                               : QueueState::Paused;
             slot->error = row.value("error", std::string());
+            slot->saved = stampFrom(row);
             slot->last.progress.total = row.value("total", std::uint64_t{0});
             slot->last.progress.totalKnown = slot->last.progress.total > 0;
             slot->last.progress.arrived = row.value("bytes", std::uint64_t{0});
             slot->last.percent = std::clamp(slot->last.progress.percent(), 0, 100);
             slot->last.progressText = progressLabel(slot->last.progress);
-            if (!slot->entry.target.empty())
+            if (slot->entry.target.empty())
+                ++unread;
+            else
                 slots_.push_back(std::move(slot));
         } catch (const nlohmann::json::exception&) {
-            // A row that is not ours is left out; the others still count.
+            ++unread;
         }
     }
+    // The rows that could be read go on; the file as it was is kept for the others.
+    if (unread > 0)
+        setAside("中有 " + std::to_string(unread) + " 条下载无法读取（其余的已载入）");
 }
 
 } // namespace vantorel::download

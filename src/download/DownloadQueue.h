@@ -14,11 +14,25 @@
 // every change), so it survives a restart: what was not finished comes back paused, to go on
 // from its part when resumed; what was finished keeps its path until removed.
 //
+// Resuming (resume(), or add() of a listed target) never puts a file over one the download did
+// not put there: an unfinished download has nothing at its target (its bytes are in its part),
+// a finished one the file it saved (the list keeps that file's stamp). Unless the caller says
+// the other file may be replaced, the download does not go on and the caller gets why
+// (kForeignTargetError) to ask the user. A new download whose target has an earlier run's part
+// beside it is such a resume too.
+//
+// A list file that cannot be read (not JSON, not a list, not a regular file, a symbolic link,
+// too large, a row that is not ours) is never overwritten: it is moved aside, as
+// "downloads.json.broken-<date>" under a name no other file has, and loadNotice() tells the
+// user what was kept where (stderr is told at once). When it cannot be moved aside, the list is
+// not saved at all in this run.
+//
 // refresh() moves the list along -- notices finished jobs, starts waiting ones -- and returns
 // the views; a front end calls it a few times a second. It never waits for the network.
 // Destroying the queue interrupts every running download (their parts stay) and saves the list.
 
 #include "download/DownloadJob.h"
+#include "download/DownloadTarget.h"
 
 #include <chrono>
 #include <condition_variable>
@@ -65,6 +79,9 @@ struct QueueItem {
     std::string errorDetail;         // the library's own words for a failure, for stderr
 };
 
+// What a resumed download may do with a file at its target that it did not put there.
+enum class OtherFile { Refuse, Replace };
+
 struct QueueOptions {
     unsigned maxRunning = 3;
     std::string listFile; // where the list is kept; empty: nowhere
@@ -78,10 +95,15 @@ class DownloadQueue {
     DownloadQueue(const DownloadQueue&) = delete;
     DownloadQueue& operator=(const DownloadQueue&) = delete;
 
-    // Adds a download (or finds the one for the same target) and returns its id.
-    std::uint64_t add(QueueEntry entry);
+    // Adds a download (or finds the one for the same target) and returns its id. A listed one
+    // that is paused, failed or done goes on, unless that is refused (see above): it then stays
+    // as it was with the reason as its error. A new one refused is listed as failed.
+    std::uint64_t add(QueueEntry entry, OtherFile other = OtherFile::Refuse);
     void pause(std::uint64_t id);
-    void resume(std::uint64_t id);
+    // A paused or failed download goes on; refused with kForeignTargetError (see above).
+    Status resume(std::uint64_t id, OtherFile other = OtherFile::Refuse);
+    // Saves a paused or failed download as `target` instead, its part moved along with it.
+    Status moveTo(std::uint64_t id, const std::string& target);
     void cancel(std::uint64_t id);
     void remove(std::uint64_t id);
     void setMaxRunning(unsigned count);
@@ -100,6 +122,9 @@ class DownloadQueue {
     // last call. A front end that waits here notices the end at once instead of a tick later.
     void waitForEnd(std::chrono::milliseconds most);
 
+    // What the user must be told about the list file found at start ("" when nothing).
+    const std::string& loadNotice() const { return loadNotice_; }
+
     // Where the list is kept by default: $XDG_DATA_HOME/Vantorel/downloads.json (or
     // ~/.local/share/...).
     static std::string defaultListFile();
@@ -114,6 +139,10 @@ class DownloadQueue {
     void advance();
     void save() const;
     void load();
+    // Moves the unreadable list file aside and says so; `why` is what is wrong with it.
+    void setAside(const std::string& why);
+    // Whether `slot` may go on (see above).
+    Status mayGoOn(const Slot& slot, OtherFile other) const;
 
     // Before the slots: a job ending while the queue is destroyed still finds them.
     std::mutex endMutex_;
@@ -123,6 +152,8 @@ class DownloadQueue {
     QueueOptions options_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::uint64_t nextId_ = 1;
+    std::string loadNotice_;
+    bool saveRefused_ = false; // the list file found could not be moved aside
 };
 
 } // namespace vantorel::download

@@ -5,6 +5,8 @@
 #include "net/HttpAddress.h"
 #include "net/UrlEncoding.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <array>
 #include <cctype>
@@ -64,6 +66,39 @@ Status checkOutput(std::string_view output) {
     if (fs::exists(folder, ec))
         return makeError("保存路径的上级不是文件夹：" + folder.string());
     return makeError("保存的文件夹不存在：" + folder.string());
+}
+
+std::optional<FileStamp> stampOf(const std::string& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) != 0)
+        return std::nullopt;
+    return FileStamp{
+        static_cast<std::uint64_t>(info.st_dev), static_cast<std::uint64_t>(info.st_ino),
+        static_cast<std::uint64_t>(info.st_size),
+        static_cast<std::int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec};
+}
+
+Status checkOwnTarget(const std::string& target, const std::optional<FileStamp>& ours) {
+    const std::optional<FileStamp> there = stampOf(target);
+    if (!there || there == ours)
+        return {};
+    return makeError("目标位置已有不是本下载保存的文件，不会覆盖它：" + target,
+                     kForeignTargetError);
+}
+
+std::string freeTargetName(const std::string& target,
+                           const std::function<bool(const std::string&)>& taken) {
+    if (!taken(target))
+        return target;
+    const std::filesystem::path path(target);
+    const std::string stem = path.stem().string();
+    const std::string extension = path.extension().string();
+    for (unsigned n = 1;; ++n) {
+        const std::string candidate =
+            (path.parent_path() / (stem + " (" + std::to_string(n) + ")" + extension)).string();
+        if (!taken(candidate))
+            return candidate;
+    }
 }
 
 } // namespace vantorel::download

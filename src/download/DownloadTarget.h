@@ -3,6 +3,9 @@
 
 #include "common/Result.h"
 
+#include <cstdint>
+#include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -30,5 +33,32 @@ Status checkDownloadAddress(std::string_view url);
 // Whether `output` can take a download before any request is made: a path that names a folder
 // (it ends in "/") or a file inside one must have that folder ("保存的文件夹不存在：...").
 Status checkOutput(std::string_view output);
+
+// What tells one file from another at a path: a file replaced, rewritten or touched since has
+// another stamp.
+struct FileStamp {
+    std::uint64_t device = 0;
+    std::uint64_t inode = 0;
+    std::uint64_t size = 0;
+    std::int64_t modifiedNs = 0;
+    bool operator==(const FileStamp&) const = default;
+};
+
+// The stamp of whatever stands at `path` (a link itself, not what it points to); none when
+// nothing does.
+std::optional<FileStamp> stampOf(const std::string& path);
+
+// Something stands at a download's target that the download did not put there.
+inline constexpr int kForeignTargetError = 4;
+
+// Fails with kForeignTargetError ("目标位置已有不是本下载保存的文件…") when something stands at
+// `target` other than the file stamped `ours` (what this download saved there, if anything).
+// An unfinished download has put nothing at its target: its bytes are in its part beside it.
+Status checkOwnTarget(const std::string& target, const std::optional<FileStamp>& ours);
+
+// `target` when `taken` says it is free, else the first free of "name (1).ext", "name (2).ext",
+// ... in the same folder, as browsers name a second file of one name.
+std::string freeTargetName(const std::string& target,
+                           const std::function<bool(const std::string&)>& taken);
 
 } // namespace vantorel::download

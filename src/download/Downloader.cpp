@@ -98,11 +98,13 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
         if (Status emptied = file.startOver(); !emptied)
             return emptied.error();
     }
-    if (Status room = checkFreeSpace(job.request, resumable ? 0 : job.total); !room)
+    // Lives while the bytes are fetched: a file system that cannot allocate the file up front
+    // has the bytes promised to it until then.
+    Result<SpaceReservation> room = reserveSpace(job.request, resumable ? 0 : job.total,
+                                                 [&] { return file.reserveAndMap(job.total); });
+    if (!room)
         return room.error();
     job.progress.setTotal(job.total, true);
-    if (Status reserved = file.reserveAndMap(job.total); !reserved)
-        return reserved.error();
     job.progress.setState(DownloadState::Downloading);
     if (job.total == 0) {
         result.mode = DownloadMode::Empty;

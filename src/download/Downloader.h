@@ -62,8 +62,9 @@
 // - Speed floor: a connection under 1 KiB/s for 30 s is dropped and its range goes on over a
 //   new connection (counting as a retry unless it made real progress); when the download as a
 //   whole stays under the floor for 2 minutes, no connection can be above it, and it fails.
-// - Disk: a length beyond the free space of the target's folder fails at once ("磁盘空间不足")
-//   and reserves nothing.
+// - Disk: a length beyond the free space of the target's folder, less what other downloads of
+//   the process were promised (FreeSpace.h), fails at once ("磁盘空间不足") and reserves
+//   nothing.
 
 #include "common/Result.h"
 #include "download/DownloadProgress.h"

@@ -231,6 +231,34 @@ Status PartFile::discard(const std::string& target) {
     return {};
 }
 
+Status PartFile::move(const std::string& target, const std::string& to) {
+    struct stat info {};
+    if (::lstat(sidePath(fs::path(target), kPartSuffix).c_str(), &info) != 0 && errno == ENOENT)
+        return {}; // nothing left beside it
+    auto file = open(target);
+    if (!file)
+        return file.error();
+    const fs::path toPath(to);
+    const std::string partTo = sidePath(toPath, kPartSuffix);
+    const std::string stateTo = sidePath(toPath, kStateSuffix);
+    for (const std::string& side : {partTo, stateTo}) {
+        struct stat info {};
+        if (::lstat(side.c_str(), &info) == 0)
+            return makeError("新位置已有另一个下载的临时文件：" + side);
+    }
+    if (::rename(file->path_.c_str(), partTo.c_str()) != 0)
+        return fileError("无法移动下载的临时文件：", file->path_, errno);
+    // From here nothing is removed when the file closes: the part has moved.
+    file->keep();
+    if (::rename(file->statePath_.c_str(), stateTo.c_str()) != 0 && errno != ENOENT) {
+        const int error = errno;
+        // A part without its state cannot go on: it goes back to where its state is.
+        ::rename(partTo.c_str(), file->path_.c_str());
+        return fileError("无法移动下载进度文件：", file->statePath_, error);
+    }
+    return {};
+}
+
 std::string PartFile::statePathFor(const std::string& target) {
     return sidePath(fs::path(target), kStateSuffix);
 }
@@ -334,21 +362,24 @@ void PartFile::startWriteback(std::uint64_t offset, std::uint64_t length) const 
                       SYNC_FILE_RANGE_WRITE);
 }
 
-Status PartFile::reserveAndMap(std::uint64_t size) {
+Result<bool> PartFile::reserveAndMap(std::uint64_t size) {
     if (fd_ < 0)
         return makeError("临时文件已关闭：" + target_);
     if (size == 0) {
         reserved_ = 0;
-        return {};
+        return true;
     }
     if (size > static_cast<std::uint64_t>(SIZE_MAX) ||
         size > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max()))
         return makeError("文件太大，无法保存：" + target_);
     int error = ::posix_fallocate(fd_, 0, static_cast<off_t>(size));
+    const bool allocated = error == 0;
     if (error == EINVAL || error == EOPNOTSUPP) {
         // The file system cannot reserve space; size the file instead.
         error = ::ftruncate(fd_, static_cast<off_t>(size)) == 0 ? 0 : errno;
     }
+    if (error == ENOSPC || error == EDQUOT)
+        return fileError("磁盘空间不足，无法为文件预留空间：", target_, error);
     if (error != 0)
         return fileError("无法为文件预留空间：", target_, error);
     void* map =
@@ -358,7 +389,7 @@ Status PartFile::reserveAndMap(std::uint64_t size) {
     map_ = map;
     mapSize_ = static_cast<std::size_t>(size);
     reserved_ = size;
-    return {};
+    return allocated;
 }
 
 void PartFile::prefault(std::uint64_t offset, std::uint64_t length) const {

@@ -39,6 +39,10 @@ class PartFile {
     // Removes what an unfinished download of `target` left beside it (part and state); refused,
     // with the reason, while a download of it runs or when something not ours is there.
     static Status discard(const std::string& target);
+    // Moves what an unfinished download of `target` left beside it (part and state) beside `to`
+    // instead, so the download goes on there; refused as discard() is, and when `to` already
+    // has side files of its own.
+    static Status move(const std::string& target, const std::string& to);
 
     PartFile(PartFile&& other) noexcept;
     PartFile& operator=(PartFile&& other) noexcept;
@@ -52,8 +56,9 @@ class PartFile {
     Status startOver();
 
     // Reserves `size` bytes on disk now, so a full disk is reported before any byte is
-    // fetched, and maps them as one shared writable view.
-    Status reserveAndMap(std::uint64_t size);
+    // fetched, and maps them as one shared writable view. True when the disk now holds them;
+    // false when the file system could only size the file (its blocks come as it is written).
+    Result<bool> reserveAndMap(std::uint64_t size);
     // The mapped view; empty until reserveAndMap (and for size 0).
     std::span<std::byte> view() const { return {static_cast<std::byte*>(map_), mapSize_}; }
     // Brings the pages of [offset, offset+length) of the view in ahead of the copies into it,

@@ -1,6 +1,6 @@
 // What screen readers and scaled screens get: accessible names in --dump-ui, windows shrunk to
 // fit a small screen, borders and pictures at fractional and double device-pixel ratios, and the
-// main window's start with paused downloads.
+// main window's start with paused downloads or a list file it cannot read.
 
 #include "app/Application.h"
 #include "app/DescribedWindow.h"
@@ -9,8 +9,11 @@
 #include "app/UiDump.h"
 #include "app/UpdateWindow.h"
 #include "app/Widgets.h"
+#include "common/Config.h"
 
+#include <QApplication>
 #include <QImage>
+#include <QMessageBox>
 #include <QTemporaryDir>
 #include <QTextStream>
 #include <gtest/gtest.h>
@@ -127,4 +130,25 @@ TEST(Accessibility, PausedDownloadsAreToldAtStartAndTheLabelOpensTheList) {
     app.mainActions().onProgressLabelClicked();
     EXPECT_TRUE(app.mainActions().downloadListWindow().isVisible());
     app.mainActions().downloadListWindow().hide();
+}
+
+TEST(Accessibility, AListFileThatCannotBeReadIsToldAtStartWithWhereItWasKept) {
+    QTemporaryDir dir;
+    const QString list = dir.filePath(QStringLiteral("downloads.json"));
+    QFile file(list);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    QTextStream(&file) << R"({"downloads": [,]})";
+    file.close();
+    vantorel::config::set("VANTOREL_INI", dir.filePath(QStringLiteral("v.ini")).toStdString());
+    Application app({}, list.toStdString());
+    app.mainActions().onCreated();
+    vantorel::config::unset("VANTOREL_INI");
+    std::vector<QMessageBox*> shown;
+    for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible())
+            shown.push_back(box);
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_TRUE(shown[0]->text().contains(list + QStringLiteral(".broken-")))
+        << shown[0]->text().toStdString();
+    shown[0]->close();
 }

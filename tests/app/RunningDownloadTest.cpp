@@ -18,6 +18,10 @@
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
 using namespace vantorel;
 using namespace vantorel::app;
 using vantorel::testing::waitUntil;
@@ -170,6 +174,52 @@ TEST_F(RunningDownload, TheListShowsEachDownloadAndItsButtonsAndKeysControlIt) {
     ASSERT_EQ(table.rowCount(), 1);
     EXPECT_EQ(cell(0, DownloadListWindow::Name), QStringLiteral("快盘"));
     EXPECT_TRUE(downloads().items()[0].unfinished());
+}
+
+TEST_F(RunningDownload, GoingOnOverAFileTheDownloadDidNotSaveAsksFirst) {
+    slowDown(std::chrono::milliseconds(50));
+    clickDownload(0);
+    ASSERT_TRUE(waitUntil([&] { return allRun(); }));
+    const std::uint64_t id = downloads().items()[0].id;
+    const QString target = QString::fromStdString(downloads().items()[0].entry.target);
+    const QFileInfo info(target);
+    const QString side = info.dir().filePath(QLatin1Char('.') + info.fileName());
+    // Paused once it has saved its progress, so its part stays.
+    ASSERT_TRUE(waitUntil([&] { return QFileInfo::exists(side + ".vantorel-state"); }));
+    listWindow().select(id);
+    press(Qt::Key_Space);
+    // Its job has let go of the part once the part's lock is free.
+    const std::string part = (side + ".vantorel-part").toStdString();
+    ASSERT_TRUE(waitUntil([&] {
+        const int fd = ::open(part.c_str(), O_RDWR | O_CLOEXEC);
+        const bool free = fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) == 0;
+        if (fd >= 0)
+            ::close(fd);
+        return free;
+    }));
+    QFile notes(target);
+    ASSERT_TRUE(notes.open(QIODevice::WriteOnly));
+    notes.write("notes");
+    notes.close();
+
+    std::vector<DownloadListWindow::OtherFileChoice> answers = {
+        DownloadListWindow::OtherFileChoice::Leave, DownloadListWindow::OtherFileChoice::SaveAs};
+    int asked = 0;
+    listWindow().askAboutOtherFile = [&](const QString& file) {
+        EXPECT_EQ(file, target);
+        return answers[static_cast<std::size_t>(asked++)];
+    };
+    press(Qt::Key_Space); // 取消: it stays paused
+    EXPECT_EQ(states()[0], download::QueueState::Paused);
+    files_.setFaults({});
+    press(Qt::Key_Space); // 另存为: it goes on beside the user's file
+    EXPECT_EQ(asked, 2);
+    ASSERT_TRUE(waitUntil([&] { return states()[0] == download::QueueState::Done; }));
+    const QString beside = info.dir().filePath(info.completeBaseName() + " (1)." + info.suffix());
+    EXPECT_EQ(QString::fromStdString(downloads().items()[0].entry.target), beside);
+    EXPECT_EQ(QFileInfo(beside).size(), static_cast<qint64>(kFileSize));
+    ASSERT_TRUE(notes.open(QIODevice::ReadOnly));
+    EXPECT_EQ(notes.readAll(), QByteArray("notes"));
 }
 
 TEST_F(RunningDownload, AFinishedDownloadOpensItsFileAndItsFolder) {

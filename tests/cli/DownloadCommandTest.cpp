@@ -120,6 +120,18 @@ TEST_F(DownloadCommandTest, SeveralAddressesGoThroughOneQueueAndAllMustSucceed) 
         << oneMissing.err;
 }
 
+TEST_F(DownloadCommandTest, AddressesOfOneNameAreEachSavedAndTheSecondSaysItsOwnName) {
+    server_.add("/other/x/setup.exe", content_.substr(7));
+    auto both = runCli({"download", server_.url("/pkg/setup.exe"),
+                        server_.url("/other/x/setup.exe"), "-d", dir_.string()});
+    EXPECT_EQ(both.exitCode, 0) << both.err;
+    EXPECT_TRUE(readFile(dir_ / "setup.exe") == content_);
+    EXPECT_TRUE(readFile(dir_ / "setup (1).exe") == content_.substr(7));
+    EXPECT_NE(both.err.find((dir_ / "setup (1).exe").string() + "（"), std::string::npos)
+        << both.err;
+    EXPECT_NE(both.err.find("同名"), std::string::npos) << both.err;
+}
+
 TEST_F(DownloadCommandTest, UnusableAddressesAndFoldersAreNamedBeforeAnythingStarts) {
     auto notUrl = runCli({"download", "notaurl"});
     EXPECT_EQ(notUrl.exitCode, 1);
@@ -219,7 +231,14 @@ TEST_F(ResumeTest, InterruptKeepsThePartAndTheSameCommandGoesOn) {
     EXPECT_TRUE(fs::exists(part_));
     EXPECT_TRUE(fs::exists(state_));
 
+    // The file at the target is not one this download saved: the rerun leaves it and says so,
+    // until the user has moved it away.
     server_.setFaults({});
+    auto refused = runCli({"download", server_.url("/pkg/setup.exe"), "-o", out_.string()});
+    EXPECT_EQ(refused.exitCode, 1) << refused.err;
+    EXPECT_NE(refused.err.find("不会覆盖"), std::string::npos) << refused.err;
+    EXPECT_EQ(readFile(out_), "old");
+    fs::remove(out_);
     auto rerun = runCli({"download", server_.url("/pkg/setup.exe"), "-o", out_.string()});
     fs::remove(err_);
     EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
@@ -240,6 +259,7 @@ TEST_F(ResumeTest, KilledDownloadIsFinishedFetchingOnlyTheMissingBytes) {
     const std::size_t before = server_.http().requests().size();
 
     server_.setFaults({});
+    fs::remove(out_); // a rerun never replaces a file the killed run did not save
     auto rerun = runCli({"download", "-q", server_.url("/pkg/setup.exe"), "-o", out_.string()});
     ASSERT_EQ(rerun.exitCode, 0) << rerun.err;
     EXPECT_TRUE(readFile(out_) == content_);

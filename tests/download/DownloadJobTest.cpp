@@ -127,6 +127,29 @@ TEST_F(DownloadJobTest, RefusedPageKeepsAnExistingFileAndSaysWhy) {
     EXPECT_EQ(filesIn(folder_), 1u);
 }
 
+TEST_F(DownloadJobTest, AFilePutAtTheTargetWhileItRunsIsNeverReplaced) {
+    demo::RangeServer server;
+    server.add("/a.exe", std::string(300'000, 'a'));
+    demo::RangeFaults slow;
+    slow.throttleBytes = 16 * 1024;
+    slow.throttleDelay = std::chrono::milliseconds(20);
+    server.setFaults(slow);
+    const fs::path target = folder_ / "a.exe";
+
+    // The mirror is not tried either: it would land on the same file.
+    DownloadJob job({server.url("/a.exe"), server.url("/a.exe")}, target.string());
+    job.start();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (job.view().progress.arrived == 0 && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    std::ofstream(target) << "notes";
+    const JobView view = waitFinished(job);
+    EXPECT_EQ(view.phase, JobPhase::Failed);
+    EXPECT_NE(view.error.find("不会覆盖"), std::string::npos) << view.error;
+    EXPECT_EQ(readFile(target), "notes");
+    EXPECT_EQ(filesIn(folder_), 1u);
+}
+
 TEST_F(DownloadJobTest, CancelStopsAndLeavesNothing) {
     demo::RangeServer server;
     server.add("/big.exe", std::string(4'000'000, 'b'));

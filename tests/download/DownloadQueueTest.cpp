@@ -11,6 +11,7 @@
 #include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <fstream>
 #include <numeric>
 #include <thread>
 
@@ -127,7 +128,7 @@ TEST_F(DownloadQueueTest, PausedDownloadKeepsItsPartAndResumesFetchingOnlyWhatIs
     EXPECT_TRUE(fs::exists(dir_ / ".f0.bin.vantorel-part"));
 
     server_.setFaults({});
-    queue.resume(id);
+    ASSERT_TRUE(queue.resume(id));
     items = until(queue, allDone);
     ASSERT_TRUE(allDone(items));
     EXPECT_TRUE(readFile(dir_ / "f0.bin") == contents_[0]);
@@ -154,13 +155,112 @@ TEST_F(DownloadQueueTest, TheListSurvivesARestartWithUnfinishedDownloadsPaused) 
     EXPECT_EQ(items[0].entry.target, (dir_ / "f0.bin").string());
     EXPECT_EQ(items[1].state, QueueState::Paused);
     EXPECT_EQ(items[1].entry.name, "f1.bin");
-    again.resume(items[1].id);
+    ASSERT_TRUE(again.resume(items[1].id));
     items = until(again, allDone);
     ASSERT_TRUE(allDone(items));
     EXPECT_TRUE(readFile(dir_ / "f1.bin") == contents_[1]);
 
     again.remove(items[0].id);
     EXPECT_EQ(DownloadQueue(options(1)).refresh().size(), 1u);
+}
+
+TEST_F(DownloadQueueTest, AListFileThatCannotBeReadIsKeptAsideAndNeverWrittenOver) {
+    const fs::path list = options(1).listFile;
+    fs::create_directories(list.parent_path());
+    const auto write = [&](const std::string& text) { std::ofstream(list) << text; };
+    const auto keptAside = [&] {
+        std::vector<std::string> kept;
+        for (const auto& file : fs::directory_iterator(list.parent_path()))
+            if (file.path().filename().string().starts_with("downloads.json.broken-"))
+                kept.push_back(readFile(file.path()));
+        return kept;
+    };
+    // A hand edit left a stray comma: the file is kept as it was, and a later save goes to
+    // the list's own name.
+    const std::string handEdited =
+        R"({"downloads":[{"name":"a","target":"/tmp/a","addresses":["http://h/a"],"state":"paused"},]})";
+    write(handEdited);
+    {
+        DownloadQueue queue(options(1));
+        EXPECT_NE(queue.loadNotice().find("downloads.json.broken-"), std::string::npos)
+            << queue.loadNotice();
+        queue.add(entry(0));
+    }
+    EXPECT_EQ(keptAside(), std::vector<std::string>{handEdited});
+    EXPECT_EQ(DownloadQueue(options(1)).refresh().size(), 1u);
+    // Another broken list in the same second gets a name of its own.
+    write(R"({"downloads":{}})");
+    EXPECT_TRUE(DownloadQueue(options(1)).refresh().empty());
+    EXPECT_EQ(keptAside().size(), 2u);
+    // A link at the list's name is moved aside, never followed: what it points to stays.
+    const fs::path elsewhere = dir_ / "elsewhere.json";
+    std::ofstream(elsewhere) << "mine";
+    fs::remove(list);
+    fs::create_symlink(elsewhere, list);
+    {
+        DownloadQueue queue(options(1));
+        EXPECT_FALSE(queue.loadNotice().empty());
+        queue.add(entry(1));
+    }
+    EXPECT_EQ(readFile(elsewhere), "mine");
+    EXPECT_FALSE(fs::is_symlink(list));
+    EXPECT_EQ(keptAside().size(), 3u);
+    // The rows that can be read go on; the file is kept for the one that cannot.
+    const std::string oneBad = R"({"downloads":[{"name":"g","target":")" +
+                               (dir_ / "g.bin").string() +
+                               R"(","addresses":["http://h/g"],"state":"paused"},{"name":1}]})";
+    write(oneBad);
+    {
+        DownloadQueue queue(options(1));
+        EXPECT_EQ(queue.refresh().size(), 1u);
+        EXPECT_FALSE(queue.loadNotice().empty());
+    }
+    EXPECT_EQ(keptAside().size(), 4u);
+    EXPECT_EQ(DownloadQueue(options(1)).refresh().size(), 1u);
+}
+
+TEST_F(DownloadQueueTest, GoingOnNeverReplacesAFileTheDownloadDidNotSave) {
+    slow();
+    DownloadQueue queue(options(1));
+    const std::uint64_t id = queue.add(entry(0));
+    until(queue, [](const auto& now) { return now[0].bytes >= 64u << 10; });
+    queue.pause(id);
+    until(queue, [&](const auto&) { return fs::exists(dir_ / ".f0.bin.vantorel-state"); });
+    ASSERT_EQ(queue.active(), 0u);
+    std::ofstream(dir_ / "f0.bin") << "notes";
+
+    Status refused = queue.resume(id);
+    ASSERT_FALSE(refused);
+    EXPECT_EQ(refused.error().code, kForeignTargetError);
+    queue.add(entry(0)); // the same target added again is refused alike, and says why
+    auto items = queue.refresh();
+    EXPECT_EQ(items[0].state, QueueState::Paused);
+    EXPECT_NE(items[0].error.find("不会覆盖"), std::string::npos) << items[0].error;
+
+    // Saved beside it instead, it goes on from its part there.
+    server_.setFaults({});
+    ASSERT_TRUE(queue.moveTo(id, (dir_ / "f0 (1).bin").string()));
+    ASSERT_TRUE(queue.resume(id));
+    items = until(queue, allDone);
+    ASSERT_TRUE(allDone(items));
+    EXPECT_GT(items[0].resumed, 0u);
+    EXPECT_TRUE(readFile(dir_ / "f0 (1).bin") == contents_[0]);
+    EXPECT_EQ(readFile(dir_ / "f0.bin"), "notes");
+
+    // A finished download may fetch over its own file, also after a restart; not over a file
+    // put in its place.
+    queue.add(entry(1));
+    ASSERT_TRUE(allDone(until(queue, allDone)));
+    DownloadQueue again(options(1));
+    again.add(entry(1));
+    ASSERT_TRUE(allDone(until(again, allDone)));
+    EXPECT_TRUE(again.refresh()[1].error.empty());
+    std::ofstream(dir_ / "f1.bin") << "mine";
+    again.add(entry(1));
+    items = again.refresh();
+    EXPECT_EQ(items[1].state, QueueState::Done);
+    EXPECT_NE(items[1].error.find("不会覆盖"), std::string::npos);
+    EXPECT_EQ(readFile(dir_ / "f1.bin"), "mine");
 }
 
 } // namespace

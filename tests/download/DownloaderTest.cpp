@@ -11,7 +11,9 @@
 #include <set>
 
 #include <sys/resource.h>
+#include <sys/stat.h>
 
+#include <array>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -711,6 +713,57 @@ TEST_F(DownloaderTest, LengthBeyondTheFreeSpaceFailsAtOnceAndReservesNothing) {
     EXPECT_TRUE(rangeRequests().empty());
     EXPECT_EQ(readFile(target()), "keep me");
     EXPECT_TRUE(strayFiles().empty());
+}
+
+TEST_F(DownloaderTest, ThreeDownloadsIntoRoomForTwoGiveTwoFilesAndOneDiskFullBeforeItsFirstByte) {
+    const std::string content = randomContent(1 << 20, 29);
+    server_.add("/f.bin", content);
+    // A disk with room for two of the files, less what the folder's files hold. It looks once
+    // all three have asked (or after a while, when only one may ask at a time) and answers
+    // late, so each would find the room that the others are about to take.
+    const std::uint64_t room = 2 * content.size() + (256 << 10);
+    std::atomic<int> asking = 0;
+    const auto freeSpace = [this, room, &asking](const std::string&) {
+        ++asking;
+        for (int i = 0; i < 30 && asking < 3; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        std::uint64_t used = 0;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            struct stat info {};
+            if (::lstat(entry.path().c_str(), &info) == 0)
+                used += static_cast<std::uint64_t>(info.st_blocks) * 512;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        return std::optional<std::uint64_t>(room - std::min(room, used));
+    };
+    const std::array<std::string, 3> names = {"a.bin", "b.bin", "c.bin"};
+    std::array<std::string, 3> errors;
+    std::array<std::uint64_t, 3> arrived{};
+    std::vector<std::thread> threads;
+    for (std::size_t i = 0; i < names.size(); ++i)
+        threads.emplace_back([&, i] {
+            DownloadRequest r = request("/f.bin");
+            r.target = (dir_ / names[i]).string();
+            r.freeSpace = freeSpace;
+            Downloader downloader(r);
+            auto result = downloader.run();
+            errors[i] = result ? "" : result.error().message;
+            arrived[i] = downloader.progress().snapshot().arrived;
+        });
+    for (auto& thread : threads)
+        thread.join();
+    int saved = 0;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (errors[i].empty()) {
+            ++saved;
+            EXPECT_TRUE(readFile(dir_ / names[i]) == content) << names[i];
+        } else {
+            EXPECT_TRUE(errors[i].starts_with("磁盘空间不足")) << errors[i];
+            EXPECT_EQ(arrived[i], 0u);
+            EXPECT_FALSE(fs::exists(dir_ / names[i]));
+        }
+    }
+    EXPECT_EQ(saved, 2);
 }
 
 TEST_F(DownloaderTest, InterruptedDownloadGoesOnOnlyWhileTheServerFileIsTheSame) {
