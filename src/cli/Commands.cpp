@@ -66,7 +66,7 @@ int runCommand(const Command& command, Args args, bool offline) {
         return command.run(args);
     const bool ownProxy = namesOwnProxy(command);
     const net::ProxyChoice otherwise =
-        offline ? net::ProxyChoice{net::ProxyChoice::Source::None, {}, {}, {}}
+        offline ? net::ProxyChoice{net::ProxyChoice::Source::None, {}, {}, {}, {}}
                 : settings::proxyChoice(preferencesOrDefaults());
     const NetworkArgs network = applyNetworkOptions(args, otherwise, ownProxy);
     if (network.problem)

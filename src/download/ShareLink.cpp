@@ -76,6 +76,8 @@ std::string_view shareStepName(int code) {
         return "文件地址接口没有回复";
     case ShareStep::Reply:
         return "文件地址接口的回复无效";
+    case ShareStep::NotHttp:
+        return "不是 http(s) 地址";
     }
     return "";
 }
@@ -173,7 +175,7 @@ Result<std::string> downloadAddressFor(std::string_view address, const ShareLink
         return resolveShareLink(address, options);
     if (net::isHttpAddress(address))
         return std::string(address);
-    return stepFailure(ShareStep::Link);
+    return stepFailure(ShareStep::NotHttp);
 }
 
 } // namespace vantorel::download
