@@ -1,6 +1,5 @@
 #include "download/ReplyChecks.h"
 
-#include "common/Text.h"
 #include "download/DownloadRun.h"
 #include "net/TransferFailure.h"
 
@@ -22,12 +21,6 @@ std::string httpMessage(long status) {
 
 Error httpError(long status) {
     return makeError(httpMessage(status), goneStatus(status) || status == 407 ? kFinalError : 0);
-}
-
-std::string redirectMessage(std::string_view next) {
-    if (startsWithIgnoreCase(next, "http://"))
-        return "服务器把下载从 https 转到了不加密的 http，已拒绝";
-    return "服务器把下载重定向到了不支持的地址（只支持 http 和 https）";
 }
 
 bool retryableStatus(long status) {

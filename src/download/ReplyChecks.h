@@ -7,7 +7,6 @@
 #include "net/ReplyHead.h"
 
 #include <string>
-#include <string_view>
 
 namespace vantorel::download {
 
@@ -17,10 +16,6 @@ bool retryableStatus(long status);
 std::string httpMessage(long status);
 // The failure of an error reply: final when the file is gone.
 Error httpError(long status);
-
-// A redirect to `next` that was not followed: from https to plain http (refused, the file must
-// not arrive unprotected), or to a scheme other than http(s).
-std::string redirectMessage(std::string_view next);
 
 Validators validatorsOf(const net::ReplyHead& head);
 

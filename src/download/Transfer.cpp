@@ -1,6 +1,5 @@
 #include "download/Transfer.h"
 
-#include "download/ReplyChecks.h"
 #include "net/Deadlines.h"
 #include "net/HeaderBlock.h"
 #include "net/Session.h"
@@ -43,8 +42,13 @@ Error Transfer::failure(CURLcode code) const {
     // The last head is a redirect that was not followed: to a scheme other than http(s), or from
     // https to plain http.
     if (code == CURLE_UNSUPPORTED_PROTOCOL && head_.complete && head_.status / 100 == 3)
-        return makeError(redirectMessage(net::headerValue(head_.lines, "Location")));
-    return net::transferFailure(easy_.get(), code, head_.complete, proxy_, {}, errorText_);
+        return makeError(
+            net::refusedRedirectText(net::headerValue(head_.lines, "Location"), "下载"));
+    // The download's own codes say what became of the file; the transport's step is no concern
+    // of theirs.
+    Error error = net::transferFailure(easy_.get(), code, head_.complete, proxy_, {}, errorText_);
+    error.code = 0;
+    return error;
 }
 
 bool Transfer::redirectedAwayFrom(const std::string& url) const {

@@ -1,5 +1,6 @@
 #include "net/TransferFailure.h"
 
+#include "common/Text.h"
 #include "net/ProxyAddress.h"
 #include "net/Transport.h"
 
@@ -66,6 +67,12 @@ std::optional<std::string> tlsFailure(CURLcode code, std::string_view detail) {
 
 std::string proxyRefusedText(std::string_view proxy) {
     return "代理服务器拒绝了代理用户名或密码（HTTP 407）" + proxyLabel(proxy);
+}
+
+std::string refusedRedirectText(std::string_view location, std::string_view what) {
+    if (startsWithIgnoreCase(location, "http://"))
+        return "服务器把" + std::string(what) + "从 https 转到了不加密的 http，已拒绝";
+    return "服务器把" + std::string(what) + "重定向到了不支持的地址（只支持 http 和 https）";
 }
 
 Error transferFailure(CURL* h, CURLcode code, bool headComplete, std::string_view proxy,

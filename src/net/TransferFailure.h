@@ -19,6 +19,11 @@ namespace vantorel::net {
 // wants some).
 std::string proxyRefusedText(std::string_view proxy);
 
+// A redirect to `location` that the session did not follow, `what` ("下载", "请求") being what it
+// would have moved: down from https to plain http (what was asked for over https must not
+// arrive unprotected), or to a scheme other than http(s).
+std::string refusedRedirectText(std::string_view location, std::string_view what);
+
 // The failure of the transfer of `handle` that ended with `code`. `proxy`: what it went through
 // (empty: direct); `host`: the server, appended to a message that is not the proxy's (empty:
 // nothing appended); `detail`: libcurl's error text, when it has one. The Error's code is the

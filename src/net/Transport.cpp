@@ -110,13 +110,6 @@ TransportStep stepOf(CURLcode code, const TransferState& x) {
     return failedStep(code, wasConnected(x), x.head.complete);
 }
 
-// A redirect the session did not follow: down from https to plain http, or to another scheme.
-std::string redirectRefusal(const ReplyHead& head) {
-    if (startsWithIgnoreCase(headerValue(head.lines, "Location"), "http://"))
-        return "服务器把请求从 https 转到了不加密的 http，已拒绝";
-    return "服务器把请求重定向到了不支持的地址（只支持 http 和 https）";
-}
-
 // The user's message says what failed and with which host (or proxy); curl's words are the
 // detail.
 Error describe(TransportStep step, CURLcode code, const TransferState& x, const char* detail,
@@ -134,7 +127,7 @@ Error describe(TransportStep step, CURLcode code, const TransferState& x, const 
     else if (x.idleTimedOut)
         text = step == TransportStep::Connect ? "连接服务器超时" : "等待服务器超时";
     else if (code == CURLE_UNSUPPORTED_PROTOCOL && x.head.complete && x.head.status / 100 == 3)
-        text = redirectRefusal(x.head);
+        text = refusedRedirectText(headerValue(x.head.lines, "Location"), "请求");
     else
         return transferFailure(x.handle, code, x.head.complete, proxy, host, detail);
     if (!host.empty())
