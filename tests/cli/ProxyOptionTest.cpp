@@ -21,13 +21,15 @@ TEST(ProxyOption, CredentialsInTheAddressServeEveryNetworkJob) {
     files.add("/setup.exe", vantorel::testing::randomContent(50000, 3));
     const auto folder = vantorel::testing::freshTestFolder("vantorel-cli-proxy");
 
-    for (const std::vector<std::string>& job : {
-             std::vector<std::string>{"--demo", "search", "输入法", "--proxy=" + address},
-             {"--demo", "check-update", "--proxy", address},
-             {"--demo", "resolve", "https://share.vantorel.example/iVantorel310", "--proxy",
-              address},
-             {"download", "-q", files.url("/setup.exe"), "-d", folder.string(), "--proxy", address},
-         }) {
+    auto jobs = [&](const std::string& proxy) {
+        return std::vector<std::vector<std::string>>{
+            {"--demo", "search", "输入法", "--proxy=" + proxy},
+            {"--demo", "check-update", "--proxy", proxy},
+            {"--demo", "resolve", "https://share.vantorel.example/iVantorel310", "--proxy", proxy},
+            {"download", "-q", files.url("/setup.exe"), "-d", folder.string(), "--proxy", proxy},
+        };
+    };
+    for (const auto& job : jobs(address)) {
         const std::size_t before = proxy.carried().size();
         auto r = runCli(job);
         EXPECT_EQ(r.exitCode, 0) << job[1] << ": " << r.err;
@@ -35,12 +37,14 @@ TEST(ProxyOption, CredentialsInTheAddressServeEveryNetworkJob) {
     }
     EXPECT_TRUE(std::filesystem::exists(folder / "setup.exe"));
 
-    auto refused =
-        runCli({"--demo", "search", "输入法", "--proxy", "http://user:wr0ng%21@" + hostAndPort});
-    EXPECT_EQ(refused.exitCode, 1);
-    EXPECT_NE(refused.err.find("代理服务器拒绝了代理用户名或密码（HTTP 407）"), std::string::npos)
-        << refused.err;
-    EXPECT_EQ(refused.err.find("wr0ng"), std::string::npos) << refused.err;
+    for (const auto& job : jobs("http://user:wr0ng%21@" + hostAndPort)) {
+        auto refused = runCli(job);
+        EXPECT_EQ(refused.exitCode, 1) << job[1];
+        EXPECT_NE(refused.err.find("代理服务器拒绝了代理用户名或密码（HTTP 407）"),
+                  std::string::npos)
+            << job[1] << ": " << refused.err;
+        EXPECT_EQ(refused.err.find("wr0ng"), std::string::npos) << refused.err;
+    }
 
     auto bad = runCli({"download", files.url("/setup.exe"), "--proxy", "http://user@"});
     EXPECT_EQ(bad.exitCode, 2);
