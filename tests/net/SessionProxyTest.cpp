@@ -109,6 +109,9 @@ TEST_F(SessionProxyTest, ADirectSessionAndNoProxyBypassTheProxy) {
     ::setenv("no_proxy", "127.0.0.1", 1);
     everyKindOfRequest();
     EXPECT_TRUE(proxy_.carried().empty());
+    ::setenv("no_proxy", "example.test, 127.0.0.0/8", 1); // a list, an address range
+    EXPECT_TRUE(catalogue::search("输入法", services_.base()));
+    EXPECT_TRUE(proxy_.carried().empty());
     ::unsetenv("no_proxy");
     EXPECT_TRUE(catalogue::search("输入法", services_.base()));
     EXPECT_EQ(proxy_.carried().size(), 1u);
