@@ -7,7 +7,7 @@
 #include "app/WindowBuilder.h"
 #include "catalogue/ContactLinks.h"
 #include "common/Config.h"
-#include "update/SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -42,7 +42,7 @@ MainWindowActions::MainWindowActions(MainWindow& window, const settings::Prefere
 // once, on the terminal. (The version check starts with the update window's created action.)
 void MainWindowActions::onCreated() {
     const std::string folder = QCoreApplication::applicationDirPath().toStdString();
-    if (Status written = update::writeProgramSettings(folder); !written)
+    if (Status written = settings::writeProgramSettings(folder); !written)
         std::fprintf(stderr, "vantorel: %s\n", written.error().message.c_str());
     // The list file found at start could not be read (the queue has told stderr).
     if (const QString notice = downloads_.loadNotice(); !notice.isEmpty())

@@ -66,6 +66,7 @@ SettingsWindow::SettingsWindow(std::function<void(const settings::Preferences&)>
     speedLimit_->setPlaceholderText(QStringLiteral("如 2M、512k；留空不限速"));
     proxy_->setPlaceholderText(QStringLiteral("如 socks5h://127.0.0.1:1080；留空用系统设置"));
     proxyPassword_->setEchoMode(QLineEdit::Password);
+    connect(proxy_, &QLineEdit::editingFinished, this, [this] { takeProxyCredentials(); });
 
     auto* browse = named(new QPushButton(QStringLiteral("浏览…")), "按钮_浏览");
     connect(browse, &QPushButton::clicked, this, [this] { this->browse(); });
@@ -139,7 +140,17 @@ Result<settings::Preferences> SettingsWindow::read() const {
     return preferences;
 }
 
+void SettingsWindow::takeProxyCredentials() {
+    const auto fields = settings::splitProxyCredentials(proxy_->text().trimmed().toStdString());
+    if (!fields)
+        return;
+    proxy_->setText(toQString(fields->address));
+    proxyUser_->setText(toQString(fields->user));
+    proxyPassword_->setText(toQString(fields->password));
+}
+
 void SettingsWindow::accept() {
+    takeProxyCredentials();
     auto preferences = read();
     Status saved =
         preferences ? settings::savePreferences(*preferences) : Status(preferences.error());

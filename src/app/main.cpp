@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
     if (!demoServices)
         vantorel::net::setSessionProxy(vantorel::settings::proxyChoice(preferences));
     else
-        vantorel::net::setSessionProxy({vantorel::net::ProxyChoice::Source::None, {}, {}, {}});
+        vantorel::net::setSessionProxy({vantorel::net::ProxyChoice::Source::None, {}, {}, {}, {}});
 
     // The reports show the windows as built, not the user's downloads.
     const bool reporting = parser.isSet(dumpUi) || parser.isSet(screenshot);

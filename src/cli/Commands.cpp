@@ -10,6 +10,9 @@ namespace vantorel::cli {
 namespace {
 
 constexpr std::string_view kNetworkArguments = "[--proxy URL | --noproxy]";
+constexpr std::string_view kProxyNote =
+    "  代理地址可带用户名和密码：协议://用户名:密码@主机:端口（特殊字符按 % 编码）\n";
+constexpr std::string_view kLongOptionNote = "  每个长选项也可写成 --名称=值\n";
 
 // `prefix` + name + arguments, continuation lines indented to line up under the first argument.
 // A job that names its own --proxy among its arguments (fetch: a proxy with its credentials
@@ -66,7 +69,7 @@ int runCommand(const Command& command, Args args, bool offline) {
         return command.run(args);
     const bool ownProxy = namesOwnProxy(command);
     const net::ProxyChoice otherwise =
-        offline ? net::ProxyChoice{net::ProxyChoice::Source::None, {}, {}, {}}
+        offline ? net::ProxyChoice{net::ProxyChoice::Source::None, {}, {}, {}, {}}
                 : settings::proxyChoice(preferencesOrDefaults());
     const NetworkArgs network = applyNetworkOptions(args, otherwise, ownProxy);
     if (network.problem)
@@ -85,11 +88,13 @@ std::string programUsage() {
     std::string text = "用法: vantorel-cli [--demo] COMMAND ...\n";
     for (const Command& command : commands())
         text += synopsis("  ", command);
-    return text + "  COMMAND --help（或 -h）：该命令的用法\n  --help | --version\n";
+    return text + "  COMMAND --help（或 -h）：该命令的用法\n  --help | --version\n" +
+           std::string(kProxyNote) + std::string(kLongOptionNote);
 }
 
 std::string commandUsage(const Command& command) {
-    return synopsis("用法: vantorel-cli ", command) + std::string(command.summary) + "\n";
+    return synopsis("用法: vantorel-cli ", command) + std::string(command.summary) + "\n" +
+           std::string(command.network ? kProxyNote : "") + std::string(kLongOptionNote);
 }
 
 int usageError(std::string_view name, std::string_view problem) {

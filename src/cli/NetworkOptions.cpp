@@ -1,26 +1,30 @@
 #include "cli/NetworkOptions.h"
 
+#include "net/ProxyAddress.h"
+
 #include <cstdio>
 
 namespace vantorel::cli {
 
 NetworkArgs applyNetworkOptions(Args args, net::ProxyChoice otherwise, bool proxyIsTheJobs) {
     NetworkArgs out;
-    std::optional<std::string> proxy;
+    std::optional<net::ProxyAddress> proxy;
     bool direct = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--noproxy") {
             direct = true;
         } else if (args[i] == "--proxy" && !proxyIsTheJobs) {
-            if (i + 1 >= args.size()) {
-                out.problem = "--proxy 需要一个值";
+            if (i + 1 >= args.size() || args[i + 1].empty()) {
+                out.problem = "--proxy 需要一个代理地址";
                 return out;
             }
-            proxy = std::string(args[++i]);
-            if (auto problem = settings::proxyProblem(*proxy); problem || proxy->empty()) {
-                out.problem = problem.value_or("--proxy 需要一个代理地址");
+            // As curl takes it: credentials in the address, http when no scheme is written.
+            auto parsed = net::parseProxyAddress(args[++i], {.schemeOptional = true});
+            if (!parsed) {
+                out.problem = net::proxyProblemFrom("--proxy", parsed.error().message);
                 return out;
             }
+            proxy = std::move(*parsed);
         } else {
             out.rest.push_back(args[i]);
         }
@@ -30,10 +34,25 @@ NetworkArgs applyNetworkOptions(Args args, net::ProxyChoice otherwise, bool prox
         return out;
     }
     if (direct)
-        otherwise = {net::ProxyChoice::Source::None, {}, {}, {}};
+        otherwise = {net::ProxyChoice::Source::None, {}, {}, {}, {}};
     else if (proxy)
-        otherwise = {net::ProxyChoice::Source::Address, *proxy, {}, {}};
+        otherwise = {net::ProxyChoice::Source::Address, proxy->withoutCredentials(), proxy->user,
+                     proxy->password, "--proxy"};
     net::setSessionProxy(std::move(otherwise));
+    return out;
+}
+
+std::vector<std::string> splitLongOptions(Args args) {
+    std::vector<std::string> out;
+    for (std::string_view arg : args) {
+        const std::size_t equals = arg.find('=');
+        if (arg.starts_with("--") && arg.size() > 2 && equals != std::string_view::npos) {
+            out.emplace_back(arg.substr(0, equals));
+            out.emplace_back(arg.substr(equals + 1));
+        } else {
+            out.emplace_back(arg);
+        }
+    }
     return out;
 }
 

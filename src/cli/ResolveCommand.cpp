@@ -14,6 +14,8 @@ int runResolve(Args args) {
     auto direct = download::resolveShareLink(args[0]);
     if (!direct) {
         std::string why(download::shareStepName(direct.error().code));
+        if (!direct.error().detail.empty())
+            why += "：" + direct.error().detail;
         std::fprintf(stderr, "%s（%s）\n", direct.error().message.c_str(), why.c_str());
         return 1;
     }

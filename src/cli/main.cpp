@@ -1,4 +1,5 @@
 #include "cli/Commands.h"
+#include "cli/NetworkOptions.h"
 #include "common/Version.h"
 #include "demo/DemoServices.h"
 
@@ -6,6 +7,7 @@
 #include <csignal>
 #include <cstdio>
 #include <memory>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -41,7 +43,9 @@ int main(int argc, char** argv) {
                      programUsage().c_str());
         return 2;
     }
-    const Args jobArgs = Args(args).subspan(1);
+    const std::vector<std::string> split = splitLongOptions(Args(args).subspan(1));
+    const std::vector<std::string_view> splitViews(split.begin(), split.end());
+    const Args jobArgs(splitViews);
     // Help wins wherever it stands, so "search -h" shows the usage instead of searching for "-h".
     if (std::any_of(jobArgs.begin(), jobArgs.end(), isHelp)) {
         std::fputs(commandUsage(*command).c_str(), stdout);

@@ -27,6 +27,15 @@ Error stepFailure(ShareStep step) {
     return makeError(std::string(kAddressErrorText), static_cast<int>(step));
 }
 
+// A step whose request failed: what failed (a proxy that refused, a server that cannot be
+// reached) is the detail, so the user is not left guessing at the share service.
+template <class T> Error stepFailure(ShareStep step, const Result<T>& fetched) {
+    Error error = stepFailure(step);
+    if (!fetched)
+        error.detail = messageWithDetail(fetched.error());
+    return error;
+}
+
 bool cancelled(const ShareLinkOptions& options) {
     return options.stop.stop_requested();
 }
@@ -42,14 +51,16 @@ net::FetchRequest makeRequest(std::string url, std::string headers,
     return request;
 }
 
-// One page of the share service, as text; none when it did not arrive whole with status 200.
-std::optional<std::string> fetchText(const net::FetchRequest& request) {
+// One page of the share service, as text; an error when it did not arrive whole with status 200.
+Result<std::string> fetchText(const net::FetchRequest& request) {
     auto reply = net::DirectSessionClient().fetch(request);
-    if (!reply || reply->status != 200)
-        return std::nullopt;
+    if (!reply)
+        return reply.error();
+    if (reply->status != 200)
+        return makeError("服务器返回 " + std::to_string(reply->status));
     auto text = net::DirectSessionClient::text(*reply);
     if (!text)
-        return std::nullopt;
+        return text.error();
     return std::move(*text);
 }
 
@@ -76,6 +87,8 @@ std::string_view shareStepName(int code) {
         return "文件地址接口没有回复";
     case ShareStep::Reply:
         return "文件地址接口的回复无效";
+    case ShareStep::NotHttp:
+        return "不是 http(s) 地址";
     }
     return "";
 }
@@ -111,7 +124,7 @@ Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptio
     const std::string sharePage = base + share->path;
     auto page = fetchText(makeRequest(sharePage, userAgent, options));
     if (!page || cancelled(options))
-        return stepFailure(ShareStep::SharePage);
+        return stepFailure(ShareStep::SharePage, page);
     script::RegexObject frame;
     if (!frame.create(kFramePattern) || frame.execute(*page) == 0)
         return stepFailure(ShareStep::SharePage);
@@ -124,7 +137,7 @@ Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptio
     const std::string framePage = base + framePath;
     auto frameText = fetchText(makeRequest(framePage, userAgent, options));
     if (!frameText || cancelled(options))
-        return stepFailure(ShareStep::FramePage);
+        return stepFailure(ShareStep::FramePage, frameText);
     script::RegexObject parameters;
     if (!parameters.create(kParameterPattern) || parameters.execute(*frameText) == 0)
         return stepFailure(ShareStep::FramePage);
@@ -147,7 +160,7 @@ Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptio
             makeRequest(query, userAgent + "\r\n" + referer, options));
     }
     if (!reply || reply->status != 200 || cancelled(options))
-        return stepFailure(ShareStep::Ajax);
+        return stepFailure(ShareStep::Ajax, reply);
 
     // Step 5: the file's place from the JSON reply.
     auto replyText = net::DirectSessionClient::text(*reply);
@@ -173,7 +186,7 @@ Result<std::string> downloadAddressFor(std::string_view address, const ShareLink
         return resolveShareLink(address, options);
     if (net::isHttpAddress(address))
         return std::string(address);
-    return stepFailure(ShareStep::Link);
+    return stepFailure(ShareStep::NotHttp);
 }
 
 } // namespace vantorel::download

@@ -53,6 +53,7 @@ enum class ShareStep : int {
     FramePage = 3, // the frame page could not be fetched or has no parameters
     Ajax = 4,      // the endpoint gave no usable reply
     Reply = 5,     // the reply is not JSON or lacks "dom"/"url", or the address is unusable
+    NotHttp = 6,   // the address to download is neither a share link nor http(s)
 };
 
 // Diagnostic wording of a step, for the terminal.
@@ -77,7 +78,7 @@ struct ShareLinkOptions {
 Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptions& options = {});
 
 // The address a download fetches: a share link resolved, any other http(s) address as it is.
-// Anything else fails at ShareStep::Link with kAddressErrorText. Every download of an address
+// Anything else fails at ShareStep::NotHttp with kAddressErrorText. Every download of an address
 // that came from a server (the update's, the catalogue's) goes through here.
 Result<std::string> downloadAddressFor(std::string_view address,
                                        const ShareLinkOptions& options = {});

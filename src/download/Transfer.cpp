@@ -1,8 +1,9 @@
 #include "download/Transfer.h"
 
 #include "net/Deadlines.h"
+#include "net/HeaderBlock.h"
 #include "net/Session.h"
-#include "net/Transport.h"
+#include "net/TransferFailure.h"
 
 #include <algorithm>
 #include <memory>
@@ -13,18 +14,6 @@ namespace vantorel::download {
 namespace {
 
 constexpr long kMaxRedirects = 10;
-
-// The transport's words for a failed transfer of `handle`; libcurl's are the detail.
-Error transportError(CURL* handle, CURLcode code, bool headComplete, const char* detail) {
-    curl_off_t connectTime = 0;
-    const bool connected =
-        curl_easy_getinfo(handle, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK &&
-        connectTime > 0;
-    Error error =
-        makeError(net::failureMessage(net::failedStep(code, connected, headComplete), code));
-    error.detail = detail && *detail ? detail : curl_easy_strerror(code);
-    return error;
-}
 
 // "scheme://host:port" of `url`, the default port filled in; empty when it cannot be parsed.
 std::string originOf(const char* url) {
@@ -46,12 +35,20 @@ std::string originOf(const char* url) {
 } // namespace
 
 Error Transfer::failure(CURLcode code) const {
+    if (unusableProxy_)
+        return *unusableProxy_;
     if (head_.length.bad())
         return makeError(head_.length.problem());
-    // The last head is a redirect that was not followed: to a scheme other than http(s).
+    // The last head is a redirect that was not followed: to a scheme other than http(s), or from
+    // https to plain http.
     if (code == CURLE_UNSUPPORTED_PROTOCOL && head_.complete && head_.status / 100 == 3)
-        return makeError("服务器把下载重定向到了不支持的地址（只支持 http 和 https）");
-    return transportError(easy_.get(), code, head_.complete, errorText_);
+        return makeError(
+            net::refusedRedirectText(net::headerValue(head_.lines, "Location"), "下载"));
+    // The download's own codes say what became of the file; the transport's step is no concern
+    // of theirs.
+    Error error = net::transferFailure(easy_.get(), code, head_.complete, proxy_, {}, errorText_);
+    error.code = 0;
+    return error;
 }
 
 bool Transfer::redirectedAwayFrom(const std::string& url) const {
@@ -97,7 +94,13 @@ CURLcode Transfer::get(const std::string& url, const std::string& headerBlock,
     options.bufferBytes = kReadBufferBytes;
     options.freshConnection = std::exchange(fresh_, false);
     options.share = job_.connections.get();
-    net::prepareHandle(h, options);
+    auto proxy = net::prepareHandle(h, options);
+    if (!proxy) {
+        unusableProxy_ = proxy.error();
+        return CURLE_COULDNT_RESOLVE_PROXY;
+    }
+    unusableProxy_.reset();
+    proxy_ = std::move(*proxy);
     const CURLcode code = curl_easy_perform(h);
     net::releaseLists(h);
     long connects = 0;

@@ -7,6 +7,7 @@
 #include "net/Curl.h"
 #include "net/ReplyHead.h"
 
+#include <optional>
 #include <string>
 
 namespace vantorel::download {
@@ -39,6 +40,8 @@ class Transfer {
     net::CurlEasy easy_;
     net::ReplyHead head_;
     char errorText_[CURL_ERROR_SIZE] = {};
+    std::string proxy_;                  // what the last transfer went through; empty: direct
+    std::optional<Error> unusableProxy_; // the last transfer could not start: its proxy is bad
     bool fresh_ = false;
     double roundTrip_ = 0;
 };

@@ -1,13 +1,22 @@
 #include "net/Session.h"
 
+#include "common/Text.h"
 #include "net/Curl.h"
+#include "net/ProxyAddress.h"
+
+#include <arpa/inet.h>
 
 #include <openssl/ssl.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
+#include <charconv>
 #include <cstdlib>
+#include <initializer_list>
 #include <memory>
 #include <new>
+#include <tuple>
+#include <utility>
 
 namespace vantorel::net {
 namespace {
@@ -62,30 +71,106 @@ long millis(std::chrono::milliseconds ms) {
     return ms.count() > 0 ? static_cast<long>(ms.count()) : 0L;
 }
 
-void applyProxy(CURL* h, const HandleOptions& options) {
-    if (options.proxy) {
-        curl_easy_setopt(h, CURLOPT_PROXY, options.proxy->c_str());
-        curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, nullptr);
-        curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, nullptr);
-        return;
+// The value of the first of `names` that is set and not empty, with its name.
+std::pair<std::string_view, std::string>
+firstVariable(std::initializer_list<std::string_view> names) {
+    for (std::string_view name : names)
+        if (const char* value = std::getenv(std::string(name).c_str()); value && *value)
+            return {name, value};
+    return {};
+}
+
+// Whether `host` (as in an address: an IPv6 address in brackets) lies in `range`, an IPv4 or
+// IPv6 CIDR range ("10.0.0.0/8").
+bool inRange(std::string_view host, std::string_view range) {
+    const std::size_t slash = range.find('/');
+    const std::string network(range.substr(0, slash));
+    if (host.size() > 1 && host.front() == '[')
+        host = host.substr(1, host.size() - 2);
+    const std::string address(host);
+    unsigned char a[16], b[16];
+    std::size_t size = 4;
+    if (::inet_pton(AF_INET, address.c_str(), a) != 1 ||
+        ::inet_pton(AF_INET, network.c_str(), b) != 1) {
+        size = 16;
+        if (::inet_pton(AF_INET6, address.c_str(), a) != 1 ||
+            ::inet_pton(AF_INET6, network.c_str(), b) != 1)
+            return false;
     }
-    const ProxyChoice choice = sessionProxy();
-    switch (choice.source) {
-    case ProxyChoice::Source::Environment:
-        // Unset, libcurl reads http_proxy, https_proxy, all_proxy and no_proxy itself.
-        curl_easy_setopt(h, CURLOPT_PROXY, nullptr);
-        break;
-    case ProxyChoice::Source::None:
-        curl_easy_setopt(h, CURLOPT_PROXY, "");
-        break;
-    case ProxyChoice::Source::Address:
-        curl_easy_setopt(h, CURLOPT_PROXY, choice.address.c_str());
-        break;
+    unsigned bits = static_cast<unsigned>(size * 8);
+    if (slash != std::string_view::npos) {
+        const std::string_view text = range.substr(slash + 1);
+        auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), bits);
+        if (error != std::errc() || end != text.data() + text.size() || bits > size * 8)
+            return false;
     }
-    const bool credentials = choice.source == ProxyChoice::Source::Address &&
-                             (!choice.user.empty() || !choice.password.empty());
-    curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, credentials ? choice.user.c_str() : nullptr);
-    curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, credentials ? choice.password.c_str() : nullptr);
+    for (std::size_t i = 0; i < size && bits > 0; ++i, bits -= std::min(bits, 8u)) {
+        const unsigned mask = bits >= 8 ? 0xffu : (0xffu << (8 - bits)) & 0xffu;
+        if ((a[i] & mask) != (b[i] & mask))
+            return false;
+    }
+    return true;
+}
+
+// Whether the no_proxy list sends `host` direct: "*", the host itself, a domain it is in (with
+// or without the leading dot), or an address range.
+bool bypassed(std::string_view host) {
+    const std::string list = firstVariable({"no_proxy", "NO_PROXY"}).second;
+    if (trimBlanks(list) == "*")
+        return true;
+    if (!host.empty() && host.back() == '.')
+        host.remove_suffix(1);
+    std::string_view rest = list;
+    while (!rest.empty()) {
+        const std::size_t end = rest.find_first_of(", ");
+        std::string_view entry = rest.substr(0, end);
+        rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+        if (!entry.empty() && entry.front() == '.')
+            entry.remove_prefix(1);
+        if (!entry.empty() && entry.back() == '.')
+            entry.remove_suffix(1);
+        if (entry.empty())
+            continue;
+        if (equalsIgnoreCase(host, entry) || inRange(host, entry))
+            return true;
+        if (host.size() > entry.size() && host[host.size() - entry.size() - 1] == '.' &&
+            equalsIgnoreCase(host.substr(host.size() - entry.size()), entry))
+            return true;
+    }
+    return false;
+}
+
+std::string schemeOf(std::string_view url) {
+    const std::size_t end = url.find("://");
+    std::string scheme(url.substr(0, end == std::string_view::npos ? 0 : end));
+    for (char& c : scheme)
+        c = asciiLower(c);
+    return scheme;
+}
+
+// The environment's proxy for `url`, as curl picks it.
+Result<ProxyRoute> environmentRoute(std::string_view url) {
+    const std::string scheme = schemeOf(url);
+    auto [name, value] = scheme == "http" ? firstVariable({"http_proxy"})
+                                          : firstVariable({"https_proxy", "HTTPS_PROXY"});
+    if (value.empty())
+        std::tie(name, value) = firstVariable({"all_proxy", "ALL_PROXY"});
+    if (value.empty())
+        return ProxyRoute{};
+    auto address = parseProxyAddress(value, {.schemeOptional = true, .socks4 = true});
+    if (!address)
+        return withMessage(address.error(), proxyProblemFrom("环境变量 " + std::string(name),
+                                                             address.error().message));
+    return ProxyRoute{address->withoutCredentials(), address->user, address->password};
+}
+
+void applyRoute(CURL* h, const ProxyRoute& route) {
+    curl_easy_setopt(h, CURLOPT_PROXY, route.proxy.c_str());
+    // The route already is what no_proxy asks for.
+    curl_easy_setopt(h, CURLOPT_NOPROXY, "");
+    const bool credentials = !route.user.empty() || !route.password.empty();
+    curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, credentials ? route.user.c_str() : nullptr);
+    curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, credentials ? route.password.c_str() : nullptr);
 }
 
 void applyMethod(CURL* h, const HandleOptions& options) {
@@ -122,13 +207,50 @@ ProxyChoice sessionProxy() {
     return proxyChoice();
 }
 
-void prepareHandle(CURL* h, const HandleOptions& options) {
+std::string hostOf(std::string_view url) {
+    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
+    char* host = nullptr;
+    if (!parsed ||
+        curl_url_set(parsed.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK ||
+        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK || !host)
+        return {};
+    std::string text = host;
+    curl_free(host);
+    return text;
+}
+
+Result<ProxyRoute> sessionRoute(std::string_view url) {
+    const ProxyChoice choice = sessionProxy();
+    if (choice.source == ProxyChoice::Source::None || bypassed(hostOf(url)))
+        return ProxyRoute{};
+    if (choice.source == ProxyChoice::Source::Environment)
+        return environmentRoute(url);
+    auto address = parseProxyAddress(choice.address);
+    if (!address)
+        return withMessage(address.error(),
+                           proxyProblemFrom(choice.origin.empty() ? "代理" : choice.origin,
+                                            address.error().message));
+    return ProxyRoute{address->withoutCredentials(), choice.user, choice.password};
+}
+
+Result<std::string> prepareHandle(CURL* h, const HandleOptions& options) {
+    ProxyRoute route;
+    if (!options.proxy) {
+        auto chosen = sessionRoute(options.url);
+        if (!chosen)
+            return chosen.error();
+        route = std::move(*chosen);
+    }
+
     if (options.errorText)
         curl_easy_setopt(h, CURLOPT_ERRORBUFFER, options.errorText);
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_URL, std::string(options.url).c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+    // Once on https, never down to plain http: what was asked for over https must not arrive
+    // unprotected (the refused redirect fails with CURLE_UNSUPPORTED_PROTOCOL).
+    curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR,
+                     schemeOf(options.url) == "https" ? "https" : "http,https");
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, options.followRedirects ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, options.maxRedirects);
@@ -147,7 +269,14 @@ void prepareHandle(CURL* h, const HandleOptions& options) {
     // practice and takes a third less work to encrypt and decrypt, at both ends.
     curl_easy_setopt(h, CURLOPT_TLS13_CIPHERS,
                      "TLS_AES_128_GCM_SHA256:TLS_CHACHA20_POLY1305_SHA256:TLS_AES_256_GCM_SHA384");
-    applyProxy(h, options);
+    if (options.proxy) {
+        curl_easy_setopt(h, CURLOPT_PROXY, options.proxy->c_str());
+        curl_easy_setopt(h, CURLOPT_NOPROXY, nullptr);
+        curl_easy_setopt(h, CURLOPT_PROXYUSERNAME, nullptr);
+        curl_easy_setopt(h, CURLOPT_PROXYPASSWORD, nullptr);
+    } else {
+        applyRoute(h, route);
+    }
 
     long connectLimit = millis(options.timeouts.connect);
     if (connectLimit > 0)
@@ -179,6 +308,7 @@ void prepareHandle(CURL* h, const HandleOptions& options) {
         curl_easy_setopt(h, CURLOPT_BUFFERSIZE, options.bufferBytes);
     curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, options.freshConnection ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_SHARE, options.share);
+    return options.proxy ? *options.proxy : route.proxy;
 }
 
 void releaseLists(CURL* h) {

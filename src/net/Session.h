@@ -15,6 +15,7 @@
 // A download's connections also share one TLS session cache and one name cache
 // (SharedConnections), so only its first connection pays a full handshake.
 
+#include "common/Result.h"
 #include "net/Deadlines.h"
 #include "net/HttpMethod.h"
 
@@ -37,15 +38,34 @@ struct ProxyChoice {
         Address,     // `address`, with `user` and `password` when given
     };
     Source source = Source::Environment;
-    std::string address; // http://, https://, socks5:// or socks5h://
+    std::string address; // http://, https://, socks5:// or socks5h://, without credentials
     std::string user;
     std::string password;
+    std::string origin; // where `address` came from, for messages: "--proxy", "设置"
 };
 
 // The session's proxy: set by a front end when it starts (from the preferences and its
 // options) and whenever the user changes it; read by every request prepared afterwards.
 void setSessionProxy(ProxyChoice choice);
 ProxyChoice sessionProxy();
+
+// The proxy one request goes through, as libcurl is given it.
+struct ProxyRoute {
+    std::string proxy; // scheme://host[:port]; empty: a direct connection
+    std::string user;
+    std::string password;
+};
+
+// Where the session's choice sends a request for `url`. The environment is read as curl reads
+// it: http_proxy for http (never HTTP_PROXY), https_proxy or HTTPS_PROXY for https, else
+// all_proxy or ALL_PROXY, credentials in the address; no_proxy or NO_PROXY ("*", host names
+// and their domains, addresses, CIDR ranges) sends a host direct, whichever proxy was chosen.
+// An address that cannot be used is an error naming where it came from.
+Result<ProxyRoute> sessionRoute(std::string_view url);
+
+// The host of an address, for telling the user where a request failed; empty when the address
+// has none that curl can read.
+std::string hostOf(std::string_view url);
 
 struct HandleOptions {
     std::string_view url;
@@ -76,8 +96,9 @@ struct HandleOptions {
 };
 
 // Prepares `handle` for its next transfer. A handle used for several transfers keeps its
-// connection; every option a transfer sets is set again for the next one.
-void prepareHandle(CURL* handle, const HandleOptions& options);
+// connection; every option a transfer sets is set again for the next one. Gives the proxy the
+// transfer goes through (empty: none), or the error of a proxy address that cannot be used.
+Result<std::string> prepareHandle(CURL* handle, const HandleOptions& options);
 
 // Lets go of the lists the last transfer of `handle` used, before they are freed.
 void releaseLists(CURL* handle);

@@ -4,6 +4,7 @@
 #include "net/HeaderBlock.h"
 #include "net/ReplyHead.h"
 #include "net/Session.h"
+#include "net/TransferFailure.h"
 
 #include <curl/curl.h>
 
@@ -109,23 +110,15 @@ TransportStep stepOf(CURLcode code, const TransferState& x) {
     return failedStep(code, wasConnected(x), x.head.complete);
 }
 
-// The host of an address, for telling the user where a request failed; empty when the address
-// has none that curl can read.
-std::string hostOf(const std::string& url) {
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
-    char* host = nullptr;
-    if (!parsed || curl_url_set(parsed.get(), CURLUPART_URL, url.c_str(), 0) != CURLUE_OK ||
-        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK || !host)
-        return {};
-    std::string text = host;
-    curl_free(host);
-    return text;
-}
-
-// The user's message says what failed and with which host; curl's words are the detail.
-Error describe(TransportStep step, CURLcode code, const TransferState& x, const char* detail) {
+// The user's message says what failed and with which host (or proxy); curl's words are the
+// detail.
+Error describe(TransportStep step, CURLcode code, const TransferState& x, const char* detail,
+               std::string_view proxy) {
+    const std::string host = hostOf(x.request.url);
     std::string text;
-    if (x.bodyCapExceeded)
+    if (step == TransportStep::Cancelled)
+        text = failureMessage(step, code);
+    else if (x.bodyCapExceeded)
         text = "回复内容超过 " + std::to_string(x.request.maxBodyBytes) + " 字节的上限";
     else if (x.headerCapExceeded)
         text = "回复的协议头过长";
@@ -133,9 +126,11 @@ Error describe(TransportStep step, CURLcode code, const TransferState& x, const 
         text = x.head.length.problem();
     else if (x.idleTimedOut)
         text = step == TransportStep::Connect ? "连接服务器超时" : "等待服务器超时";
+    else if (code == CURLE_UNSUPPORTED_PROTOCOL && x.head.complete && x.head.status / 100 == 3)
+        text = refusedRedirectText(headerValue(x.head.lines, "Location"), "请求");
     else
-        text = failureMessage(step, code);
-    if (const std::string host = hostOf(x.request.url); !host.empty())
+        return transferFailure(x.handle, code, x.head.complete, proxy, host, detail);
+    if (!host.empty())
         text += "（" + host + "）";
     Error error = makeError(std::move(text), int(step));
     if (step != TransportStep::Cancelled)
@@ -249,13 +244,15 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
     options.bodyData = &x;
     options.onProgress = onProgress;
     options.progressData = &x;
-    prepareHandle(h, options);
+    auto proxy = prepareHandle(h, options);
+    if (!proxy)
+        return makeError(proxy.error().message, int(TransportStep::Connect));
 
     bool cancelled = false;
     CURLcode code = run(h, request.stop, cancelled);
     if (code != CURLE_OK) {
         TransportStep step = cancelled ? TransportStep::Cancelled : stepOf(code, x);
-        return describe(step, code, x, errorText);
+        return describe(step, code, x, errorText, *proxy);
     }
 
     if (!x.head.complete) {
@@ -263,6 +260,9 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
     }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+    // Only a proxy asks for proxy credentials: the reply is its refusal, not the site's answer.
+    if (status == 407 && !proxy->empty() && request.proxy.empty())
+        return makeError(proxyRefusedText(*proxy), int(TransportStep::Connect));
     response.status = static_cast<int>(status);
     response.statusLine = std::move(x.head.statusLine);
     response.headers = std::move(x.head.lines);

@@ -2,7 +2,8 @@
 
 #include "common/Config.h"
 #include "common/Text.h"
-#include "update/SettingsFile.h"
+#include "net/ProxyAddress.h"
+#include "settings/SettingsFile.h"
 
 #include <charconv>
 #include <filesystem>
@@ -62,7 +63,7 @@ Problem between(std::string_view name, const unsigned& value) {
 constexpr std::tuple kKeys{
     Key<std::string>{"代理", &Preferences::proxy, proxyKeyProblem},
     Key<std::string>{"代理用户名", &Preferences::proxyUser, textProblem},
-    Key<std::string>{"代理密码", &Preferences::proxyPassword, textProblem},
+    Key<std::string>{kProxyPasswordKey, &Preferences::proxyPassword, textProblem},
     Key<std::uint64_t>{"限速", &Preferences::speedLimit, anyRate},
     Key<unsigned>{"连接数", &Preferences::connections, between<1, download::kMaxWorkers>},
     Key<std::string>{"下载文件夹", &Preferences::downloadFolder, folderProblem},
@@ -102,7 +103,7 @@ std::string formatValue(unsigned value) {
 // A value that is missing, unreadable or fails its check leaves the default in place.
 template <class T>
 void readKey(std::string_view fileBytes, const Key<T>& key, Preferences& preferences) {
-    auto text = update::getProfileString(fileBytes, kPreferencesSection, key.name);
+    auto text = getProfileString(fileBytes, kPreferencesSection, key.name);
     if (!text || !*text)
         return;
     T value{};
@@ -113,7 +114,7 @@ void readKey(std::string_view fileBytes, const Key<T>& key, Preferences& prefere
 } // namespace
 
 Result<Preferences> loadPreferences() {
-    auto bytes = update::readSettingsFile(config::iniPath());
+    auto bytes = readSettingsFile(config::iniPath());
     if (!bytes)
         return bytes.error();
     Preferences preferences;
@@ -122,7 +123,7 @@ Result<Preferences> loadPreferences() {
 }
 
 Status savePreferences(const Preferences& preferences) {
-    std::vector<update::ProfileEntry> entries;
+    std::vector<ProfileEntry> entries;
     Problem refused;
     auto add = [&](const auto& key) {
         if (refused)
@@ -135,76 +136,25 @@ Status savePreferences(const Preferences& preferences) {
     std::apply([&](const auto&... key) { (add(key), ...); }, kKeys);
     if (refused)
         return makeError(*refused);
-    return update::writeProfileStrings(config::iniPath(), entries,
-                                       preferences.proxyPassword.empty()
-                                           ? update::FileAccess::Keep
-                                           : update::FileAccess::OwnerOnly);
+    return writeProfileStrings(config::iniPath(), entries);
 }
 
 std::optional<std::string> proxyProblem(std::string_view address) {
     if (address.empty())
         return std::nullopt;
-    const std::string form = "代理地址无效：应写成“协议://主机:端口”，协议为 http、https、"
-                             "socks5 或 socks5h";
-    const std::size_t separator = address.find("://");
-    if (separator == std::string_view::npos)
-        return form;
-    const std::string_view scheme = address.substr(0, separator);
-    bool known = false;
-    for (std::string_view allowed : {"http", "https", "socks5", "socks5h"})
-        known = known || equalsIgnoreCase(scheme, allowed);
-    if (!known)
-        return "代理地址的协议不受支持：只能用 http、https、socks5 或 socks5h";
-
-    std::string_view rest = address.substr(separator + 3);
-    if (!rest.empty() && rest.back() == '/')
-        rest.remove_suffix(1);
-    if (rest.find('@') != std::string_view::npos)
-        return std::string("代理地址中不能写用户名或密码：请分别填写代理用户名和代理密码");
-    if (rest.find_first_of("/?#") != std::string_view::npos)
-        return std::string("代理地址只能含协议、主机和端口，不能带路径");
-
-    std::string_view host;
-    std::string_view port;
-    bool hasPort = false;
-    if (!rest.empty() && rest.front() == '[') {
-        const std::size_t close = rest.find(']');
-        if (close == std::string_view::npos)
-            return form;
-        host = rest.substr(1, close - 1);
-        for (char c : host)
-            if (hexDigitValue(c) < 0 && c != ':' && c != '.')
-                return std::string("代理地址的主机名无效");
-        rest.remove_prefix(close + 1);
-        if (!rest.empty() && rest.front() != ':')
-            return form;
-        hasPort = !rest.empty();
-        port = hasPort ? rest.substr(1) : std::string_view();
-    } else {
-        const std::size_t colon = rest.find(':');
-        host = rest.substr(0, colon);
-        hasPort = colon != std::string_view::npos;
-        port = hasPort ? rest.substr(colon + 1) : std::string_view();
-        for (char c : host) {
-            const auto byte = static_cast<unsigned char>(c);
-            // Bytes of a UTF-8 name are let through: an international host name is still a name.
-            const bool nameByte = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') ||
-                                  (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_' ||
-                                  byte >= 0x80;
-            if (!nameByte)
-                return std::string("代理地址的主机名无效");
-        }
-    }
-    if (host.empty())
-        return std::string("代理地址缺少主机名");
-    if (hasPort) {
-        unsigned number = 0;
-        auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
-        if (port.empty() || error != std::errc() || end != port.data() + port.size() ||
-            number == 0 || number > 65535)
-            return std::string("代理地址的端口无效：应为 1 到 65535 之间的整数");
-    }
+    auto parsed = net::parseProxyAddress(address, {.credentialsAllowed = false});
+    if (!parsed)
+        return parsed.error().message;
     return std::nullopt;
+}
+
+std::optional<ProxyFields> splitProxyCredentials(std::string_view typed) {
+    if (typed.find('@') == std::string_view::npos)
+        return std::nullopt;
+    auto parsed = net::parseProxyAddress(typed);
+    if (!parsed)
+        return std::nullopt;
+    return ProxyFields{parsed->withoutCredentials(), parsed->user, parsed->password};
 }
 
 std::optional<std::uint64_t> parseRate(std::string_view text) {
@@ -243,6 +193,7 @@ net::ProxyChoice proxyChoice(const Preferences& preferences) {
         choice.address = preferences.proxy;
         choice.user = preferences.proxyUser;
         choice.password = preferences.proxyPassword;
+        choice.origin = "设置";
     }
     return choice;
 }

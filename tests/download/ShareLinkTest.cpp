@@ -202,7 +202,7 @@ TEST_F(ShareService, DownloadAddressesResolveOnlyShareLinks) {
     for (std::string_view bad : {"", "file:///etc/passwd", "C:\\a.exe", "http://"}) {
         auto result = downloadAddressFor(bad);
         ASSERT_FALSE(result.ok()) << bad;
-        EXPECT_EQ(result.error().code, int(ShareStep::Link));
+        EXPECT_EQ(shareStepName(result.error().code), "不是 http(s) 地址");
     }
 }
 

@@ -10,6 +10,7 @@
 #include "net/Session.h"
 #include "update/VersionCheck.h"
 
+#include "LoopbackHelpers.h"
 #include "support/ForwardProxy.h"
 #include "support/TestFolder.h"
 
@@ -31,6 +32,7 @@ class SessionProxyTest : public ::testing::Test {
         demo::DemoServices::removeFromConfig();
         ::unsetenv("http_proxy");
         ::unsetenv("no_proxy");
+        ::unsetenv("https_proxy");
     }
 
     // One request of each kind; the number of them the proxy would see.
@@ -58,13 +60,29 @@ class SessionProxyTest : public ::testing::Test {
         return files_.http().requests().size();
     }
 
+    // The message a search through the session's proxy fails with, after the search's own
+    // words (empty: it did not fail).
+    std::string searchFailure(std::string_view base) {
+        auto records = catalogue::search("输入法", base);
+        const std::string search = "搜索失败：";
+        if (records)
+            return {};
+        const std::string message = messageWithDetail(records.error());
+        return message.starts_with(search) ? message.substr(search.size()) : message;
+    }
+    std::string proxied(std::string user, std::string password) {
+        net::setSessionProxy(
+            {ProxyChoice::Source::Address, proxy_.address(), user, password, "--proxy"});
+        return proxy_.address();
+    }
+
     demo::DemoServices services_;
     demo::RangeServer files_;
     vantorel::testing::ForwardProxy proxy_;
 };
 
 TEST_F(SessionProxyTest, EveryKindOfRequestGoesThroughTheChosenProxyWithItsCredentials) {
-    net::setSessionProxy({ProxyChoice::Source::Address, proxy_.address(), "user", "secret"});
+    net::setSessionProxy({ProxyChoice::Source::Address, proxy_.address(), "user", "secret", {}});
     const std::size_t downloadRequests = everyKindOfRequest();
     const auto carried = proxy_.carried();
     ASSERT_GE(downloadRequests, 5u); // the probe and four workers at least
@@ -82,7 +100,7 @@ TEST_F(SessionProxyTest, EveryKindOfRequestGoesThroughTheChosenProxyWithItsCrede
 }
 
 TEST_F(SessionProxyTest, ADirectSessionAndNoProxyBypassTheProxy) {
-    net::setSessionProxy({ProxyChoice::Source::None, {}, {}, {}});
+    net::setSessionProxy({ProxyChoice::Source::None, {}, {}, {}, {}});
     ::setenv("http_proxy", proxy_.address().c_str(), 1);
     everyKindOfRequest();
     EXPECT_TRUE(proxy_.carried().empty());
@@ -91,9 +109,77 @@ TEST_F(SessionProxyTest, ADirectSessionAndNoProxyBypassTheProxy) {
     ::setenv("no_proxy", "127.0.0.1", 1);
     everyKindOfRequest();
     EXPECT_TRUE(proxy_.carried().empty());
+    ::setenv("no_proxy", "example.test, 127.0.0.0/8", 1); // a list, an address range
+    EXPECT_TRUE(catalogue::search("输入法", services_.base()));
+    EXPECT_TRUE(proxy_.carried().empty());
     ::unsetenv("no_proxy");
     EXPECT_TRUE(catalogue::search("输入法", services_.base()));
     EXPECT_EQ(proxy_.carried().size(), 1u);
 }
 
 } // namespace
+
+TEST_F(SessionProxyTest, RefusedCredentialsAreTheProxysNotTheSitesAndFinal) {
+    proxy_.require("Basic dXNlcjpyaWdodA=="); // user:right
+    proxied("user", "wrong-pw-1");
+    const std::string search = searchFailure(services_.base());
+    EXPECT_NE(search.find("代理服务器拒绝了代理用户名或密码（HTTP 407）"), std::string::npos)
+        << search;
+    EXPECT_EQ(search.find("wrong-pw-1"), std::string::npos);
+
+    const auto folder = vantorel::testing::freshTestFolder("vantorel-proxy-407");
+    files_.add("/f.bin", vantorel::testing::randomContent(1000, 2));
+    download::DownloadRequest request;
+    request.url = files_.url("/f.bin");
+    request.target = (folder / "f.bin").string();
+    auto downloaded = download::Downloader(request).run();
+    ASSERT_FALSE(downloaded);
+    EXPECT_NE(downloaded.error().message.find("代理服务器拒绝了代理用户名或密码"),
+              std::string::npos)
+        << downloaded.error().message;
+    EXPECT_TRUE(files_.http().requests().empty());
+    std::filesystem::remove_all(folder);
+
+    proxied("user", "right");
+    EXPECT_EQ(searchFailure(services_.base()), "");
+}
+
+TEST_F(SessionProxyTest, ATunnelAnsweredWithAnErrorIsTheProxys) {
+    proxy_.fail(vantorel::testing::ForwardProxy::Failure::BadGateway);
+    proxied({}, {});
+    const std::string failure =
+        searchFailure("https://127.0.0.1:" + std::to_string(vantorel::testing::closedPort()));
+    EXPECT_TRUE(failure.starts_with("代理服务器无法连通目标网站（代理回复 HTTP 502）（代理 " +
+                                    proxy_.address() + "）"))
+        << failure;
+}
+
+TEST_F(SessionProxyTest, AProxyThatClosesIsNamed) {
+    proxy_.fail(vantorel::testing::ForwardProxy::Failure::Close);
+    proxied({}, {});
+    const std::string failure = searchFailure(services_.base());
+    EXPECT_TRUE(failure.starts_with("代理服务器关闭了连接")) << failure;
+}
+
+TEST_F(SessionProxyTest, AProxyThatCannotBeReachedIsNamed) {
+    const std::string dead = "http://127.0.0.1:" + std::to_string(vantorel::testing::closedPort());
+    net::setSessionProxy({ProxyChoice::Source::Address, dead, {}, {}, "--proxy"});
+    const std::string failure = searchFailure(services_.base());
+    EXPECT_TRUE(failure.starts_with("无法连接到代理服务器（代理 " + dead + "）")) << failure;
+}
+
+TEST_F(SessionProxyTest, AnUnusableVariableIsNamedAndCredentialsInAVariableAreUsed) {
+    ::setenv("http_proxy", "::::", 1);
+    const std::string failure = searchFailure(services_.base());
+    EXPECT_TRUE(failure.starts_with("环境变量 http_proxy：代理地址缺少主机名")) << failure;
+    EXPECT_TRUE(proxy_.carried().empty());
+
+    const std::string withCredentials = proxy_.address();
+    ::setenv(
+        "http_proxy",
+        ("http://us%65r:p%25w@" + withCredentials.substr(std::string("http://").size())).c_str(),
+        1);
+    EXPECT_EQ(searchFailure(services_.base()), "");
+    ASSERT_EQ(proxy_.carried().size(), 1u);
+    EXPECT_EQ(proxy_.carried().front().proxyAuthorization, "Basic dXNlcjpwJXc="); // user:p%w
+}

@@ -1,8 +1,8 @@
 #include "settings/Preferences.h"
 #include "common/Config.h"
 #include "common/TextEncoding.h"
+#include "settings/SettingsFile.h"
 #include "support/TestFolder.h"
-#include "update/SettingsFile.h"
 
 #include <gtest/gtest.h>
 
@@ -132,7 +132,7 @@ TEST_F(PreferencesFile, PasswordKeepsTheFileToItsOwner) {
     ::chmod(ini_.c_str(), 0400);
     ASSERT_TRUE(savePreferences(p).ok());
     EXPECT_EQ(mode(), 0400u);
-    ASSERT_TRUE(update::writeProgramSettings("/opt/app").ok());
+    ASSERT_TRUE(writeProgramSettings("/opt/app").ok());
     EXPECT_EQ(mode(), 0400u);
 
     // Without a password the file keeps the mode it has.

@@ -41,14 +41,37 @@ std::vector<ForwardProxy::Carried> ForwardProxy::carried() const {
     return carried_;
 }
 
+void ForwardProxy::require(std::string authorization) {
+    std::lock_guard lock(mutex_);
+    required_ = std::move(authorization);
+}
+
+void ForwardProxy::fail(Failure failure) {
+    std::lock_guard lock(mutex_);
+    failure_ = failure;
+}
+
 demo::HttpResponse ForwardProxy::forward(const demo::HttpRequest& request) {
+    demo::HttpResponse response;
     {
         std::lock_guard lock(mutex_);
         carried_.push_back({request.target, request.header("Proxy-Authorization")});
+        if (failure_ == Failure::Close) {
+            response.dropWithoutReply = true;
+            return response;
+        }
+        if (failure_ == Failure::BadGateway) {
+            response.status = 502;
+            return response;
+        }
+        if (!required_.empty() && request.header("Proxy-Authorization") != required_) {
+            response.status = 407;
+            response.headers.push_back({"Proxy-Authenticate", "Basic realm=\"test\""});
+            return response;
+        }
     }
     // Only loopback servers: "http://127.0.0.1:PORT/rest".
     constexpr std::string_view kPrefix = "http://127.0.0.1:";
-    demo::HttpResponse response;
     const std::string_view target = request.target;
     std::uint16_t port = 0;
     const auto [end, ec] = std::from_chars(target.data() + std::min(target.size(), kPrefix.size()),

@@ -1,4 +1,4 @@
-#include "update/SettingsFile.h"
+#include "settings/SettingsFile.h"
 
 #include "common/Config.h"
 #include "common/FileDescriptor.h"
@@ -21,7 +21,7 @@
 #include <thread>
 #include <utility>
 
-namespace vantorel::update {
+namespace vantorel::settings {
 namespace {
 
 namespace fs = std::filesystem;
@@ -324,8 +324,12 @@ Result<std::string> setProfileString(std::string_view fileBytes, const ProfileEn
     return out;
 }
 
-Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries,
-                           FileAccess access) {
+bool holdsPassword(std::string_view fileBytes) {
+    auto password = getProfileString(fileBytes, kPreferencesSection, kProxyPasswordKey);
+    return !password || (*password && !(*password)->empty());
+}
+
+Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries) {
     if (path.empty())
         return makeError(std::string(kNoSettingsPathText));
     fs::path target(path);
@@ -355,7 +359,7 @@ Status writeProfileStrings(const std::string& path, const std::vector<ProfileEnt
             *content = std::move(*next);
         }
         std::optional<mode_t> mode;
-        if (access == FileAccess::OwnerOnly)
+        if (holdsPassword(*content))
             mode = locked->created ? 0600 : (locked->info.st_mode & 0600);
         if (Status replaced = replaceFile(target, *content, mode); !replaced)
             return fileSystemError("无法写入设置文件 ", target.string(), replaced.error().code);
@@ -382,4 +386,4 @@ Status writeProgramSettings(std::string_view programFolder) {
     return writeProfileStrings(config::iniPath(), programSettings(programFolder));
 }
 
-} // namespace vantorel::update
+} // namespace vantorel::settings

@@ -1,4 +1,4 @@
-#include "update/SettingsFile.h"
+#include "settings/SettingsFile.h"
 #include "common/Config.h"
 #include "common/TextEncoding.h"
 
@@ -12,7 +12,7 @@
 #include <unistd.h>
 
 using namespace vantorel;
-using namespace vantorel::update;
+using namespace vantorel::settings;
 namespace fs = std::filesystem;
 
 namespace {
@@ -233,4 +233,13 @@ TEST_F(ScratchFolder, WritersAtTheSameTimeLoseNothing) {
             EXPECT_NE(content.find("\r\n" + (who + std::to_string(i)) + "=v\r\n"),
                       std::string::npos)
                 << who << i;
+}
+
+TEST_F(ScratchFolder, AFileHoldingAPasswordIsKeptToItsOwnerWhoeverWrites) {
+    const fs::path ini = folder_ / "Vantorel.ini";
+    std::ofstream(ini, std::ios::binary) << gbk("[偏好设置]\r\n代理密码=secret\r\n");
+    fs::permissions(ini, fs::perms(0644));
+    ASSERT_TRUE(writeProfileStrings(ini.string(), programSettings("/opt/app")).ok());
+    EXPECT_EQ(fs::status(ini).permissions() & fs::perms::all, fs::perms(0600));
+    EXPECT_NE(readAll(ini).find("secret"), std::string::npos);
 }

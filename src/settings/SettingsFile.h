@@ -1,5 +1,6 @@
 #pragma once
-// The settings file: three facts about the program in an INI file, written in GBK.
+// The settings file: three facts about the program and the user's preferences in an INI file,
+// written in GBK.
 //
 // Layout: one section "[Vantorel]" holding
 //     路径=<the program's folder, ending in the path separator>
@@ -38,9 +39,12 @@
 #include <string_view>
 #include <vector>
 
-namespace vantorel::update {
+namespace vantorel::settings {
 
 inline constexpr std::string_view kSettingsSection = "Vantorel";
+// The user's preferences (settings/Preferences.h) and the one secret among them.
+inline constexpr std::string_view kPreferencesSection = "偏好设置";
+inline constexpr std::string_view kProxyPasswordKey = "代理密码";
 inline constexpr std::string_view kPathKey = "路径";
 inline constexpr std::string_view kVersionKey = "版本号";
 inline constexpr std::string_view kInstanceIdKey = "实例ID";
@@ -68,16 +72,15 @@ Result<std::optional<std::string>> getProfileString(std::string_view fileBytes,
 // kMaxSettingsFileBytes, or anything but a regular file, is an error and is not read.
 Result<std::string> readSettingsFile(const std::string& path);
 
-// Who may read the file once it is written.
-enum class FileAccess {
-    Keep,      // the permissions it had (0644 for a new file)
-    OwnerOnly, // at most 0600: it holds a secret; a narrower mode is kept, never widened
-};
-
 // Applies the writes in order to the file at `path` and replaces it in one step. A missing file
-// counts as empty. On failure the file is left exactly as it was.
-Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries,
-                           FileAccess access = FileAccess::Keep);
+// counts as empty. On failure the file is left exactly as it was. Whenever the file written holds
+// a password (a non-empty 代理密码 of the preferences), it is kept to its owner: at most 0600,
+// whatever its mode was, a narrower mode kept, never widened; else it keeps the mode it had
+// (0644 for a new file).
+Status writeProfileStrings(const std::string& path, const std::vector<ProfileEntry>& entries);
+
+// Whether the bytes of a settings file hold a password.
+bool holdsPassword(std::string_view fileBytes);
 
 // The three entries of the program. `programFolder` is written as given, with the path separator
 // appended when it does not already end in one.
@@ -86,4 +89,4 @@ std::vector<ProfileEntry> programSettings(std::string_view programFolder);
 // Writes the program's three entries to the settings file (config::iniPath()).
 Status writeProgramSettings(std::string_view programFolder);
 
-} // namespace vantorel::update
+} // namespace vantorel::settings
