@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/Messages.h"
 #include "app/Pictures.h"
+#include "app/Placement.h"
 #include "app/Widgets.h"
 #include "app/WindowBuilder.h"
 #include "catalogue/ContactLinks.h"
@@ -16,9 +17,12 @@ namespace vantorel::app {
 
 namespace {
 
-// Shows a window of its own in front, inside the screen.
-void present(QWidget& window) {
+// Shows a window of its own in front, inside the screen; one that was closed opens again
+// beside the main window.
+void present(QWidget& window, const QWidget& mainWindow) {
     keepOnScreen(window);
+    if (!window.isVisible())
+        placeBeside(window, mainWindow);
     window.show();
     window.raise();
     window.activateWindow();
@@ -105,7 +109,7 @@ SettingsWindow& MainWindowActions::settingsWindow() {
 }
 
 void MainWindowActions::showDownloadList() {
-    present(downloadListWindow());
+    present(downloadListWindow(), window_);
 }
 
 void MainWindowActions::showSettings() {
@@ -115,7 +119,7 @@ void MainWindowActions::showSettings() {
     if (!saved)
         showFailure(&window_, saved.error());
     settings.load(saved ? *saved : downloads_.preferences());
-    present(settings);
+    present(settings, window_);
 }
 
 void MainWindowActions::applySettings(const settings::Preferences& preferences) {
