@@ -18,11 +18,12 @@ namespace vantorel::app {
 namespace {
 
 // Shows a window of its own in front, inside the screen; one that was closed opens again
-// beside the main window.
+// beside the main window, one that was minimised comes back.
 void present(QWidget& window, const QWidget& mainWindow) {
     keepOnScreen(window);
     if (!window.isVisible())
         placeBeside(window, mainWindow);
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
     window.show();
     window.raise();
     window.activateWindow();

@@ -125,8 +125,10 @@ TEST_F(Notifications, ADownloadEndingUnseenIsToldAndTheClickOpensTheList) {
     EXPECT_EQ(service.sent[0].body, QStringLiteral("甲.exe"));
     EXPECT_TRUE(service.sent[0].actions.contains(QStringLiteral("default")));
 
+    // Brought back even from the task bar.
+    list.showMinimized();
     click(1);
-    ASSERT_TRUE(waitUntil([&] { return list.isVisible(); }));
+    ASSERT_TRUE(waitUntil([&] { return list.isVisible() && !list.isMinimized(); }));
 
     // Watched in the list as it ends: no notification.
     const std::uint64_t seen = download("乙.exe");
