@@ -2,6 +2,9 @@
 
 #include "app/Messages.h"
 
+#include <QApplication>
+#include <QFileInfo>
+
 namespace vantorel::app {
 
 Application::Application(const settings::Preferences& preferences, std::string downloadList)
@@ -16,6 +19,10 @@ Application::Application(const settings::Preferences& preferences, std::string d
     main_->closeGuard = [this] { return mayQuit(); };
     // The program ends with its main window; an open update window does not keep it running.
     update_->setAttribute(Qt::WA_QuitOnClose, false);
+    QObject::connect(&mainActions_->downloads(), &Downloads::ended, main_.get(),
+                     [this](const download::QueueItem& item) { tellEnded(item); });
+    QObject::connect(&notifications_, &DesktopNotifications::clicked, main_.get(),
+                     [this] { mainActions_->showDownloadList(); });
     bindMainWindow(*main_, *mainActions_);
     bindUpdateWindow(*update_, *updateActions_);
 }
@@ -35,6 +42,24 @@ bool Application::mayQuit() {
     downloads.pauseAll();
     updateActions_->interruptDownload();
     return true;
+}
+
+void Application::tellEnded(const download::QueueItem& item) {
+    // The user looking at one of the windows sees the row change.
+    if (QApplication::activeWindow())
+        return;
+    const QString file = QFileInfo(QString::fromStdString(item.entry.target)).fileName();
+    if (item.state == download::QueueState::Done)
+        notifications_.notify(QStringLiteral("下载完成"), file);
+    else
+        notifications_.notify(QStringLiteral("下载失败"),
+                              file + QLatin1Char('\n') + toQString(item.error));
+}
+
+void Application::comeToFront() {
+    main_->showNormal();
+    main_->raise();
+    main_->activateWindow();
 }
 
 void Application::start() {

@@ -157,6 +157,8 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
     table_->setTextElideMode(Qt::ElideMiddle);
     table_->setItemDelegateForColumn(Progress, new ProgressDelegate(table_));
     table_->setContextMenuPolicy(Qt::CustomContextMenu);
+    // Tab leaves the table for the buttons instead of walking its cells.
+    table_->setTabKeyNavigation(false);
     table_->installEventFilter(this);
 
     auto* buttons = new QHBoxLayout;
@@ -350,6 +352,15 @@ void DownloadListWindow::showEvent(QShowEvent* event) {
     table_->setFocus();
 }
 
+// Esc reaches here from whichever control has the focus: none of them takes it.
+void DownloadListWindow::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        close();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
 bool DownloadListWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == table_ && event->type() == QEvent::KeyPress) {
         const int key = static_cast<QKeyEvent*>(event)->key();
@@ -359,6 +370,10 @@ bool DownloadListWindow::eventFilter(QObject* watched, QEvent* event) {
         }
         if (key == Qt::Key_Delete) {
             removeSelected();
+            return true;
+        }
+        if (key == Qt::Key_Return || key == Qt::Key_Enter) {
+            openFile();
             return true;
         }
     }

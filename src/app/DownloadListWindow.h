@@ -2,7 +2,9 @@
 // The download list window (窗口_下载列表): one row per download of the list -- name, size,
 // progress bar, speed, time left, state (a failure's reason in the state's tooltip) -- with the
 // actions for the selected row as buttons, in a right-click menu, and on keys (Space pauses or
-// resumes, Delete takes it off the list). It follows every refresh of the list while it is shown.
+// resumes, Delete takes it off the list, Enter opens a finished file). Tab goes from the table
+// through the buttons; Esc closes the window. It follows every refresh of the list while it is
+// shown.
 //
 // 继续 over a file at the target that the download did not save there asks first: 覆盖 replaces
 // it, 另存为 saves the download as "name (1).ext" beside it, 取消 leaves the row paused.
@@ -54,6 +56,7 @@ class DownloadListWindow : public QWidget {
 
   protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:

@@ -145,22 +145,26 @@ void Downloads::refresh() {
     items_ = queue_.refresh();
     std::erase_if(items_,
                   [this](const download::QueueItem& item) { return removing_.contains(item.id); });
-    std::vector<download::QueueItem> failures;
+    std::vector<download::QueueItem> endings;
     for (const download::QueueItem& item : items_) {
         if (!watched_.contains(item.id))
             continue;
-        if (item.state == download::QueueState::Failed)
-            failures.push_back(item);
-        if (item.state == download::QueueState::Failed || item.state == download::QueueState::Done)
+        if (item.state == download::QueueState::Failed ||
+            item.state == download::QueueState::Done) {
+            endings.push_back(item);
             watched_.erase(item.id);
+        }
     }
     if (std::any_of(items_.begin(), items_.end(), [](const auto& i) { return i.unfinished(); }))
         timer_.start();
     else
         timer_.stop();
     emit refreshed();
-    for (const download::QueueItem& item : failures)
-        emit failed(item);
+    for (const download::QueueItem& item : endings) {
+        emit ended(item);
+        if (item.state == download::QueueState::Failed)
+            emit failed(item);
+    }
 }
 
 } // namespace vantorel::app

@@ -6,8 +6,8 @@
 //   after every change asked for here; each refresh is announced with refreshed(). Nothing here
 //   waits for the network: removing a running download, which waits for its transfer to stop,
 //   happens on a worker, and the row is gone from items() at once.
-// - A download added (or resumed) here that then fails is announced once with failed(); one
-//   the user cancels is not.
+// - A download added (or resumed) here that then ends, done or failed, is announced once with
+//   ended(), and a failure also with failed(); one the user cancels is not.
 // - Preferences: downloads at once and the job options (connections, speed limit) go to the
 //   queue and count from the next download on; catalogue downloads always refuse a web page in
 //   the installer's place. The download folder is the preference's, else the desktop.
@@ -71,13 +71,14 @@ class Downloads : public QObject {
   signals:
     void refreshed();
     void added(std::uint64_t id);
+    void ended(const download::QueueItem& item);
     void failed(const download::QueueItem& item);
 
   private:
     settings::Preferences preferences_;
     download::DownloadQueue queue_;
     std::vector<download::QueueItem> items_;
-    std::set<std::uint64_t> watched_;  // failures to announce
+    std::set<std::uint64_t> watched_;  // endings to announce
     std::set<std::uint64_t> removing_; // handed to a worker, no longer shown
     QTimer timer_;
     Workers workers_; // last: a removal under way ends before the queue goes

@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/Messages.h"
 #include "app/Pictures.h"
+#include "app/Placement.h"
 #include "app/Widgets.h"
 #include "app/WindowBuilder.h"
 #include "catalogue/ContactLinks.h"
@@ -16,9 +17,13 @@ namespace vantorel::app {
 
 namespace {
 
-// Shows a window of its own in front, inside the screen.
-void present(QWidget& window) {
+// Shows a window of its own in front, inside the screen; one that was closed opens again
+// beside the main window, one that was minimised comes back.
+void present(QWidget& window, const QWidget& mainWindow) {
     keepOnScreen(window);
+    if (!window.isVisible())
+        placeBeside(window, mainWindow);
+    window.setWindowState(window.windowState() & ~Qt::WindowMinimized);
     window.show();
     window.raise();
     window.activateWindow();
@@ -108,7 +113,7 @@ SettingsWindow& MainWindowActions::settingsWindow() {
 }
 
 void MainWindowActions::showDownloadList() {
-    present(downloadListWindow());
+    present(downloadListWindow(), window_);
 }
 
 void MainWindowActions::showSettings() {
@@ -118,7 +123,7 @@ void MainWindowActions::showSettings() {
     if (!saved)
         showFailure(&window_, saved.error());
     settings.load(saved ? *saved : downloads_.preferences());
-    present(settings);
+    present(settings, window_);
 }
 
 void MainWindowActions::applySettings(const settings::Preferences& preferences) {

@@ -3,8 +3,10 @@
 #include "app/Downloads.h"
 #include "app/Fonts.h"
 #include "app/Messages.h"
+#include "settings/DownloadFolder.h"
 
 #include <QDialogButtonBox>
+#include <QDir>
 #include <QFileDialog>
 #include <QFormLayout>
 #include <QGroupBox>
@@ -107,6 +109,10 @@ SettingsWindow::SettingsWindow(std::function<void(const settings::Preferences&)>
     layout->addWidget(buttons);
     setMinimumWidth(460);
     load({});
+    confirmCreateFolder = [this](const QString& folder) {
+        return askYesNo(this, QStringLiteral("下载文件夹不存在：\n") + folder +
+                                  QStringLiteral("\n是否创建？"));
+    };
 }
 
 void SettingsWindow::load(const settings::Preferences& preferences) {
@@ -153,13 +159,27 @@ void SettingsWindow::accept() {
     takeProxyCredentials();
     auto preferences = read();
     Status saved =
-        preferences ? settings::savePreferences(*preferences) : Status(preferences.error());
+        preferences ? folderReady(preferences->downloadFolder) : Status(preferences.error());
+    if (saved)
+        saved = settings::savePreferences(*preferences);
     if (!saved) {
         lastMessage_ = showFailure(this, saved.error());
         return;
     }
     apply_(*preferences);
     QDialog::accept();
+}
+
+Status SettingsWindow::folderReady(const std::string& folder) {
+    // Empty is the desktop; a relative path is refused by the preferences themselves.
+    if (folder.empty() || !QDir::isAbsolutePath(toQString(folder)))
+        return {};
+    settings::FolderCheck check = settings::checkDownloadFolder(folder);
+    if (check.state != settings::FolderState::Missing)
+        return check.state == settings::FolderState::Usable ? Status() : Status(check.error);
+    if (!confirmCreateFolder(toQString(folder)))
+        return check.error;
+    return settings::createDownloadFolder(folder);
 }
 
 void SettingsWindow::browse() {

@@ -7,7 +7,9 @@
 //
 // 确定 checks the fields, saves them in the settings file and puts them into effect (`apply`),
 // then closes; a value that cannot be kept is told in a message naming it, nothing is saved and
-// the window stays open with what was typed. 取消 (or Esc) closes without saving.
+// the window stays open with what was typed. A download folder that is missing is offered to
+// be created; one that cannot be written is refused then, not at the next download. 取消 (or
+// Esc) closes without saving.
 
 #include "common/Result.h"
 #include "settings/Preferences.h"
@@ -38,6 +40,10 @@ class SettingsWindow : public QDialog {
     // 确定.
     void accept() override;
 
+    // Whether the missing download folder `folder` may be created; a yes/no question by
+    // default (tests replace it).
+    std::function<bool(const QString& folder)> confirmCreateFolder;
+
     // The last message shown, while it is open.
     QMessageBox* lastMessage() const { return lastMessage_; }
 
@@ -45,6 +51,8 @@ class SettingsWindow : public QDialog {
     void browse();
     // An address typed with its credentials gives them to the user and password fields.
     void takeProxyCredentials();
+    // The chosen download folder can take downloads, after creating it if the user agrees.
+    Status folderReady(const std::string& folder);
 
     std::function<void(const settings::Preferences&)> apply_;
     QLineEdit* folder_;

@@ -2,11 +2,13 @@
 // exit without showing anything (and without the user's download list); with --demo,
 // --screenshot adds the main window after a search. --demo answers every search, logo, link and
 // download from the built-in loopback services instead of the internet. The command line is
-// checked before the display is opened.
+// checked before the display is opened. One program runs per user: a later start (other than
+// for a report) hands its command line to the running one, which comes to the front, and ends.
 
 #include "app/Application.h"
 #include "app/ResultsScreenshot.h"
 #include "app/Screenshots.h"
+#include "app/SingleInstance.h"
 #include "app/Translations.h"
 #include "app/UiDump.h"
 #include "common/Version.h"
@@ -143,6 +145,18 @@ int main(int argc, char** argv) {
     const QCommandLineOption& demo = options.demo;
     const QCommandLineOption& checkUpdate = options.checkUpdate;
 
+    // The reports show the windows as built, not the user's downloads: they run beside a
+    // running program.
+    const bool reporting = parser.isSet(dumpUi) || parser.isSet(screenshot);
+    vantorel::app::SingleInstance instance;
+    if (!reporting) {
+        const auto claim = instance.claim(QCoreApplication::arguments());
+        if (claim.problem)
+            std::fprintf(stderr, "vantorel: %s\n", claim.problem->message.c_str());
+        if (!claim.runs)
+            return claim.problem ? 1 : 0;
+    }
+
     // Started before the windows, so that their first requests already go to it; it lives as
     // long as the program.
     std::unique_ptr<vantorel::demo::DemoServices> demoServices;
@@ -166,8 +180,6 @@ int main(int argc, char** argv) {
     else
         vantorel::net::setSessionProxy({vantorel::net::ProxyChoice::Source::None, {}, {}, {}, {}});
 
-    // The reports show the windows as built, not the user's downloads.
-    const bool reporting = parser.isSet(dumpUi) || parser.isSet(screenshot);
     vantorel::app::Application app(
         preferences,
         reporting ? std::string() : vantorel::download::DownloadQueue::defaultListFile());
@@ -203,6 +215,18 @@ int main(int argc, char** argv) {
         return 0;
     }
     app.updateActions().startCheckAskedByUser = parser.isSet(checkUpdate);
+    QObject::connect(&instance, &vantorel::app::SingleInstance::arrived, &app.mainWindow(),
+                     [&](const QStringList& arguments) {
+                         app.comeToFront();
+                         QCommandLineParser later;
+                         later.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+                         options.addTo(later);
+                         // The toolkit's options of that start are unknown here and
+                         // passed over: the parse goes on past them.
+                         later.parse(arguments);
+                         if (later.isSet(checkUpdate))
+                             app.updateActions().checkForUpdate(true);
+                     });
     app.start();
     return QApplication::exec();
 }

@@ -7,6 +7,8 @@
 #include "common/Config.h"
 #include "net/Session.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -53,6 +55,7 @@ class SettingsFlow : public ::testing::Test {
 TEST_F(SettingsFlow, SavedSettingsComeBackAndTakeEffect) {
     settings::Preferences wanted;
     wanted.downloadFolder = dir_.filePath(QStringLiteral("下载")).toStdString();
+    ASSERT_TRUE(QDir(dir_.path()).mkdir(QStringLiteral("下载")));
     wanted.downloadsAtOnce = 5;
     wanted.connections = 4;
     wanted.speedLimit = 512 * 1024;
@@ -117,4 +120,38 @@ TEST_F(SettingsFlow, AnAddressWithCredentialsGivesThemToTheirOwnFields) {
     open();
     EXPECT_EQ(edit("编辑框_代理")->text(), QStringLiteral("http://127.0.0.1:3128"));
     EXPECT_EQ(edit("编辑框_代理密码")->text(), QStringLiteral("p@ss"));
+}
+
+TEST_F(SettingsFlow, ADownloadFolderThatCannotTakeDownloadsIsToldWhenSaved) {
+    QStringList offered;
+    bool create = false;
+    open().confirmCreateFolder = [&](const QString& folder) {
+        offered << folder;
+        return create;
+    };
+    const QString missing = dir_.filePath(QStringLiteral("新建/下载"));
+    edit("编辑框_下载文件夹")->setText(missing);
+    confirm();
+    EXPECT_EQ(offered, QStringList{missing});
+    EXPECT_TRUE(actions_.settingsWindow().isVisible()) << "declined: nothing saved";
+    EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("Vantorel.ini"))));
+    actions_.settingsWindow().lastMessage()->close();
+
+    create = true;
+    confirm();
+    EXPECT_TRUE(QFileInfo(missing).isDir());
+    EXPECT_FALSE(actions_.settingsWindow().isVisible());
+    EXPECT_EQ(settings::loadPreferences().value().downloadFolder, missing.toStdString());
+
+    // A file where the folder should be is refused without an offer.
+    const QString file = dir_.filePath(QStringLiteral("Vantorel.ini"));
+    open();
+    edit("编辑框_下载文件夹")->setText(file);
+    confirm();
+    EXPECT_TRUE(actions_.settingsWindow().isVisible());
+    ASSERT_TRUE(actions_.settingsWindow().lastMessage());
+    EXPECT_EQ(actions_.settingsWindow().lastMessage()->text(),
+              QStringLiteral("下载文件夹不是文件夹：") + file);
+    EXPECT_EQ(offered.size(), 2) << "no offer for a file";
+    EXPECT_EQ(settings::loadPreferences().value().downloadFolder, missing.toStdString());
 }
