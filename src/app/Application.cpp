@@ -14,6 +14,7 @@ Application::Application(const settings::Preferences& preferences, std::string d
                         toQString(kQuitKeepsPartText));
     };
     main_->closeGuard = [this] { return mayQuit(); };
+    updateActions_->speedLimit = mainActions_->downloads().speedLimit();
     // The program ends with its main window; an open update window does not keep it running.
     update_->setAttribute(Qt::WA_QuitOnClose, false);
     bindMainWindow(*main_, *mainActions_);

@@ -117,7 +117,7 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
     request.giveUpAfter = options_.giveUpAfter;
-    request.speedLimit = options_.speedLimit;
+    request.limit = options_.limit;
     request.refuseWebPages = options_.refuseWebPages;
     request.check = [refuse = options_.refuseWebPages,
                      executable = options_.executable](const std::string& complete) {

@@ -15,6 +15,23 @@ namespace vantorel::download {
 namespace {
 
 constexpr std::string_view kCancelledText = "已取消";
+
+// The job's view now, keeping what the row knew of its size and bytes while the job has not
+// learnt them (it is starting again, or failed before it asked the server).
+JobView withKnownProgress(JobView now, const JobView& before) {
+    const DownloadSnapshot& s = now.progress;
+    if (s.totalKnown || s.arrived > 0 || now.phase == JobPhase::Done)
+        return now;
+    now.progress.total = before.progress.total;
+    now.progress.totalKnown = before.progress.totalKnown;
+    now.progress.arrived = before.progress.arrived;
+    now.percent = before.percent;
+    if (now.progressText.empty() || now.progress.state != DownloadState::Stalled) {
+        now.progressText = before.progressText;
+        now.progressBrief = before.progressBrief;
+    }
+    return now;
+}
 // A list file larger than this is not ours.
 constexpr std::uint64_t kMaxListBytes = 16u << 20;
 
@@ -24,6 +41,8 @@ std::string_view stateKey(QueueState state) {
         return "done";
     case QueueState::Failed:
         return "failed";
+    case QueueState::Cancelled:
+        return "cancelled";
     default:
         return "paused"; // what was not finished comes back paused
     }
@@ -45,8 +64,18 @@ std::string_view queueStateText(QueueState state) {
         return "已完成";
     case QueueState::Failed:
         return "失败";
+    case QueueState::Cancelled:
+        return kCancelledText;
     }
     return {};
+}
+
+std::string queueStatusText(const QueueItem& item) {
+    if (item.state == QueueState::Retrying && item.retryIn > 0)
+        return std::to_string(item.retryIn) + " 秒后重试";
+    if (item.state == QueueState::Downloading && item.limited)
+        return "已限速";
+    return std::string(queueStateText(item.state));
 }
 
 bool isUnfinished(QueueState state) {
@@ -59,17 +88,22 @@ struct DownloadQueue::Slot {
     QueueEntry entry;
     QueueState state = QueueState::Waiting;
     std::unique_ptr<DownloadJob> job; // while it runs, and until step() sees it end
-    bool cancelled = false;
+    bool cancelled = false;           // asked to stop for good: ends Cancelled
     std::string error;
     JobView last; // the job's last view, kept for the row once the job is gone
+
+    bool unfinishedOrPaused() const { return isUnfinished(state) || state == QueueState::Paused; }
 };
 
 DownloadQueue::DownloadQueue(QueueOptions options) : options_(std::move(options)) {
     options_.maxRunning = std::max(1u, options_.maxRunning);
     load();
+    watcher_ = std::jthread([this](std::stop_token stop) { watch(std::move(stop)); });
 }
 
 DownloadQueue::~DownloadQueue() {
+    watcher_.request_stop();
+    watcher_.join();
     pauseAll();
     std::lock_guard lock(mutex_);
     for (auto& slot : slots_)
@@ -82,14 +116,14 @@ std::uint64_t DownloadQueue::add(QueueEntry entry) {
     for (auto& slot : slots_) {
         if (slot->entry.target != entry.target)
             continue;
-        if (slot->state == QueueState::Paused || slot->state == QueueState::Failed ||
-            slot->state == QueueState::Done) {
+        if (!isUnfinished(slot->state)) {
             slot->entry = std::move(entry);
             slot->state = QueueState::Waiting;
             slot->error.clear();
             slot->cancelled = false;
             step();
             save();
+            poke();
         }
         return slot->id;
     }
@@ -100,6 +134,7 @@ std::uint64_t DownloadQueue::add(QueueEntry entry) {
     slots_.push_back(std::move(slot));
     step();
     save();
+    poke();
     return id;
 }
 
@@ -113,40 +148,43 @@ DownloadQueue::Slot* DownloadQueue::find(std::uint64_t id) {
 void DownloadQueue::pause(std::uint64_t id) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
-    if (!slot || slot->state == QueueState::Done || slot->state == QueueState::Failed)
+    if (!slot || !slot->unfinishedOrPaused())
         return;
     if (slot->job)
         slot->job->interrupt();
     slot->state = QueueState::Paused;
     save();
+    poke();
 }
 
 void DownloadQueue::resume(std::uint64_t id) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
-    if (!slot || (slot->state != QueueState::Paused && slot->state != QueueState::Failed))
+    if (!slot || isUnfinished(slot->state) || slot->state == QueueState::Done)
         return;
     slot->state = QueueState::Waiting;
     slot->error.clear();
     slot->cancelled = false;
     step();
     save();
+    poke();
 }
 
 void DownloadQueue::cancel(std::uint64_t id) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
-    if (!slot || slot->state == QueueState::Done)
+    if (!slot || slot->state == QueueState::Done || slot->state == QueueState::Cancelled)
         return;
-    slot->state = QueueState::Failed;
-    slot->error = std::string(kCancelledText);
+    slot->state = QueueState::Cancelled;
+    slot->error.clear();
     slot->cancelled = true;
     if (slot->job) {
         slot->job->cancel();
     } else if (Status gone = PartFile::discard(slot->entry.target); !gone) {
-        slot->error += "（" + gone.error().message + "）";
+        slot->error = gone.error().message;
     }
     save();
+    poke();
 }
 
 void DownloadQueue::remove(std::uint64_t id) {
@@ -163,6 +201,7 @@ void DownloadQueue::remove(std::uint64_t id) {
             gone->job->interrupt();
         step();
         save();
+        poke();
     }
     // Its job stops on its own thread, outside the lock: the list goes on meanwhile.
 }
@@ -171,11 +210,62 @@ void DownloadQueue::setMaxRunning(unsigned count) {
     std::lock_guard lock(mutex_);
     options_.maxRunning = std::max(1u, count);
     advance();
+    poke();
 }
 
 void DownloadQueue::setJobOptions(JobOptions options) {
     std::lock_guard lock(mutex_);
     options_.job = std::move(options);
+}
+
+void DownloadQueue::listen(QueueListener listener) {
+    std::lock_guard lock(listenersMutex_);
+    listeners_.push_back(std::move(listener));
+}
+
+void DownloadQueue::poke() {
+    {
+        std::lock_guard lock(wakeMutex_);
+        poked_ = true;
+    }
+    wakeCv_.notify_all();
+}
+
+void DownloadQueue::watch(std::stop_token stop) {
+    while (!stop.stop_requested()) {
+        {
+            std::unique_lock lock(wakeMutex_);
+            wakeCv_.wait_for(lock, stop, kWatchEvery, [this] { return poked_; });
+            poked_ = false;
+        }
+        std::vector<QueueChange> told;
+        {
+            std::lock_guard lock(mutex_);
+            advance();
+            told = changes();
+        }
+        std::lock_guard lock(listenersMutex_);
+        for (const QueueChange& change : told)
+            for (const QueueListener& listener : listeners_)
+                listener(change);
+    }
+}
+
+std::vector<QueueChange> DownloadQueue::changes() {
+    std::vector<QueueChange> found;
+    std::map<std::uint64_t, QueueItem> now;
+    for (auto& slot : slots_) {
+        QueueItem item = viewOf(*slot);
+        const auto before = told_.find(item.id);
+        if (before == told_.end() || !(before->second == item))
+            found.push_back({item, false});
+        now.emplace(item.id, std::move(item));
+    }
+    for (auto& [id, item] : told_)
+        if (!now.contains(id))
+            found.push_back({std::move(item), true});
+    told_ = std::move(now);
+    return found;
 }
 
 bool DownloadQueue::step() {
@@ -184,7 +274,7 @@ bool DownloadQueue::step() {
     for (auto& slot : slots_) {
         if (!slot->job)
             continue;
-        slot->last = slot->job->view();
+        slot->last = withKnownProgress(slot->job->view(), slot->last);
         if (!slot->last.finished()) {
             ++running;
             if (slot->state == QueueState::Downloading || slot->state == QueueState::Retrying)
@@ -200,8 +290,7 @@ bool DownloadQueue::step() {
         if (slot->state == QueueState::Paused || slot->state == QueueState::Waiting)
             continue; // paused meanwhile, or already asked to go on
         if (slot->cancelled) {
-            slot->state = QueueState::Failed;
-            slot->error = std::string(kCancelledText);
+            slot->state = QueueState::Cancelled;
         } else if (slot->last.phase == JobPhase::Done) {
             slot->state = QueueState::Done;
         } else if (slot->last.phase == JobPhase::Interrupted) {
@@ -223,13 +312,14 @@ bool DownloadQueue::step() {
                 ended_ = true;
             }
             endCv_.notify_all();
+            poke();
             if (also)
                 also();
         };
         slot->job = std::make_unique<DownloadJob>(slot->entry.addresses, slot->entry.target,
                                                   std::move(job));
         slot->job->start();
-        slot->last = slot->job->view();
+        slot->last = withKnownProgress(slot->job->view(), slot->last);
         slot->state = QueueState::Downloading;
         slot->cancelled = false;
         ++running;
@@ -256,10 +346,11 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
     item.progressBrief = slot.last.progressBrief;
     item.resolvingShareLink =
         slot.job && slot.last.phase == JobPhase::Resolving && slot.last.resolvingShareLink;
-    item.cancelled = slot.state == QueueState::Failed && slot.cancelled;
-    if (slot.job) {
+    if (slot.job && isUnfinished(slot.state)) {
         item.bytesPerSecond = s.bytesPerSecond;
         item.secondsLeft = s.secondsLeft();
+        item.limited = s.limited && slot.state == QueueState::Downloading;
+        item.retryIn = slot.state == QueueState::Retrying ? s.retryIn : 0;
     }
     if (slot.state == QueueState::Done) {
         item.percent = 100;
@@ -306,13 +397,14 @@ std::size_t DownloadQueue::active() {
 void DownloadQueue::pauseAll() {
     std::lock_guard lock(mutex_);
     for (auto& slot : slots_) {
-        if (slot->state == QueueState::Done || slot->state == QueueState::Failed)
+        if (!slot->unfinishedOrPaused())
             continue;
         if (slot->job)
             slot->job->interrupt();
         slot->state = QueueState::Paused;
     }
     save();
+    poke();
 }
 
 std::string DownloadQueue::defaultListFile() {
@@ -367,9 +459,10 @@ void DownloadQueue::load() {
             slot->entry.target = row.at("target").get<std::string>();
             slot->entry.addresses = row.at("addresses").get<std::vector<std::string>>();
             const std::string state = row.at("state").get<std::string>();
-            slot->state = state == "done"     ? QueueState::Done
-                          : state == "failed" ? QueueState::Failed
-                                              : QueueState::Paused;
+            slot->state = state == "done"        ? QueueState::Done
+                          : state == "failed"    ? QueueState::Failed
+                          : state == "cancelled" ? QueueState::Cancelled
+                                                 : QueueState::Paused;
             slot->error = row.value("error", std::string());
             slot->last.progress.total = row.value("total", std::uint64_t{0});
             slot->last.progress.totalKnown = slot->last.progress.total > 0;

@@ -5,44 +5,55 @@
 //     等待 (Waiting) -> 下载中 (Downloading) <-> 重试中 (Retrying) -> 已完成 (Done)
 //                                                               -> 失败 (Failed, with why)
 //     pause(): Waiting/Downloading/Retrying -> 已暂停 (Paused); the part stays beside the target
-//     resume(): Paused/Failed -> Waiting; it goes on from its part
-//     cancel(): stops it and removes its part; it stays in the list as Failed ("已取消")
+//     resume(): Paused/Failed/Cancelled -> Waiting; it goes on from its part
+//     cancel(): stops it and removes its part; it stays in the list as 已取消 (Cancelled)
 //     remove(): out of the list (a running one is paused first, so its part stays)
+//
+// A row keeps the size, bytes and percent it last knew while it is failed, paused or cancelled,
+// and while a job that goes on again has not learnt them anew.
 //
 // The same target twice is one download: add() returns the one already listed (and lets a
 // paused or failed one go on). The list is kept in `listFile` (JSON, replaced atomically on
 // every change), so it survives a restart: what was not finished comes back paused, to go on
 // from its part when resumed; what was finished keeps its path until removed.
 //
-// refresh() moves the list along -- notices finished jobs, starts waiting ones -- and returns
-// the views; a front end calls it a few times a second. It never waits for the network.
-// Destroying the queue interrupts every running download (their parts stay) and saves the list.
+// The queue moves itself along: a thread of its own notices finished jobs and starts waiting
+// ones, at once when a job ends and otherwise every kWatchEvery, and tells each listener every
+// item that changed (and every one removed), on that thread, outside the queue's lock. A front end
+// listens instead of polling; refresh() gives the whole list at once. Nothing here waits for the
+// network. Destroying the queue interrupts every running download (their parts stay) and saves
+// the list.
 
 #include "download/DownloadJob.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace vantorel::download {
 
-enum class QueueState { Waiting, Downloading, Retrying, Paused, Done, Failed };
+enum class QueueState { Waiting, Downloading, Retrying, Paused, Done, Failed, Cancelled };
 
-// "等待", "下载中", "重试中", "已暂停", "已完成", "失败".
+// "等待", "下载中", "重试中", "已暂停", "已完成", "失败", "已取消".
 std::string_view queueStateText(QueueState state);
-// Waiting, downloading or retrying: not yet done, failed or paused.
+// Waiting, downloading or retrying: not yet done, failed, cancelled or paused.
 bool isUnfinished(QueueState state);
 
 struct QueueEntry {
     std::string name;                   // what the list shows (an entry's name, a file name)
     std::vector<std::string> addresses; // tried in order (DownloadJob)
     std::string target;                 // the file to save
+
+    bool operator==(const QueueEntry&) const = default;
 };
 
 struct QueueItem {
@@ -60,10 +71,24 @@ struct QueueItem {
     std::string progressText;        // the job's label: "57%", "连接中断，3 秒后重试", ...
     std::string progressBrief;       // the same in fewer words, for a narrow label
     bool resolvingShareLink = false; // its share link is being resolved
-    bool cancelled = false;          // Failed because the user cancelled it
+    bool limited = false;            // running, held back by the speed limit
+    int retryIn = 0;                 // Retrying: seconds until the next attempt, when known
     std::string error;               // Failed: why; Paused: what stopping it said, when it has
     std::string errorDetail;         // the library's own words for a failure, for stderr
+
+    bool operator==(const QueueItem&) const = default;
 };
+
+// The words a row's state shows, the same in the windows and the terminal: the state, or for a
+// running download what holds it: "3 秒后重试" (retrying), "已限速" (held by the speed limit).
+std::string queueStatusText(const QueueItem& item);
+
+// What a listener is told: an item as it is now, or that it left the list.
+struct QueueChange {
+    QueueItem item;
+    bool removed = false;
+};
+using QueueListener = std::function<void(const QueueChange&)>;
 
 struct QueueOptions {
     unsigned maxRunning = 3;
@@ -85,8 +110,12 @@ class DownloadQueue {
     void cancel(std::uint64_t id);
     void remove(std::uint64_t id);
     void setMaxRunning(unsigned count);
-    // Options for the downloads started from now on (speed limit, connections).
+    // Options for the downloads started from now on (connections, ...). The speed limit is one
+    // object shared by every download: a new rate set on it applies at once to running ones.
     void setJobOptions(JobOptions options);
+    // Calls `listener` with every change from now on (see above). Add listeners before the
+    // queue is shared between threads' uses of them; they live as long as the queue.
+    void listen(QueueListener listener);
 
     // Moves the list along and returns every item in list order.
     std::vector<QueueItem> refresh();
@@ -104,6 +133,9 @@ class DownloadQueue {
     // ~/.local/share/...).
     static std::string defaultListFile();
 
+    // How often the queue looks at its running downloads when none has ended.
+    static constexpr std::chrono::milliseconds kWatchEvery{200};
+
   private:
     struct Slot;
     Slot* find(std::uint64_t id);
@@ -114,6 +146,12 @@ class DownloadQueue {
     void advance();
     void save() const;
     void load();
+    // Wakes the watcher: something changed that the listeners should hear of soon.
+    void poke();
+    // The watcher's loop: moves the list along and tells the listeners what changed.
+    void watch(std::stop_token stop);
+    // The items that changed since last told (and the ones removed); under the lock.
+    std::vector<QueueChange> changes();
 
     // Before the slots: a job ending while the queue is destroyed still finds them.
     std::mutex endMutex_;
@@ -123,6 +161,13 @@ class DownloadQueue {
     QueueOptions options_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::uint64_t nextId_ = 1;
+    std::map<std::uint64_t, QueueItem> told_; // what the listeners last heard of each item
+    std::mutex listenersMutex_;
+    std::vector<QueueListener> listeners_;
+    std::mutex wakeMutex_;
+    std::condition_variable_any wakeCv_;
+    bool poked_ = false;
+    std::jthread watcher_; // last: it stops before anything it uses goes
 };
 
 } // namespace vantorel::download

@@ -51,6 +51,9 @@ Error Transfer::failure(CURLcode code) const {
     // The last head is a redirect that was not followed: to a scheme other than http(s).
     if (code == CURLE_UNSUPPORTED_PROTOCOL && head_.complete && head_.status / 100 == 3)
         return makeError("服务器把下载重定向到了不支持的地址（只支持 http 和 https）");
+    if (tooSlow_)
+        return transportError(easy_.get(), CURLE_OPERATION_TIMEDOUT, head_.complete,
+                              "connection under the speed floor");
     return transportError(easy_.get(), code, head_.complete, errorText_);
 }
 
@@ -75,6 +78,9 @@ CURLcode Transfer::get(const std::string& url, const std::string& headerBlock,
     }
     head_ = net::ReplyHead{};
     errorText_[0] = '\0';
+    tooSlow_ = false;
+    floorFrom_ = Clock::now();
+    floorBytes_ = 0;
     CURL* h = easy_.get();
     net::HandleOptions options;
     options.url = url;
@@ -89,11 +95,6 @@ CURLcode Transfer::get(const std::string& url, const std::string& headerBlock,
     options.bodyData = user;
     options.onProgress = &Transfer::onProgress;
     options.progressData = this;
-    // The speed floor, per connection: under it for floorTime, the transfer fails (and a
-    // range is retried on a new connection).
-    options.lowSpeedBytes = static_cast<long>(std::max(1.0, job_.request.speedFloor));
-    options.lowSpeedTime = std::max(
-        std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(job_.request.floorTime));
     options.bufferBytes = kReadBufferBytes;
     options.freshConnection = std::exchange(fresh_, false);
     options.share = job_.connections.get();
@@ -116,8 +117,29 @@ std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, 
                : 0;
 }
 
-int Transfer::onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<Transfer*>(user)->job_.stopping() ? 1 : 0;
+int Transfer::onProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
+    auto& self = *static_cast<Transfer*>(user);
+    if (self.job_.stopping())
+        return 1;
+    return self.underFloor(static_cast<std::uint64_t>(std::max<curl_off_t>(now, 0))) ? 1 : 0;
+}
+
+bool Transfer::underFloor(std::uint64_t received) {
+    const auto now = Clock::now();
+    // Time the speed limit held the download back is not the server's slowness.
+    if (job_.heldSince(floorFrom_)) {
+        floorFrom_ = now;
+        floorBytes_ = received;
+        return false;
+    }
+    const auto span = now - floorFrom_;
+    if (span < job_.request.floorTime)
+        return false;
+    tooSlow_ = static_cast<double>(received - floorBytes_) <
+               job_.request.speedFloor * Seconds(span).count();
+    floorFrom_ = now;
+    floorBytes_ = received;
+    return tooSlow_;
 }
 
 } // namespace vantorel::download
