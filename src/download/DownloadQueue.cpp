@@ -232,10 +232,15 @@ void DownloadQueue::poke() {
 }
 
 void DownloadQueue::watch(std::stop_token stop) {
+    bool running = false;
     while (!stop.stop_requested()) {
         {
+            // With nothing running, nothing changes until someone asks for something.
             std::unique_lock lock(wakeMutex_);
-            wakeCv_.wait_for(lock, stop, kWatchEvery, [this] { return poked_; });
+            if (running)
+                wakeCv_.wait_for(lock, stop, kWatchEvery, [this] { return poked_; });
+            else
+                wakeCv_.wait(lock, stop, [this] { return poked_; });
             poked_ = false;
         }
         std::vector<QueueChange> told;
@@ -243,6 +248,8 @@ void DownloadQueue::watch(std::stop_token stop) {
             std::lock_guard lock(mutex_);
             advance();
             told = changes();
+            running = std::any_of(slots_.begin(), slots_.end(),
+                                  [](const auto& slot) { return slot->job != nullptr; });
         }
         std::lock_guard lock(listenersMutex_);
         for (const QueueChange& change : told)

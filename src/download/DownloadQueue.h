@@ -18,11 +18,11 @@
 // from its part when resumed; what was finished keeps its path until removed.
 //
 // The queue moves itself along: a thread of its own notices finished jobs and starts waiting
-// ones, at once when a job ends and otherwise every kWatchEvery, and tells each listener every
-// item that changed (and every one removed), on that thread, outside the queue's lock. A front end
-// listens instead of polling; refresh() gives the whole list at once. Nothing here waits for the
-// network. Destroying the queue interrupts every running download (their parts stay) and saves
-// the list.
+// ones, at once when a job ends or a change is asked for, and every kWatchEvery while any
+// runs; it tells each listener every item that changed (and every one removed), on that thread,
+// outside the queue's lock. A front end listens instead of polling; refresh() gives the whole
+// list at once. Nothing here waits for the network. Destroying the queue interrupts every
+// running download (their parts stay) and saves the list.
 
 #include "download/DownloadJob.h"
 
@@ -133,7 +133,7 @@ class DownloadQueue {
     // ~/.local/share/...).
     static std::string defaultListFile();
 
-    // How often the queue looks at its running downloads when none has ended.
+    // How often the queue looks at its running downloads while none ends.
     static constexpr std::chrono::milliseconds kWatchEvery{200};
 
   private:
