@@ -1,7 +1,7 @@
 #pragma once
 // What a running download shows to the outside: total, arrived bytes, speed and state, readable
-// from any thread at any time, and the cancel switch. The downloader writes it; windows and the
-// terminal front end poll snapshot() a few times a second.
+// from any thread at any time, and the cancel switch. The downloader writes it; the download
+// list (and the update window) read snapshot() a few times a second.
 
 #include "common/ByteSize.h"
 #include "download/Rate.h"
