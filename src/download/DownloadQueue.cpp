@@ -314,11 +314,6 @@ bool DownloadQueue::step() {
             continue;
         JobOptions job = options_.job;
         job.onEnded = [this, also = options_.job.onEnded] {
-            {
-                std::lock_guard guard(endMutex_);
-                ended_ = true;
-            }
-            endCv_.notify_all();
             poke();
             if (also)
                 also();
@@ -369,12 +364,6 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
 void DownloadQueue::advance() {
     if (step())
         save();
-}
-
-void DownloadQueue::waitForEnd(std::chrono::milliseconds most) {
-    std::unique_lock guard(endMutex_);
-    endCv_.wait_for(guard, most, [this] { return ended_; });
-    ended_ = false;
 }
 
 std::vector<QueueItem> DownloadQueue::refresh() {

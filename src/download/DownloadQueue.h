@@ -113,8 +113,8 @@ class DownloadQueue {
     // Options for the downloads started from now on (connections, ...). The speed limit is one
     // object shared by every download: a new rate set on it applies at once to running ones.
     void setJobOptions(JobOptions options);
-    // Calls `listener` with every change from now on (see above). Add listeners before the
-    // queue is shared between threads' uses of them; they live as long as the queue.
+    // Calls `listener` with every change from now on (see above), on the queue's thread; it
+    // lives as long as the queue and must not call listen().
     void listen(QueueListener listener);
 
     // Moves the list along and returns every item in list order.
@@ -125,9 +125,6 @@ class DownloadQueue {
     std::size_t active();
     // Pauses every running download (their parts stay); the list remembers them as paused.
     void pauseAll();
-    // Sleeps until a download's job ends or `most` passes; at once when one has ended since the
-    // last call. A front end that waits here notices the end at once instead of a tick later.
-    void waitForEnd(std::chrono::milliseconds most);
 
     // Where the list is kept by default: $XDG_DATA_HOME/Vantorel/downloads.json (or
     // ~/.local/share/...).
@@ -154,9 +151,9 @@ class DownloadQueue {
     std::vector<QueueChange> changes();
 
     // Before the slots: a job ending while the queue is destroyed still finds them.
-    std::mutex endMutex_;
-    std::condition_variable endCv_;
-    bool ended_ = false;
+    std::mutex wakeMutex_;
+    std::condition_variable_any wakeCv_;
+    bool poked_ = false;
     mutable std::mutex mutex_;
     QueueOptions options_;
     std::vector<std::unique_ptr<Slot>> slots_;
@@ -164,9 +161,6 @@ class DownloadQueue {
     std::map<std::uint64_t, QueueItem> told_; // what the listeners last heard of each item
     std::mutex listenersMutex_;
     std::vector<QueueListener> listeners_;
-    std::mutex wakeMutex_;
-    std::condition_variable_any wakeCv_;
-    bool poked_ = false;
     std::jthread watcher_; // last: it stops before anything it uses goes
 };
 
