@@ -81,7 +81,7 @@ QString stateTip(const QueueItem& item) {
     if (item.state == QueueState::Retrying)
         return toQString(item.progressText);
     if (item.limited)
-        return QStringLiteral("限速：所有下载合计不超过设置中的限速");
+        return QStringLiteral("已达到限速：所有下载合计不超过设置的速度");
     return toQString(item.error);
 }
 

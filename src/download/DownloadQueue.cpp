@@ -32,6 +32,7 @@ JobView withKnownProgress(JobView now, const JobView& before) {
     }
     return now;
 }
+
 // A list file larger than this is not ours.
 constexpr std::uint64_t kMaxListBytes = 16u << 20;
 
