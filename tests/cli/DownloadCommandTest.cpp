@@ -146,7 +146,8 @@ TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
                                                  {"download", url, "--bogus"},
                                                  {"download", url, url, "-o", "x.exe"},
                                                  {"download", url, "-o", "x", "-d", "."},
-                                                 {"download", url, "--max-concurrent", "0"}}) {
+                                                 {"download", url, "--max-concurrent", "0"},
+                                                 {"download", url, "--limit-rate", "8"}}) {
         auto r = runCli(args);
         EXPECT_EQ(r.exitCode, 2) << args.size() << " " << r.err;
         EXPECT_NE(r.err.find("用法"), std::string::npos);
