@@ -15,10 +15,10 @@
 
 #include "cli/Commands.h"
 #include "cli/NetworkOptions.h"
+#include "cli/ProgressLines.h"
 #include "cli/StopSignals.h"
 #include "cli/TerminalText.h"
 #include "common/ByteSize.h"
-#include "common/Duration.h"
 #include "download/DownloadQueue.h"
 #include "download/DownloadTarget.h"
 
@@ -56,71 +56,6 @@ int usage(const std::string& problem) {
 std::string bytes(std::uint64_t count) {
     return formatBytes(static_cast<double>(count), ByteStyle::Scaled);
 }
-
-// What a download is doing, after its name: its state, or while it runs the percent, bytes,
-// speed and time left (or what holds it).
-std::string statusOf(const QueueItem& item) {
-    if (!item.unfinished() || item.state == QueueState::Waiting)
-        return download::queueStatusText(item);
-    const std::string sizes = item.totalKnown ? std::to_string(item.percent) + "%  " +
-                                                    bytes(item.bytes) + " / " + bytes(item.total)
-                                              : bytes(item.bytes);
-    if (item.state == QueueState::Retrying)
-        return item.progressText + "  " + sizes;
-    std::string status = sizes + "  " + formatBytes(item.bytesPerSecond, ByteStyle::Speed) + "/s";
-    if (item.limited)
-        status += "  " + download::queueStatusText(item);
-    else if (item.secondsLeft)
-        status += "  剩余 " + formatDuration(*item.secondsLeft);
-    return status;
-}
-
-// The progress lines on a terminal, redrawn in place, each cut to the terminal's width (names
-// shortened in the middle first), so no line wraps and the lines drawn are the lines erased.
-class ProgressLines {
-  public:
-    void draw(const std::vector<QueueItem>& items, std::size_t columns) {
-        std::string text = clear();
-        // The last column stays free: a line that fills the row makes some terminals wrap.
-        const std::size_t room = columns > 1 ? columns - 1 : 1;
-        std::vector<std::string> names, statuses;
-        std::size_t nameWidth = 0, statusWidth = 0;
-        for (const QueueItem& item : items) {
-            names.push_back(terminalSafe(item.entry.name));
-            statuses.push_back(terminalSafe(statusOf(item)));
-            nameWidth = std::max(nameWidth, displayWidth(names.back()));
-            statusWidth = std::max(statusWidth, displayWidth(statuses.back()));
-        }
-        // One download: its status alone, as a single download has always been shown.
-        if (items.size() == 1)
-            nameWidth = 0;
-        // The names give way to the status, down to a few columns each.
-        constexpr std::size_t kNameAtLeast = 12;
-        if (nameWidth > 0 && nameWidth + 2 + statusWidth > room)
-            nameWidth = std::max(kNameAtLeast, room > statusWidth + 2 ? room - statusWidth - 2 : 0);
-        for (std::size_t i = 0; i < items.size(); ++i) {
-            std::string line;
-            if (nameWidth > 0) {
-                line = shortenMiddle(names[i], nameWidth);
-                line.append(nameWidth - displayWidth(line) + 2, ' ');
-            }
-            text += cutToWidth(line + statuses[i], room) + "\n";
-        }
-        shown_ = items.size();
-        std::fputs(text.c_str(), stderr);
-    }
-    // Clears them, so a message can take their place; draw() brings them back.
-    void erase() {
-        std::fputs(clear().c_str(), stderr);
-        shown_ = 0;
-    }
-
-  private:
-    std::string clear() const {
-        return shown_ == 0 ? std::string() : "\033[" + std::to_string(shown_) + "A\r\033[J";
-    }
-    std::size_t shown_ = 0;
-};
 
 // What the queue's listener told last of each download, for the loop that draws them.
 class Told {
