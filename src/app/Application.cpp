@@ -17,6 +17,7 @@ Application::Application(const settings::Preferences& preferences, std::string d
                         toQString(kQuitKeepsPartText));
     };
     main_->closeGuard = [this] { return mayQuit(); };
+    updateActions_->speedLimit = mainActions_->downloads().speedLimit();
     // The program ends with its main window; an open update window does not keep it running.
     update_->setAttribute(Qt::WA_QuitOnClose, false);
     QObject::connect(&mainActions_->downloads(), &Downloads::ended, main_.get(),

@@ -51,20 +51,15 @@ CatalogueController::CatalogueController(MainWindow& window, Downloads& download
             tell(QMessageBox::Warning,
                  toQString(download::kFailedText) + QStringLiteral("\n") + toQString(item.error));
         });
-    showPausedAtStart();
+    showQueueSummary();
 }
 
-void CatalogueController::showPausedAtStart() {
-    const auto paused = std::count_if(
-        downloads_.items().begin(), downloads_.items().end(),
-        [](const download::QueueItem& item) { return item.state == download::QueueState::Paused; });
-    if (paused == 0)
-        return;
+void CatalogueController::showQueueSummary() {
     auto* label = window_.control<QLabel>("标签_进度");
-    const QString text = toQString(pausedAtStartText(static_cast<std::size_t>(paused)));
+    const QString text = toQString(queueSummaryText(downloads_.items()));
     label->setText(QFontMetrics(label->font())
                        .elidedText(text, Qt::ElideRight, label->contentsRect().width()));
-    label->setToolTip(text + QStringLiteral("\n单击打开下载列表"));
+    label->setToolTip(text.isEmpty() ? QString() : text + QStringLiteral("\n单击打开下载列表"));
 }
 
 CatalogueController::~CatalogueController() {
@@ -356,16 +351,14 @@ void CatalogueController::showProgress(const download::QueueItem& item) {
 void CatalogueController::clearProgress() {
     progressEntry_.reset();
     auto* bar = window_.control<QProgressBar>("进度条_下载");
-    auto* label = window_.control<QLabel>("标签_进度");
     bar->setValue(0);
-    label->clear();
-    label->setToolTip({});
     bar->setToolTip({});
+    showQueueSummary();
 }
 
 void CatalogueController::refreshDownload() {
     if (!progressEntry_)
-        return;
+        return showQueueSummary();
     if (const auto item = shownDownload())
         showProgress(*item);
     else

@@ -34,8 +34,9 @@
 //   when the user agrees. The entry goes into the download list (Downloads), whatever else
 //   downloads; the same file twice is one download. A download that fails is told in a message
 //   ("下载失败！" and the reason in Chinese; a library's own words go to stderr).
-// - At start, while the list holds paused downloads (an earlier run's), 标签_进度 says how many
-//   ("2 个下载已暂停") until it shows a download; a click on it opens the list.
+// - While it shows no one download, 标签_进度 follows the list: how many run ("2 个下载进行中"),
+//   else how many are paused ("2 个下载已暂停", an earlier run's at start), else nothing; a
+//   click on it opens the list.
 // - The progress shown belongs to one entry: showing an entry shows its download when the list
 //   has one; otherwise the last download started here stays shown while it is unfinished, with
 //   the downloading entry's name before its state ("方格表格：57%", the name shortened to fit),
@@ -130,7 +131,7 @@ class CatalogueController {
     void tellFailure(const Error& error);
     void tellNoEntry();
     void confirmCopied(std::string_view title, std::string_view text);
-    void showPausedAtStart();
+    void showQueueSummary();
     const std::string* address(int which) const;
 
     MainWindow& window_;

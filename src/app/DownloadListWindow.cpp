@@ -78,11 +78,11 @@ QString barText(const QueueItem& item) {
 }
 
 QString stateTip(const QueueItem& item) {
-    if (item.state == QueueState::Failed)
-        return toQString(item.error);
     if (item.state == QueueState::Retrying)
         return toQString(item.progressText);
-    return {};
+    if (item.limited)
+        return QStringLiteral("已达到限速：所有下载合计不超过设置的速度");
+    return toQString(item.error);
 }
 
 QString folderOf(const QueueItem& item) {
@@ -237,7 +237,7 @@ void DownloadListWindow::fill() {
             barText(item),
             toQString(speedText(item)),
             toQString(timeLeftText(item)),
-            toQString(download::queueStateText(item.state)),
+            toQString(download::queueStatusText(item)),
         };
         for (int column = 0; column < ColumnCount; ++column) {
             QTableWidgetItem* cell = table_->item(row, column);

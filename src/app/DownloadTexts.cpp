@@ -4,6 +4,8 @@
 #include "common/Duration.h"
 #include "download/ShareLink.h"
 
+#include <algorithm>
+
 namespace vantorel::app {
 
 using download::QueueState;
@@ -46,6 +48,7 @@ std::string progressLabelText(const download::QueueItem& item, bool brief) {
         return std::string(download::kDoneText);
     case QueueState::Failed:
         return std::string(download::kFailedText);
+    case QueueState::Cancelled:
     case QueueState::Waiting:
     case QueueState::Paused:
         break;
@@ -53,8 +56,16 @@ std::string progressLabelText(const download::QueueItem& item, bool brief) {
     return std::string(download::queueStateText(item.state));
 }
 
-std::string pausedAtStartText(std::size_t paused) {
-    return std::to_string(paused) + " 个下载已暂停";
+std::string queueSummaryText(const std::vector<download::QueueItem>& items) {
+    const auto count = [&](auto which) {
+        return static_cast<std::size_t>(std::count_if(items.begin(), items.end(), which));
+    };
+    if (const std::size_t running = count([](const auto& i) { return i.unfinished(); }))
+        return std::to_string(running) + " 个下载进行中";
+    if (const std::size_t paused =
+            count([](const auto& i) { return i.state == QueueState::Paused; }))
+        return std::to_string(paused) + " 个下载已暂停";
+    return {};
 }
 
 } // namespace vantorel::app

@@ -5,6 +5,7 @@
 #include "download/DownloadQueue.h"
 
 #include <string>
+#include <vector>
 
 namespace vantorel::app {
 
@@ -19,11 +20,12 @@ std::string timeLeftText(const download::QueueItem& item);
 
 // What 标签_进度 shows: the percent (or the bytes while the total is unknown), what a stalled
 // download waits for, "正在解析、" while a share link is resolved, the state of a download that
-// is not running, and the outcome at the end. `brief`: in fewer words, for when the whole does
-// not fit the label.
+// is not running, and the outcome at the end (a failure's "下载失败！", or 已取消). `brief`: in
+// fewer words, for when the whole does not fit the label.
 std::string progressLabelText(const download::QueueItem& item, bool brief = false);
 
-// "N 个下载已暂停": what 标签_进度 says at start while the list holds paused downloads.
-std::string pausedAtStartText(std::size_t paused);
+// What 标签_进度 says while it shows no one download: "N 个下载进行中" while any waits or runs,
+// else "N 个下载已暂停" while any is paused, else nothing.
+std::string queueSummaryText(const std::vector<download::QueueItem>& items);
 
 } // namespace vantorel::app

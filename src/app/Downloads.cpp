@@ -6,26 +6,26 @@
 #include <algorithm>
 
 namespace vantorel::app {
-namespace {
 
-constexpr int kRefreshMs = 200;
-
-} // namespace
-
-download::JobOptions Downloads::jobOptions(const settings::Preferences& preferences) {
+download::JobOptions Downloads::jobOptions(const settings::Preferences& preferences,
+                                           std::shared_ptr<download::SpeedLimit> limit) {
     download::JobOptions options;
     options.workers = preferences.connections;
-    options.speedLimit = preferences.speedLimit;
+    options.limit = std::move(limit);
     options.refuseWebPages = true; // an installer is expected
     return options;
 }
 
 Downloads::Downloads(const settings::Preferences& preferences, std::string listFile)
     : preferences_(preferences),
-      queue_({preferences.downloadsAtOnce, std::move(listFile), jobOptions(preferences)}) {
-    timer_.setInterval(kRefreshMs);
-    connect(&timer_, &QTimer::timeout, this, &Downloads::refresh);
+      limit_(std::make_shared<download::SpeedLimit>(preferences.speedLimit)),
+      queue_({preferences.downloadsAtOnce, std::move(listFile), jobOptions(preferences, limit_)}) {
     items_ = queue_.refresh();
+    // Called on the queue's thread: the change travels to this object's thread.
+    queue_.listen([this](const download::QueueChange& change) {
+        QMetaObject::invokeMethod(
+            this, [this, change] { take(change); }, Qt::QueuedConnection);
+    });
 }
 
 QString Downloads::desktopFolder() {
@@ -38,7 +38,8 @@ QString Downloads::desktopFolder() {
 void Downloads::apply(const settings::Preferences& preferences) {
     preferences_ = preferences;
     queue_.setMaxRunning(preferences.downloadsAtOnce);
-    queue_.setJobOptions(jobOptions(preferences));
+    queue_.setJobOptions(jobOptions(preferences, limit_));
+    limit_->setRate(preferences.speedLimit);
     refresh();
 }
 
@@ -145,20 +146,43 @@ void Downloads::refresh() {
     items_ = queue_.refresh();
     std::erase_if(items_,
                   [this](const download::QueueItem& item) { return removing_.contains(item.id); });
+    announce();
+}
+
+void Downloads::take(const download::QueueChange& change) {
+    const auto it = std::find_if(items_.begin(), items_.end(), [&](const download::QueueItem& i) {
+        return i.id == change.item.id;
+    });
+    if (change.removed) {
+        if (it != items_.end())
+            items_.erase(it);
+    } else if (it != items_.end()) {
+        *it = change.item;
+    } else if (!removing_.contains(change.item.id)) {
+        // New to this list: in the queue's order, which is the order of ids.
+        const auto at =
+            std::find_if(items_.begin(), items_.end(),
+                         [&](const download::QueueItem& i) { return i.id > change.item.id; });
+        items_.insert(at, change.item);
+    }
+    if (!announcing_) {
+        announcing_ = true;
+        QMetaObject::invokeMethod(
+            this, [this] { announce(); }, Qt::QueuedConnection);
+    }
+}
+
+void Downloads::announce() {
+    announcing_ = false;
     std::vector<download::QueueItem> endings;
     for (const download::QueueItem& item : items_) {
         if (!watched_.contains(item.id))
             continue;
-        if (item.state == download::QueueState::Failed ||
-            item.state == download::QueueState::Done) {
+        if (item.state == download::QueueState::Failed || item.state == download::QueueState::Done)
             endings.push_back(item);
+        if (!item.unfinished() && item.state != download::QueueState::Paused)
             watched_.erase(item.id);
-        }
     }
-    if (std::any_of(items_.begin(), items_.end(), [](const auto& i) { return i.unfinished(); }))
-        timer_.start();
-    else
-        timer_.stop();
     emit refreshed();
     for (const download::QueueItem& item : endings) {
         emit ended(item);

@@ -1,15 +1,17 @@
 #pragma once
 // The program's one download list, as the windows use it: the DownloadQueue with the user's
-// preferences applied, and a timer that moves it along and tells the windows.
+// preferences applied, telling the windows what changed.
 //
-// - The queue is refreshed five times a second while anything in it is unfinished, and at once
-//   after every change asked for here; each refresh is announced with refreshed(). Nothing here
-//   waits for the network: removing a running download, which waits for its transfer to stop,
-//   happens on a worker, and the row is gone from items() at once.
+// - The queue's listener hands each change to the user-interface thread, where items() is
+//   brought up to date and refreshed() announced (once for the changes that arrive together);
+//   after every change asked for here the whole list is read at once. Nothing here waits for
+//   the network: removing a running download, which waits for its transfer to stop, happens on
+//   a worker, and the row is gone from items() at once.
 // - A download added (or resumed) here that then ends, done or failed, is announced once with
-//   ended(), and a failure also with failed(); one the user cancels is not.
-// - Preferences: downloads at once and the job options (connections, speed limit) go to the
-//   queue and count from the next download on; catalogue downloads always refuse a web page in
+//   ended(), and a failure also with failed(); one the user cancels ends 已取消 and is not.
+// - Preferences: downloads at once and the job options (connections) go to the queue and count
+//   from the next download on; the speed limit is the one limit every download shares (the
+//   update download too) and applies at once. Catalogue downloads always refuse a web page in
 //   the installer's place. The download folder is the preference's, else the desktop.
 
 #include "app/Workers.h"
@@ -18,8 +20,8 @@
 
 #include <QObject>
 #include <QString>
-#include <QTimer>
 #include <cstdint>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -32,8 +34,11 @@ class Downloads : public QObject {
     // `listFile`: where the list is kept between runs; empty: nowhere.
     Downloads(const settings::Preferences& preferences, std::string listFile);
 
-    // The job options the preferences ask for.
-    static download::JobOptions jobOptions(const settings::Preferences& preferences);
+    // The job options the preferences ask for, with `limit` as the speed limit.
+    static download::JobOptions jobOptions(const settings::Preferences& preferences,
+                                           std::shared_ptr<download::SpeedLimit> limit);
+    // The speed limit every download of the program shares.
+    const std::shared_ptr<download::SpeedLimit>& speedLimit() const { return limit_; }
     // The desktop folder: VANTOREL_DESKTOP, else the user's desktop.
     static QString desktopFolder();
 
@@ -75,13 +80,19 @@ class Downloads : public QObject {
     void failed(const download::QueueItem& item);
 
   private:
+    // A change the queue told of, on the user-interface thread.
+    void take(const download::QueueChange& change);
+    // refreshed(), and failed() for each watched download that failed.
+    void announce();
+
     settings::Preferences preferences_;
+    std::shared_ptr<download::SpeedLimit> limit_;
     download::DownloadQueue queue_;
     std::vector<download::QueueItem> items_;
     std::set<std::uint64_t> watched_;  // endings to announce
     std::set<std::uint64_t> removing_; // handed to a worker, no longer shown
-    QTimer timer_;
-    Workers workers_; // last: a removal under way ends before the queue goes
+    bool announcing_ = false;          // an announce() is on its way
+    Workers workers_;                  // last: a removal under way ends before the queue goes
 };
 
 } // namespace vantorel::app

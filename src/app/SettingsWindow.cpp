@@ -65,7 +65,7 @@ SettingsWindow::SettingsWindow(std::function<void(const settings::Preferences&)>
     setAttribute(Qt::WA_QuitOnClose, false);
 
     folder_->setPlaceholderText(QStringLiteral("留空则保存到桌面"));
-    speedLimit_->setPlaceholderText(QStringLiteral("如 2M、512k；留空不限速"));
+    speedLimit_->setPlaceholderText(QStringLiteral("如 100k、100 KB/s、1.5M；留空不限速"));
     proxy_->setPlaceholderText(QStringLiteral("如 socks5h://127.0.0.1:1080；留空用系统设置"));
     proxyPassword_->setEchoMode(QLineEdit::Password);
     connect(proxy_, &QLineEdit::editingFinished, this, [this] { takeProxyCredentials(); });
@@ -133,13 +133,10 @@ Result<settings::Preferences> SettingsWindow::read() const {
     preferences.downloadFolder = folder_->text().trimmed().toStdString();
     preferences.downloadsAtOnce = static_cast<unsigned>(atOnce_->value());
     preferences.connections = static_cast<unsigned>(connections_->value());
-    const std::string rate = speedLimit_->text().trimmed().toStdString();
-    if (!rate.empty()) {
-        const auto parsed = settings::parseRate(rate);
-        if (!parsed)
-            return makeError(std::string(kBadRateMessage));
-        preferences.speedLimit = *parsed;
-    }
+    const auto rate = settings::parseRate(speedLimit_->text().toStdString());
+    if (!rate)
+        return rate.error();
+    preferences.speedLimit = *rate;
     preferences.proxy = proxy_->text().trimmed().toStdString();
     preferences.proxyUser = proxyUser_->text().trimmed().toStdString();
     preferences.proxyPassword = proxyPassword_->text().toStdString();

@@ -23,9 +23,6 @@
 
 namespace vantorel::app {
 
-inline constexpr std::string_view kBadRateMessage =
-    "限速无效：请填写每秒字节数，可带单位 k 或 M，如 2M、512k；0 或留空表示不限速";
-
 class SettingsWindow : public QDialog {
     Q_OBJECT
   public:

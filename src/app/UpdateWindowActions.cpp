@@ -140,7 +140,9 @@ void UpdateWindowActions::onConfirmClicked() {
         showMessage(&window_, QMessageBox::Warning, toQString(folder.error().message));
         return;
     }
-    auto flow = std::make_unique<update::UpdateFlow>(release_, *folder);
+    update::UpdateFlowOptions options;
+    options.limit = speedLimit;
+    auto flow = std::make_unique<update::UpdateFlow>(release_, *folder, std::move(options));
     const QString target = QString::fromStdString(flow->targetPath());
     if (QFileInfo::exists(target) && !confirmOverwrite(target))
         return;

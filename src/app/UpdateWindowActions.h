@@ -70,6 +70,8 @@ class UpdateWindowActions : public UpdateWindowEvents {
     std::function<bool(const QString& file)> confirmOverwrite;
     std::function<bool()> confirmRetire;
     std::function<void()> quitProgram;
+    // The speed limit the update download shares with every other download; none: no limit.
+    std::shared_ptr<download::SpeedLimit> speedLimit;
 
     // The message that ends a download, while it is open.
     QMessageBox* resultMessage() const { return resultMessage_; }

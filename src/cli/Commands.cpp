@@ -53,7 +53,8 @@ std::span<const Command> commands() {
                 "URL... [-o PATH | -d DIR] [--threads N] [--limit-rate RATE]\n"
                 "[--max-concurrent N] [--quiet]",
                 "多线程下载每个 URL（PATH 可以是文件夹；多个地址用 -d DIR），同时下载 N 个，"
-                "进度写到标准错误；RATE 为每秒字节数，可带 k、M 后缀",
+                "进度写到标准错误；RATE 为所有下载合计的每秒速度，"
+                "如 100k、1.5M、2MB/s，至少 10 KB/s",
                 runDownload, true},
         Command{"resolve", "SHARE_LINK", "打印分享链接的直接下载地址", runResolve, true},
         Command{"check-update", "[--json]", "询问版本检查服务，打印当前版本号与最新版本号",

@@ -8,7 +8,9 @@
 // "name (1).ext" (the first free such name), and its lines say so. A URL may be a share link: it
 // is resolved to its file first. A file at a target that an earlier, unfinished run left a part
 // for was not put there by that run: it is never replaced, the download fails with why.
-// On a terminal, stderr shows one progress line per download; otherwise one result line each.
+// --limit-rate caps every download of the command together. On a terminal, stderr shows one
+// progress line per download, cut to the terminal's width and redrawn when it changes;
+// otherwise one result line each.
 // Ctrl-C (and SIGTERM, SIGHUP) interrupts cleanly: the workers stop, existing targets stay as
 // they were, and the parts fetched so far stay beside them, so the same command run again goes
 // on where it stopped (and says how much was already there). Exit 0 only when every file is
@@ -16,23 +18,29 @@
 
 #include "cli/Commands.h"
 #include "cli/NetworkOptions.h"
+#include "cli/ProgressLines.h"
 #include "cli/StopSignals.h"
 #include "cli/TerminalText.h"
 #include "common/ByteSize.h"
-#include "common/Duration.h"
 #include "download/DownloadQueue.h"
 #include "download/DownloadTarget.h"
 
+#include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
 #include <charconv>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 #include <variant>
 #include <vector>
 
@@ -42,6 +50,8 @@ namespace {
 using download::QueueItem;
 using download::QueueState;
 
+constexpr std::chrono::milliseconds kDrawEvery{200};
+
 int usage(const std::string& problem) {
     return usageError("download", problem);
 }
@@ -50,56 +60,40 @@ std::string bytes(std::uint64_t count) {
     return formatBytes(static_cast<double>(count), ByteStyle::Scaled);
 }
 
-// One download's line: its name (padded to `nameWidth` columns; none when 0), then what it is
-// doing.
-std::string progressLine(const QueueItem& item, std::size_t nameWidth) {
-    std::string line;
-    if (nameWidth > 0)
-        line = item.entry.name +
-               std::string(nameWidth - std::min(nameWidth, displayWidth(item.entry.name)) + 2, ' ');
-    switch (item.state) {
-    case QueueState::Downloading:
-    case QueueState::Retrying:
-        break;
-    default:
-        return line + std::string(download::queueStateText(item.state));
-    }
-    const std::string sizes = item.totalKnown ? std::to_string(item.percent) + "%  " +
-                                                    bytes(item.bytes) + " / " + bytes(item.total)
-                                              : bytes(item.bytes);
-    if (item.state == QueueState::Retrying)
-        return line + item.progressText + "  " + sizes;
-    line += sizes + "  " + formatBytes(item.bytesPerSecond, ByteStyle::Scaled) + "/s";
-    if (item.secondsLeft)
-        line += "  剩余 " + formatDuration(*item.secondsLeft);
-    return line;
-}
-
-// The progress lines on a terminal, redrawn in place.
-class ProgressLines {
+// What the queue's listener told last of each download, for the loop that draws them.
+class Told {
   public:
-    void draw(const std::vector<QueueItem>& items) {
-        std::string text = clear();
-        std::size_t nameWidth = 0;
-        if (items.size() > 1)
-            for (const QueueItem& item : items)
-                nameWidth = std::max(nameWidth, displayWidth(item.entry.name));
-        for (const QueueItem& item : items)
-            text += progressLine(item, nameWidth) + "\n";
-        shown_ = items.size();
-        std::fputs(text.c_str(), stderr);
+    void take(const download::QueueChange& change) {
+        {
+            std::lock_guard lock(mutex_);
+            if (change.removed)
+                items_.erase(change.item.id);
+            else
+                items_[change.item.id] = change.item;
+            changed_ = true;
+        }
+        cv_.notify_all();
     }
-    // Clears them, so a message can take their place; draw() brings them back.
-    void erase() {
-        std::fputs(clear().c_str(), stderr);
-        shown_ = 0;
+    // Waits up to `most` for a change; whether one came since the last call.
+    bool wait(std::chrono::milliseconds most) {
+        std::unique_lock lock(mutex_);
+        cv_.wait_for(lock, most, [this] { return changed_; });
+        return std::exchange(changed_, false);
+    }
+    // In the list's order, which is the order of ids.
+    std::vector<QueueItem> items() const {
+        std::lock_guard lock(mutex_);
+        std::vector<QueueItem> all;
+        for (const auto& [id, item] : items_)
+            all.push_back(item);
+        return all;
     }
 
   private:
-    std::string clear() const {
-        return shown_ == 0 ? std::string() : "\033[" + std::to_string(shown_) + "A\r\033[J";
-    }
-    std::size_t shown_ = 0;
+    mutable std::mutex mutex_;
+    std::condition_variable cv_;
+    std::map<std::uint64_t, QueueItem> items_;
+    bool changed_ = false;
 };
 
 struct Options {
@@ -125,7 +119,8 @@ std::variant<Options, std::string> parse(Args args) {
     Options o;
     o.queue.maxRunning = preferences.downloadsAtOnce;
     o.queue.job.workers = preferences.connections;
-    o.queue.job.speedLimit = preferences.speedLimit;
+    // One limit for every download of the command together.
+    o.queue.job.limit = std::make_shared<download::SpeedLimit>(preferences.speedLimit);
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string_view arg = args[i];
         if (arg == "--quiet" || arg == "-q") {
@@ -147,8 +142,8 @@ std::variant<Options, std::string> parse(Args args) {
         if (arg == "--limit-rate") {
             const auto rate = settings::parseRate(value);
             if (!rate)
-                return std::string("--limit-rate 应为每秒字节数，可带 k 或 M 后缀（如 2M、512k）");
-            o.queue.job.speedLimit = *rate;
+                return "--limit-rate：" + rate.error().message;
+            o.queue.job.limit->setRate(*rate);
         } else if (arg == "--threads") {
             const auto n = count(value, 1, download::kMaxWorkers);
             if (!n)
@@ -201,9 +196,16 @@ int runDownload(Args args) {
         }
 
     // Interrupts are taken below, between looks at the queue (every thread inherits the mask),
-    // so a Ctrl-C pauses the downloads instead of killing them half-written.
+    // so a Ctrl-C pauses the downloads instead of killing them half-written; so is a resize of
+    // the terminal, which redraws the progress lines for the new width.
     const sigset_t interrupts = blockStopSignals();
+    sigset_t resized;
+    sigemptyset(&resized);
+    sigaddset(&resized, SIGWINCH);
+    pthread_sigmask(SIG_BLOCK, &resized, nullptr);
+    Told told;
     download::DownloadQueue queue(o.queue);
+    queue.listen([&told](const download::QueueChange& change) { told.take(change); });
     std::set<std::string> targets;
     std::set<std::uint64_t> renamed; // saved under another name than their address's
     for (const std::string& url : o.urls) {
@@ -227,50 +229,53 @@ int runDownload(Args args) {
     }
 
     const bool showProgress = !o.quiet && ::isatty(STDERR_FILENO);
+    const auto columns = [] { return terminalColumns(STDERR_FILENO).value_or(80); };
     ProgressLines lines;
-    std::set<std::uint64_t> told; // resumes and results already said
+    std::set<std::uint64_t> resumesTold;
     std::set<std::uint64_t> finished;
+    // What is new to say about `items`: resumes, and each result once.
+    const auto notesFor = [&](const std::vector<QueueItem>& items) {
+        std::string notes;
+        for (const QueueItem& item : items) {
+            const std::string who = items.size() > 1 ? item.entry.name + "：" : std::string();
+            if (item.resumed > 0 && resumesTold.insert(item.id).second && !o.quiet)
+                notes += who + "继续下载：已有 " + bytes(item.resumed) + " / " + bytes(item.total) +
+                         "\n";
+            const bool over = item.state == QueueState::Done || item.state == QueueState::Failed ||
+                              item.state == QueueState::Cancelled;
+            if (!over || !finished.insert(item.id).second)
+                continue;
+            if (item.state == QueueState::Done && !o.quiet)
+                notes += std::string(download::kDoneText) + " " + item.entry.target + "（" +
+                         bytes(item.bytes) +
+                         (renamed.contains(item.id) ? "，与前面的地址同名，已改名" : "") + "）\n";
+            else if (item.state == QueueState::Failed)
+                // A terminal also gets the library's own words, as a detail.
+                notes += std::string(download::kFailedText) + who + item.error +
+                         (item.errorDetail.empty() ? "" : " (" + item.errorDetail + ")") + "\n";
+            else if (item.state == QueueState::Cancelled)
+                notes += who + std::string(download::queueStateText(item.state)) + "\n";
+        }
+        return notes;
+    };
     bool interrupted = false;
-    // Looks when a download ends and at least every 20 ms (for an interrupt), so the command
-    // ends as soon as the last download does; draws 5 times a second.
+    auto lastDrawn = std::chrono::steady_clock::now();
+    // Wakes when the queue tells of a change, and at least every 20 ms for a signal; draws at
+    // most 5 times a second, at once after a result or a resize.
     const timespec now{0, 0};
-    for (unsigned ticks = 0;; ++ticks) {
-        queue.waitForEnd(std::chrono::milliseconds(20));
+    for (;;) {
+        const bool changed = told.wait(std::chrono::milliseconds(20));
         if (sigtimedwait(&interrupts, nullptr, &now) > 0 && !interrupted) {
             interrupted = true;
             queue.pauseAll();
         }
-        const std::vector<QueueItem> items = queue.refresh();
-        const bool running = std::any_of(items.begin(), items.end(),
-                                         [](const QueueItem& i) { return i.unfinished(); });
-        std::string notes;
-        for (const QueueItem& item : items) {
-            if (item.resumed > 0 && told.insert(item.id).second && !o.quiet)
-                notes += (items.size() > 1 ? item.entry.name + "：" : std::string()) +
-                         "继续下载：已有 " + bytes(item.resumed) + " / " + bytes(item.total) + "\n";
-            const bool over = item.state == QueueState::Done || item.state == QueueState::Failed;
-            if (over && finished.insert(item.id).second) {
-                if (item.state == QueueState::Done && !o.quiet)
-                    notes += std::string(download::kDoneText) + " " + item.entry.target + "（" +
-                             bytes(item.bytes) +
-                             (renamed.contains(item.id) ? "，与前面的地址同名，已改名" : "") +
-                             "）\n";
-                else if (item.state == QueueState::Failed)
-                    // A terminal also gets the library's own words, as a detail.
-                    notes += std::string(download::kFailedText) +
-                             (items.size() > 1 ? item.entry.name + "：" : std::string()) +
-                             item.error +
-                             (item.errorDetail.empty() ? "" : " (" + item.errorDetail + ")") + "\n";
-            }
-        }
-        if (!notes.empty()) {
+        const bool resize = sigtimedwait(&resized, nullptr, &now) > 0;
+        if (queue.unfinished() == 0 && queue.active() == 0) {
+            // The whole list as it ended, read once.
+            const std::vector<QueueItem> items = queue.refresh();
             if (showProgress)
                 lines.erase();
-            std::fputs(notes.c_str(), stderr);
-        }
-        if (!running && queue.active() == 0) {
-            if (showProgress)
-                lines.erase();
+            std::fputs(notesFor(items).c_str(), stderr);
             bool allDone = true;
             for (const QueueItem& item : items) {
                 allDone = allDone && item.state == QueueState::Done;
@@ -281,8 +286,20 @@ int runDownload(Args args) {
             }
             return allDone ? 0 : 1;
         }
-        if (showProgress && (ticks % 10 == 0 || !notes.empty()))
-            lines.draw(items);
+        if (!changed && !resize)
+            continue;
+        const std::vector<QueueItem> items = told.items();
+        const std::string notes = notesFor(items);
+        if (!notes.empty()) {
+            if (showProgress)
+                lines.erase();
+            std::fputs(notes.c_str(), stderr);
+        }
+        const auto at = std::chrono::steady_clock::now();
+        if (showProgress && (notes.size() > 0 || resize || at - lastDrawn >= kDrawEvery)) {
+            lines.draw(items, columns());
+            lastDrawn = at;
+        }
     }
 }
 

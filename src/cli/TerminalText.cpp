@@ -2,6 +2,8 @@
 
 #include "common/TextEncoding.h"
 
+#include <sys/ioctl.h>
+
 #include <algorithm>
 #include <cstdio>
 
@@ -30,6 +32,10 @@ constexpr Range kZeroWidth[] = {
 template <std::size_t N> bool within(const Range (&ranges)[N], char32_t c) {
     return std::any_of(std::begin(ranges), std::end(ranges),
                        [c](const Range& r) { return c >= r.first && c <= r.last; });
+}
+
+std::size_t columnsOf(char32_t c) {
+    return within(kZeroWidth, c) ? 0 : within(kWide, c) ? 2 : 1;
 }
 
 bool steersTerminal(char32_t c) {
@@ -70,10 +76,52 @@ std::string terminalSafe(std::string_view text) {
 
 std::size_t displayWidth(std::string_view text) {
     std::size_t width = 0;
-    forEachCharacter(text, [&width](char32_t c, std::string_view) {
-        width += within(kZeroWidth, c) ? 0 : within(kWide, c) ? 2 : 1;
-    });
+    forEachCharacter(text, [&width](char32_t c, std::string_view) { width += columnsOf(c); });
     return width;
+}
+
+std::string cutToWidth(std::string_view text, std::size_t width) {
+    std::string out;
+    std::size_t used = 0;
+    bool full = false;
+    forEachCharacter(text, [&](char32_t c, std::string_view bytes) {
+        full = full || used + columnsOf(c) > width;
+        if (full)
+            return;
+        used += columnsOf(c);
+        out += bytes;
+    });
+    return out;
+}
+
+std::string shortenMiddle(std::string_view text, std::size_t width) {
+    if (displayWidth(text) <= width)
+        return std::string(text);
+    if (width == 0)
+        return {};
+    constexpr std::string_view kEllipsis = "…";
+    // The end gets the smaller half, so the start (what tells names apart) keeps more.
+    const std::size_t room = width - 1;
+    const std::size_t tailWidth = room / 2;
+    std::vector<std::string_view> characters;
+    forEachCharacter(text, [&](char32_t, std::string_view bytes) { characters.push_back(bytes); });
+    std::string tail;
+    std::size_t used = 0;
+    for (auto it = characters.rbegin(); it != characters.rend(); ++it) {
+        const std::size_t w = displayWidth(*it);
+        if (used + w > tailWidth)
+            break;
+        used += w;
+        tail.insert(0, *it);
+    }
+    return cutToWidth(text, room - used) + std::string(kEllipsis) + tail;
+}
+
+std::optional<std::size_t> terminalColumns(int fd) {
+    winsize size{};
+    if (::ioctl(fd, TIOCGWINSZ, &size) != 0 || size.ws_col == 0)
+        return std::nullopt;
+    return size.ws_col;
 }
 
 std::string alignedTable(const std::vector<std::vector<std::string>>& rows) {

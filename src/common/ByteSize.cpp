@@ -9,7 +9,7 @@ std::string formatBytes(double bytes, ByteStyle style) {
     char text[64];
     switch (style) {
     case ByteStyle::Scaled: {
-        static constexpr const char* kUnits[] = {"B", "KiB", "MiB", "GiB", "TiB"};
+        static constexpr const char* kUnits[] = {"B", "KB", "MB", "GB", "TB"};
         int unit = 0;
         while (bytes >= 1024.0 && unit < 4) {
             bytes /= 1024.0;

@@ -121,7 +121,7 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
     request.giveUpAfter = options_.giveUpAfter;
-    request.speedLimit = options_.speedLimit;
+    request.limit = options_.limit;
     // An address that names a file never has a web page saved under that file's name.
     const bool fileExpected = options_.refuseWebPages || namesAFile(address);
     request.refuseWebPages = fileExpected;

@@ -90,7 +90,8 @@ struct JobOptions {
     std::chrono::milliseconds retryDelay{200};
     // How long a download waits for a byte, retrying, before it fails (see DownloadRequest).
     std::chrono::milliseconds giveUpAfter{120'000};
-    std::uint64_t speedLimit = 0; // bytes per second for the download; 0: none
+    // The one speed limit all downloads share (see SpeedLimit); none: no limit.
+    std::shared_ptr<SpeedLimit> limit;
     bool refuseWebPages = false;
     bool executable =
         false; // the saved file may be run: execute permission wherever it is readable

@@ -1,7 +1,7 @@
 #pragma once
 // What a running download shows to the outside: total, arrived bytes, speed and state, readable
-// from any thread at any time, and the cancel switch. The downloader writes it; windows and the
-// terminal front end poll snapshot() a few times a second.
+// from any thread at any time, and the cancel switch. The downloader writes it; the download
+// list (and the update window) read snapshot() a few times a second.
 
 #include "common/ByteSize.h"
 #include "download/Rate.h"
@@ -35,6 +35,7 @@ struct DownloadSnapshot {
     std::uint64_t resumed = 0;   // of those, bytes an earlier run had fetched
     double bytesPerSecond = 0.0; // recent speed, smoothed over the last second or so
     int retryIn = 0;             // Stalled: seconds until the next attempt; 0 while one is on
+    bool limited = false;        // the speed limit held it back over the last moment
 
     // Seconds until the rest has arrived at the present speed; none while the total is unknown
     // or nothing arrives.
@@ -79,6 +80,7 @@ class DownloadProgress {
         s.resumed = resumed_.load(std::memory_order_relaxed);
         s.bytesPerSecond = speed_.load(std::memory_order_relaxed);
         s.retryIn = retryIn_.load(std::memory_order_relaxed);
+        s.limited = limited_.load(std::memory_order_relaxed);
         return s;
     }
 
@@ -114,6 +116,7 @@ class DownloadProgress {
         speed_.store(bytesPerSecond, std::memory_order_relaxed);
     }
     void setRetryIn(int seconds) { retryIn_.store(seconds, std::memory_order_relaxed); }
+    void setLimited(bool limited) { limited_.store(limited, std::memory_order_relaxed); }
 
   private:
     std::atomic<DownloadState> state_{DownloadState::Idle};
@@ -123,6 +126,7 @@ class DownloadProgress {
     std::atomic<std::uint64_t> resumed_{0};
     std::atomic<double> speed_{0.0};
     std::atomic<int> retryIn_{0};
+    std::atomic<bool> limited_{false};
     std::atomic<bool> cancelled_{false};
     mutable std::mutex wakeMutex_;
     mutable std::condition_variable wake_;

@@ -22,6 +22,24 @@ namespace vantorel::download {
 namespace {
 
 constexpr std::string_view kCancelledText = "已取消";
+
+// The job's view now, keeping what the row knew of its size and bytes while the job has not
+// learnt them (it is starting again, or failed before it asked the server).
+JobView withKnownProgress(JobView now, const JobView& before) {
+    const DownloadSnapshot& s = now.progress;
+    if (s.totalKnown || s.arrived > 0 || now.phase == JobPhase::Done)
+        return now;
+    now.progress.total = before.progress.total;
+    now.progress.totalKnown = before.progress.totalKnown;
+    now.progress.arrived = before.progress.arrived;
+    now.percent = before.percent;
+    if (now.progressText.empty() || now.progress.state != DownloadState::Stalled) {
+        now.progressText = before.progressText;
+        now.progressBrief = before.progressBrief;
+    }
+    return now;
+}
+
 // A list file larger than this is not ours.
 constexpr std::uint64_t kMaxListBytes = 16u << 20;
 
@@ -31,6 +49,8 @@ std::string_view stateKey(QueueState state) {
         return "done";
     case QueueState::Failed:
         return "failed";
+    case QueueState::Cancelled:
+        return "cancelled";
     default:
         return "paused"; // what was not finished comes back paused
     }
@@ -83,8 +103,18 @@ std::string_view queueStateText(QueueState state) {
         return "已完成";
     case QueueState::Failed:
         return "失败";
+    case QueueState::Cancelled:
+        return kCancelledText;
     }
     return {};
+}
+
+std::string queueStatusText(const QueueItem& item) {
+    if (item.state == QueueState::Retrying && item.retryIn > 0)
+        return std::to_string(item.retryIn) + " 秒后重试";
+    if (item.state == QueueState::Downloading && item.limited)
+        return "已限速";
+    return std::string(queueStateText(item.state));
 }
 
 bool isUnfinished(QueueState state) {
@@ -97,21 +127,26 @@ struct DownloadQueue::Slot {
     QueueEntry entry;
     QueueState state = QueueState::Waiting;
     std::unique_ptr<DownloadJob> job; // while it runs, and until step() sees it end
-    bool cancelled = false;
+    bool cancelled = false;           // asked to stop for good: ends Cancelled
     std::string error;
     JobView last;                   // the job's last view, kept for the row once the job is gone
     std::optional<FileStamp> saved; // the file an earlier run of it saved at the target
 
     // The file this download last saved at its target, if any.
     std::optional<FileStamp> ownFile() const { return last.saved ? last.saved : saved; }
+
+    bool unfinishedOrPaused() const { return isUnfinished(state) || state == QueueState::Paused; }
 };
 
 DownloadQueue::DownloadQueue(QueueOptions options) : options_(std::move(options)) {
     options_.maxRunning = std::max(1u, options_.maxRunning);
     load();
+    watcher_ = std::jthread([this](std::stop_token stop) { watch(std::move(stop)); });
 }
 
 DownloadQueue::~DownloadQueue() {
+    watcher_.request_stop();
+    watcher_.join();
     pauseAll();
     std::lock_guard lock(mutex_);
     for (auto& slot : slots_)
@@ -130,11 +165,11 @@ std::uint64_t DownloadQueue::add(QueueEntry entry, OtherFile other) {
     for (auto& slot : slots_) {
         if (slot->entry.target != entry.target)
             continue;
-        if (slot->state == QueueState::Paused || slot->state == QueueState::Failed ||
-            slot->state == QueueState::Done) {
+        if (!isUnfinished(slot->state)) {
             if (Status free = mayGoOn(*slot, other); !free) {
                 slot->error = free.error().message;
                 save();
+                poke();
                 return slot->id;
             }
             slot->saved = slot->ownFile();
@@ -144,6 +179,7 @@ std::uint64_t DownloadQueue::add(QueueEntry entry, OtherFile other) {
             slot->cancelled = false;
             step();
             save();
+            poke();
         }
         return slot->id;
     }
@@ -160,6 +196,7 @@ std::uint64_t DownloadQueue::add(QueueEntry entry, OtherFile other) {
     slots_.push_back(std::move(slot));
     step();
     save();
+    poke();
     return id;
 }
 
@@ -173,18 +210,19 @@ DownloadQueue::Slot* DownloadQueue::find(std::uint64_t id) {
 void DownloadQueue::pause(std::uint64_t id) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
-    if (!slot || slot->state == QueueState::Done || slot->state == QueueState::Failed)
+    if (!slot || !slot->unfinishedOrPaused())
         return;
     if (slot->job)
         slot->job->interrupt();
     slot->state = QueueState::Paused;
     save();
+    poke();
 }
 
 Status DownloadQueue::resume(std::uint64_t id, OtherFile other) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
-    if (!slot || (slot->state != QueueState::Paused && slot->state != QueueState::Failed))
+    if (!slot || isUnfinished(slot->state) || slot->state == QueueState::Done)
         return {};
     if (Status free = mayGoOn(*slot, other); !free)
         return free;
@@ -193,6 +231,7 @@ Status DownloadQueue::resume(std::uint64_t id, OtherFile other) {
     slot->cancelled = false;
     step();
     save();
+    poke();
     return {};
 }
 
@@ -211,23 +250,25 @@ Status DownloadQueue::moveTo(std::uint64_t id, const std::string& target) {
     slot->saved.reset();
     slot->last.saved.reset();
     save();
+    poke();
     return {};
 }
 
 void DownloadQueue::cancel(std::uint64_t id) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
-    if (!slot || slot->state == QueueState::Done)
+    if (!slot || slot->state == QueueState::Done || slot->state == QueueState::Cancelled)
         return;
-    slot->state = QueueState::Failed;
-    slot->error = std::string(kCancelledText);
+    slot->state = QueueState::Cancelled;
+    slot->error.clear();
     slot->cancelled = true;
     if (slot->job) {
         slot->job->cancel();
     } else if (Status gone = PartFile::discard(slot->entry.target); !gone) {
-        slot->error += "（" + gone.error().message + "）";
+        slot->error = gone.error().message;
     }
     save();
+    poke();
 }
 
 void DownloadQueue::remove(std::uint64_t id) {
@@ -244,6 +285,7 @@ void DownloadQueue::remove(std::uint64_t id) {
             gone->job->interrupt();
         step();
         save();
+        poke();
     }
     // Its job stops on its own thread, outside the lock: the list goes on meanwhile.
 }
@@ -252,11 +294,69 @@ void DownloadQueue::setMaxRunning(unsigned count) {
     std::lock_guard lock(mutex_);
     options_.maxRunning = std::max(1u, count);
     advance();
+    poke();
 }
 
 void DownloadQueue::setJobOptions(JobOptions options) {
     std::lock_guard lock(mutex_);
     options_.job = std::move(options);
+}
+
+void DownloadQueue::listen(QueueListener listener) {
+    std::lock_guard lock(listenersMutex_);
+    listeners_.push_back(std::move(listener));
+}
+
+void DownloadQueue::poke() {
+    {
+        std::lock_guard lock(wakeMutex_);
+        poked_ = true;
+    }
+    wakeCv_.notify_all();
+}
+
+void DownloadQueue::watch(std::stop_token stop) {
+    bool running = false;
+    while (!stop.stop_requested()) {
+        {
+            // With nothing running, nothing changes until someone asks for something.
+            std::unique_lock lock(wakeMutex_);
+            if (running)
+                wakeCv_.wait_for(lock, stop, kWatchEvery, [this] { return poked_; });
+            else
+                wakeCv_.wait(lock, stop, [this] { return poked_; });
+            poked_ = false;
+        }
+        std::vector<QueueChange> told;
+        {
+            std::lock_guard lock(mutex_);
+            advance();
+            told = changes();
+            running = std::any_of(slots_.begin(), slots_.end(),
+                                  [](const auto& slot) { return slot->job != nullptr; });
+        }
+        std::lock_guard lock(listenersMutex_);
+        for (const QueueChange& change : told)
+            for (const QueueListener& listener : listeners_)
+                listener(change);
+    }
+}
+
+std::vector<QueueChange> DownloadQueue::changes() {
+    std::vector<QueueChange> found;
+    std::map<std::uint64_t, QueueItem> now;
+    for (auto& slot : slots_) {
+        QueueItem item = viewOf(*slot);
+        const auto before = told_.find(item.id);
+        if (before == told_.end() || !(before->second == item))
+            found.push_back({item, false});
+        now.emplace(item.id, std::move(item));
+    }
+    for (auto& [id, item] : told_)
+        if (!now.contains(id))
+            found.push_back({std::move(item), true});
+    told_ = std::move(now);
+    return found;
 }
 
 bool DownloadQueue::step() {
@@ -265,7 +365,7 @@ bool DownloadQueue::step() {
     for (auto& slot : slots_) {
         if (!slot->job)
             continue;
-        slot->last = slot->job->view();
+        slot->last = withKnownProgress(slot->job->view(), slot->last);
         if (!slot->last.finished()) {
             ++running;
             if (slot->state == QueueState::Downloading || slot->state == QueueState::Retrying)
@@ -281,8 +381,7 @@ bool DownloadQueue::step() {
         if (slot->state == QueueState::Paused || slot->state == QueueState::Waiting)
             continue; // paused meanwhile, or already asked to go on
         if (slot->cancelled) {
-            slot->state = QueueState::Failed;
-            slot->error = std::string(kCancelledText);
+            slot->state = QueueState::Cancelled;
         } else if (slot->last.phase == JobPhase::Done) {
             slot->state = QueueState::Done;
         } else if (slot->last.phase == JobPhase::Interrupted) {
@@ -299,18 +398,14 @@ bool DownloadQueue::step() {
             continue;
         JobOptions job = options_.job;
         job.onEnded = [this, also = options_.job.onEnded] {
-            {
-                std::lock_guard guard(endMutex_);
-                ended_ = true;
-            }
-            endCv_.notify_all();
+            poke();
             if (also)
                 also();
         };
         slot->job = std::make_unique<DownloadJob>(slot->entry.addresses, slot->entry.target,
                                                   std::move(job));
         slot->job->start();
-        slot->last = slot->job->view();
+        slot->last = withKnownProgress(slot->job->view(), slot->last);
         slot->state = QueueState::Downloading;
         slot->cancelled = false;
         ++running;
@@ -337,10 +432,11 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
     item.progressBrief = slot.last.progressBrief;
     item.resolvingShareLink =
         slot.job && slot.last.phase == JobPhase::Resolving && slot.last.resolvingShareLink;
-    item.cancelled = slot.state == QueueState::Failed && slot.cancelled;
-    if (slot.job) {
+    if (slot.job && isUnfinished(slot.state)) {
         item.bytesPerSecond = s.bytesPerSecond;
         item.secondsLeft = s.secondsLeft();
+        item.limited = s.limited && slot.state == QueueState::Downloading;
+        item.retryIn = slot.state == QueueState::Retrying ? s.retryIn : 0;
     }
     if (slot.state == QueueState::Done) {
         item.percent = 100;
@@ -352,12 +448,6 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
 void DownloadQueue::advance() {
     if (step())
         save();
-}
-
-void DownloadQueue::waitForEnd(std::chrono::milliseconds most) {
-    std::unique_lock guard(endMutex_);
-    endCv_.wait_for(guard, most, [this] { return ended_; });
-    ended_ = false;
 }
 
 std::vector<QueueItem> DownloadQueue::refresh() {
@@ -387,13 +477,14 @@ std::size_t DownloadQueue::active() {
 void DownloadQueue::pauseAll() {
     std::lock_guard lock(mutex_);
     for (auto& slot : slots_) {
-        if (slot->state == QueueState::Done || slot->state == QueueState::Failed)
+        if (!slot->unfinishedOrPaused())
             continue;
         if (slot->job)
             slot->job->interrupt();
         slot->state = QueueState::Paused;
     }
     save();
+    poke();
 }
 
 std::string DownloadQueue::defaultListFile() {
@@ -492,9 +583,10 @@ void DownloadQueue::load() {
             slot->entry.target = row.at("target").get<std::string>();
             slot->entry.addresses = row.at("addresses").get<std::vector<std::string>>();
             const std::string state = row.at("state").get<std::string>();
-            slot->state = state == "done"     ? QueueState::Done
-                          : state == "failed" ? QueueState::Failed
-                                              : QueueState::Paused;
+            slot->state = state == "done"        ? QueueState::Done
+                          : state == "failed"    ? QueueState::Failed
+                          : state == "cancelled" ? QueueState::Cancelled
+                                                 : QueueState::Paused;
             slot->error = row.value("error", std::string());
             slot->saved = stampFrom(row);
             slot->last.progress.total = row.value("total", std::uint64_t{0});

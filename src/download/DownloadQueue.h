@@ -5,9 +5,12 @@
 //     等待 (Waiting) -> 下载中 (Downloading) <-> 重试中 (Retrying) -> 已完成 (Done)
 //                                                               -> 失败 (Failed, with why)
 //     pause(): Waiting/Downloading/Retrying -> 已暂停 (Paused); the part stays beside the target
-//     resume(): Paused/Failed -> Waiting; it goes on from its part
-//     cancel(): stops it and removes its part; it stays in the list as Failed ("已取消")
+//     resume(): Paused/Failed/Cancelled -> Waiting; it goes on from its part
+//     cancel(): stops it and removes its part; it stays in the list as 已取消 (Cancelled)
 //     remove(): out of the list (a running one is paused first, so its part stays)
+//
+// A row keeps the size, bytes and percent it last knew while it is failed, paused or cancelled,
+// and while a job that goes on again has not learnt them anew.
 //
 // The same target twice is one download: add() returns the one already listed (and lets a
 // paused or failed one go on). The list is kept in `listFile` (JSON, replaced atomically on
@@ -27,9 +30,12 @@
 // user what was kept where (stderr is told at once). When it cannot be moved aside, the list is
 // not saved at all in this run.
 //
-// refresh() moves the list along -- notices finished jobs, starts waiting ones -- and returns
-// the views; a front end calls it a few times a second. It never waits for the network.
-// Destroying the queue interrupts every running download (their parts stay) and saves the list.
+// The queue moves itself along: a thread of its own notices finished jobs and starts waiting
+// ones, at once when a job ends or a change is asked for, and every kWatchEvery while any
+// runs; it tells each listener every item that changed (and every one removed), on that thread,
+// outside the queue's lock. A front end listens instead of polling; refresh() gives the whole
+// list at once. Nothing here waits for the network. Destroying the queue interrupts every
+// running download (their parts stay) and saves the list.
 
 #include "download/DownloadJob.h"
 #include "download/DownloadTarget.h"
@@ -37,26 +43,31 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace vantorel::download {
 
-enum class QueueState { Waiting, Downloading, Retrying, Paused, Done, Failed };
+enum class QueueState { Waiting, Downloading, Retrying, Paused, Done, Failed, Cancelled };
 
-// "等待", "下载中", "重试中", "已暂停", "已完成", "失败".
+// "等待", "下载中", "重试中", "已暂停", "已完成", "失败", "已取消".
 std::string_view queueStateText(QueueState state);
-// Waiting, downloading or retrying: not yet done, failed or paused.
+// Waiting, downloading or retrying: not yet done, failed, cancelled or paused.
 bool isUnfinished(QueueState state);
 
 struct QueueEntry {
     std::string name;                   // what the list shows (an entry's name, a file name)
     std::vector<std::string> addresses; // tried in order (DownloadJob)
     std::string target;                 // the file to save
+
+    bool operator==(const QueueEntry&) const = default;
 };
 
 struct QueueItem {
@@ -74,13 +85,27 @@ struct QueueItem {
     std::string progressText;        // the job's label: "57%", "连接中断，3 秒后重试", ...
     std::string progressBrief;       // the same in fewer words, for a narrow label
     bool resolvingShareLink = false; // its share link is being resolved
-    bool cancelled = false;          // Failed because the user cancelled it
+    bool limited = false;            // running, held back by the speed limit
+    int retryIn = 0;                 // Retrying: seconds until the next attempt, when known
     std::string error;               // Failed: why; Paused: what stopping it said, when it has
     std::string errorDetail;         // the library's own words for a failure, for stderr
+
+    bool operator==(const QueueItem&) const = default;
 };
 
 // What a resumed download may do with a file at its target that it did not put there.
 enum class OtherFile { Refuse, Replace };
+
+// The words a row's state shows, the same in the windows and the terminal: the state, or for a
+// running download what holds it: "3 秒后重试" (retrying), "已限速" (held by the speed limit).
+std::string queueStatusText(const QueueItem& item);
+
+// What a listener is told: an item as it is now, or that it left the list.
+struct QueueChange {
+    QueueItem item;
+    bool removed = false;
+};
+using QueueListener = std::function<void(const QueueChange&)>;
 
 struct QueueOptions {
     unsigned maxRunning = 3;
@@ -107,8 +132,12 @@ class DownloadQueue {
     void cancel(std::uint64_t id);
     void remove(std::uint64_t id);
     void setMaxRunning(unsigned count);
-    // Options for the downloads started from now on (speed limit, connections).
+    // Options for the downloads started from now on (connections, ...). The speed limit is one
+    // object shared by every download: a new rate set on it applies at once to running ones.
     void setJobOptions(JobOptions options);
+    // Calls `listener` with every change from now on (see above), on the queue's thread; it
+    // lives as long as the queue and must not call listen().
+    void listen(QueueListener listener);
 
     // Moves the list along and returns every item in list order.
     std::vector<QueueItem> refresh();
@@ -118,9 +147,6 @@ class DownloadQueue {
     std::size_t active();
     // Pauses every running download (their parts stay); the list remembers them as paused.
     void pauseAll();
-    // Sleeps until a download's job ends or `most` passes; at once when one has ended since the
-    // last call. A front end that waits here notices the end at once instead of a tick later.
-    void waitForEnd(std::chrono::milliseconds most);
 
     // What the user must be told about the list file found at start ("" when nothing).
     const std::string& loadNotice() const { return loadNotice_; }
@@ -128,6 +154,9 @@ class DownloadQueue {
     // Where the list is kept by default: $XDG_DATA_HOME/Vantorel/downloads.json (or
     // ~/.local/share/...).
     static std::string defaultListFile();
+
+    // How often the queue looks at its running downloads while none ends.
+    static constexpr std::chrono::milliseconds kWatchEvery{200};
 
   private:
     struct Slot;
@@ -143,17 +172,27 @@ class DownloadQueue {
     void setAside(const std::string& why);
     // Whether `slot` may go on (see above).
     Status mayGoOn(const Slot& slot, OtherFile other) const;
+    // Wakes the watcher: something changed that the listeners should hear of soon.
+    void poke();
+    // The watcher's loop: moves the list along and tells the listeners what changed.
+    void watch(std::stop_token stop);
+    // The items that changed since last told (and the ones removed); under the lock.
+    std::vector<QueueChange> changes();
 
     // Before the slots: a job ending while the queue is destroyed still finds them.
-    std::mutex endMutex_;
-    std::condition_variable endCv_;
-    bool ended_ = false;
+    std::mutex wakeMutex_;
+    std::condition_variable_any wakeCv_;
+    bool poked_ = false;
     mutable std::mutex mutex_;
     QueueOptions options_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::uint64_t nextId_ = 1;
     std::string loadNotice_;
-    bool saveRefused_ = false; // the list file found could not be moved aside
+    bool saveRefused_ = false;                // the list file found could not be moved aside
+    std::map<std::uint64_t, QueueItem> told_; // what the listeners last heard of each item
+    std::mutex listenersMutex_;
+    std::vector<QueueListener> listeners_;
+    std::jthread watcher_; // last: it stops before anything it uses goes
 };
 
 } // namespace vantorel::download

@@ -51,9 +51,9 @@ void DownloadRun::attemptFailed(Error why) {
     lastFailure_.store(Clock::now().time_since_epoch().count());
 }
 
-void DownloadRun::watchStall(std::uint64_t arrived) {
+void DownloadRun::watchStall(std::uint64_t arrived, bool held) {
     const auto now = Clock::now();
-    if (arrived != lastArrived_) {
+    if (arrived != lastArrived_ || held) {
         lastArrived_ = arrived;
         lastByte_ = now;
     }

@@ -18,6 +18,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -58,7 +59,13 @@ class DownloadRun {
     std::optional<SegmentScheduler> scheduler;
     // The workers' connections share TLS sessions and looked-up names.
     net::SharedConnections connections;
-    SpeedLimit limit{request.speedLimit};
+
+  private:
+    std::shared_ptr<SpeedLimit> ownLimit_ =
+        request.limit ? request.limit : std::make_shared<SpeedLimit>();
+
+  public:
+    SpeedLimit& limit = *ownLimit_;
 
     bool stopping() const { return stop_.load() || progress.cancelRequested(); }
     bool cancelled() const { return progress.cancelRequested(); }
@@ -110,10 +117,26 @@ class DownloadRun {
 
     // Shows Stalled while no byte arrives and requests fail (or for kStalledAfter with no byte
     // at all), with the seconds until the next attempt; Downloading again once bytes arrive.
-    void watchStall(std::uint64_t arrived);
+    // `held`: the speed limit held it back meanwhile, so no byte arriving is not a stall.
+    void watchStall(std::uint64_t arrived, bool held = false);
 
     // Sleeps, cut short when the job stops; true if it is still running afterwards.
     bool pause(Clock::duration duration);
+    // Draws `bytes` from the speed limit, calling `pass(offset, size)` for each piece paid for;
+    // the time it waits counts as held by the limit, not as a slow or silent server.
+    template <class Pass> bool throughLimit(std::uint64_t bytes, Pass pass) {
+        return limit.pass(
+            bytes,
+            [this](std::chrono::nanoseconds wait) {
+                heldUntil_.store((Clock::now() + wait).time_since_epoch().count());
+                return pause(wait);
+            },
+            pass);
+    }
+    // Whether the speed limit held this download back at any time since `since`.
+    bool heldSince(Clock::time_point since) const {
+        return Clock::time_point(Clock::duration(heldUntil_.load())) >= since;
+    }
 
     // Runs `work` on `count` threads and waits for all of them, meanwhile sampling the speed and
     // watching the speed floor every kSampleEvery, and calling `tick` (the resume state's
@@ -149,7 +172,12 @@ class DownloadRun {
                 const std::uint64_t arrived = progress.snapshot().arrived;
                 speed.add(arrived);
                 progress.setSpeed(speed.bytesPerSecond());
-                watchStall(arrived);
+                // Held back by our own limit, a download is neither stalled nor too slow.
+                const bool held = heldSince(now - kSampleEvery);
+                progress.setLimited(held);
+                watchStall(arrived, held);
+                if (held)
+                    floor_.clear();
                 floor_.add(arrived);
                 if (floor_.under(request.speedFloor))
                     fail(underFloor());
@@ -176,6 +204,7 @@ class DownloadRun {
     std::uint64_t lastArrived_ = 0;
     Clock::time_point lastByte_ = Clock::now();
     std::atomic<Clock::rep> lastFailure_{0};
+    std::atomic<Clock::rep> heldUntil_{0};
     std::array<std::atomic<Clock::rep>, kMaxWorkers + 1> retryAt_{};
 };
 

@@ -249,13 +249,7 @@ std::string requestHeaders(const ByteRange& range) {
            "\r\nRange:bytes=" + rangeText(range.first, range.last);
 }
 
-Downloader::Downloader(DownloadRequest request) : request_(std::move(request)) {
-    if (request_.speedLimit > 0) {
-        const double share = static_cast<double>(request_.speedLimit) /
-                             (2.0 * std::clamp(request_.workers, 1u, kMaxWorkers));
-        request_.speedFloor = std::max(1.0, std::min(request_.speedFloor, share));
-    }
-}
+Downloader::Downloader(DownloadRequest request) : request_(std::move(request)) {}
 
 Result<DownloadResult> Downloader::run() {
     progress_.setState(DownloadState::Connecting);
@@ -273,6 +267,7 @@ Result<DownloadResult> Downloader::run() {
     else
         progress_.setState(DownloadState::Failed);
     progress_.setSpeed(0.0);
+    progress_.setLimited(false);
     return result;
 }
 

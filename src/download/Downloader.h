@@ -59,7 +59,8 @@
 //   `giveUpAfter`: then the download fails. Meanwhile the progress shows Stalled, with the
 //   seconds until the next attempt. Replies 408, 429 and 5xx are retried the same way; other
 //   error replies end the download at once.
-// - Speed floor: a connection under 1 KiB/s for 30 s is dropped and its range goes on over a
+// - Speed floor: a connection under 1 KiB/s for 30 s (not counting time our own speed limit
+//   held it back) is dropped and its range goes on over a
 //   new connection (counting as a retry unless it made real progress); when the download as a
 //   whole stays under the floor for 2 minutes, no connection can be above it, and it fails.
 // - Disk: a length beyond the free space of the target's folder, less what other downloads of
@@ -68,11 +69,13 @@
 
 #include "common/Result.h"
 #include "download/DownloadProgress.h"
+#include "download/SpeedLimit.h"
 
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -126,10 +129,10 @@ struct DownloadRequest {
     double speedFloor = 1024;
     std::chrono::milliseconds floorTime{30'000};
     std::chrono::milliseconds giveUpAfter{120'000};
-    // Bytes per second for the whole download, all connections together; 0: no limit. The
-    // speed floor is lowered to half a connection's share of it, so a download is never ended
-    // for being as slow as the user asked.
-    std::uint64_t speedLimit = 0;
+    // The speed limit this download shares with every other of the program; none: no limit.
+    // Time it holds the download back never counts against the speed floor, so a download is
+    // never ended for being as slow as the user asked.
+    std::shared_ptr<SpeedLimit> limit;
     // How often the resume state is brought up to date.
     std::chrono::milliseconds checkpointEvery{1000};
     // Free bytes in a folder; statvfs when empty (tests give a smaller disk).

@@ -20,6 +20,12 @@ class Rate {
 
     // The running count of bytes arrived, as it is now.
     void add(std::uint64_t arrived);
+    // Forgets every sample: the window starts again.
+    void clear() {
+        samples_.clear();
+        span_ = {};
+        bytes_ = 0;
+    }
     // Bytes per second over the span the samples cover; 0 while they cover no time.
     double bytesPerSecond() const;
     // True when the samples cover the whole window and less than `floor` bytes per second

@@ -56,14 +56,19 @@ std::size_t StreamWorker::onBody(char* data, std::size_t size, std::size_t count
         if (!self.writer_.write(self.next_, data, bytes, self.job_.total))
             return 0;
     } else {
-        if (!self.job_.limit.take(bytes, [&](auto wait) { return self.job_.pause(wait); }))
+        const bool passed =
+            self.job_.throughLimit(bytes, [&](std::uint64_t offset, std::uint64_t piece) {
+                Status written = self.job_.file.append(std::as_bytes(
+                    std::span<const char>(data + offset, static_cast<std::size_t>(piece))));
+                if (!written) {
+                    self.writeError_ = written.error();
+                    return false;
+                }
+                self.job_.progress.add(piece);
+                return true;
+            });
+        if (!passed)
             return 0;
-        Status written = self.job_.file.append(std::as_bytes(std::span<const char>(data, bytes)));
-        if (!written) {
-            self.writeError_ = written.error();
-            return 0;
-        }
-        self.job_.progress.add(bytes);
     }
     self.next_ += bytes;
     return bytes;

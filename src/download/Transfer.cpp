@@ -46,7 +46,10 @@ Error Transfer::failure(CURLcode code) const {
             net::refusedRedirectText(net::headerValue(head_.lines, "Location"), "下载"));
     // The download's own codes say what became of the file; the transport's step is no concern
     // of theirs.
-    Error error = net::transferFailure(easy_.get(), code, head_.complete, proxy_, {}, errorText_);
+    Error error =
+        tooSlow_ ? net::transferFailure(easy_.get(), CURLE_OPERATION_TIMEDOUT, head_.complete,
+                                        proxy_, {}, "connection under the speed floor")
+                 : net::transferFailure(easy_.get(), code, head_.complete, proxy_, {}, errorText_);
     error.code = 0;
     return error;
 }
@@ -72,6 +75,9 @@ CURLcode Transfer::get(const std::string& url, const std::string& headerBlock,
     }
     head_ = net::ReplyHead{};
     errorText_[0] = '\0';
+    tooSlow_ = false;
+    floorFrom_ = Clock::now();
+    floorBytes_ = 0;
     CURL* h = easy_.get();
     net::HandleOptions options;
     options.url = url;
@@ -86,11 +92,6 @@ CURLcode Transfer::get(const std::string& url, const std::string& headerBlock,
     options.bodyData = user;
     options.onProgress = &Transfer::onProgress;
     options.progressData = this;
-    // The speed floor, per connection: under it for floorTime, the transfer fails (and a
-    // range is retried on a new connection).
-    options.lowSpeedBytes = static_cast<long>(std::max(1.0, job_.request.speedFloor));
-    options.lowSpeedTime = std::max(
-        std::chrono::seconds(1), std::chrono::ceil<std::chrono::seconds>(job_.request.floorTime));
     options.bufferBytes = kReadBufferBytes;
     options.freshConnection = std::exchange(fresh_, false);
     options.share = job_.connections.get();
@@ -119,8 +120,29 @@ std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, 
                : 0;
 }
 
-int Transfer::onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
-    return static_cast<Transfer*>(user)->job_.stopping() ? 1 : 0;
+int Transfer::onProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
+    auto& self = *static_cast<Transfer*>(user);
+    if (self.job_.stopping())
+        return 1;
+    return self.underFloor(static_cast<std::uint64_t>(std::max<curl_off_t>(now, 0))) ? 1 : 0;
+}
+
+bool Transfer::underFloor(std::uint64_t received) {
+    const auto now = Clock::now();
+    // Time the speed limit held the download back is not the server's slowness.
+    if (job_.heldSince(floorFrom_)) {
+        floorFrom_ = now;
+        floorBytes_ = received;
+        return false;
+    }
+    const auto span = now - floorFrom_;
+    if (span < job_.request.floorTime)
+        return false;
+    tooSlow_ = static_cast<double>(received - floorBytes_) <
+               job_.request.speedFloor * Seconds(span).count();
+    floorFrom_ = now;
+    floorBytes_ = received;
+    return tooSlow_;
 }
 
 } // namespace vantorel::download

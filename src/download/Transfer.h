@@ -35,6 +35,10 @@ class Transfer {
   private:
     static std::size_t onHeader(char* data, std::size_t size, std::size_t count, void* user);
     static int onProgress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t);
+    // The speed floor of this connection: under it for the floor's time (not counting time the
+    // speed limit held the download back), the transfer ends and its range goes on over a new
+    // connection. `received`: the body bytes of this transfer so far.
+    bool underFloor(std::uint64_t received);
 
     DownloadRun& job_;
     net::CurlEasy easy_;
@@ -44,6 +48,9 @@ class Transfer {
     std::optional<Error> unusableProxy_; // the last transfer could not start: its proxy is bad
     bool fresh_ = false;
     double roundTrip_ = 0;
+    bool tooSlow_ = false;
+    Clock::time_point floorFrom_;
+    std::uint64_t floorBytes_ = 0;
 };
 
 } // namespace vantorel::download

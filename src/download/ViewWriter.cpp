@@ -15,8 +15,12 @@ constexpr std::uint64_t kPrefaultBytes = 256 << 10;
 } // namespace
 
 bool ViewWriter::write(std::uint64_t at, const char* data, std::size_t bytes, std::uint64_t end) {
-    if (!job_.limit.take(bytes, [this](auto wait) { return job_.pause(wait); }))
-        return false;
+    return job_.throughLimit(bytes, [&](std::uint64_t offset, std::uint64_t piece) {
+        return copy(at + offset, data + offset, static_cast<std::size_t>(piece), end);
+    });
+}
+
+bool ViewWriter::copy(std::uint64_t at, const char* data, std::size_t bytes, std::uint64_t end) {
     if (at < begin_ || at > end_)
         begin_ = end_ = at; // a range elsewhere in the file
     if (at + bytes > end_) {

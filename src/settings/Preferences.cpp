@@ -5,6 +5,7 @@
 #include "net/ProxyAddress.h"
 #include "settings/SettingsFile.h"
 
+#include <cctype>
 #include <charconv>
 #include <filesystem>
 #include <limits>
@@ -48,7 +49,9 @@ Problem folderProblem(std::string_view name, const std::string& value) {
     return std::nullopt;
 }
 
-Problem anyRate(std::string_view, const std::uint64_t&) {
+Problem rateProblem(std::string_view, const std::uint64_t& value) {
+    if (value != 0 && value < kMinRate)
+        return std::string(kSlowRateText);
     return std::nullopt;
 }
 
@@ -64,7 +67,7 @@ constexpr std::tuple kKeys{
     Key<std::string>{"代理", &Preferences::proxy, proxyKeyProblem},
     Key<std::string>{"代理用户名", &Preferences::proxyUser, textProblem},
     Key<std::string>{kProxyPasswordKey, &Preferences::proxyPassword, textProblem},
-    Key<std::uint64_t>{"限速", &Preferences::speedLimit, anyRate},
+    Key<std::uint64_t>{"限速", &Preferences::speedLimit, rateProblem},
     Key<unsigned>{"连接数", &Preferences::connections, between<1, download::kMaxWorkers>},
     Key<std::string>{"下载文件夹", &Preferences::downloadFolder, folderProblem},
     Key<unsigned>{"同时下载数", &Preferences::downloadsAtOnce, between<1, kMaxDownloadsAtOnce>},
@@ -80,7 +83,7 @@ bool parseValue(std::string_view text, std::uint64_t& out) {
     auto rate = parseRate(text);
     if (rate)
         out = *rate;
-    return rate.has_value();
+    return rate.ok();
 }
 
 bool parseValue(std::string_view text, unsigned& out) {
@@ -157,23 +160,60 @@ std::optional<ProxyFields> splitProxyCredentials(std::string_view typed) {
     return ProxyFields{parsed->withoutCredentials(), parsed->user, parsed->password};
 }
 
-std::optional<std::uint64_t> parseRate(std::string_view text) {
+Result<std::uint64_t> parseRate(std::string_view text) {
+    const Error bad = makeError(std::string(kBadRateText));
     text = trimBlanks(text);
-    std::uint64_t unit = 1;
-    if (!text.empty()) {
-        const char suffix = asciiLower(text.back());
-        if (suffix == 'k' || suffix == 'm') {
-            unit = suffix == 'k' ? 1024 : 1024 * 1024;
-            text.remove_suffix(1);
-        }
-    }
+    if (text.empty())
+        return std::uint64_t{0};
+    // The number: digits, optionally a fraction.
+    std::size_t digits = 0;
+    while (digits < text.size() &&
+           (std::isdigit(static_cast<unsigned char>(text[digits])) || text[digits] == '.'))
+        ++digits;
+    const std::string_view number = text.substr(0, digits);
+    const std::size_t point = number.find('.');
+    const std::string_view whole = number.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : number.substr(point + 1);
+    if (whole.empty() || fraction.find('.') != std::string_view::npos ||
+        (point != std::string_view::npos && fraction.empty()))
+        return bad;
+    // The unit: blanks, then k or m (x1024, x1024x1024), an optional i and B, and "/s".
+    std::string unit;
+    for (char c : trimBlanks(text.substr(digits)))
+        unit += asciiLower(c);
+    if (unit.ends_with("/s"))
+        unit.resize(unit.size() - 2);
+    if (unit.ends_with("b"))
+        unit.pop_back();
+    if (unit.size() == 2 && unit[1] == 'i')
+        unit.pop_back();
+    std::uint64_t scale = 1;
+    if (unit == "k")
+        scale = 1024;
+    else if (unit == "m")
+        scale = 1024 * 1024;
+    else if (!unit.empty())
+        return bad;
     std::uint64_t count = 0;
-    auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), count);
-    if (text.empty() || error != std::errc() || end != text.data() + text.size())
-        return std::nullopt;
-    if (count > std::numeric_limits<std::uint64_t>::max() / unit)
-        return std::nullopt;
-    return count * unit;
+    auto [end, error] = std::from_chars(whole.data(), whole.data() + whole.size(), count);
+    if (error != std::errc() || count > std::numeric_limits<std::uint64_t>::max() / scale)
+        return bad;
+    std::uint64_t rate = count * scale;
+    // The fraction of the unit, to the byte (digits past a byte's worth do not count).
+    std::uint64_t part = 0, tenths = 1;
+    for (char c : fraction.substr(0, 12)) {
+        part = part * 10 + static_cast<std::uint64_t>(c - '0');
+        tenths *= 10;
+    }
+    const std::uint64_t extra = static_cast<std::uint64_t>(
+        static_cast<long double>(part) * static_cast<long double>(scale) / tenths + 0.5L);
+    if (extra > std::numeric_limits<std::uint64_t>::max() - rate)
+        return bad;
+    rate += extra;
+    if (rate != 0 && rate < kMinRate)
+        return makeError(std::string(kSlowRateText));
+    return rate;
 }
 
 std::string formatRate(std::uint64_t bytesPerSecond) {

@@ -69,9 +69,18 @@ struct ProxyFields {
 };
 std::optional<ProxyFields> splitProxyCredentials(std::string_view typed);
 
-// A rate a user typed: bytes per second, optionally followed by k/K (x1024) or m/M (x1024x1024),
-// blanks around it allowed. nullopt for anything else, or a rate that does not fit 64 bits.
-std::optional<std::uint64_t> parseRate(std::string_view text);
+// The slowest speed limit: below it a download barely moves and servers drop the connection.
+inline constexpr std::uint64_t kMinRate = 10 << 10;
+inline constexpr std::string_view kBadRateText =
+    "限速无效：请填写每秒速度，如 100k、100 KB/s、1.5M、2MB/s；0 或留空表示不限速";
+inline constexpr std::string_view kSlowRateText =
+    "限速过低：至少 10 KB/s，再慢的下载几乎停住，服务器也会断开连接；0 或留空表示不限速";
+
+// A rate as users type it and as the lists print it: a number, optionally with a fraction, then
+// optionally k or M (x1024, x1024x1024), B and "/s", in either case, blanks between allowed:
+// "100k", "100KB", "100 KB/s", "1.5M", "2MB/s", "20000". 0 or nothing: no limit. Refused with
+// the reason: anything else, a rate that does not fit 64 bits, or one below kMinRate.
+Result<std::uint64_t> parseRate(std::string_view text);
 
 // The shortest form parseRate reads back to `bytesPerSecond`: "2M", "512k", "1000".
 std::string formatRate(std::uint64_t bytesPerSecond);

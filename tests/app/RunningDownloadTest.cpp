@@ -222,6 +222,38 @@ TEST_F(RunningDownload, GoingOnOverAFileTheDownloadDidNotSaveAsksFirst) {
     EXPECT_EQ(notes.readAll(), QByteArray("notes"));
 }
 
+TEST_F(RunningDownload, ACancelReadsCancelledKeepsTheRowAndTheLabelFollowsTheList) {
+    slowDown(std::chrono::milliseconds(50));
+    clickDownload(0);
+    QTableWidget& table = listWindow().table();
+    auto cell = [&](int column) { return table.item(0, column)->text(); };
+    const auto percent = [&] {
+        return table.item(0, DownloadListWindow::Progress)->data(Qt::UserRole).toInt();
+    };
+    ASSERT_TRUE(waitUntil([&] { return percent() > 0; }));
+    const std::uint64_t id = downloads().items()[0].id;
+    listWindow().select(id);
+    listWindow().cancel();
+    ASSERT_TRUE(
+        waitUntil([&] { return cell(DownloadListWindow::State) == QStringLiteral("已取消"); }));
+    EXPECT_EQ(progressText(), QStringLiteral("已取消"));
+    EXPECT_EQ(cell(DownloadListWindow::Size), QStringLiteral("0.25MB"));
+    EXPECT_GT(percent(), 0);
+
+    // Showing another entry: the label tells what the list holds, as it changes.
+    catalogue().showEntry(1);
+    EXPECT_EQ(progressText(), QString());
+    EXPECT_TRUE(downloads().resume(id));
+    EXPECT_TRUE(waitUntil([&] { return progressText() == QStringLiteral("1 个下载进行中"); }))
+        << progressText().toStdString();
+    downloads().pause(id);
+    EXPECT_TRUE(waitUntil([&] { return progressText() == QStringLiteral("1 个下载已暂停"); }))
+        << progressText().toStdString();
+    EXPECT_TRUE(downloads().resume(id));
+    EXPECT_TRUE(waitUntil([&] { return progressText() == QStringLiteral("1 个下载进行中"); }))
+        << progressText().toStdString();
+}
+
 TEST_F(RunningDownload, AFinishedDownloadOpensItsFileAndItsFolder) {
     std::vector<QUrl> opened;
     listWindow().shell = Shell([&](const QUrl& url) {

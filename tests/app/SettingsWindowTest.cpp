@@ -103,7 +103,7 @@ TEST_F(SettingsFlow, AValueThatCannotBeKeptIsToldAndNothingIsSaved) {
     confirm();
     EXPECT_TRUE(actions_.settingsWindow().isVisible());
     ASSERT_TRUE(actions_.settingsWindow().lastMessage());
-    EXPECT_EQ(actions_.settingsWindow().lastMessage()->text(), toQString(kBadRateMessage));
+    EXPECT_EQ(actions_.settingsWindow().lastMessage()->text(), toQString(settings::kBadRateText));
     EXPECT_FALSE(QFile::exists(dir_.filePath(QStringLiteral("Vantorel.ini"))));
     EXPECT_EQ(edit("编辑框_限速")->text(), QStringLiteral("fast")) << "what was typed stays";
 }

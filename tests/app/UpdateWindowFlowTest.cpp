@@ -279,3 +279,18 @@ TEST_F(UpdateWindowFlow, AnUnknownInstanceIsToldAtEveryStartOverTheMainWindow) {
     EXPECT_EQ(openMessage()->parentWidget(), &mainWindow);
     EXPECT_FALSE(window_.isVisible());
 }
+
+TEST_F(UpdateWindowFlow, TheUpdateDownloadKeepsToTheOneSpeedLimit) {
+    actions_.speedLimit = std::make_shared<download::SpeedLimit>(10 << 10);
+    showDemoRelease();
+    window_.control<QAbstractButton>("按钮_确认更新")->click();
+    // A second at 10 KiB/s brings a few dozen KiB of the 8 MiB release, however slow the machine.
+    waitUntil([] { return false; }, std::chrono::seconds(1));
+    ASSERT_TRUE(actions_.flow());
+    EXPECT_FALSE(actions_.flow()->view().finished());
+    EXPECT_LT(actions_.flow()->view().percent, 2);
+    // Lifted, the same download goes on at full speed at once.
+    actions_.speedLimit->setRate(0);
+    ASSERT_TRUE(waitUntil([] { return openMessage() != nullptr; }));
+    EXPECT_EQ(textOf(window_, "标签_更新状态"), "下载完毕~");
+}

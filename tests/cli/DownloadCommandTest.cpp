@@ -7,7 +7,10 @@
 #include <nlohmann/json.hpp>
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
 #include <spawn.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +18,8 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <regex>
+#include <sstream>
 #include <thread>
 
 extern char** environ;
@@ -153,12 +158,109 @@ TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
                                                  {"download", url, "--bogus"},
                                                  {"download", url, url, "-o", "x.exe"},
                                                  {"download", url, "-o", "x", "-d", "."},
-                                                 {"download", url, "--max-concurrent", "0"}}) {
+                                                 {"download", url, "--max-concurrent", "0"},
+                                                 {"download", url, "--limit-rate", "8"}}) {
         auto r = runCli(args);
         EXPECT_EQ(r.exitCode, 2) << args.size() << " " << r.err;
         EXPECT_NE(r.err.find("用法"), std::string::npos);
     }
     EXPECT_TRUE(server_.http().requests().empty());
+}
+
+// Progress lines on a terminal fit its width, a long name shortened in the middle, and follow
+// the terminal when it gets narrower.
+TEST_F(DownloadCommandTest, ProgressLinesFitTheTerminalAndFollowItsWidth) {
+    const std::string longName = "an-installer-whose-name-is-far-too-long-for-any-line-setup.exe";
+    server_.add("/pkg/" + longName, content_);
+    server_.add("/pkg/b.exe", content_);
+    std::vector<std::string> argv = {VANTOREL_CLI_PATH,
+                                     "download",
+                                     server_.url("/pkg/" + longName),
+                                     server_.url("/pkg/b.exe"),
+                                     "-d",
+                                     dir_.string(),
+                                     "--limit-rate",
+                                     "200k"};
+    std::vector<char*> args;
+    for (auto& a : argv)
+        args.push_back(a.data());
+    args.push_back(nullptr);
+    winsize size{};
+    size.ws_row = 24;
+    size.ws_col = 60;
+    int terminal = -1;
+    const pid_t pid = ::forkpty(&terminal, nullptr, nullptr, &size);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execv(args[0], args.data());
+        ::_exit(127);
+    }
+    std::string wide, narrow;
+    const auto started = std::chrono::steady_clock::now();
+    bool resized = false;
+    char buffer[4096];
+    for (;;) {
+        if (!resized && std::chrono::steady_clock::now() - started > std::chrono::seconds(1) &&
+            !wide.empty()) {
+            size.ws_col = 30;
+            ::ioctl(terminal, TIOCSWINSZ, &size); // the terminal's programs get SIGWINCH
+            resized = true;
+        }
+        pollfd ready{terminal, POLLIN, 0};
+        if (::poll(&ready, 1, 50) == 0)
+            continue;
+        const ssize_t n = ::read(terminal, buffer, sizeof buffer);
+        if (n <= 0)
+            break; // the program ended: its side of the terminal closed
+        (resized ? narrow : wide).append(buffer, static_cast<std::size_t>(n));
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(pid, &status, 0), pid);
+    ::close(terminal);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << wide << narrow;
+
+    // Columns a line takes: a CJK ideograph two, anything else one.
+    const auto columns = [](const std::string& line) {
+        std::size_t width = 0;
+        for (std::size_t i = 0; i < line.size(); ++i) {
+            const auto byte = static_cast<unsigned char>(line[i]);
+            if ((byte & 0xC0) != 0x80)
+                width += byte >= 0xE4 && byte <= 0xE9 ? 2 : 1;
+        }
+        return width;
+    };
+    // The progress lines, without the cursor movements that redraw them.
+    const auto progressLines = [](const std::string& text) {
+        const std::string plain =
+            std::regex_replace(text, std::regex("\x1b\\[[0-9]*[A-Za-z]|\r"), "");
+        std::vector<std::string> lines;
+        std::istringstream in(plain);
+        for (std::string line; std::getline(in, line);)
+            if (line.starts_with("an-inst") || line.starts_with("b.exe"))
+                lines.push_back(line);
+        return lines;
+    };
+    const auto wideLines = progressLines(wide);
+    ASSERT_FALSE(wideLines.empty()) << wide;
+    bool shortened = false;
+    for (const std::string& line : wideLines) {
+        EXPECT_LT(columns(line), 60u) << line;
+        // The start and the end of the name stay, the middle gives way.
+        const std::size_t cut = line.find("…");
+        shortened =
+            shortened || (cut != std::string::npos && line.find(".exe", cut) != std::string::npos);
+    }
+    EXPECT_TRUE(shortened) << wide;
+    // Lines drawn before the program heard of the resize may still arrive; from its first
+    // narrow line on, every line is narrow.
+    const auto narrowLines = progressLines(narrow);
+    const auto first = std::find_if(narrowLines.begin(), narrowLines.end(),
+                                    [&](const std::string& l) { return columns(l) < 30; });
+    ASSERT_NE(first, narrowLines.end()) << narrow;
+    for (auto it = first; it != narrowLines.end(); ++it)
+        EXPECT_LT(columns(*it), 30u) << *it;
+    EXPECT_TRUE(readFile(dir_ / longName) == content_);
 }
 
 // Starts `vantorel-cli download` for the fixture's file into `out`, stderr to `errFile`.

@@ -10,8 +10,11 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <mutex>
 #include <numeric>
 #include <thread>
 
@@ -99,20 +102,6 @@ TEST_F(DownloadQueueTest, NoMoreRunAtOnceThanAllowedAndTheRestWaitInOrder) {
     EXPECT_EQ(mostRunning, 2u);
     for (int i = 0; i < 4; ++i)
         EXPECT_TRUE(readFile(dir_ / ("f" + std::to_string(i) + ".bin")) == contents_[i]);
-}
-
-TEST_F(DownloadQueueTest, AWaiterWakesWhenADownloadEndsAndItsOwnHookStillRuns) {
-    QueueOptions o = options(1);
-    std::atomic<int> hooked = 0;
-    o.job.onEnded = [&] { ++hooked; };
-    DownloadQueue queue(o);
-    queue.add(entry(0));
-    queue.refresh();
-    // An hour unless the ending download wakes it.
-    queue.waitForEnd(std::chrono::hours(1));
-    EXPECT_EQ(queue.refresh()[0].state, QueueState::Done);
-    EXPECT_EQ(hooked.load(), 1);
-    EXPECT_EQ(readFile(dir_ / "f0.bin"), contents_[0]);
 }
 
 TEST_F(DownloadQueueTest, PausedDownloadKeepsItsPartAndResumesFetchingOnlyWhatIsMissing) {
@@ -261,6 +250,119 @@ TEST_F(DownloadQueueTest, GoingOnNeverReplacesAFileTheDownloadDidNotSave) {
     EXPECT_EQ(items[1].state, QueueState::Done);
     EXPECT_NE(items[1].error.find("不会覆盖"), std::string::npos);
     EXPECT_EQ(readFile(dir_ / "f1.bin"), "mine");
+}
+
+TEST_F(DownloadQueueTest, CancelledAndFailedRowsSayWhatHappenedAndKeepWhatTheyKnew) {
+    slow();
+    DownloadQueue queue(options(2));
+    const std::uint64_t cancelled = queue.add(entry(0));
+    const std::uint64_t failing = queue.add(entry(1));
+    until(queue, [](const auto& now) { return now[0].bytes > 0 && now[1].bytes > 0; });
+    queue.cancel(cancelled);
+    queue.pause(failing);
+    auto items = until(queue, [](const auto& now) {
+        return now[0].state == QueueState::Cancelled && now[1].state == QueueState::Paused;
+    });
+    EXPECT_EQ(queueStatusText(items[0]), "已取消");
+    EXPECT_TRUE(items[0].error.empty()) << "a cancel is not a failure";
+    // Resumed against a server that now has nothing: it fails before it learns anything new.
+    demo::RangeFaults gone;
+    gone.notFound = true;
+    server_.setFaults(gone);
+    EXPECT_TRUE(queue.resume(failing));
+    items = until(queue, [](const auto& now) { return now[1].state == QueueState::Failed; });
+    for (const QueueItem& item : items) {
+        EXPECT_TRUE(item.totalKnown) << item.entry.name;
+        EXPECT_EQ(item.total, 256u << 10) << item.entry.name;
+        EXPECT_GT(item.bytes, 0u) << item.entry.name;
+        EXPECT_EQ(item.percent, static_cast<int>(item.bytes * 100 / item.total)) << item.entry.name;
+    }
+    EXPECT_EQ(queueStatusText(items[1]), "失败");
+    // The list remembers a cancel as a cancel.
+    EXPECT_EQ(DownloadQueue(options(1)).refresh()[0].state, QueueState::Cancelled);
+}
+
+TEST_F(DownloadQueueTest, ListenersHearEveryChangeWithoutAskingAndTheJobsOwnHookStillRuns) {
+    std::mutex mutex;
+    std::condition_variable heard;
+    std::map<std::uint64_t, QueueState> last;
+    std::size_t changes = 0;
+    QueueOptions o = options(1);
+    std::atomic<int> hooked = 0;
+    o.job.onEnded = [&] { ++hooked; };
+    DownloadQueue queue(o);
+    queue.listen([&](const QueueChange& change) {
+        std::lock_guard lock(mutex);
+        ++changes;
+        if (change.removed)
+            last.erase(change.item.id);
+        else
+            last[change.item.id] = change.item.state;
+        heard.notify_all();
+    });
+    const std::uint64_t first = queue.add(entry(0));
+    const std::uint64_t second = queue.add(entry(1));
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(heard.wait_for(lock, std::chrono::seconds(20), [&] {
+        return last[first] == QueueState::Done && last[second] == QueueState::Done;
+    }));
+    // The hook runs on each job's thread as it ends, maybe just after the queue noticed.
+    for (int i = 0; i < 1000 && hooked.load() < 2; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(hooked.load(), 2);
+    const std::size_t before = changes;
+    lock.unlock();
+    queue.remove(first);
+    lock.lock();
+    ASSERT_TRUE(
+        heard.wait_for(lock, std::chrono::seconds(20), [&] { return !last.contains(first); }));
+    EXPECT_EQ(changes, before + 1) << "only the removed row changed";
+}
+
+// Two downloads under one limit of 100 KiB/s hold it together, and a new rate reaches them at
+// once. Only bytes are counted against the time that passed: a slow machine can only bring
+// fewer.
+TEST_F(DownloadQueueTest, OneSpeedLimitHoldsForAllDownloadsAndChangesWhileTheyRun) {
+    constexpr std::uint64_t kRate = 100 << 10;
+    const std::string big = randomContent(4 << 20, 9);
+    server_.add("/big0.bin", big);
+    server_.add("/big1.bin", big);
+    QueueOptions o = options(2);
+    o.job.limit = std::make_shared<SpeedLimit>(kRate);
+    DownloadQueue queue(o);
+    const auto started = std::chrono::steady_clock::now();
+    for (int i = 0; i < 2; ++i) {
+        const std::string name = "big" + std::to_string(i) + ".bin";
+        queue.add({name, {server_.url("/" + name)}, (dir_ / name).string()});
+    }
+    bool limitedShown = false;
+    std::vector<QueueItem> items;
+    while (std::chrono::steady_clock::now() - started < std::chrono::milliseconds(2500)) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        items = queue.refresh();
+        for (const QueueItem& item : items) {
+            EXPECT_NE(item.state, QueueState::Retrying) << "held by our limit is not a stall";
+            limitedShown = limitedShown || queueStatusText(item) == "已限速";
+        }
+    }
+    const double seconds =
+        std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const std::uint64_t together = items[0].bytes + items[1].bytes;
+    EXPECT_LE(static_cast<double>(together), kRate * seconds + (64 << 10));
+    EXPECT_GT(items[0].bytes, 0u);
+    EXPECT_GT(items[1].bytes, 0u);
+    EXPECT_TRUE(limitedShown);
+
+    // Lifted: the 8 MiB left would take over a minute at the old rate.
+    o.job.limit->setRate(0);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!allDone(items) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        items = queue.refresh();
+    }
+    ASSERT_TRUE(allDone(items));
+    EXPECT_TRUE(readFile(dir_ / "big0.bin") == big);
+    EXPECT_TRUE(readFile(dir_ / "big1.bin") == big);
 }
 
 } // namespace

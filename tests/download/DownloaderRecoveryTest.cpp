@@ -258,7 +258,7 @@ TEST_F(DownloaderRecoveryTest, TheLimitHoldsAndItsSlownessNeverTripsTheFloor) {
     server.add("/f.bin", content);
     DownloadRequest r = request(server.url("/f.bin"));
     r.workers = 4;
-    r.speedLimit = 16 << 10;
+    r.limit = std::make_shared<download::SpeedLimit>(16 << 10);
     r.speedFloor = 8 << 10;
     r.floorTime = std::chrono::milliseconds(1000);
     r.giveUpAfter = std::chrono::milliseconds(1500);

@@ -68,7 +68,7 @@ TEST_F(PreferencesFile, RoundTripKeepsEveryOtherByteOfTheFile) {
 
     // Saving again replaces the section's values in place: nothing else moves, nothing doubles.
     Preferences other;
-    other.speedLimit = 1000;
+    other.speedLimit = 20000;
     ASSERT_TRUE(savePreferences(other).ok());
     EXPECT_EQ(loadPreferences().value(), other);
     const std::string content = readIni();
@@ -115,6 +115,9 @@ TEST_F(PreferencesFile, UnusableValuesAreRefusedAndNothingIsWritten) {
     p = {};
     p.downloadFolder = "下载";
     refusedWith(p, "下载文件夹");
+    p = {};
+    p.speedLimit = 8;
+    refusedWith(p, "限速过低");
     EXPECT_EQ(readIni(), "[Vantorel]\r\n");
 }
 
@@ -155,30 +158,55 @@ TEST(ProxyAddress, UsableSchemesHostsAndPortsOnly) {
     }
 }
 
-TEST(Rate, PlainAndSuffixedNumbers) {
-    EXPECT_EQ(parseRate("1000"), 1000u);
-    EXPECT_EQ(parseRate("0"), 0u);
-    EXPECT_EQ(parseRate("512k"), 512u * 1024);
-    EXPECT_EQ(parseRate(" 512K "), 512u * 1024);
-    EXPECT_EQ(parseRate("2M"), 2u * 1024 * 1024);
-    EXPECT_EQ(parseRate("2m"), 2u * 1024 * 1024);
-    EXPECT_EQ(parseRate("18446744073709551615"), UINT64_MAX);
-    EXPECT_EQ(parseRate("17592186044415M"), 17592186044415u << 20);
+TEST(Rate, WhatUsersTypeAndWhatTheListPrints) {
+    constexpr std::uint64_t k = 1024;
+    const std::pair<std::string_view, std::uint64_t> cases[] = {
+        {"100k", 100 * k},
+        {"100K", 100 * k},
+        {"100KB", 100 * k},
+        {"100 KB/s", 100 * k},
+        {" 100kb/S ", 100 * k},
+        {"100KiB/s", 100 * k},
+        {"1.5M", 3 * k * k / 2},
+        {"2MB/s", 2 * k * k},
+        {"20000", 20000},
+        {"20000 B/s", 20000},
+        {"0", 0},
+        {"", 0},
+        {"0k", 0},
+        {"10k", kMinRate},
+        {"17592186044415M", 17592186044415u << 20},
+        {"18446744073709551615", UINT64_MAX},
+    };
+    for (const auto& [text, rate] : cases) {
+        const auto parsed = parseRate(text);
+        ASSERT_TRUE(parsed) << text;
+        EXPECT_EQ(*parsed, rate) << text;
+    }
 }
 
-TEST(Rate, GarbageAndOverflowAreRefused) {
-    for (std::string_view bad : {"", "k", "M", "1.5M", "-1", "+1", "12kb", "12 k", "1G", "abc",
-                                 "18446744073709551616", "17592186044416M", "18014398509481984k"})
-        EXPECT_FALSE(parseRate(bad)) << bad;
+TEST(Rate, GarbageOverflowAndCrawlsAreRefusedWithTheReason) {
+    for (std::string_view bad : {"k", "M", "-1", "+1", "1G", "abc", "1.5.2M", ".5M", "1.M",
+                                 "12 k s", "100 KB/h", "18446744073709551616", "17592186044416M"}) {
+        const auto parsed = parseRate(bad);
+        ASSERT_FALSE(parsed) << bad;
+        EXPECT_EQ(parsed.error().message, kBadRateText) << bad;
+    }
+    // A bare "8" is 8 bytes a second: a download that would never end, not what was meant.
+    for (std::string_view slow : {"8", "9k", "9.99k", "10239"}) {
+        const auto parsed = parseRate(slow);
+        ASSERT_FALSE(parsed) << slow;
+        EXPECT_EQ(parsed.error().message, kSlowRateText) << slow;
+    }
 }
 
 TEST(Rate, ShortestFormReadsBack) {
     EXPECT_EQ(formatRate(0), "0");
-    EXPECT_EQ(formatRate(1000), "1000");
+    EXPECT_EQ(formatRate(20000), "20000");
     EXPECT_EQ(formatRate(512 * 1024), "512k");
     EXPECT_EQ(formatRate(2 * 1024 * 1024), "2M");
     EXPECT_EQ(formatRate(1025 * 1024), "1025k");
-    for (std::uint64_t rate :
-         {std::uint64_t{1}, std::uint64_t{1} << 20, UINT64_MAX, UINT64_MAX - UINT64_MAX % 1024})
-        EXPECT_EQ(parseRate(formatRate(rate)), rate);
+    for (std::uint64_t rate : {kMinRate, std::uint64_t{1} << 20, std::uint64_t{12345}, UINT64_MAX,
+                               UINT64_MAX - UINT64_MAX % 1024})
+        EXPECT_EQ(parseRate(formatRate(rate)).value(), rate);
 }
