@@ -555,21 +555,12 @@ void DownloadQueue::setAside(const std::string& why) {
 void DownloadQueue::load() {
     if (options_.listFile.empty())
         return;
-    struct stat info {};
-    if (::lstat(options_.listFile.c_str(), &info) != 0) {
-        if (errno != ENOENT)
-            setAside("无法读取（" + fileSystemCause(errno) + "）");
+    const auto text = readSmallFile(options_.listFile, kMaxListBytes);
+    if (!text) {
+        if (text.error().code != ENOENT)
+            setAside(text.error().message);
         return;
     }
-    if (S_ISLNK(info.st_mode))
-        return setAside("是一个符号链接（为安全起见不跟随它）");
-    if (!S_ISREG(info.st_mode))
-        return setAside("不是普通文件");
-    if (static_cast<std::uint64_t>(info.st_size) > kMaxListBytes)
-        return setAside("太大，不是本程序写的");
-    const std::optional<std::string> text = readSmallFile(options_.listFile, kMaxListBytes);
-    if (!text)
-        return setAside("无法读取");
     const nlohmann::json json = nlohmann::json::parse(*text, nullptr, false);
     if (!json.is_object() || !json.contains("downloads") || !json["downloads"].is_array())
         return setAside(json.is_discarded() ? "不是有效的 JSON（可能被手工改坏了）"

@@ -62,7 +62,7 @@ std::uint64_t ResumeState::completeBytes() const {
 }
 
 std::optional<ResumeState> loadResumeState(const std::string& path) {
-    const std::optional<std::string> text = readSmallFile(path, kMaxStateBytes);
+    const auto text = readSmallFile(path, kMaxStateBytes);
     if (!text)
         return std::nullopt;
     const nlohmann::json json = nlohmann::json::parse(*text, nullptr, false);

@@ -140,19 +140,11 @@ bool bypassed(std::string_view host) {
     return false;
 }
 
-std::string schemeOf(std::string_view url) {
-    const std::size_t end = url.find("://");
-    std::string scheme(url.substr(0, end == std::string_view::npos ? 0 : end));
-    for (char& c : scheme)
-        c = asciiLower(c);
-    return scheme;
-}
-
 // The environment's proxy for `url`, as curl picks it.
 Result<ProxyRoute> environmentRoute(std::string_view url) {
-    const std::string scheme = schemeOf(url);
-    auto [name, value] = scheme == "http" ? firstVariable({"http_proxy"})
-                                          : firstVariable({"https_proxy", "HTTPS_PROXY"});
+    auto [name, value] = startsWithIgnoreCase(url, "http://")
+                             ? firstVariable({"http_proxy"})
+                             : firstVariable({"https_proxy", "HTTPS_PROXY"});
     if (value.empty())
         std::tie(name, value) = firstVariable({"all_proxy", "ALL_PROXY"});
     if (value.empty())
@@ -250,7 +242,7 @@ Result<std::string> prepareHandle(CURL* h, const HandleOptions& options) {
     // Once on https, never down to plain http: what was asked for over https must not arrive
     // unprotected (the refused redirect fails with CURLE_UNSUPPORTED_PROTOCOL).
     curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR,
-                     schemeOf(options.url) == "https" ? "https" : "http,https");
+                     startsWithIgnoreCase(options.url, "https://") ? "https" : "http,https");
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, long(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, options.followRedirects ? 1L : 0L);
     curl_easy_setopt(h, CURLOPT_MAXREDIRS, options.maxRedirects);

@@ -1,5 +1,6 @@
 #include "settings/DownloadFolder.h"
 
+#include "common/FileDescriptor.h"
 #include "common/FileSystemCause.h"
 
 #include <cerrno>
@@ -24,12 +25,11 @@ FolderCheck checkDownloadFolder(std::string_view path) {
     if (!S_ISDIR(status.st_mode))
         return {FolderState::NotAFolder, makeError("下载文件夹不是文件夹：" + folder)};
     std::string probe = (std::filesystem::path(folder) / ".vantorel-XXXXXX").string();
-    const int fd = ::mkstemp(probe.data());
-    if (fd < 0) {
+    const FileDescriptor fd(::mkstemp(probe.data()));
+    if (fd.get() < 0) {
         const int error = errno;
         return {FolderState::NotWritable, fileSystemError("无法写入下载文件夹：", folder, error)};
     }
-    ::close(fd);
     ::unlink(probe.c_str());
     return {};
 }
