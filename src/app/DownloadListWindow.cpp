@@ -267,12 +267,13 @@ void DownloadListWindow::updateActions() {
     const bool resumes = item && !item->unfinished();
     const QString pauseText = resumes ? QStringLiteral("继续") : QStringLiteral("暂停");
     const bool canPause = item && item->state != QueueState::Done;
+    const bool canCancel = canPause && item->state != QueueState::Cancelled;
     const bool canOpenFile = item && fileReady(*item);
     const bool canOpenFolder = item && QFileInfo(folderOf(*item)).isDir();
     pause_->setText(pauseText);
     pauseEntry_->setText(pauseText);
     for (auto [button, entry, enabled] :
-         {std::tuple{pause_, pauseEntry_, canPause}, std::tuple{cancel_, cancelEntry_, canPause},
+         {std::tuple{pause_, pauseEntry_, canPause}, std::tuple{cancel_, cancelEntry_, canCancel},
           std::tuple{openFile_, openFileEntry_, canOpenFile},
           std::tuple{openFolder_, openFolderEntry_, canOpenFolder},
           std::tuple{remove_, removeEntry_, item != nullptr}}) {

@@ -87,6 +87,11 @@ bool renameUnlessTaken(const std::string& from, const std::string& to) {
     return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+// Paused, failed or cancelled: stopped, and may go on (a cancelled one from the start).
+bool mayResume(QueueState state) {
+    return !isUnfinished(state) && state != QueueState::Done;
+}
+
 } // namespace
 
 std::string_view queueStateText(QueueState state) {
@@ -222,7 +227,7 @@ void DownloadQueue::pause(std::uint64_t id) {
 Status DownloadQueue::resume(std::uint64_t id, OtherFile other) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
-    if (!slot || isUnfinished(slot->state) || slot->state == QueueState::Done)
+    if (!slot || !mayResume(slot->state))
         return {};
     if (Status free = mayGoOn(*slot, other); !free)
         return free;
@@ -239,8 +244,8 @@ Status DownloadQueue::moveTo(std::uint64_t id, const std::string& target) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
     // A job that is still stopping holds its part's lock: moving the part then is refused.
-    if (!slot || (slot->state != QueueState::Paused && slot->state != QueueState::Failed))
-        return makeError("只有已暂停或失败的下载可以另存");
+    if (!slot || !mayResume(slot->state))
+        return makeError("只有已暂停、失败或已取消的下载可以另存");
     if (std::any_of(slots_.begin(), slots_.end(),
                     [&](const auto& other) { return other->entry.target == target; }))
         return makeError("列表中已有保存到此位置的下载：" + target);

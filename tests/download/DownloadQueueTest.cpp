@@ -278,6 +278,10 @@ TEST_F(DownloadQueueTest, CancelledAndFailedRowsSayWhatHappenedAndKeepWhatTheyKn
         EXPECT_EQ(item.percent, static_cast<int>(item.bytes * 100 / item.total)) << item.entry.name;
     }
     EXPECT_EQ(queueStatusText(items[1]), "失败");
+    // A cancelled row goes on under another name as a paused one does.
+    const std::string elsewhere = (dir_ / "elsewhere.bin").string();
+    EXPECT_TRUE(queue.moveTo(cancelled, elsewhere));
+    EXPECT_EQ(queue.refresh()[0].entry.target, elsewhere);
     // The list remembers a cancel as a cancel.
     EXPECT_EQ(DownloadQueue(options(1)).refresh()[0].state, QueueState::Cancelled);
 }
