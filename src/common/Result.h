@@ -9,10 +9,32 @@
 
 namespace vantorel {
 
+// What kind of failure an error is: what the caller decides by (retry, refresh the address,
+// drop a source, keep the part, which words to show). One set for every subsystem.
+enum class FailureKind {
+    Other,          // nothing a caller decides by
+    Network,        // the connection failed or was cut; trying again may help
+    ServerBusy,     // 408, 429, 5xx: the server may answer later
+    Gone,           // 404, 410: the address no longer serves the file
+    Expired,        // 401, 403, or a redirect to a web page: the address's permission ran out
+    VersionChanged, // the file on the server is another version than the bytes held
+    WebPage,        // a web page came where a file was expected
+    DiskFull,
+    NoPermission,   // the file system refused
+    Proxy,
+    Tls,
+    Cancelled,
+    NotSameFile,   // an address serves other bytes than the download's file
+    ForeignTarget, // a file stands at the target that this download did not save
+    BadAddress,    // the address cannot be used at all (or a share link did not resolve)
+};
+
 struct Error {
     int code = 0;        // subsystem-specific code (e.g. 701 for the session client); 0 if none
     std::string message; // user-facing text, UTF-8
     std::string detail;  // technical cause (a library's own words), for the terminal; may be empty
+    FailureKind kind = FailureKind::Other;
+    bool partKept = false; // a download failed but left its part for a later run to go on from
 };
 
 template <class T> class [[nodiscard]] Result {
