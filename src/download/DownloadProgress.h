@@ -13,6 +13,9 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
 
 namespace vantorel::download {
 
@@ -36,6 +39,9 @@ struct DownloadSnapshot {
     double bytesPerSecond = 0.0; // recent speed, smoothed over the last second or so
     int retryIn = 0;             // Stalled: seconds until the next attempt; 0 while one is on
     bool limited = false;        // the speed limit held it back over the last moment
+    bool refreshing = false;     // an expired address is being resolved again
+    // What became of the download's sources, for the user ("下载链接2 的文件与…"), in order.
+    std::vector<std::string> notices;
 
     // Seconds until the rest has arrived at the present speed; none while the total is unknown
     // or nothing arrives.
@@ -58,7 +64,11 @@ struct DownloadSnapshot {
 // What a progress label beside the bar shows: "57%" while the total is known, else the bytes so
 // far in mebibytes ("3.2MB"); while no byte arrives, what the download is waiting for (`brief`:
 // in fewer words, for a narrow label).
+inline constexpr std::string_view kRefreshingText = "正在刷新下载地址";
+
 inline std::string progressLabel(const DownloadSnapshot& s, bool brief = false) {
+    if (s.refreshing && s.state != DownloadState::Done)
+        return std::string(kRefreshingText);
     if (s.state == DownloadState::Stalled) {
         if (s.retryIn > 0)
             return (brief ? "" : "连接中断，") + std::to_string(s.retryIn) + " 秒后重试";
@@ -81,6 +91,9 @@ class DownloadProgress {
         s.bytesPerSecond = speed_.load(std::memory_order_relaxed);
         s.retryIn = retryIn_.load(std::memory_order_relaxed);
         s.limited = limited_.load(std::memory_order_relaxed);
+        s.refreshing = refreshing_.load(std::memory_order_relaxed);
+        std::lock_guard lock(wakeMutex_);
+        s.notices = notices_;
         return s;
     }
 
@@ -117,6 +130,13 @@ class DownloadProgress {
     }
     void setRetryIn(int seconds) { retryIn_.store(seconds, std::memory_order_relaxed); }
     void setLimited(bool limited) { limited_.store(limited, std::memory_order_relaxed); }
+    void setRefreshing(bool refreshing) {
+        refreshing_.store(refreshing, std::memory_order_relaxed);
+    }
+    void addNotice(std::string notice) {
+        std::lock_guard lock(wakeMutex_);
+        notices_.push_back(std::move(notice));
+    }
 
   private:
     std::atomic<DownloadState> state_{DownloadState::Idle};
@@ -127,7 +147,9 @@ class DownloadProgress {
     std::atomic<double> speed_{0.0};
     std::atomic<int> retryIn_{0};
     std::atomic<bool> limited_{false};
+    std::atomic<bool> refreshing_{false};
     std::atomic<bool> cancelled_{false};
+    std::vector<std::string> notices_; // under wakeMutex_
     mutable std::mutex wakeMutex_;
     mutable std::condition_variable wake_;
 };

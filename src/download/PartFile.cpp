@@ -406,6 +406,21 @@ void PartFile::prefault(std::uint64_t offset, std::uint64_t length) const {
 #endif
 }
 
+Result<std::string> PartFile::read(std::uint64_t offset, std::uint64_t length) const {
+    std::string bytes(length, '\0');
+    std::size_t got = 0;
+    while (got < bytes.size()) {
+        const ssize_t n = ::pread(fd_, bytes.data() + got, bytes.size() - got,
+                                  static_cast<off_t>(offset + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return fileError("读取文件失败：", path_, n < 0 ? errno : EIO);
+        got += static_cast<std::size_t>(n);
+    }
+    return bytes;
+}
+
 Status PartFile::append(std::span<const std::byte> data) {
     while (!data.empty()) {
         const ssize_t n = ::write(fd_, data.data(), data.size());

@@ -66,6 +66,8 @@ class PartFile {
     // fault the pages in as usual.
     void prefault(std::uint64_t offset, std::uint64_t length) const;
 
+    // `length` bytes of the file from `offset`, as they are now (what the view wrote included).
+    Result<std::string> read(std::uint64_t offset, std::uint64_t length) const;
     // Appends at the end of the file (bodies whose length is not known in advance).
     Status append(std::span<const std::byte> data);
     std::uint64_t appended() const { return appended_; }

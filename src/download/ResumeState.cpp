@@ -54,6 +54,13 @@ bool ResumeState::sameVersion(const Validators& now, std::uint64_t lengthNow) co
     return !validators.lastModified.empty() && now.lastModified == validators.lastModified;
 }
 
+const SourceRecord* ResumeState::sourceFor(std::string_view address) const {
+    const std::string key = withoutCredentials(address);
+    const auto found = std::find_if(sources.begin(), sources.end(),
+                                    [&](const SourceRecord& s) { return s.address == key; });
+    return found == sources.end() ? nullptr : &*found;
+}
+
 std::uint64_t ResumeState::completeBytes() const {
     std::uint64_t bytes = 0;
     for (const ByteInterval& interval : complete)
@@ -76,6 +83,16 @@ std::optional<ResumeState> loadResumeState(const std::string& path) {
         state.length = json.at("length").get<std::uint64_t>();
         state.validators.etag = json.at("etag").get<std::string>();
         state.validators.lastModified = json.at("lastModified").get<std::string>();
+        if (const auto listed = json.find("sources"); listed != json.end()) {
+            for (const auto& source : *listed)
+                state.sources.push_back(
+                    {withoutCredentials(source.at("address").get<std::string>()),
+                     withoutCredentials(source.at("url").get<std::string>()),
+                     {source.at("etag").get<std::string>(),
+                      source.at("lastModified").get<std::string>()}});
+        }
+        if (state.sources.empty())
+            state.sources.push_back({state.url, state.finalUrl, state.validators});
         std::uint64_t previousEnd = 0;
         for (const auto& pair : json.at("complete")) {
             const ByteInterval interval{pair.at(0).get<std::uint64_t>(),
@@ -96,11 +113,18 @@ Status saveResumeState(const std::string& path, const ResumeState& state) {
     nlohmann::json complete = nlohmann::json::array();
     for (const ByteInterval& interval : state.complete)
         complete.push_back({interval.begin, interval.end});
+    nlohmann::ordered_json sources = nlohmann::ordered_json::array();
+    for (const SourceRecord& source : state.sources)
+        sources.push_back({{"address", withoutCredentials(source.address)},
+                           {"url", withoutCredentials(source.url)},
+                           {"etag", source.validators.etag},
+                           {"lastModified", source.validators.lastModified}});
     const nlohmann::ordered_json json = {{"url", withoutCredentials(state.url)},
                                          {"finalUrl", withoutCredentials(state.finalUrl)},
                                          {"length", state.length},
                                          {"etag", state.validators.etag},
                                          {"lastModified", state.validators.lastModified},
+                                         {"sources", sources},
                                          {"complete", complete}};
     if (Status replaced = replaceFile(path, json.dump(), 0600); !replaced)
         return makeError("无法保存下载进度：" + path + "（" + replaced.error().message + "）");

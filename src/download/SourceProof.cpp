@@ -1,0 +1,132 @@
+#include "download/SourceProof.h"
+
+#include "download/Probe.h"
+#include "download/ProofBlocks.h"
+#include "download/ReplyChecks.h"
+#include "download/Transfer.h"
+#include "net/ReplyHead.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace vantorel::download {
+namespace {
+
+Error notSameFile(std::string message) {
+    Error error = makeError(std::move(message));
+    error.kind = FailureKind::NotSameFile;
+    return error;
+}
+
+struct BlockSink {
+    std::string bytes;
+    std::size_t want = 0;
+};
+
+std::size_t collect(char* data, std::size_t size, std::size_t count, void* user) {
+    auto& sink = *static_cast<BlockSink*>(user);
+    const std::size_t bytes = size * count;
+    if (bytes > sink.want - sink.bytes.size())
+        return 0; // more than was asked for
+    sink.bytes.append(data, bytes);
+    return bytes;
+}
+
+// `block` of the file at `url`: the reply must be exactly that range of a file of the download's
+// length (another length is another file).
+Result<std::string> fetchBlock(DownloadRun& job, Transfer& transfer, const std::string& url,
+                               const Validators& validators, ByteInterval block) {
+    BlockSink sink{{}, static_cast<std::size_t>(block.size())};
+    std::string headers = requestHeaders({block.begin, block.end - 1});
+    if (const std::string ifRange = validators.ifRange(); !ifRange.empty())
+        headers += "\r\nIf-Range: " + ifRange;
+    const CURLcode code = transfer.get(url, headers, &collect, &sink, false);
+    if (job.stopping())
+        return makeError("下载已取消");
+    const net::ReplyHead& head = transfer.head();
+    if (head.complete && head.status >= 400)
+        return httpError(head.status);
+    if (head.complete && head.status != 206)
+        return makeError("服务器不支持分段下载，无法核对文件");
+    const auto range = net::parseContentRange(head.contentRange);
+    if (range && range->total && *range->total != job.total)
+        return notSameFile("文件大小不同");
+    if (!range || range->first != block.begin || range->last != block.end - 1)
+        return makeError("服务器返回的数据段与请求的不符，无法核对文件");
+    if (code != CURLE_OK)
+        return transfer.failure(code);
+    if (sink.bytes.size() != block.size())
+        return makeError("连接中断（数据不完整）");
+    return std::move(sink.bytes);
+}
+
+// Compares `blocks` of `url` with the same blocks of the reference: the part's bytes, or a
+// proven source's when `reference` is given.
+Status compareBlocks(DownloadRun& job, const std::string& url, const Validators& validators,
+                     std::span<const ByteInterval> blocks, const std::optional<SourceUse>& reference) {
+    Transfer candidate(job);
+    std::optional<Transfer> other;
+    if (reference)
+        other.emplace(job);
+    for (const ByteInterval& block : blocks) {
+        auto theirs = fetchBlock(job, candidate, url, validators, block);
+        if (!theirs)
+            return theirs.error();
+        auto ours = reference ? fetchBlock(job, *other, reference->url, reference->validators, block)
+                              : job.file.read(block.begin, block.size());
+        if (!ours)
+            return ours.error();
+        if (*theirs != *ours)
+            return notSameFile("文件内容不同");
+    }
+    return {};
+}
+
+} // namespace
+
+std::string differentFileText(const std::string& candidate, const std::string& reference,
+                              const std::string& kept) {
+    return candidate + " 的文件与" + reference + " 不同，已只用" + kept;
+}
+
+Status proveAgainstPart(DownloadRun& job, const std::string& url,
+                        std::span<const ByteInterval> held) {
+    const std::vector<ByteInterval> blocks = proofBlocks(job.total, held);
+    if (blocks.empty())
+        return makeError("已下载的部分太少，无法核对文件");
+    const Validators none;
+    return compareBlocks(job, url, none, blocks, std::nullopt);
+}
+
+Status proveSource(DownloadRun& job, std::size_t id, const std::string& url) {
+    auto found = probe(job, url);
+    if (!found)
+        return found.error();
+    if (found->webPage)
+        return withKind(makeError("地址指向一个网页，不是文件"), FailureKind::WebPage);
+    if (!found->length || found->coded || *found->length != job.total)
+        return notSameFile("文件大小不同");
+    if (found->rangesRefused)
+        return makeError("服务器不支持分段下载");
+    // The part's bytes prove it when they are spread as widely as a proof asks; else blocks of
+    // a proven source stand for them.
+    const std::vector<ByteInterval> held =
+        job.scheduler ? job.scheduler->complete() : std::vector<ByteInterval>{};
+    const std::vector<ByteInterval> whole{{0, job.total}};
+    std::vector<ByteInterval> blocks = proofBlocks(job.total, held);
+    std::optional<SourceUse> reference;
+    if (blocks.size() < proofBlocks(job.total, whole).size()) {
+        blocks = proofBlocks(job.total, whole);
+        for (unsigned worker = 0; !reference && worker < kMaxWorkers; ++worker)
+            if (auto use = job.sources.pick(worker); use && use->id != id)
+                reference = use;
+        if (!reference)
+            return makeError("没有可用来核对的下载地址");
+    }
+    if (Status same = compareBlocks(job, found->url, found->validators, blocks, reference); !same)
+        return same;
+    job.sources.prove(id, found->url, found->validators);
+    return {};
+}
+
+} // namespace vantorel::download
