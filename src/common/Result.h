@@ -79,6 +79,11 @@ inline Error makeError(std::string message, int code = 0) {
     return Error{code, std::move(message), {}};
 }
 
+inline Error withKind(Error error, FailureKind kind) {
+    error.kind = kind;
+    return error;
+}
+
 // The same failure told in other words: the detail travels on.
 inline Error withMessage(Error error, std::string message) {
     error.message = std::move(message);

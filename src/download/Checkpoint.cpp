@@ -74,6 +74,7 @@ bool Checkpoint::now() {
     state.finalUrl = job_.url;
     state.length = job_.total;
     state.validators = job_.validators;
+    state.sources = job_.sources.records();
     state.complete = job_.scheduler->complete();
     // A state that cannot be written only costs the resume; the download goes on.
     for (const ByteInterval& fresh : notListed(state.complete, flushed_))

@@ -69,61 +69,91 @@ void DownloadJob::work() {
     // What stands at the target now is what the caller let this job replace; a file put there
     // while it runs is not.
     replaceable_ = stampOf(target_);
-    // The address an earlier run left a part of goes first, so that part is taken up instead
-    // of fetched again from another address.
-    std::vector<std::string> order = addresses_;
+    // The address an earlier run left a part of goes first, so that part is taken up as it is
+    // instead of proven against another address first.
+    std::vector<std::size_t> order(addresses_.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
     const std::string partFrom = addressOfPartFor(target_);
-    const auto holder = std::find_if(order.begin(), order.end(), [&](const std::string& a) {
-        return !partFrom.empty() && withoutCredentials(a) == partFrom;
+    const auto holder = std::find_if(order.begin(), order.end(), [&](std::size_t i) {
+        return !partFrom.empty() && withoutCredentials(addresses_[i]) == partFrom;
     });
     if (holder != order.end())
         std::rotate(order.begin(), holder, holder + 1);
 
-    JobPhase outcome = JobPhase::Failed;
+    // The first address that resolves leads; the others are resolved when they are used, as
+    // sources of the same file.
     Error error;
-    std::optional<Error> keptError; // an attempt that left a part to resume: the user's way on
-    for (const std::string& address : order) {
+    for (std::size_t first = 0; first < order.size(); ++first) {
         if (stopping())
-            break;
-        bool kept = false;
-        outcome = fetchOne(address, error, kept);
-        if (outcome == JobPhase::Done || error.code == kForeignTargetError)
-            break;
-        if (kept && !keptError)
-            keptError = error;
+            return finish(JobPhase::Cancelled);
+        auto direct = resolve(order[first], true);
+        if (!direct) {
+            if (stopping())
+                return finish(JobPhase::Cancelled);
+            if (first == 0)
+                error = direct.error();
+            continue;
+        }
+        std::vector<std::size_t> others(order.begin() + static_cast<long>(first) + 1, order.end());
+        const JobPhase outcome = fetch(order[first], *direct, others, error);
+        return finish(outcome, outcome == JobPhase::Done ? Error{} : error);
     }
-    if (outcome != JobPhase::Done && keptError)
-        error = *keptError;
-    finish(outcome, outcome == JobPhase::Done ? Error{} : error);
+    finish(JobPhase::AddressError, error);
 }
 
-JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& kept) {
-    {
+std::string DownloadJob::labelOf(std::size_t i) const {
+    return i < options_.labels.size() ? options_.labels[i] : std::string();
+}
+
+Result<std::string> DownloadJob::resolve(std::size_t i, bool shown) {
+    if (shown) {
         std::lock_guard lock(mutex_);
         phase_ = JobPhase::Resolving;
-        resolvingShareLink_ = isShareLink(address);
+        resolvingShareLink_ = isShareLink(addresses_[i]);
     }
+    return resolve(addresses_[i]);
+}
+
+Result<std::string> DownloadJob::resolve(const std::string& address) {
     ShareLinkOptions share = options_.share;
     share.stop = stopSource_.get_token();
     auto direct = downloadAddressFor(address, share);
-    if (!direct && stopping()) {
-        error = {};
-        return JobPhase::Cancelled;
-    }
-    if (!direct) {
-        error = makeError(std::string(shareStepName(direct.error().code)) + "：" + address);
-        return JobPhase::AddressError;
-    }
+    if (!direct)
+        return withKind(
+            makeError(std::string(shareStepName(direct.error().code)) + "：" + address),
+            FailureKind::BadAddress);
+    return direct;
+}
+
+JobPhase DownloadJob::fetch(std::size_t first, const std::string& direct,
+                            const std::vector<std::size_t>& others, Error& error) {
     DownloadRequest request;
-    request.url = *direct;
-    request.resumeKey = address;
+    request.url = direct;
+    request.resumeKey = addresses_[first];
+    request.label = labelOf(first);
+    request.refreshable = isShareLink(addresses_[first]);
+    for (const std::size_t i : others)
+        request.mirrors.push_back({addresses_[i], labelOf(i), {}, isShareLink(addresses_[i])});
+    request.resolve = [this](const std::string& address) { return resolve(address); };
+    if (options_.renewAddresses)
+        request.renew = [this]() -> Result<std::vector<SourceSpec>> {
+            auto renewed = options_.renewAddresses();
+            if (!renewed)
+                return renewed.error();
+            std::vector<SourceSpec> specs;
+            for (std::size_t i = 0; i < renewed->size(); ++i)
+                specs.push_back({(*renewed)[i], labelOf(i), {}, isShareLink((*renewed)[i])});
+            return specs;
+        };
+    request.startOverIfDifferent = options_.startOverIfDifferent;
     request.target = target_;
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
     request.giveUpAfter = options_.giveUpAfter;
     request.limit = options_.limit;
     // An address that names a file never has a web page saved under that file's name.
-    const bool fileExpected = options_.refuseWebPages || namesAFile(address);
+    const bool fileExpected = options_.refuseWebPages || namesAFile(addresses_[first]);
     request.refuseWebPages = fileExpected;
     request.check = [this, fileExpected](const std::string& complete) {
         if (Status own = checkOwnTarget(target_, replaceable_); !own)
@@ -143,7 +173,6 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
     auto result = downloader->run();
     if (!result) {
         error = result.error();
-        kept = result.error().code == kPartKeptError;
         return result.error().code == kWebPageError ? JobPhase::AddressError : JobPhase::Failed;
     }
     const std::optional<FileStamp> saved = stampOf(target_);

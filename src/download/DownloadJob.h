@@ -93,6 +93,15 @@ struct JobOptions {
     // The one speed limit all downloads share (see SpeedLimit); none: no limit.
     std::shared_ptr<SpeedLimit> limit;
     bool refuseWebPages = false;
+    // How the user knows each address ("下载链接1"), parallel to the addresses; an address
+    // without one is named by itself.
+    std::vector<std::string> labels;
+    // When every address is gone: where they came from asked again for the current ones (a
+    // catalogue entry by its ID); labelled as the first ones.
+    std::function<Result<std::vector<std::string>>()> renewAddresses;
+    // A part beside the target that holds another file's bytes: start over (true), or fail with
+    // FailureKind::NotSameFile and leave it.
+    bool startOverIfDifferent = true;
     bool executable =
         false; // the saved file may be run: execute permission wherever it is readable
     // Called on the job's thread once it has ended and its view is final, e.g. to wake a front
@@ -120,9 +129,14 @@ class DownloadJob {
 
   private:
     void work();
-    // The outcome of one address, as the phase the job would end in.
-    // `kept`: the attempt failed but left its part for a later run of the same address.
-    JobPhase fetchOne(const std::string& address, Error& error, bool& kept);
+    std::string labelOf(std::size_t i) const;
+    // The direct address of addresses_[i] (a share link resolved); `shown` as the job's phase.
+    Result<std::string> resolve(std::size_t i, bool shown);
+    Result<std::string> resolve(const std::string& address);
+    // The download from addresses_[first] (at `direct`), with `others` as more sources of it,
+    // as the phase the job ends in.
+    JobPhase fetch(std::size_t first, const std::string& direct,
+                   const std::vector<std::size_t>& others, Error& error);
     void finish(JobPhase phase, Error error = {});
     bool stopping() const { return stopSource_.stop_requested(); }
 

@@ -1,8 +1,91 @@
 #include "download/DownloadRun.h"
 
+#include "download/SourceProof.h"
+
 #include <algorithm>
 
 namespace vantorel::download {
+namespace {
+
+std::vector<SourceSpec> sourcesOf(const DownloadRequest& request) {
+    std::vector<SourceSpec> specs{{request.resumeKey.empty() ? request.url : request.resumeKey,
+                                   request.label, request.url, request.refreshable}};
+    specs.insert(specs.end(), request.mirrors.begin(), request.mirrors.end());
+    return specs;
+}
+
+// The proven sources' names, for "已只用…".
+std::string provenNames(const Sources& sources) {
+    std::string names;
+    for (std::size_t id = 0; id < sources.size(); ++id)
+        if (sources.state(id) == SourceState::Proven)
+            names += (names.empty() ? "" : "、") + sources.name(id);
+    return names;
+}
+
+} // namespace
+
+DownloadRun::DownloadRun(const DownloadRequest& request, DownloadProgress& progress,
+                         PartFile& file)
+    : request(request), progress(progress), file(file), sources(sourcesOf(request)) {}
+
+void DownloadRun::dropSource(std::size_t id, const std::string& why) {
+    sources.drop(id);
+    {
+        std::lock_guard guard(failMutex_);
+        lastDrop_ = makeError(sources.name(id) + " " + why);
+    }
+    if (!why.empty() && sources.provenCount() > 0)
+        progress.addNotice(sources.name(id) + " " + why + "，已只用" + provenNames(sources));
+}
+
+void DownloadRun::joinSource(std::size_t id) {
+    Result<std::string> url = sources.spec(id).url;
+    if (url->empty())
+        url = request.resolve ? request.resolve(sources.spec(id).address)
+                              : Result<std::string>(sources.spec(id).address);
+    const Status joined = url ? proveSource(*this, id, *url) : Status(url.error());
+    if (joined || settled())
+        return;
+    if (joined.error().kind == FailureKind::NotSameFile) {
+        sources.drop(id);
+        progress.addNotice(differentFileText(sources.name(id), sources.name(primary),
+                                             provenNames(sources)));
+    } else {
+        dropSource(id, "无法使用（" + joined.error().message + "）");
+    }
+}
+
+Error DownloadRun::noSourceLeft() const {
+    std::lock_guard guard(failMutex_);
+    Error error = lastDrop_;
+    error.message = "所有下载地址都已无法使用：" + error.message;
+    return error;
+}
+
+bool DownloadRun::refreshSource(std::size_t id) {
+    if (!request.resolve || !sources.beginRefresh(id))
+        return false;
+    progress.setRefreshing(true);
+    auto fresh = request.resolve(sources.spec(id).address);
+    const Status proven = fresh ? proveSource(*this, id, *fresh) : Status(fresh.error());
+    if (!proven)
+        dropSource(id, "的地址已失效，刷新后仍无法使用（" + proven.error().message + "）");
+    progress.setRefreshing(sources.refreshing());
+    return true;
+}
+
+bool DownloadRun::renewSources() {
+    if (!request.renew || renewed_.exchange(true))
+        return false;
+    progress.setRefreshing(true);
+    auto renewed = request.renew();
+    if (renewed)
+        for (SourceSpec& spec : *renewed)
+            joinSource(sources.add(std::move(spec)));
+    progress.setRefreshing(false);
+    return sources.provenCount() > 0;
+}
 
 void DownloadRun::fail(Error error, bool final) {
     {

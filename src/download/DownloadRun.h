@@ -9,6 +9,7 @@
 #include "download/Rate.h"
 #include "download/ResumeState.h"
 #include "download/SegmentScheduler.h"
+#include "download/Sources.h"
 #include "download/SpeedLimit.h"
 #include "net/Session.h"
 
@@ -47,15 +48,16 @@ inline constexpr int kFinalError = -1;
 // What one download shares between the driver and its workers.
 class DownloadRun {
   public:
-    DownloadRun(const DownloadRequest& request, DownloadProgress& progress, PartFile& file)
-        : request(request), progress(progress), file(file) {}
+    DownloadRun(const DownloadRequest& request, DownloadProgress& progress, PartFile& file);
 
     const DownloadRequest& request;
     DownloadProgress& progress;
     PartFile& file;
-    std::string url;         // where the probe finally arrived (after redirects)
+    Sources sources;
+    std::size_t primary = 0; // the source whose probe defined the file
+    std::string url;         // where the primary's probe finally arrived (after redirects)
     std::uint64_t total = 0; // meaningful when the length is known
-    Validators validators;   // the probe's
+    Validators validators;   // the primary's probe's
     std::optional<SegmentScheduler> scheduler;
     // The workers' connections share TLS sessions and looked-up names.
     net::SharedConnections connections;
@@ -71,6 +73,10 @@ class DownloadRun {
     bool cancelled() const { return progress.cancelRequested(); }
     bool fellBack() const { return fallback_.load(); }
     bool changed() const { return changed_.load(); }
+    // The bytes are fetched (or the download stopped): work beside the workers, such as proving
+    // a source, ends.
+    void settle() { settled_.store(true); }
+    bool settled() const { return settled_.load() || stopping(); }
 
     // The first failure wins and stops every worker. A final one (the file is gone or was
     // tampered with) leaves nothing for a later run to take up.
@@ -90,6 +96,25 @@ class DownloadRun {
         changed_.store(true);
         stop_.store(true);
     }
+    // Takes source `id` out of the download, telling the user `why` when other sources go on.
+    void dropSource(std::size_t id, const std::string& why);
+    // The failure of a download whose every source is gone: why the last one went.
+    Error noSourceLeft() const;
+    // Resolves source `id`'s share link again after its address expired and proves the fresh
+    // address; false when it cannot be refreshed (see Sources::beginRefresh).
+    bool refreshSource(std::size_t id);
+    // Every source is gone: asks where they came from for the current addresses (once) and
+    // proves them; true when one joined.
+    bool renewSources();
+    // Proves the sources not yet asked, one after another, until `done` says to stop.
+    template <class Done> void proveUntried(Done done) {
+        for (const std::size_t id : sources.untried()) {
+            if (settled() || done())
+                return;
+            joinSource(id);
+        }
+    }
+
     // Why the last request failed, for the message when nobody could fetch the rest.
     Error lastFailure() const;
     bool failedSinceLastByte() const {
@@ -189,6 +214,11 @@ class DownloadRun {
     }
 
   private:
+    void joinSource(std::size_t id);
+
+    std::atomic<bool> renewed_{false};
+    Error lastDrop_; // under failMutex_
+    std::atomic<bool> settled_{false};
     std::atomic<bool> stop_{false};
     std::atomic<bool> fallback_{false};
     std::atomic<bool> changed_{false};

@@ -8,6 +8,7 @@
 #include "download/RangeWorker.h"
 #include "download/ResumeState.h"
 #include "download/SegmentScheduler.h"
+#include "download/SourceProof.h"
 #include "download/StreamWorker.h"
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include <filesystem>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -84,15 +86,42 @@ Result<DownloadResult> fetchStream(DownloadRun& job, bool lengthKnown, DownloadR
     return result;
 }
 
-// One pass over a file of known length, resumed from `previous` when it matches.
+// Whether the part an earlier run left holds this file: its bytes came from the primary source
+// in the same version, or the primary proves it serves the same bytes. A part of another file
+// starts over, or with !startOverIfDifferent fails with NotSameFile and stays as it is.
+Result<bool> partHoldsThisFile(DownloadRun& job, const Probe& found, const ResumeState& previous) {
+    if (found.rangesRefused || job.file.sizeAtOpen() != job.total || previous.length != job.total)
+        return false;
+    const SourceSpec primary = job.sources.spec(job.primary);
+    if (const SourceRecord* record = previous.sourceFor(primary.address);
+        record && record->validators.sameVersionAs(found.validators))
+        return true;
+    Status same = proveAgainstPart(job, found.url, previous.complete);
+    if (same)
+        return true;
+    if (same.error().kind != FailureKind::NotSameFile)
+        return false; // too few bytes to tell: little is lost by starting over
+    if (!job.request.startOverIfDifferent)
+        return same.error();
+    job.progress.addNotice(job.sources.name(job.primary) + " 的文件与已下载的部分不同，已重新下载");
+    return false;
+}
+
+// One pass over a file of known length, resumed from `previous` when it holds this file.
 Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
                                         Checkpoint& checkpoint,
-                                        std::optional<ResumeState>& previous,
+                                        std::optional<ResumeState>& previous, bool& touched,
                                         DownloadResult result) {
     PartFile& file = job.file;
     job.total = *found.length;
-    const bool resumable = previous && !found.rangesRefused && file.sizeAtOpen() == job.total &&
-                           previous->sameVersion(found.validators, job.total);
+    bool resumable = false;
+    if (previous) {
+        Result<bool> holds = partHoldsThisFile(job, found, *previous);
+        if (!holds)
+            return holds.error();
+        resumable = *holds;
+    }
+    touched = true;
     if (!resumable) {
         previous.reset();
         if (Status emptied = file.startOver(); !emptied)
@@ -125,7 +154,18 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
     job.scheduler.emplace(job.total, workers, settings, complete);
     result.ranges = static_cast<unsigned>(job.scheduler->waitingPieces());
     checkpoint.enable(true);
-    Result<DownloadResult> fetched = fetchRanges(job, checkpoint, result);
+    Result<DownloadResult> fetched = [&] {
+        // The other sources prove themselves while the first one's bytes arrive, and join
+        // once they have.
+        std::jthread prover;
+        if (!job.sources.untried().empty())
+            prover = std::jthread([&job] {
+                job.proveUntried([&job] { return job.scheduler->finished(); });
+            });
+        auto ranges = fetchRanges(job, checkpoint, result);
+        job.settle();
+        return ranges;
+    }();
     if (fetched && job.fellBack() && !job.cancelled()) {
         // Whatever the ranges wrote is overwritten from the start; a stream is not resumed.
         checkpoint.enable(false);
@@ -137,6 +177,34 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
     return fetched;
 }
 
+// The probe of the first source that answers: that source defines the file. One that cannot
+// be used is dropped, and said so when another goes on.
+Result<Probe> probeFirst(DownloadRun& job) {
+    std::optional<Error> first;
+    for (const std::size_t id : job.sources.untried()) {
+        const SourceSpec spec = job.sources.spec(id);
+        Result<std::string> url = spec.url;
+        if (url->empty())
+            url = job.request.resolve ? job.request.resolve(spec.address)
+                                      : Result<std::string>(spec.address);
+        Result<Probe> found = url ? probe(job, *url) : Result<Probe>(url.error());
+        if (found) {
+            job.primary = id;
+            job.sources.prove(id, found->url, found->validators);
+            return found;
+        }
+        if (job.cancelled())
+            return found;
+        job.sources.drop(id);
+        if (!first)
+            first = found.error();
+        else
+            job.progress.addNotice(job.sources.name(id) + " 无法使用（" +
+                                   found.error().message + "）");
+    }
+    return *first;
+}
+
 // Every pass: the probe, then the bytes. A version change found during the first pass starts
 // one more.
 Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
@@ -145,19 +213,23 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
     result.path = job.request.target;
     Result<DownloadResult> fetched = result;
     for (int pass = 0; pass < 2; ++pass) {
-        auto found = probe(job);
+        auto found = pass == 0 ? probeFirst(job) : probe(job, job.url);
         if (!found)
             return found.error();
+        if (pass == 0 && job.primary != 0)
+            job.progress.addNotice(job.sources.name(0) + " 无法使用，已改用" +
+                                   job.sources.name(job.primary));
         job.url = found->url;
         job.validators = found->validators;
-        touched = true;
+        job.sources.prove(job.primary, job.url, job.validators);
         if (!found->length || found->coded) {
+            touched = true;
             if (Status emptied = job.file.startOver(); !emptied)
                 return emptied.error();
             job.progress.setState(DownloadState::Downloading);
             return fetchStream(job, false, result);
         }
-        fetched = fetchKnownLength(job, *found, checkpoint, previous, result);
+        fetched = fetchKnownLength(job, *found, checkpoint, previous, touched, result);
         if (!fetched || !job.changed() || job.cancelled())
             break;
         if (pass == 1 || !job.validators.any())
@@ -184,11 +256,9 @@ Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress
         withoutCredentials(request.resumeKey.empty() ? request.url : request.resumeKey);
     Checkpoint checkpoint(job, key);
     std::optional<ResumeState> previous = loadResumeState(file->statePath());
-    // A part that another address of the same file left (a mirror of a catalogue entry) is
-    // neither this run's to resume nor its to throw away.
-    const bool foreign = previous && previous->url != key;
-    if (foreign)
-        previous.reset();
+    // A part that another address left (a mirror, an address since replaced) is this run's only
+    // once an address of this run proves it holds the same file.
+    const bool foreign = previous && !previous->sourceFor(key);
 
     bool touched = false; // the part may no longer be what an earlier run left
     Result<DownloadResult> fetched = fetchAll(job, checkpoint, previous, touched);
@@ -203,9 +273,11 @@ Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress
         const bool final = failure && failure->code == kFinalError;
         bool resumable = false;
         if (!touched) {
+            // A part that this run did not touch (another file's, or one it could not yet ask
+            // about) stays as it was.
             if (foreign || (previous && !final))
                 file->keep();
-            resumable = previous && !final;
+            resumable = previous && !foreign && !final;
         } else if (!final && checkpoint.now() && checkpoint.listedBytes() > 0) {
             file->keep();
             resumable = true;

@@ -69,6 +69,7 @@
 
 #include "common/Result.h"
 #include "download/DownloadProgress.h"
+#include "download/Sources.h"
 #include "download/SpeedLimit.h"
 
 #include <atomic>
@@ -79,6 +80,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantorel::download {
 
@@ -118,6 +120,19 @@ struct DownloadRequest {
     // What names this download in its resume state (the address the user gave, which may have
     // led to `url` through a share link); `url` when empty.
     std::string resumeKey;
+    std::string label;        // how the user knows the address (see SourceSpec)
+    bool refreshable = false; // resumeKey is a share link that can be resolved again
+    // More addresses of the same file, used at once once each proves it serves the same bytes.
+    std::vector<SourceSpec> mirrors;
+    // Resolves a source's address (a share link) to a direct address: for mirrors given
+    // unresolved, and to refresh an address that expired. None: addresses are used as they are.
+    std::function<Result<std::string>(const std::string& address)> resolve;
+    // When every source is gone: the addresses where they came from gives now (a catalogue asked
+    // again for the entry). Asked once per run.
+    std::function<Result<std::vector<SourceSpec>>()> renew;
+    // A part beside the target that the first source cannot prove it holds (another file's
+    // bytes): true starts over, false fails with FailureKind::NotSameFile and leaves the part.
+    bool startOverIfDifferent = true;
     unsigned workers = kDefaultWorkers;
     std::uint64_t minRangeBytes = kMinRangeBytes;
     unsigned maxRetries = kMaxRetries;

@@ -17,12 +17,15 @@ std::size_t stopAtBody(char*, std::size_t, std::size_t, void* user) {
 
 // Asks for the file with `headerBlock` and stops as soon as the reply's head is in: the head
 // is all the probe needs, so a body cut short after it does not matter.
-Result<Probe> askHead(DownloadRun& job, const std::string& headerBlock, net::ReplyHead& head) {
-    Transfer transfer(job);
+Result<Probe> askHead(DownloadRun& job, const std::string& url, const std::string& headerBlock,
+                      net::ReplyHead& head, bool background) {
+    Transfer transfer(job, background);
     bool sawBody = false;
-    const CURLcode code = transfer.get(job.request.url, headerBlock, &stopAtBody, &sawBody, false);
+    const CURLcode code = transfer.get(url, headerBlock, &stopAtBody, &sawBody, false);
     if (job.cancelled())
         return makeError("下载已取消");
+    if (background && job.settled())
+        return makeError("下载已结束");
     head = transfer.head();
     if (head.length.bad())
         return makeError(head.length.problem());
@@ -39,7 +42,7 @@ Result<Probe> askHead(DownloadRun& job, const std::string& headerBlock, net::Rep
     probe.validators = validatorsOf(head);
     const char* effective = nullptr;
     curl_easy_getinfo(transfer.handle(), CURLINFO_EFFECTIVE_URL, &effective);
-    probe.url = effective ? effective : job.request.url;
+    probe.url = effective ? effective : url;
     return probe;
 }
 
@@ -50,9 +53,9 @@ Result<Probe> askHead(DownloadRun& job, const std::string& headerBlock, net::Rep
 // ranges (a cache that has not stored the file yet may answer so), the file comes as one
 // stream. One whose range reply is not the byte asked for is asked again plainly, and gets no
 // range requests.
-Result<Probe> firstLook(DownloadRun& job) {
+Result<Probe> firstLook(DownloadRun& job, const std::string& url, bool background) {
     net::ReplyHead head;
-    auto found = askHead(job, requestHeaders({0, 0}), head);
+    auto found = askHead(job, url, requestHeaders({0, 0}), head, background);
     if (!found)
         return found;
     if (head.status == 200) {
@@ -76,7 +79,7 @@ Result<Probe> firstLook(DownloadRun& job) {
     } else {
         return httpError(head.status);
     }
-    found = askHead(job, requestHeaders(), head);
+    found = askHead(job, url, requestHeaders(), head, background);
     if (found && head.status != 200)
         return httpError(head.status);
     if (found)
@@ -86,10 +89,10 @@ Result<Probe> firstLook(DownloadRun& job) {
 
 } // namespace
 
-Result<Probe> probe(DownloadRun& job) {
-    auto found = firstLook(job);
+Result<Probe> probe(DownloadRun& job, const std::string& url, bool background) {
+    auto found = firstLook(job, url, background);
     if (found && found->webPage && job.request.refuseWebPages)
-        return makeError("文件地址指向一个网页：" + job.request.url, kWebPageError);
+        return makeError("文件地址指向一个网页：" + url, kWebPageError);
     return found;
 }
 

@@ -23,6 +23,8 @@ struct Probe {
 
 // The probe; where a file is expected, a reply that says it is a web page (an error or login
 // page served in place of the file) ends the download before a byte of it is fetched.
-Result<Probe> probe(DownloadRun& job);
+// `url` is the address to ask (a source's direct address); `background`: asked beside the
+// workers, it ends once the download settles.
+Result<Probe> probe(DownloadRun& job, const std::string& url, bool background = false);
 
 } // namespace vantorel::download

@@ -1,5 +1,6 @@
 #include "download/RangeWorker.h"
 
+#include "common/Text.h"
 #include "download/ReplyChecks.h"
 #include "net/Transport.h"
 
@@ -21,6 +22,26 @@ constexpr milliseconds kWaitForWork{20};
 // enough that the round trip per request hardly counts.
 constexpr milliseconds kRequestTime{150};
 constexpr std::uint64_t kMaxRequestBytes = 32 << 20;
+// Requests of one source that fail in a row before it is dropped, when another source can stand
+// in for it: a server that went down costs a moment, not every worker's round of retries.
+constexpr unsigned kSourceFailures = 3;
+
+std::string droppedBecause(Verdict verdict, const Error& why) {
+    switch (verdict) {
+    case Verdict::Gone:
+        return "上已没有这个文件";
+    case Verdict::Expired:
+        return "的地址已失效";
+    case Verdict::Changed:
+        return "上的文件已被更换";
+    case Verdict::FallBack:
+        return "不能按要求分段下载";
+    case Verdict::Retry:
+        return "连接失败（" + why.message + "）";
+    default:
+        return "出错（" + why.message + "）";
+    }
+}
 
 } // namespace
 
@@ -37,6 +58,19 @@ void RangeWorker::run() {
         }
         Error why;
         const Verdict verdict = attempt(work.range, why);
+        if (verdict == Verdict::NoSource) {
+            // Every source is gone, unless one is being refreshed or where they came from gives
+            // new ones.
+            if (!job_.sources.refreshing() && !job_.renewSources()) {
+                job_.fail(job_.noSourceLeft());
+                return;
+            }
+            if (!job_.pause(kWaitForWork))
+                return;
+            continue;
+        }
+        if (verdict != Verdict::Done && verdict != Verdict::Stopped && leftSource(verdict, why))
+            continue;
         switch (verdict) {
         case Verdict::Done:
             // A request answered in full is progress.
@@ -52,10 +86,12 @@ void RangeWorker::run() {
             job_.versionChanged();
             return;
         case Verdict::Fatal:
+        case Verdict::Expired:
         case Verdict::Gone:
             job_.fail(std::move(why), verdict == Verdict::Gone);
             return;
         case Verdict::Retry:
+        case Verdict::NoSource:
             break;
         }
         job_.attemptFailed(why);
@@ -80,12 +116,29 @@ void RangeWorker::run() {
     }
 }
 
+bool RangeWorker::leftSource(Verdict verdict, const Error& why) {
+    const std::size_t id = source_.id;
+    if ((verdict == Verdict::Gone || verdict == Verdict::Expired) && job_.refreshSource(id))
+        return true;
+    if (job_.sources.state(id) != SourceState::Proven)
+        return true; // another worker refreshed or dropped it meanwhile
+    const bool others = job_.sources.provenCount() > 1 || job_.sources.refreshing();
+    if (!others || (verdict == Verdict::Retry && job_.sources.failed(id) < kSourceFailures))
+        return false;
+    job_.dropSource(id, droppedBecause(verdict, why));
+    return true;
+}
+
 Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     // Near the end requests shrink, so the last ones end together rather than one long
     // request holding up the finish.
     const unsigned workers = std::clamp(job_.request.workers, 1u, kMaxWorkers);
     const std::uint64_t endgame = std::max(
         kFirstRequestBytes, (job_.total - job_.scheduler->completeBytes()) / (2 * workers));
+    auto source = job_.sources.pick(index_);
+    if (!source)
+        return Verdict::NoSource;
+    source_ = std::move(*source);
     range_ = job_.scheduler->claim(index_, std::min({range.size(), requestBytes_, endgame}));
     if (range_.empty())
         return Verdict::Done; // the range was handed on meanwhile
@@ -93,14 +146,18 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     verdict_.reset();
     received_ = 0;
     std::string headers = requestHeaders({range_.begin, range_.end - 1});
-    if (const std::string ifRange = job_.validators.ifRange(); !ifRange.empty())
+    if (const std::string ifRange = source_.validators.ifRange(); !ifRange.empty())
         headers += "\r\nIf-Range: " + ifRange;
     const auto started = Clock::now();
-    const CURLcode code = transfer_.get(job_.url, headers, &RangeWorker::onBody, this, false);
+    const CURLcode code = transfer_.get(source_.url, headers, &RangeWorker::onBody, this, false);
     if (job_.stopping())
         return Verdict::Stopped;
+    if (verdict_ == Verdict::Expired)
+        why = makeError("服务器返回了一个网页，不是所要的文件");
     if (verdict_)
         return *verdict_;
+    if (received_ > 0)
+        job_.sources.brought(source_.id);
     if (received_ == range_.size()) {
         const double seconds = Seconds(Clock::now() - started).count();
         // At most twice the last request: the speed of a short request is unreliable (a
@@ -119,6 +176,8 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
         why = makeError(httpMessage(head.status));
         if (goneStatus(head.status))
             return Verdict::Gone;
+        if (head.status == 401 || head.status == 403)
+            return Verdict::Expired;
         return retryableStatus(head.status) ? Verdict::Retry : Verdict::Fatal;
     }
     if (head.complete && head.status != 0 && head.status != 206 && !head.length.bad())
@@ -135,8 +194,12 @@ double RangeWorker::requestTime() const {
 }
 
 Verdict RangeWorker::judgeWholeReply(const net::ReplyHead& head) const {
+    // A page where a part of the file was asked for: what a signed address that expired
+    // leads to.
+    if (startsWithIgnoreCase(head.contentType, "text/html"))
+        return Verdict::Expired;
     const auto length = head.length.value();
-    if (job_.validators.contradictedBy(validatorsOf(head)) ||
+    if (source_.validators.contradictedBy(validatorsOf(head)) ||
         (head.status == 200 && !head.coded() && length && *length != job_.total))
         return Verdict::Changed;
     return Verdict::FallBack;
@@ -146,7 +209,7 @@ std::optional<Verdict> RangeWorker::judgeReply() const {
     const net::ReplyHead& head = transfer_.head();
     if (head.status != 206)
         return judgeWholeReply(head);
-    if (!provesSameVersion(job_.validators, head) || transfer_.redirectedAwayFrom(job_.url))
+    if (!provesSameVersion(source_.validators, head) || transfer_.redirectedAwayFrom(source_.url))
         return Verdict::Changed;
     const auto range = net::parseContentRange(head.contentRange);
     if (range && range->total && *range->total != job_.total)

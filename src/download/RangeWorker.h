@@ -16,7 +16,9 @@
 namespace vantorel::download {
 
 // What became of one request.
-enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Gone, Stopped };
+// Expired: the address refused us (401, 403) or led to a web page instead of the file, as a
+// signed address does once it expires. NoSource: no source is proven at the moment.
+enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Gone, Expired, Stopped, NoSource };
 
 // The size of a worker's first request; later ones follow the connection's speed.
 inline constexpr std::uint64_t kFirstRequestBytes = 128 * 1024;
@@ -48,11 +50,16 @@ class RangeWorker {
     // The reply must be exactly the asked part of the same file, as it is on the server.
     std::optional<Verdict> judgeReply() const;
 
+    // A failure of this worker's source rather than of the download: the source is refreshed or
+    // dropped, and the range goes on from another. False when no other source can stand in.
+    bool leftSource(Verdict verdict, const Error& why);
+
     static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user);
 
     DownloadRun& job_;
     const unsigned index_;
     Transfer transfer_;
+    SourceUse source_;                                // the current request's
     ByteInterval range_;                              // asked in the current request
     std::uint64_t received_ = 0;                      // bytes of it written so far
     std::uint64_t brought_ = 0;                       // bytes written since the last failure

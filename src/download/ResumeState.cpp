@@ -46,12 +46,14 @@ bool Validators::contradictedBy(const Validators& reply) const {
             lastModified != reply.lastModified);
 }
 
+bool Validators::sameVersionAs(const Validators& now) const {
+    if (strongEtag())
+        return now.etag == etag;
+    return !lastModified.empty() && now.lastModified == lastModified;
+}
+
 bool ResumeState::sameVersion(const Validators& now, std::uint64_t lengthNow) const {
-    if (lengthNow != length)
-        return false;
-    if (validators.strongEtag())
-        return now.etag == validators.etag;
-    return !validators.lastModified.empty() && now.lastModified == validators.lastModified;
+    return lengthNow == length && validators.sameVersionAs(now);
 }
 
 const SourceRecord* ResumeState::sourceFor(std::string_view address) const {

@@ -30,6 +30,8 @@ struct Validators {
     // Whether a reply's validators show a different version. A validator the reply lacks
     // proves nothing either way.
     bool contradictedBy(const Validators& reply) const;
+    // Whether `now` names the same version: the same strong ETag, or the same Last-Modified.
+    bool sameVersionAs(const Validators& now) const;
     bool operator==(const Validators&) const = default;
 };
 

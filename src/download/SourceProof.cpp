@@ -41,8 +41,8 @@ Result<std::string> fetchBlock(DownloadRun& job, Transfer& transfer, const std::
     if (const std::string ifRange = validators.ifRange(); !ifRange.empty())
         headers += "\r\nIf-Range: " + ifRange;
     const CURLcode code = transfer.get(url, headers, &collect, &sink, false);
-    if (job.stopping())
-        return makeError("下载已取消");
+    if (job.settled())
+        return makeError("下载已结束");
     const net::ReplyHead& head = transfer.head();
     if (head.complete && head.status >= 400)
         return httpError(head.status);
@@ -64,10 +64,10 @@ Result<std::string> fetchBlock(DownloadRun& job, Transfer& transfer, const std::
 // proven source's when `reference` is given.
 Status compareBlocks(DownloadRun& job, const std::string& url, const Validators& validators,
                      std::span<const ByteInterval> blocks, const std::optional<SourceUse>& reference) {
-    Transfer candidate(job);
+    Transfer candidate(job, true);
     std::optional<Transfer> other;
     if (reference)
-        other.emplace(job);
+        other.emplace(job, true);
     for (const ByteInterval& block : blocks) {
         auto theirs = fetchBlock(job, candidate, url, validators, block);
         if (!theirs)
@@ -99,7 +99,7 @@ Status proveAgainstPart(DownloadRun& job, const std::string& url,
 }
 
 Status proveSource(DownloadRun& job, std::size_t id, const std::string& url) {
-    auto found = probe(job, url);
+    auto found = probe(job, url, true);
     if (!found)
         return found.error();
     if (found->webPage)

@@ -13,7 +13,13 @@ constexpr unsigned kMaxRefreshes = 3;
 
 Sources::Sources(std::vector<SourceSpec> specs) {
     for (SourceSpec& spec : specs)
-        entries_.push_back(Entry{std::move(spec)});
+        entries_.emplace_back().spec = std::move(spec);
+}
+
+std::size_t Sources::add(SourceSpec spec) {
+    std::lock_guard lock(mutex_);
+    entries_.emplace_back().spec = std::move(spec);
+    return entries_.size() - 1;
 }
 
 std::size_t Sources::size() const {
@@ -49,14 +55,9 @@ void Sources::prove(std::size_t id, std::string url, Validators validators) {
     entry.failures = 0;
 }
 
-void Sources::drop(std::size_t id, std::string why) {
+void Sources::drop(std::size_t id) {
     std::lock_guard lock(mutex_);
-    Entry& entry = entries_.at(id);
-    if (entry.state == SourceState::Dropped)
-        return;
-    entry.state = SourceState::Dropped;
-    if (!why.empty())
-        notices_.push_back(std::move(why));
+    entries_.at(id).state = SourceState::Dropped;
 }
 
 std::optional<SourceUse> Sources::pick(unsigned worker) const {
@@ -115,11 +116,6 @@ bool Sources::beginRefresh(std::size_t id) {
     ++entry.refreshes;
     entry.state = SourceState::Refreshing;
     return true;
-}
-
-std::vector<std::string> Sources::takeNotices() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(notices_, {});
 }
 
 std::vector<SourceRecord> Sources::records() const {

@@ -49,6 +49,8 @@ class Sources {
   public:
     explicit Sources(std::vector<SourceSpec> specs);
 
+    // A source more, untried; its id.
+    std::size_t add(SourceSpec spec);
     std::size_t size() const;
     SourceSpec spec(std::size_t id) const;
     SourceState state(std::size_t id) const;
@@ -57,8 +59,8 @@ class Sources {
 
     // The source serves the download's file at `url` (after redirects) with `validators`.
     void prove(std::size_t id, std::string url, Validators validators);
-    // The source is out of the download for good; `why` tells the user what happened.
-    void drop(std::size_t id, std::string why);
+    // The source is out of the download for good.
+    void drop(std::size_t id);
 
     // The source a worker's next request goes to: the proven sources are shared out by worker
     // index. None while no source is proven (one may be being refreshed).
@@ -80,8 +82,6 @@ class Sources {
     // prove() ends it with the fresh address.
     bool beginRefresh(std::size_t id);
 
-    // What the user should be told about sources, in order, each once.
-    std::vector<std::string> takeNotices();
     // Every source as a resume state records it (addresses without credentials).
     std::vector<SourceRecord> records() const;
 
@@ -97,7 +97,6 @@ class Sources {
 
     mutable std::mutex mutex_;
     std::vector<Entry> entries_;
-    std::vector<std::string> notices_;
 };
 
 } // namespace vantorel::download

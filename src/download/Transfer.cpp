@@ -122,7 +122,7 @@ std::size_t Transfer::onHeader(char* data, std::size_t size, std::size_t count, 
 
 int Transfer::onProgress(void* user, curl_off_t, curl_off_t now, curl_off_t, curl_off_t) {
     auto& self = *static_cast<Transfer*>(user);
-    if (self.job_.stopping())
+    if (self.job_.stopping() || (self.background_ && self.job_.settled()))
         return 1;
     return self.underFloor(static_cast<std::uint64_t>(std::max<curl_off_t>(now, 0))) ? 1 : 0;
 }

@@ -14,7 +14,9 @@ namespace vantorel::download {
 
 class Transfer {
   public:
-    explicit Transfer(DownloadRun& job) : job_(job), easy_(net::makeCurlEasy()) {}
+    // `background`: the transfer is not a worker's; it ends too once the download settles.
+    explicit Transfer(DownloadRun& job, bool background = false)
+        : job_(job), easy_(net::makeCurlEasy()), background_(background) {}
 
     CURL* handle() const { return easy_.get(); }
     const net::ReplyHead& head() const { return head_; }
@@ -46,6 +48,7 @@ class Transfer {
     char errorText_[CURL_ERROR_SIZE] = {};
     std::string proxy_;                  // what the last transfer went through; empty: direct
     std::optional<Error> unusableProxy_; // the last transfer could not start: its proxy is bad
+    const bool background_ = false;
     bool fresh_ = false;
     double roundTrip_ = 0;
     bool tooSlow_ = false;

@@ -113,12 +113,12 @@ TEST_F(DownloadJobTest, RefusedPageKeepsAnExistingFileAndSaysWhy) {
     const fs::path target = folder_ / "app.exe";
     std::ofstream(target) << "previous";
 
-    // An error page in place of the installer, then an address that does not exist.
+    // An error page in place of the installer, with a second address that does not exist.
     DownloadJob job({server.url("/page.exe"), server.url("/missing.exe")}, target.string(),
                     installerExpected());
     const JobView view = job.run();
-    EXPECT_EQ(view.phase, JobPhase::Failed);
-    EXPECT_NE(view.error.find("404"), std::string::npos) << view.error;
+    EXPECT_EQ(view.phase, JobPhase::AddressError);
+    EXPECT_NE(view.error.find("网页"), std::string::npos) << view.error;
     EXPECT_EQ(readFile(target), "previous");
     EXPECT_EQ(filesIn(folder_), 1u);
 
