@@ -1,8 +1,11 @@
-// The offline catalogue's installers: both addresses of an entry serve the same bytes, with
-// byte ranges, and only for programs of the catalogue.
+// The offline catalogue's installers: both addresses of an entry, on two servers, serve the same
+// bytes with byte ranges, and only for programs of the catalogue; two entries are marked for
+// what they show instead.
 
 #include "demo/DemoServices.h"
+#include "download/ShareLink.h"
 #include "net/Curl.h"
+#include "support/Fetch.h"
 
 #include <gtest/gtest.h>
 
@@ -46,10 +49,40 @@ TEST(DemoDownloads, BothAddressesServeTheInstallerWithRanges) {
     EXPECT_EQ(whole.status, 200);
     EXPECT_TRUE(whole.body == bytes);
 
+    EXPECT_TRUE(timer.https.starts_with(services.mirrorBase() + "/mirror/"));
+    EXPECT_NE(services.mirrorBase(), services.base());
     const Reply part = get(timer.https, "1000-1999");
     EXPECT_EQ(part.status, 206);
     EXPECT_TRUE(part.body == bytes.substr(1000, 1000));
 
     EXPECT_EQ(get(services.base() + "/files/not_in_catalogue.exe").status, 404);
-    EXPECT_EQ(get(services.base() + "/mirror/../files/" + timer.filename).status, 404);
+    EXPECT_EQ(get(services.mirrorBase() + "/mirror/../files/" + timer.filename).status, 404);
+}
+
+TEST(DemoDownloads, MarkedEntriesHaveAnOtherMirrorOrAnExpiringShareLink) {
+    demo::DemoServices services;
+    auto entry = [&](demo::DemoKind kind) {
+        for (const demo::DemoProgram& p : services.programs())
+            if (p.kind == kind)
+                return p.record;
+        return catalogue::CatalogueRecord{};
+    };
+
+    const catalogue::CatalogueRecord other = entry(demo::DemoKind::OtherMirror);
+    const std::string bytes = demo::installerBytes(other.filename, std::stoull(other.filesize));
+    EXPECT_TRUE(get(other.url).body == bytes);
+    const Reply mirrored = get(other.https);
+    EXPECT_EQ(mirrored.body.size(), bytes.size());
+    EXPECT_FALSE(mirrored.body == bytes);
+
+    const catalogue::CatalogueRecord expiring = entry(demo::DemoKind::ExpiringLink);
+    services.applyToConfig();
+    auto direct = download::resolveShareLink(expiring.url);
+    demo::DemoServices::removeFromConfig();
+    ASSERT_TRUE(direct.ok()) << expiring.url;
+    EXPECT_TRUE(direct->starts_with(services.base() + "/file/" + expiring.filename + "?sig="));
+    const std::string head = vantorel::testing::fetch(*direct, "0-65535").body;
+    EXPECT_TRUE(
+        head ==
+        demo::installerBytes(expiring.filename, std::stoull(expiring.filesize)).substr(0, 65536));
 }
