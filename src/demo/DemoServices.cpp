@@ -7,6 +7,7 @@
 #include "demo/ShareSite.h"
 #include "demo/SignedDownloads.h"
 
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -90,8 +91,8 @@ class Installers {
     using Maker = std::function<std::string(const DemoProgram&)>;
 
     Installers(const std::vector<DemoProgram>& programs, RangeFaults pace, Maker make)
-        : programs_(programs), files_(std::make_shared<RangeFiles>()), make_(std::move(make)) {
-        files_->setFaults(std::move(pace));
+        : programs_(programs), make_(std::move(make)) {
+        files_.setFaults(std::move(pace));
     }
 
     // The installer named by the rest of the path after `prefix`, made if it is not yet.
@@ -103,17 +104,17 @@ class Installers {
             std::lock_guard lock(mutex_);
             for (const DemoProgram& p : programs_) {
                 if (p.record.filename == name && !made_.contains(name)) {
-                    files_->add(asFile.path, make_(p));
+                    files_.add(asFile.path, make_(p));
                     made_.insert(name);
                 }
             }
         }
-        return files_->respond(asFile);
+        return files_.respond(asFile);
     }
 
   private:
     const std::vector<DemoProgram>& programs_; // live as long as the servers
-    std::shared_ptr<RangeFiles> files_;
+    RangeFiles files_;
     Maker make_;
     std::mutex mutex_;
     std::set<std::string, std::less<>> made_;
