@@ -67,6 +67,14 @@ int runDemo(Args args) {
     text += "#   vantorel-cli check-update\n";
     text += "#   vantorel-cli resolve " + demo::DemoServices::releaseShareLink() + "\n";
     text += "#   vantorel（窗口程序）\n";
+    for (const demo::DemoProgram& p : services->programs()) {
+        if (p.kind == demo::DemoKind::OtherMirror)
+            text += "# 此条目的下载链接2 是长度相同的另一个文件：\n#   vantorel-cli download " +
+                    p.record.url + " --mirror " + p.record.https + "\n";
+        else if (p.kind == demo::DemoKind::ExpiringLink)
+            text += "# 此条目的分享链接解析出的下载地址几秒后过期：\n#   vantorel-cli download " +
+                    p.record.url + "\n";
+    }
     // Without its settings nobody can use the demo (a full disk under a redirect, say).
     if (std::fputs(text.c_str(), stdout) < 0 || std::fflush(stdout) != 0) {
         std::fputs("无法写出演示服务的设置，演示服务未运行\n", stderr);

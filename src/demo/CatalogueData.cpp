@@ -14,6 +14,7 @@ struct Seed {
     const char* version;
     const char* tags;
     std::uint32_t colour;
+    DemoKind kind = DemoKind::Plain;
 };
 
 // All names are invented for the offline demo.
@@ -55,6 +56,10 @@ constexpr Seed kSeeds[] = {
     {"单词闪卡", "word_flash", 1'835'008, "2026-08-26", "4.0.0", "学习 英语 单词", 0xFDD835},
     {"PDF阅读器", "pdf_reader_lite", 3'932'160, "2026-10-06", "2.5.1", "pdf 阅读 reader", 0xB71C1C},
     {"字体管家", "font_keeper", 786'432, "2026-02-22", "1.0.5", "字体 font", 0x37474F},
+    {"镜像不符演示", "mirror_mismatch", 3'145'728, "2026-12-05", "1.0.0",
+     "演示 镜像 不符 mirror mismatch", 0x9E9E9E, DemoKind::OtherMirror},
+    {"过期链接演示", "expiring_share", 12'582'912, "2026-12-05", "1.0.0",
+     "演示 分享 过期 share expiring", 0x795548, DemoKind::ExpiringLink},
     {"番茄时钟", "tomato_timer", 524'288, "2026-01-09", "1.1.0", "效率 时钟 timer", 0xE64A19},
 };
 
@@ -76,22 +81,26 @@ std::string lower(std::string_view s) {
 
 } // namespace
 
-std::vector<DemoProgram> demoPrograms(std::string_view base) {
+std::vector<DemoProgram> demoPrograms(std::string_view base, std::string_view mirrorBase,
+                                      std::string_view shareBase) {
     std::vector<DemoProgram> programs;
     unsigned index = 0;
     for (const Seed& s : kSeeds) {
         std::string hash = hexDigest(s.package);
         std::string file = std::string(s.package) + ".exe";
+        std::string first = s.kind == DemoKind::ExpiringLink
+                                ? std::string(shareBase) + "/s/" + s.package
+                                : std::string(base) + "/files/" + file;
         catalogue::CatalogueRecord r{s.name,
                                      file,
                                      std::to_string(s.size),
                                      hash,
-                                     std::string(base) + "/files/" + file,
+                                     std::move(first),
                                      s.date,
                                      s.version,
-                                     std::string(base) + "/mirror/" + file,
+                                     std::string(mirrorBase) + "/mirror/" + file,
                                      std::string(s.package) + "_" + std::to_string(index) + ".png"};
-        programs.push_back(DemoProgram{std::move(r), s.tags, s.colour});
+        programs.push_back(DemoProgram{std::move(r), s.tags, s.colour, s.kind});
         ++index;
     }
     return programs;

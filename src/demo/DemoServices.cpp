@@ -4,7 +4,10 @@
 #include "demo/CatalogueReply.h"
 #include "demo/PngWriter.h"
 #include "demo/RangeServer.h"
+#include "demo/ShareSite.h"
+#include "demo/SignedDownloads.h"
 
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -21,18 +24,25 @@ HttpResponse Router::operator()(const HttpRequest& request) const {
     return HttpResponse::text("not found", "text/plain; charset=utf-8", 404);
 }
 
-DemoServices::DemoServices(std::uint16_t port) : router_(std::make_shared<Router>()) {
-    // The server must exist before the programs can name its address, and the routes read the
-    // programs: start it with a router that is filled right after.
+DemoServices::DemoServices(std::uint16_t port)
+    : router_(std::make_shared<Router>()), mirrorRouter_(std::make_shared<Router>()) {
+    // The servers must exist before the programs can name their addresses, and the routes read
+    // the programs: start them with routers that are filled right after.
     server_ = std::make_unique<HttpServer>(
         [router = router_](const HttpRequest& r) { return (*router)(r); }, port);
-    programs_ = demoPrograms(server_->base());
-    addCatalogueRoutes(*router_);
-    addUpdateRoutes(*router_);
+    mirror_ = std::make_unique<HttpServer>(
+        [router = mirrorRouter_](const HttpRequest& r) { return (*router)(r); });
+    programs_ =
+        demoPrograms(server_->base(), mirror_->base(), "https://" + std::string(kShareHost));
+    auto site = std::make_shared<ShareSite>(server_->base());
+    addCatalogueRoutes(*router_, *mirrorRouter_, *site);
+    addUpdateRoutes(*router_, *site);
+    ShareSite::addRoutes(*router_, site);
 }
 
 DemoServices::~DemoServices() {
     server_->stop();
+    mirror_->stop();
 }
 
 std::string DemoServices::groupLink() const {
@@ -74,47 +84,97 @@ void DemoServices::removeFromConfig() {
 
 namespace {
 
-// Each program's installer at /files/ and, as the second address, /mirror/ (the same bytes),
-// served with byte ranges and a gentle pace so that progress can be watched. The bytes are
+// Installers served with byte ranges and a pace, so that progress can be watched. The bytes are
 // made on the first request for them: most runs never download most programs.
-struct InstallerFiles {
-    RangeFiles files;
-    std::mutex mutex;
-    std::set<std::string, std::less<>> made;
-};
+class Installers {
+  public:
+    using Maker = std::function<std::string(const DemoProgram&)>;
 
-void addDownloadRoutes(Router& router, const std::vector<DemoProgram>& programs) {
-    auto installers = std::make_shared<InstallerFiles>();
-    RangeFaults pace;
-    pace.throttleBytes = 64 * 1024;
-    pace.throttleDelay = std::chrono::milliseconds(20);
-    installers->files.setFaults(pace);
-    auto serve = [&programs, installers](const HttpRequest& r, std::string_view prefix) {
+    Installers(const std::vector<DemoProgram>& programs, RangeFaults pace, Maker make)
+        : programs_(programs), make_(std::move(make)) {
+        files_.setFaults(std::move(pace));
+    }
+
+    // The installer named by the rest of the path after `prefix`, made if it is not yet.
+    HttpResponse respond(const HttpRequest& r, std::string_view prefix) {
         const std::string name = r.path.substr(prefix.size());
         HttpRequest asFile = r;
         asFile.path = "/files/" + name;
         {
-            std::lock_guard lock(installers->mutex);
-            if (!installers->made.contains(name)) {
-                for (const DemoProgram& p : programs) {
-                    if (p.record.filename != name)
-                        continue;
-                    installers->files.add(asFile.path,
-                                          installerBytes(name, std::stoull(p.record.filesize)));
-                    installers->made.insert(name);
-                    break;
+            std::lock_guard lock(mutex_);
+            for (const DemoProgram& p : programs_) {
+                if (p.record.filename == name && !made_.contains(name)) {
+                    files_.add(asFile.path, make_(p));
+                    made_.insert(name);
                 }
             }
         }
-        return installers->files.respond(asFile);
-    };
-    router.add("/files/", [serve](const HttpRequest& r) { return serve(r, "/files/"); });
-    router.add("/mirror/", [serve](const HttpRequest& r) { return serve(r, "/mirror/"); });
+        return files_.respond(asFile);
+    }
+
+  private:
+    const std::vector<DemoProgram>& programs_; // live as long as the servers
+    RangeFiles files_;
+    Maker make_;
+    std::mutex mutex_;
+    std::set<std::string, std::less<>> made_;
+};
+
+std::string sameInstaller(const DemoProgram& p) {
+    return installerBytes(p.record.filename, std::stoull(p.record.filesize));
+}
+
+// 下载链接1 of every plain entry at /files/, fast; every 下载链接2 on the mirror server at
+// /mirror/, whose uplink all downloads share; the OtherMirror entry's mirror has other bytes of
+// the same length.
+void addDownloadRoutes(Router& router, Router& mirror, const std::vector<DemoProgram>& programs) {
+    RangeFaults pace;
+    pace.throttleBytes = 64 * 1024;
+    pace.throttleDelay = std::chrono::milliseconds(20);
+    auto installers = std::make_shared<Installers>(programs, pace, sameInstaller);
+    router.add("/files/",
+               [installers](const HttpRequest& r) { return installers->respond(r, "/files/"); });
+
+    RangeFaults uplink;
+    uplink.totalRate = 1u << 20;
+    auto mirrored = std::make_shared<Installers>(programs, uplink, [](const DemoProgram& p) {
+        return p.kind == DemoKind::OtherMirror
+                   ? installerBytes(p.record.filename + ".other", std::stoull(p.record.filesize))
+                   : sameInstaller(p);
+    });
+    mirror.add("/mirror/",
+               [mirrored](const HttpRequest& r) { return mirrored->respond(r, "/mirror/"); });
+}
+
+// The ExpiringLink entry: its share link resolves to a signed address on this server that
+// serves the installer, slowly enough that the download outlives the signature.
+void addExpiringShare(Router& router, ShareSite& site, const std::vector<DemoProgram>& programs,
+                      std::chrono::milliseconds lifetime) {
+    for (const DemoProgram& p : programs) {
+        if (p.kind != DemoKind::ExpiringLink)
+            continue;
+        RangeFaults slow;
+        slow.totalRate = 512 * 1024;
+        auto files = std::make_shared<RangeFiles>();
+        files->setFaults(slow);
+        auto signer = std::make_shared<SignedDownloads>(files, lifetime, ExpiredAnswer::Forbidden);
+        auto made = std::make_shared<std::once_flag>();
+        const std::string name = p.record.filename;
+        const std::string sharePath = p.record.url.substr(p.record.url.rfind("/s/"));
+        site.add({sharePath, name, "expiring", "downprocess", "1207", "1733560000", "ZXhwaXJpbmc",
+                  [signer, name] { return signer->sign(name); }});
+        router.add("/file/" + name, [signer, made, &p](const HttpRequest& r) {
+            std::call_once(*made, [&] {
+                signer->files().add("/file/" + p.record.filename, sameInstaller(p));
+            });
+            return signer->respond(r);
+        });
+    }
 }
 
 } // namespace
 
-void DemoServices::addCatalogueRoutes(Router& router) {
+void DemoServices::addCatalogueRoutes(Router& router, Router& mirror, ShareSite& site) {
     router.add("/tapi/web/searchcgi.php", [this](const HttpRequest& r) {
         auto found = searchPrograms(programs_, r.queryValue("keyword"));
         return HttpResponse::text(catalogueReply(found), "application/javascript; charset=utf-8");
@@ -131,7 +191,9 @@ void DemoServices::addCatalogueRoutes(Router& router) {
         response.headers.emplace_back("Location", groupLink() + "?guin=" + r.queryValue("guin"));
         return response;
     });
-    addDownloadRoutes(router, programs_); // the programs live as long as the server
+    // The programs live as long as the servers.
+    addDownloadRoutes(router, mirror, programs_);
+    addExpiringShare(router, site, programs_, kSignedLifetime);
     router.add("/group/welcome", [](const HttpRequest&) {
         return HttpResponse::text("<html><body><h1>欢迎加入演示群</h1></body></html>",
                                   "text/html; charset=utf-8");

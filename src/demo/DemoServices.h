@@ -6,6 +6,7 @@
 #include "demo/CatalogueData.h"
 #include "demo/HttpServer.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -15,6 +16,8 @@
 #include <vector>
 
 namespace vantorel::demo {
+
+class ShareSite;
 
 // Dispatches a request to the first route whose path prefix it starts with.
 class Router {
@@ -33,6 +36,8 @@ class DemoServices {
     ~DemoServices();
 
     std::string base() const { return server_->base(); }
+    // The second server, on a port of its own, that serves every entry's 下载链接2.
+    std::string mirrorBase() const { return mirror_->base(); }
     // The configuration (catalogue, logos, group link, version check, share service, contact
     // numbers) that points the program at these services: (variable name, value) pairs.
     std::vector<std::pair<std::string, std::string>> settings() const;
@@ -49,14 +54,18 @@ class DemoServices {
     // The share link under which the demo's newer release is published, on this share host.
     static std::string releaseShareLink();
     static constexpr std::string_view kShareHost = "share.vantorel.example";
+    // How long a signed address of the ExpiringLink entry serves its file.
+    static constexpr std::chrono::milliseconds kSignedLifetime{4000};
 
   private:
-    void addCatalogueRoutes(Router& router);
-    void addUpdateRoutes(Router& router);
+    void addCatalogueRoutes(Router& router, Router& mirror, ShareSite& site);
+    void addUpdateRoutes(Router& router, ShareSite& site);
 
     std::vector<DemoProgram> programs_;
     std::shared_ptr<Router> router_;
+    std::shared_ptr<Router> mirrorRouter_;
     std::unique_ptr<HttpServer> server_;
+    std::unique_ptr<HttpServer> mirror_;
 };
 
 } // namespace vantorel::demo

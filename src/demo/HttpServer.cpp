@@ -149,6 +149,8 @@ std::string_view reasonPhrase(int status) {
         return "Forbidden";
     case 404:
         return "Not Found";
+    case 410:
+        return "Gone";
     case 416:
         return "Range Not Satisfiable";
     case 500:
@@ -158,6 +160,53 @@ std::string_view reasonPhrase(int status) {
     default:
         return "Status";
     }
+}
+
+void BodyMeter::setRate(double bytesPerSecond) {
+    std::lock_guard lock(mutex_);
+    rate_ = bytesPerSecond;
+    next_ = Clock::now();
+}
+
+void BodyMeter::setLimit(std::optional<std::uint64_t> bytes) {
+    std::lock_guard lock(mutex_);
+    limit_ = bytes ? std::optional(granted_ + *bytes) : std::nullopt;
+}
+
+// Bytes are granted in the order asked, each grant starting where the one before ended at the
+// rate, so that all replies together keep to it.
+BodyMeter::Grant BodyMeter::ask(std::size_t bytes) {
+    std::lock_guard lock(mutex_);
+    if (limit_)
+        bytes = static_cast<std::size_t>(std::min<std::uint64_t>(bytes, *limit_ - granted_));
+    granted_ += bytes;
+    const Clock::time_point now = Clock::now();
+    if (rate_ <= 0)
+        return {bytes, now};
+    const Clock::time_point when = std::max(now, next_);
+    next_ = when + std::chrono::duration_cast<Clock::duration>(
+                       std::chrono::duration<double>(static_cast<double>(bytes) / rate_));
+    return {bytes, when};
+}
+
+void BodyMeter::written(std::size_t bytes) {
+    std::lock_guard lock(mutex_);
+    written_ += bytes;
+}
+
+double BodyMeter::rate() const {
+    std::lock_guard lock(mutex_);
+    return rate_;
+}
+
+std::uint64_t BodyMeter::total() const {
+    std::lock_guard lock(mutex_);
+    return written_;
+}
+
+bool BodyMeter::exhausted() const {
+    std::lock_guard lock(mutex_);
+    return limit_ && granted_ >= *limit_;
 }
 
 HttpServer::HttpServer(Handler handler, std::uint16_t port) : handler_(std::move(handler)) {
@@ -218,8 +267,9 @@ bool HttpServer::sendBody(const Connection& connection, std::string_view body,
     std::size_t step = kSendPiece;
     if (response.throttleBytes > 0)
         step = response.throttleBytes;
-    if (rate > 0)
-        step = std::min(step, std::max<std::size_t>(1, static_cast<std::size_t>(rate / 50)));
+    for (const double pace : {rate, response.meter ? response.meter->rate() : 0.0})
+        if (pace > 0)
+            step = std::min(step, std::max<std::size_t>(1, static_cast<std::size_t>(pace / 50)));
     const auto started = Clock::now();
     std::uint64_t done = 0;
     auto pauseUntil = [this](Clock::time_point until) {
@@ -227,9 +277,20 @@ bool HttpServer::sendBody(const Connection& connection, std::string_view body,
             std::this_thread::sleep_for(std::min<Clock::duration>(until - now, kPauseSlice));
     };
     while (!body.empty() && !stopping_.load()) {
-        const std::size_t n = std::min(step, body.size());
+        std::size_t n = std::min(step, body.size());
+        if (response.meter) {
+            const BodyMeter::Grant grant = response.meter->ask(n);
+            if (grant.bytes == 0)
+                return false;
+            n = grant.bytes;
+            pauseUntil(grant.when);
+            if (stopping_.load())
+                return false;
+        }
         if (!sendAll(connection.fd, body.substr(0, n)))
             return false;
+        if (response.meter)
+            response.meter->written(n);
         body.remove_prefix(n);
         done += n;
         {

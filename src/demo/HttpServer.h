@@ -39,6 +39,38 @@ struct HttpRequest {
     std::string queryValue(std::string_view key) const;
 };
 
+// Counts the body bytes of every reply that carries it, as they are written, and can hold them
+// all together to a total rate (a server's uplink) and to a total count (a server that dies
+// midway: past it, bodies under way are cut). Safe to use from many threads.
+class BodyMeter {
+  public:
+    using Clock = std::chrono::steady_clock;
+
+    // 0: no rate. Takes effect for bytes asked for from now on.
+    void setRate(double bytesPerSecond);
+    // At most `bytes` more body bytes from now on; none: no end.
+    void setLimit(std::optional<std::uint64_t> bytes);
+
+    struct Grant {
+        std::size_t bytes = 0;  // how many of those asked for may be written (0: none ever)
+        Clock::time_point when; // not before this
+    };
+    Grant ask(std::size_t bytes);
+    void written(std::size_t bytes);
+
+    double rate() const;
+    std::uint64_t total() const; // body bytes written so far
+    bool exhausted() const;      // the limit is reached
+
+  private:
+    mutable std::mutex mutex_;
+    double rate_ = 0;
+    std::optional<std::uint64_t> limit_; // in granted bytes
+    std::uint64_t granted_ = 0;
+    std::uint64_t written_ = 0;
+    Clock::time_point next_{};
+};
+
 struct HttpResponse {
     int status = 200;
     std::string reason; // empty: the standard phrase for the status
@@ -58,6 +90,8 @@ struct HttpResponse {
     std::chrono::milliseconds throttleDelay{0};
     // Pace the body at this many bytes per second (0: as fast as the socket takes it).
     double bytesPerSecond = 0;
+    // Shared with other replies: counted, paced and ended together with them.
+    std::shared_ptr<BodyMeter> meter;
     // Close the connection without writing anything.
     bool dropWithoutReply = false;
     // Written verbatim instead of a composed reply, then the connection closes.

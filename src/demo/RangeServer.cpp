@@ -116,6 +116,8 @@ void RangeFiles::add(std::string path, std::string content) {
 
 void RangeFiles::setFaults(RangeFaults faults) {
     std::lock_guard lock(mutex_);
+    meter_->setRate(faults.totalRate);
+    meter_->setLimit(faults.goneAfterBytes);
     faults_ = std::move(faults);
 }
 
@@ -144,6 +146,15 @@ HttpResponse RangeFiles::respond(const HttpRequest& request) {
                 --faults_.cutReplies;
         }
     }
+    if (meter_->exhausted()) {
+        if (faults.goneStatus == 0) {
+            HttpResponse dropped;
+            dropped.dropWithoutReply = true;
+            return dropped;
+        }
+        return HttpResponse::text(std::string(reasonPhrase(faults.goneStatus)),
+                                  "text/plain; charset=utf-8", faults.goneStatus);
+    }
     if (faults.notFound || !file)
         return HttpResponse::text("404 Not Found", "text/plain; charset=utf-8", 404);
     if (request.method != "GET" && request.method != "HEAD") {
@@ -156,6 +167,7 @@ HttpResponse RangeFiles::respond(const HttpRequest& request) {
     HttpResponse response;
     response.headers.emplace_back("Content-Type", "application/octet-stream");
     response.sendContentLength = !faults.noContentLength;
+    response.meter = meter_;
     response.throttleBytes = faults.throttleBytes;
     response.throttleDelay = faults.throttleDelay;
     if (faults.connectionRate)

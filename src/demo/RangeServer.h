@@ -43,6 +43,14 @@ struct RangeFaults {
     // first accepted); 0, or no function, for no limit. As a file server limiting each
     // connection does it, e.g. connectionRates below.
     std::function<double(std::size_t connection)> connectionRate;
+    // Bytes per second of all bodies together, whatever the connection: a mirror with a fixed
+    // uplink. 0 for no limit.
+    double totalRate = 0;
+    // A server that dies midway: after this many body bytes more (all replies together, counted
+    // from when these faults are set) the bodies under way are cut, and every later request is
+    // answered with goneStatus, or, when it is 0, its connection is closed without a reply.
+    std::optional<std::uint64_t> goneAfterBytes;
+    int goneStatus = 410;
     // Send neither ETag nor Last-Modified (and so ignore If-Range): a client cannot tell
     // versions of a file apart.
     bool noValidators = false;
@@ -64,6 +72,9 @@ class RangeFiles {
     void setFaults(RangeFaults faults);
     RangeFaults faults() const;
 
+    // Body bytes written of every reply this made, on every connection.
+    std::uint64_t bodyBytesSent() const { return meter_->total(); }
+
     // GET or HEAD of a file, honouring a single "bytes=" range; 404 for an unknown path.
     HttpResponse respond(const HttpRequest& request);
 
@@ -77,6 +88,7 @@ class RangeFiles {
     std::map<std::string, File, std::less<>> files_;
     unsigned versions_ = 0;
     RangeFaults faults_;
+    const std::shared_ptr<BodyMeter> meter_ = std::make_shared<BodyMeter>();
 };
 
 class RangeServer {

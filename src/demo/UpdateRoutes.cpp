@@ -1,4 +1,4 @@
-// The demo's version-check service, share service and release download.
+// The demo's version-check service and the release it publishes on the share service.
 //
 // A release "3.10", newer than ours, is published as a share link on share.vantorel.example.
 // The share page embeds a download frame; the frame page holds the four request values; the
@@ -8,6 +8,7 @@
 #include "common/Version.h"
 #include "demo/DemoServices.h"
 #include "demo/RangeServer.h"
+#include "demo/ShareSite.h"
 
 #include <cstdint>
 #include <memory>
@@ -16,7 +17,7 @@ namespace vantorel::demo {
 namespace {
 
 constexpr std::string_view kSharePath = "/iVantorel310";
-constexpr std::string_view kFramePath = "/fn?VT310frame";
+constexpr std::string_view kFrameQuery = "VT310frame";
 constexpr std::string_view kAction = "downprocess";
 constexpr std::string_view kFileId = "310";
 constexpr std::string_view kSign = "1733567890";
@@ -43,57 +44,13 @@ std::string versionReply() {
            "<p>感谢各位用户的反馈！</p>";
 }
 
-std::string sharePage() {
-    return "<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>Vantorel_v3.10 - "
-           "演示分享</title></head><body><div class=\"d\"><div class=\"b\">Vantorel_v3.10.bin"
-           "</div><iframe class=\"ifr2\" name=\"1733567\" src=\"" +
-           std::string(kFramePath) +
-           "\" frameborder=\"0\" scrolling=\"no\"></iframe></div></body></html>";
-}
-
-std::string framePage() {
-    return "<html><head><meta charset=\"utf-8\"></head><body><script type=\"text/javascript\">\n"
-           "\t\tvar ajaxdata = '" +
-           std::string(kAction) + "';\n\t\tvar fileid = '" + std::string(kFileId) +
-           "';\n\t\tvar websignkey = '" + std::string(kSign) + "';\n\t\tvar skey = '" +
-           std::string(kKey) +
-           "';\n\t\tfunction down(){ /* the page's own script */ }\n</script></body></html>";
-}
-
-// The value of one field of a form body "a=1&b=2"; empty if absent.
-std::string formValue(std::string_view body, std::string_view key) {
-    while (!body.empty()) {
-        std::size_t amp = body.find('&');
-        std::string_view pair = body.substr(0, amp);
-        std::size_t eq = pair.find('=');
-        if (eq != std::string_view::npos && pair.substr(0, eq) == key)
-            return percentDecode(pair.substr(eq + 1));
-        if (amp == std::string_view::npos)
-            break;
-        body.remove_prefix(amp + 1);
-    }
-    return {};
-}
-
-HttpResponse fileLocation(const std::string& base) {
-    return HttpResponse::text("{\"zt\":1,\"dom\":\"" + base + "\",\"url\":\"" +
-                                  std::string(kFileToken) + "\",\"inf\":0}",
-                              "application/json; charset=utf-8");
-}
-
-HttpResponse refused() {
-    return HttpResponse::text("{\"zt\":0,\"inf\":\"参数错误\"}", "application/json; charset=utf-8");
-}
-
 } // namespace
 
 std::string DemoServices::releaseShareLink() {
     return "https://" + std::string(DemoServices::kShareHost) + std::string(kSharePath);
 }
 
-void DemoServices::addUpdateRoutes(Router& router) {
-    const std::string base = server_->base();
-
+void DemoServices::addUpdateRoutes(Router& router, ShareSite& site) {
     router.add("/api/checkVersion", [](const HttpRequest& r) {
         if (r.queryValue("id") != kInstanceId)
             return HttpResponse::text("no");
@@ -106,23 +63,9 @@ void DemoServices::addUpdateRoutes(Router& router) {
             return HttpResponse::text("true");
         return HttpResponse::text("Vantorel_下载器");
     });
-    router.add(std::string(kSharePath), [](const HttpRequest&) {
-        return HttpResponse::text(sharePage(), "text/html; charset=utf-8");
-    });
-    router.add("/fn", [](const HttpRequest&) {
-        return HttpResponse::text(framePage(), "text/html; charset=utf-8");
-    });
-    router.add("/ajaxm.php", [base](const HttpRequest& r) {
-        if (r.method != "POST" || formValue(r.body, "action") != kAction ||
-            formValue(r.body, "t") != kSign || formValue(r.body, "k") != kKey)
-            return refused();
-        return fileLocation(base);
-    });
-    router.add("/ajaxs.php", [base](const HttpRequest& r) {
-        if (r.queryValue("action") != kAction || r.queryValue("file_id") != kFileId)
-            return refused();
-        return fileLocation(base);
-    });
+    site.add({std::string(kSharePath), "Vantorel_v3.10.bin", std::string(kFrameQuery),
+              std::string(kAction), std::string(kFileId), std::string(kSign), std::string(kKey),
+              [] { return std::string(kFileToken); }});
 
     // The release, slowed down a little so that its progress can be watched.
     auto files = std::make_shared<RangeFiles>();

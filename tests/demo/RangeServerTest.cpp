@@ -188,4 +188,39 @@ TEST_F(RangeServerTest, LimitsEachConnectionByItsOrdinalAndLogsItsBytes) {
     EXPECT_EQ(server_.bytesSentPerConnection(), expected);
 }
 
+TEST_F(RangeServerTest, TotalRateHoldsAllConnectionsTogether) {
+    const std::string file(256 * 1024, 'x');
+    server_.add("/big.bin", file);
+    RangeFaults faults;
+    faults.totalRate = 1024 * 1024;
+    server_.setFaults(faults);
+
+    // Two clients at once: 512 KiB at 1 MiB/s takes half a second, less the first piece.
+    const auto started = std::chrono::steady_clock::now();
+    std::string other;
+    std::thread second([&] { other = get(server_.url("/big.bin")).body; });
+    EXPECT_EQ(get(server_.url("/big.bin")).body, file);
+    second.join();
+    EXPECT_EQ(other, file);
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(400));
+    EXPECT_EQ(server_.files().bodyBytesSent(), 2 * file.size());
+}
+
+TEST_F(RangeServerTest, DiesAfterSomeBytesInTotal) {
+    RangeFaults faults;
+    faults.goneAfterBytes = 14;
+    server_.setFaults(faults);
+    EXPECT_EQ(get(server_.url("/f.bin")).body, "0123456789");
+    const Reply cut = get(server_.url("/f.bin")); // under way when the server dies
+    EXPECT_EQ(cut.code, CURLE_PARTIAL_FILE);
+    EXPECT_EQ(cut.body, "0123");
+    EXPECT_EQ(get(server_.url("/f.bin"), "bytes=0-1").status, 410);
+
+    faults.goneAfterBytes = 0;
+    faults.goneStatus = 0;
+    server_.setFaults(faults);
+    EXPECT_EQ(get(server_.url("/f.bin")).code, CURLE_GOT_NOTHING);
+    EXPECT_EQ(server_.files().bodyBytesSent(), 14u);
+}
+
 } // namespace
