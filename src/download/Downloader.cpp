@@ -102,7 +102,8 @@ Result<bool> partHoldsThisFile(DownloadRun& job, const Probe& found, const Resum
     if (same.error().kind != FailureKind::NotSameFile)
         return false; // too few bytes to tell: little is lost by starting over
     if (!job.request.startOverIfDifferent)
-        return same.error();
+        return withMessage(same.error(), job.sources.name(job.primary) +
+                                             " 的文件与已下载的部分不同，已下载的部分未动");
     job.progress.addNotice(job.sources.name(job.primary) + " 的文件与已下载的部分不同，已重新下载");
     return false;
 }
