@@ -300,7 +300,7 @@ void DownloadListWindow::togglePause() {
     if (!id)
         return;
     Status done = downloads_.togglePause(*id);
-    if (!done && done.error().code == download::kForeignTargetError) {
+    if (!done && done.error().kind == FailureKind::ForeignTarget) {
         const QueueItem* item = downloads_.find(*id);
         if (!item)
             return;

@@ -50,7 +50,7 @@ class Downloads : public QObject {
     // The caller has asked the user before adding over an existing file.
     std::uint64_t add(download::QueueEntry entry);
     void pause(std::uint64_t id);
-    // Refused with download::kForeignTargetError when a file the download did not save stands
+    // Refused with FailureKind::ForeignTarget when a file the download did not save stands
     // at its target and `other` does not let it be replaced.
     Status resume(std::uint64_t id, download::OtherFile other = download::OtherFile::Refuse);
     // Moves a paused or failed download to the first free "name (n).ext" beside its target

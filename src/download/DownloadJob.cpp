@@ -87,7 +87,7 @@ void DownloadJob::work() {
             break;
         bool kept = false;
         outcome = fetchOne(address, error, kept);
-        if (outcome == JobPhase::Done || error.code == kForeignTargetError)
+        if (outcome == JobPhase::Done || error.kind == FailureKind::ForeignTarget)
             break;
         if (kept && !keptError)
             keptError = error;
@@ -111,7 +111,8 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
         return JobPhase::Cancelled;
     }
     if (!direct) {
-        error = makeError(std::string(shareStepName(direct.error().code)) + "：" + address);
+        error = makeError(std::string(shareStepName(direct.failedAt)) + "：" + address,
+                          FailureKind::BadAddress);
         return JobPhase::AddressError;
     }
     DownloadRequest request;
@@ -143,8 +144,9 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
     auto result = downloader->run();
     if (!result) {
         error = result.error();
-        kept = result.error().code == kPartKeptError;
-        return result.error().code == kWebPageError ? JobPhase::AddressError : JobPhase::Failed;
+        kept = result.error().partKept;
+        return result.error().kind == FailureKind::WebPage ? JobPhase::AddressError
+                                                           : JobPhase::Failed;
     }
     const std::optional<FileStamp> saved = stampOf(target_);
     std::lock_guard lock(mutex_);

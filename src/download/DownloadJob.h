@@ -20,7 +20,7 @@
 // The multi-threaded Downloader builds the file in its part file beside the target; only a
 // complete, checked file takes the target's name, so an older file of that name stays until
 // then and a failed or stopped download leaves it as it was. A file put at the target while the
-// job runs is never replaced: the download fails with kForeignTargetError instead.
+// job runs is never replaced: the download fails with FailureKind::ForeignTarget instead.
 //
 // cancel() ends the download for good: its part is removed. interrupt() ends it so it can be
 // taken up again later (closing a window, an interrupt signal in a terminal): the part and its

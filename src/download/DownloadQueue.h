@@ -21,8 +21,8 @@
 // not put there: an unfinished download has nothing at its target (its bytes are in its part),
 // a finished one the file it saved (the list keeps that file's stamp). Unless the caller says
 // the other file may be replaced, the download does not go on and the caller gets why
-// (kForeignTargetError) to ask the user. A new download whose target has an earlier run's part
-// beside it is such a resume too.
+// (FailureKind::ForeignTarget) to ask the user. A new download whose target has an earlier run's
+// part beside it is such a resume too.
 //
 // A list file that cannot be read (not JSON, not a list, not a regular file, a symbolic link,
 // too large, a row that is not ours) is never overwritten: it is moved aside, as
@@ -125,7 +125,7 @@ class DownloadQueue {
     // as it was with the reason as its error. A new one refused is listed as failed.
     std::uint64_t add(QueueEntry entry, OtherFile other = OtherFile::Refuse);
     void pause(std::uint64_t id);
-    // A paused or failed download goes on; refused with kForeignTargetError (see above).
+    // A paused or failed download goes on; refused with FailureKind::ForeignTarget (see above).
     Status resume(std::uint64_t id, OtherFile other = OtherFile::Refuse);
     // Saves a paused or failed download as `target` instead, its part moved along with it.
     Status moveTo(std::uint64_t id, const std::string& target);

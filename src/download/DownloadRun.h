@@ -41,8 +41,6 @@ inline constexpr std::chrono::milliseconds kStalledAfter{3000};
 
 inline constexpr std::string_view kChangedText =
     "服务器上的文件在下载过程中被更换了，请稍后重新下载";
-// A failure the next run cannot get past: the file is gone from the server, or it changed.
-inline constexpr int kFinalError = -1;
 
 // What one download shares between the driver and its workers.
 class DownloadRun {
@@ -72,12 +70,10 @@ class DownloadRun {
     bool fellBack() const { return fallback_.load(); }
     bool changed() const { return changed_.load(); }
 
-    // The first failure wins and stops every worker. A final one (the file is gone or was
-    // tampered with) leaves nothing for a later run to take up.
-    void fail(Error error, bool final = false);
-    void fail(std::string message, bool final = false) {
-        fail(makeError(std::move(message)), final);
-    }
+    // The first failure wins and stops every worker; its kind says whether a later run can
+    // take up what it leaves (PartPolicy).
+    void fail(Error error);
+    void fail(std::string message) { fail(makeError(std::move(message))); }
     std::optional<Error> failure() const;
 
     // The server does not serve ranges as asked: stop the ranged workers, fetch one stream.

@@ -22,7 +22,7 @@ Result<Probe> askHead(DownloadRun& job, const std::string& headerBlock, net::Rep
     bool sawBody = false;
     const CURLcode code = transfer.get(job.request.url, headerBlock, &stopAtBody, &sawBody, false);
     if (job.cancelled())
-        return makeError("下载已取消");
+        return makeError("下载已取消", FailureKind::Cancelled);
     head = transfer.head();
     if (head.length.bad())
         return makeError(head.length.problem());
@@ -89,7 +89,7 @@ Result<Probe> firstLook(DownloadRun& job) {
 Result<Probe> probe(DownloadRun& job) {
     auto found = firstLook(job);
     if (found && found->webPage && job.request.refuseWebPages)
-        return makeError("文件地址指向一个网页：" + job.request.url, kWebPageError);
+        return makeError("文件地址指向一个网页：" + job.request.url, FailureKind::WebPage);
     return found;
 }
 

@@ -52,8 +52,7 @@ void RangeWorker::run() {
             job_.versionChanged();
             return;
         case Verdict::Fatal:
-        case Verdict::Gone:
-            job_.fail(std::move(why), verdict == Verdict::Gone);
+            job_.fail(std::move(why));
             return;
         case Verdict::Retry:
             break;
@@ -116,10 +115,8 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     }
     const net::ReplyHead& head = transfer_.head();
     if (head.complete && head.status >= 400 && head.status != 416) {
-        why = makeError(httpMessage(head.status));
-        if (goneStatus(head.status))
-            return Verdict::Gone;
-        return retryableStatus(head.status) ? Verdict::Retry : Verdict::Fatal;
+        why = httpError(head.status);
+        return why.kind == FailureKind::ServerBusy ? Verdict::Retry : Verdict::Fatal;
     }
     if (head.complete && head.status != 0 && head.status != 206 && !head.length.bad())
         return judgeWholeReply(head);

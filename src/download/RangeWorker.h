@@ -16,7 +16,7 @@
 namespace vantorel::download {
 
 // What became of one request.
-enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Gone, Stopped };
+enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Stopped };
 
 // The size of a worker's first request; later ones follow the connection's speed.
 inline constexpr std::uint64_t kFirstRequestBytes = 128 * 1024;

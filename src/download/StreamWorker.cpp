@@ -15,16 +15,16 @@ void StreamWorker::run() {
         return;
     const net::ReplyHead& head = transfer_.head();
     if (writeError_)
-        job_.fail(writeError_->message);
+        job_.fail(*writeError_);
     else if (head.length.bad())
         job_.fail(head.length.problem());
     else if (!head.complete)
         job_.fail(code == CURLE_OK ? makeError(std::string(net::kUnendedHeadText))
                                    : transfer_.failure(code));
     else if (head.status != 200 && head.status != 0)
-        job_.fail(httpMessage(head.status));
-    else if (!problem_.empty())
-        job_.fail(problem_);
+        job_.fail(httpError(head.status));
+    else if (problem_)
+        job_.fail(*problem_);
     else if (code != CURLE_OK)
         job_.fail(transfer_.failure(code));
     else if (known_ && next_ != job_.total)
@@ -44,13 +44,13 @@ std::size_t StreamWorker::onBody(char* data, std::size_t size, std::size_t count
             if (!provesSameVersion(self.job_.validators, head) ||
                 self.transfer_.redirectedAwayFrom(self.job_.url) ||
                 (!head.coded() && length && *length != self.job_.total)) {
-                self.problem_ = std::string(kChangedText);
+                self.problem_ = makeError(std::string(kChangedText), FailureKind::VersionChanged);
                 return 0;
             }
             self.checked_ = true;
         }
         if (bytes > self.job_.total - self.next_) {
-            self.problem_ = "服务器发送的数据多于文件的长度";
+            self.problem_ = makeError("服务器发送的数据多于文件的长度");
             return 0;
         }
         if (!self.writer_.write(self.next_, data, bytes, self.job_.total))

@@ -32,7 +32,7 @@ class StreamWorker {
     std::uint64_t next_ = 0;
     bool checked_ = false; // the reply was found to be the version the probe saw
     ViewWriter writer_{job_};
-    std::string problem_;
+    std::optional<Error> problem_;
     std::optional<Error> writeError_;
 };
 

@@ -51,7 +51,8 @@ std::string InternetAddress::url() const {
 }
 
 Result<InternetAddress> InternetSessionClient::splitAddress(std::string_view url) {
-    const Error bad = makeError("网址无法解析: " + std::string(url), int(TransportStep::Address));
+    const Error bad = makeError("网址无法解析: " + std::string(url), FailureKind::BadAddress,
+                                int(TransportStep::Address));
     InternetAddress address;
     if (startsWithIgnoreCase(url, kHttpsPrefix))
         address.secure = true;

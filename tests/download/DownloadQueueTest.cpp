@@ -220,7 +220,7 @@ TEST_F(DownloadQueueTest, GoingOnNeverReplacesAFileTheDownloadDidNotSave) {
 
     Status refused = queue.resume(id);
     ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().code, kForeignTargetError);
+    EXPECT_EQ(refused.error().kind, FailureKind::ForeignTarget);
     queue.add(entry(0)); // the same target added again is refused alike, and says why
     auto items = queue.refresh();
     EXPECT_EQ(items[0].state, QueueState::Paused);
