@@ -1,22 +1,11 @@
 #include "net/HttpAddress.h"
 
 #include "common/Text.h"
+#include "net/Url.h"
 
 #include <algorithm>
 
 namespace vantorel::net {
-namespace {
-
-// The host of an http(s) address, without a user part and a port.
-std::string_view hostOf(std::string_view address) {
-    std::string_view rest = address.substr(httpSchemeLength(address));
-    rest = rest.substr(0, rest.find_first_of("/?#"));
-    if (std::size_t at = rest.rfind('@'); at != std::string_view::npos)
-        rest.remove_prefix(at + 1);
-    return rest.substr(0, rest.find(':'));
-}
-
-} // namespace
 
 std::size_t httpSchemeLength(std::string_view address) {
     if (startsWithIgnoreCase(address, "https://"))
@@ -35,7 +24,7 @@ bool isHttpAddress(std::string_view address) {
         return false;
     // A user part or a port without a host names nothing to connect to.
     const char first = address[scheme];
-    return first != '@' && !hostOf(address).empty();
+    return first != '@' && static_cast<bool>(parseUrl(address));
 }
 
 } // namespace vantorel::net
