@@ -22,9 +22,10 @@ bool isHttpAddress(std::string_view address) {
     if (std::ranges::any_of(
             address, [](char c) { return static_cast<unsigned char>(c) <= 0x20 || c == 0x7F; }))
         return false;
-    // A user part or a port without a host names nothing to connect to.
+    // A user part or a port without a host names nothing to connect to; libcurl would take
+    // "https:///path" as the host "path", which is not what the address says.
     const char first = address[scheme];
-    return first != '@' && static_cast<bool>(parseUrl(address));
+    return first != '@' && first != '/' && static_cast<bool>(parseUrl(address));
 }
 
 } // namespace vantorel::net
