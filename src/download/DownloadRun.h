@@ -10,6 +10,7 @@
 #include "download/ResumeState.h"
 #include "download/SegmentScheduler.h"
 #include "download/SpeedLimit.h"
+#include "net/DownloadConnection.h"
 #include "net/Session.h"
 
 #include <array>
@@ -132,6 +133,15 @@ class DownloadRun {
     // Whether the speed limit held this download back at any time since `since`.
     bool heldSince(Clock::time_point since) const {
         return Clock::time_point(Clock::duration(heldUntil_.load())) >= since;
+    }
+    // What a connection of this download needs of it.
+    net::ConnectionRules connectionRules() {
+        return {[this] { return stopping(); },
+                [this](Clock::time_point since) { return heldSince(since); },
+                request.speedFloor,
+                request.floorTime,
+                kReadBufferBytes,
+                &connections};
     }
 
     // Runs `work` on `count` threads and waits for all of them, meanwhile sampling the speed and

@@ -119,7 +119,7 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
     const unsigned workers = std::clamp(job.request.workers, 1u, kMaxWorkers);
     SchedulerSettings settings;
     settings.minPiece = std::max<std::uint64_t>(1, job.request.minRangeBytes);
-    // The floor is kept by each connection's own transfer (see Transfer::get).
+    // The floor is kept by each connection's own transfer (see net::DownloadConnection::get).
     settings.speedFloor = 0;
     job.scheduler.emplace(job.total, workers, settings, complete);
     result.ranges = static_cast<unsigned>(job.scheduler->waitingPieces());

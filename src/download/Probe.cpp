@@ -3,43 +3,38 @@
 #include "common/Text.h"
 #include "download/ReplyChecks.h"
 #include "download/Staging.h"
-#include "download/Transfer.h"
+#include "net/DownloadConnection.h"
 #include "net/ReplyHead.h"
 #include "net/Transport.h"
 
 namespace vantorel::download {
 namespace {
 
-std::size_t stopAtBody(char*, std::size_t, std::size_t, void* user) {
-    *static_cast<bool*>(user) = true;
-    return 0;
-}
-
 // Asks for the file with `headerBlock` and stops as soon as the reply's head is in: the head
 // is all the probe needs, so a body cut short after it does not matter.
 Result<Probe> askHead(DownloadRun& job, const std::string& headerBlock, net::ReplyHead& head) {
-    Transfer transfer(job);
-    bool sawBody = false;
-    const CURLcode code = transfer.get(job.request.url, headerBlock, &stopAtBody, &sawBody, false);
+    net::DownloadConnection transfer(job.connectionRules());
+    const auto outcome = transfer.get(
+        job.request.url, headerBlock, [](std::span<const char>) { return std::size_t(0); }, false);
     if (job.cancelled())
         return makeError("下载已取消", FailureKind::Cancelled);
     head = transfer.head();
     if (head.length.bad())
         return makeError(head.length.problem());
     if (head.complete && head.status / 100 == 3)
-        return transfer.failure(code); // a redirect that could not be followed
+        return transfer.failure(); // a redirect that could not be followed
     if (!head.complete)
-        return code == CURLE_OK ? makeError(std::string(net::kUnendedHeadText))
-                                : transfer.failure(code);
+        return outcome == net::DownloadConnection::Outcome::Completed
+                   ? makeError(std::string(net::kUnendedHeadText))
+                   : transfer.failure();
     Probe probe;
     probe.length = head.length.value();
     probe.coded = head.coded();
     probe.rangesRefused = equalsIgnoreCase(head.acceptRanges, "none");
     probe.webPage = startsWithIgnoreCase(head.contentType, "text/html");
     probe.validators = validatorsOf(head);
-    const char* effective = nullptr;
-    curl_easy_getinfo(transfer.handle(), CURLINFO_EFFECTIVE_URL, &effective);
-    probe.url = effective ? effective : job.request.url;
+    const std::string effective = transfer.effectiveUrl();
+    probe.url = effective.empty() ? job.request.url : effective;
     return probe;
 }
 

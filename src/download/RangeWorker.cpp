@@ -95,7 +95,9 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     if (const std::string ifRange = job_.validators.ifRange(); !ifRange.empty())
         headers += "\r\nIf-Range: " + ifRange;
     const auto started = Clock::now();
-    const CURLcode code = transfer_.get(job_.url, headers, &RangeWorker::onBody, this, false);
+    const auto outcome = transfer_.get(
+        job_.url, headers, [this](std::span<const char> data) { return onBody(data); }, false);
+    const bool completed = outcome == net::DownloadConnection::Outcome::Completed;
     if (job_.stopping())
         return Verdict::Stopped;
     if (verdict_)
@@ -120,10 +122,10 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     }
     if (head.complete && head.status != 0 && head.status != 206 && !head.length.bad())
         return judgeWholeReply(head);
-    if (!head.complete && code == CURLE_OK)
+    if (!head.complete && completed)
         why = makeError(std::string(net::kUnendedHeadText));
     else
-        why = code == CURLE_OK ? makeError("连接中断（数据不完整）") : transfer_.failure(code);
+        why = completed ? makeError("连接中断（数据不完整）") : transfer_.failure();
     return Verdict::Retry;
 }
 
@@ -155,9 +157,9 @@ std::optional<Verdict> RangeWorker::judgeReply() const {
     return std::nullopt;
 }
 
-std::size_t RangeWorker::onBody(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& self = *static_cast<RangeWorker*>(user);
-    const std::size_t bytes = size * count;
+std::size_t RangeWorker::onBody(std::span<const char> data) {
+    auto& self = *this;
+    const std::size_t bytes = data.size();
     if (!self.checked_) {
         const long status = self.transfer_.head().status;
         if (status != 200 && status != 206)
@@ -172,7 +174,8 @@ std::size_t RangeWorker::onBody(char* data, std::size_t size, std::size_t count,
         self.verdict_ = Verdict::FallBack; // more than was asked for
         return 0;
     }
-    if (!self.writer_.write(self.range_.begin + self.received_, data, bytes, self.range_.end)) {
+    if (!self.writer_.write(self.range_.begin + self.received_, data.data(), bytes,
+                            self.range_.end)) {
         self.verdict_ = Verdict::Stopped;
         return 0;
     }

@@ -4,13 +4,14 @@
 
 #include "download/DownloadRun.h"
 #include "download/SegmentScheduler.h"
-#include "download/Transfer.h"
 #include "download/ViewWriter.h"
+#include "net/DownloadConnection.h"
 #include "net/ReplyHead.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace vantorel::download {
@@ -24,7 +25,8 @@ inline constexpr std::uint64_t kFirstRequestBytes = 128 * 1024;
 // Fetches the ranges the scheduler gives it, one after another over one connection.
 class RangeWorker {
   public:
-    RangeWorker(DownloadRun& job, unsigned index) : job_(job), index_(index), transfer_(job) {}
+    RangeWorker(DownloadRun& job, unsigned index)
+        : job_(job), index_(index), transfer_(job.connectionRules()) {}
 
     void run();
 
@@ -48,11 +50,11 @@ class RangeWorker {
     // The reply must be exactly the asked part of the same file, as it is on the server.
     std::optional<Verdict> judgeReply() const;
 
-    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user);
+    std::size_t onBody(std::span<const char> data);
 
     DownloadRun& job_;
     const unsigned index_;
-    Transfer transfer_;
+    net::DownloadConnection transfer_;
     ByteInterval range_;                              // asked in the current request
     std::uint64_t received_ = 0;                      // bytes of it written so far
     std::uint64_t brought_ = 0;                       // bytes written since the last failure
