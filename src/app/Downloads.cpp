@@ -1,5 +1,6 @@
 #include "app/Downloads.h"
 
+#include "catalogue/CatalogueSearch.h"
 #include "common/Config.h"
 
 #include <QStandardPaths>
@@ -19,7 +20,11 @@ download::JobOptions Downloads::jobOptions(const settings::Preferences& preferen
 Downloads::Downloads(const settings::Preferences& preferences, std::string listFile)
     : preferences_(preferences),
       limit_(std::make_shared<download::SpeedLimit>(preferences.speedLimit)),
-      queue_({preferences.downloadsAtOnce, std::move(listFile), jobOptions(preferences, limit_)}) {
+      queue_({preferences.downloadsAtOnce, std::move(listFile), jobOptions(preferences, limit_),
+              [](const download::QueueEntry& entry) {
+                  return catalogue::currentAddresses(entry.catalogueId, entry.name,
+                                                     config::catalogueBase());
+              }}) {
     items_ = queue_.refresh();
     // Called on the queue's thread: the change travels to this object's thread.
     queue_.listen([this](const download::QueueChange& change) {
@@ -92,6 +97,22 @@ Status Downloads::togglePause(std::uint64_t id) {
     else if (item->state != download::QueueState::Done)
         return resume(id);
     return {};
+}
+
+Status Downloads::replaceAddress(std::uint64_t id, const std::string& address) {
+    Status replaced = queue_.replaceAddress(id, address);
+    if (replaced)
+        watched_.insert(id);
+    refresh();
+    return replaced;
+}
+
+Status Downloads::startOver(std::uint64_t id) {
+    Status started = queue_.startOver(id);
+    if (started)
+        watched_.insert(id);
+    refresh();
+    return started;
 }
 
 void Downloads::cancel(std::uint64_t id) {
