@@ -67,12 +67,15 @@ void Downloads::pause(std::uint64_t id) {
     refresh();
 }
 
-Status Downloads::resume(std::uint64_t id, download::OtherFile other) {
-    Status resumed = queue_.resume(id, other);
-    if (resumed)
+Status Downloads::goingOn(std::uint64_t id, Status asked) {
+    if (asked)
         watched_.insert(id);
     refresh();
-    return resumed;
+    return asked;
+}
+
+Status Downloads::resume(std::uint64_t id, download::OtherFile other) {
+    return goingOn(id, queue_.resume(id, other));
 }
 
 Status Downloads::resumeUnderFreeName(std::uint64_t id) {
@@ -100,19 +103,11 @@ Status Downloads::togglePause(std::uint64_t id) {
 }
 
 Status Downloads::replaceAddress(std::uint64_t id, const std::string& address) {
-    Status replaced = queue_.replaceAddress(id, address);
-    if (replaced)
-        watched_.insert(id);
-    refresh();
-    return replaced;
+    return goingOn(id, queue_.replaceAddress(id, address));
 }
 
 Status Downloads::startOver(std::uint64_t id) {
-    Status started = queue_.startOver(id);
-    if (started)
-        watched_.insert(id);
-    refresh();
-    return started;
+    return goingOn(id, queue_.startOver(id));
 }
 
 void Downloads::cancel(std::uint64_t id) {

@@ -86,6 +86,8 @@ class Downloads : public QObject {
     void failed(const download::QueueItem& item);
 
   private:
+    // After a stopped download was asked to go on: its ending is announced if it does.
+    Status goingOn(std::uint64_t id, Status asked);
     // A change the queue told of, on the user-interface thread.
     void take(const download::QueueChange& change);
     // refreshed(), and failed() for each watched download that failed.
