@@ -58,6 +58,7 @@ void DownloadJob::finish(JobPhase phase, Error error) {
         phase_ = phase;
         error_ = std::move(error.message);
         errorDetail_ = std::move(error.detail);
+        errorKind_ = error.kind;
     }
     if (options_.onEnded)
         options_.onEnded();
@@ -154,6 +155,12 @@ JobPhase DownloadJob::fetchOne(const std::string& address, Error& error, bool& k
     return JobPhase::Done;
 }
 
+std::string DownloadJob::labelOf(std::size_t i) const {
+    if (i < options_.labels.size() && !options_.labels[i].empty())
+        return options_.labels[i];
+    return i < addresses_.size() ? withoutCredentials(addresses_[i]) : std::string();
+}
+
 JobView DownloadJob::view() const {
     std::lock_guard lock(mutex_);
     JobView v;
@@ -161,6 +168,7 @@ JobView DownloadJob::view() const {
     v.resolvingShareLink = resolvingShareLink_;
     v.error = error_;
     v.errorDetail = errorDetail_;
+    v.errorKind = errorKind_;
     if (downloader_) {
         v.progress = downloader_->progress().snapshot();
         v.percent = std::clamp(v.progress.percent(), 0, 100);

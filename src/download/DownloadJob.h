@@ -75,8 +75,9 @@ struct JobView {
     std::string progressBrief;       // progressText in fewer words, for a narrow label
     std::string error;               // Failed / AddressError: why, for the user
     std::string errorDetail;         // the library's own words for it, for a terminal or a log
-    std::string file;                // Done: the saved file
-    std::optional<FileStamp> saved;  // Done: its stamp as saved, to know it from another later
+    FailureKind errorKind = FailureKind::Other; // Failed / AddressError: what kind of failure
+    std::string file;                           // Done: the saved file
+    std::optional<FileStamp> saved; // Done: its stamp as saved, to know it from another later
 
     bool finished() const {
         return phase != JobPhase::Idle && phase != JobPhase::Resolving &&
@@ -98,6 +99,13 @@ struct JobOptions {
     // Called on the job's thread once it has ended and its view is final, e.g. to wake a front
     // end that waits for it.
     std::function<void()> onEnded;
+    // What the user calls each address ("下载链接1", "镜像1"), parallel to the addresses, for
+    // messages that name a source; empty (or shorter): an address is named by itself, without
+    // its credentials (labelOf).
+    std::vector<std::string> labels;
+    // Asks where the file is now (a catalogue entry's current addresses) once every address
+    // has failed; empty: nobody to ask.
+    std::function<Result<std::vector<std::string>>()> renewAddresses;
 };
 
 class DownloadJob {
@@ -117,6 +125,8 @@ class DownloadJob {
     void interrupt();
     JobView view() const;
     const std::string& target() const { return target_; }
+    // The name of address `i` in messages: its label, else the address without credentials.
+    std::string labelOf(std::size_t i) const;
 
   private:
     void work();
@@ -135,6 +145,7 @@ class DownloadJob {
     bool resolvingShareLink_ = false;
     std::string error_;
     std::string errorDetail_;
+    FailureKind errorKind_ = FailureKind::Other;
     std::optional<FileStamp> saved_;
     std::optional<FileStamp> replaceable_; // what stood at the target when the job began
     std::unique_ptr<Downloader> downloader_;
