@@ -93,7 +93,9 @@ TEST(CatalogueRequests, LogosBeyondTheLogoLimitsAreRefused) {
 
 TEST(CatalogueRequests, AnEntryIsAskedForAgainByItsIdAmongTheRecordsOfItsName) {
     demo::DemoServices services;
-    const auto programs = demo::demoPrograms(services.base());
+    const auto programs =
+        demo::demoPrograms(services.base(), services.mirrorBase(),
+                           "https://" + std::string(demo::DemoServices::kShareHost));
     // "轻聊" finds two entries: the ID picks the second one.
     const catalogue::CatalogueRecord& lite = programs.at(1).record;
     ASSERT_EQ(lite.displayname, "轻聊 精简版");
