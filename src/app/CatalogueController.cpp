@@ -303,13 +303,13 @@ void CatalogueController::download() {
         !confirmOverwrite(QString::fromStdString(target)))
         return;
 
-    std::vector<std::string> addresses = catalogue::downloadAddresses(*state_.shown());
+    auto [addresses, labels] = catalogue::labelledDownloadAddresses(*state_.shown());
     if (addresses.empty()) {
         tell(QMessageBox::Warning, toQString(kNoDownloadAddressText));
         return;
     }
-    const std::uint64_t id =
-        downloads_.add({state_.shown()->displayname, std::move(addresses), target});
+    const std::uint64_t id = downloads_.add({state_.shown()->displayname, std::move(addresses),
+                                             target, std::move(labels), state_.shown()->hash});
     progressEntry_ = state_.shown();
     progressId_ = id;
     refreshDownload();

@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QIcon>
+#include <QInputDialog>
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
@@ -123,6 +124,21 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
             return OtherFileChoice::SaveAs;
         return OtherFileChoice::Leave;
     };
+    askAddress = [this](const QString& current) -> std::optional<QString> {
+        bool ok = false;
+        const QString address =
+            QInputDialog::getText(this, QStringLiteral("更换下载地址"),
+                                  QStringLiteral("下载地址："), QLineEdit::Normal, current, &ok);
+        if (!ok)
+            return std::nullopt;
+        return address.trimmed();
+    };
+    askStartOver = [this](const QString& why) {
+        return QMessageBox::question(
+                   this, QStringLiteral("更换下载地址"),
+                   why + QStringLiteral("\n是否删除已下载的部分，从头重新下载？")) ==
+               QMessageBox::Yes;
+    };
     setObjectName(QStringLiteral("窗口_下载列表"));
     setWindowTitle(QStringLiteral("下载列表"));
     setWindowIcon(QIcon(QStringLiteral(":/assets/icon.ico")));
@@ -182,6 +198,8 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
     rowMenu_->setObjectName(QStringLiteral("菜单_下载"));
     pauseEntry_ = rowMenu_->addAction(QStringLiteral("暂停"), this, [this] { togglePause(); });
     cancelEntry_ = rowMenu_->addAction(QStringLiteral("取消"), this, [this] { cancel(); });
+    replaceEntry_ =
+        rowMenu_->addAction(QStringLiteral("更换下载地址…"), this, [this] { replaceAddress(); });
     rowMenu_->addSeparator();
     openFileEntry_ = rowMenu_->addAction(QStringLiteral("打开文件"), this, [this] { openFile(); });
     openFolderEntry_ =
@@ -198,6 +216,7 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { updateActions(); });
     connect(table_, &QTableWidget::customContextMenuRequested, this,
             [this](QPoint at) { showRowMenu(at); });
+    connect(&downloads_, &Downloads::failed, this, [this](const QueueItem& item) { failed(item); });
     connect(&downloads_, &Downloads::refreshed, this, [this] {
         if (isVisible())
             fill();
@@ -270,6 +289,7 @@ void DownloadListWindow::updateActions() {
     const bool canCancel = canPause && item->state != QueueState::Cancelled;
     const bool canOpenFile = item && fileReady(*item);
     const bool canOpenFolder = item && QFileInfo(folderOf(*item)).isDir();
+    replaceEntry_->setEnabled(item && !item->unfinished() && item->state != QueueState::Done);
     pause_->setText(pauseText);
     pauseEntry_->setText(pauseText);
     for (auto [button, entry, enabled] :
@@ -300,7 +320,7 @@ void DownloadListWindow::togglePause() {
     if (!id)
         return;
     Status done = downloads_.togglePause(*id);
-    if (!done && done.error().code == download::kForeignTargetError) {
+    if (!done && done.error().kind == FailureKind::ForeignTarget) {
         const QueueItem* item = downloads_.find(*id);
         if (!item)
             return;
@@ -322,6 +342,36 @@ void DownloadListWindow::togglePause() {
 void DownloadListWindow::cancel() {
     if (const auto id = selectedId())
         downloads_.cancel(*id);
+}
+
+void DownloadListWindow::replaceAddress() {
+    const auto id = selectedId();
+    const QueueItem* item = id ? downloads_.find(*id) : nullptr;
+    if (!item)
+        return;
+    const QString current =
+        item->entry.addresses.empty() ? QString() : toQString(item->entry.addresses.front());
+    const std::optional<QString> address = askAddress(current);
+    if (!address)
+        return;
+    const std::string wanted = address->toStdString();
+    Status done = download::checkDownloadAddress(wanted);
+    if (done)
+        done = downloads_.replaceAddress(*id, wanted);
+    if (!done) {
+        tell(toQString(done.error().message));
+        return;
+    }
+    replaced_.insert(*id);
+}
+
+void DownloadListWindow::failed(const QueueItem& item) {
+    if (!replaced_.erase(item.id) || item.errorKind != FailureKind::NotSameFile)
+        return;
+    if (!askStartOver(toQString(item.error)))
+        return;
+    if (Status started = downloads_.startOver(item.id); !started)
+        tell(toQString(started.error().message));
 }
 
 void DownloadListWindow::openFile() {

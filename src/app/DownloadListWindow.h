@@ -9,10 +9,15 @@
 // 继续 over a file at the target that the download did not save there asks first: 覆盖 replaces
 // it, 另存为 saves the download as "name (1).ext" beside it, 取消 leaves the row paused.
 //
+// 更换下载地址… gives a paused, failed or cancelled download another address, checked first, to
+// go on from its part; when that address then turns out to serve another file, the user is
+// asked whether to start over from the first byte.
+//
 // 打开文件 opens a finished file with the desktop, 打开所在文件夹 the folder it is in; each only
 // while the file (the folder) exists. 从列表中删除 keeps a finished file where it is.
 
 #include "app/Shell.h"
+#include "download/DownloadQueue.h"
 
 #include <QLabel>
 #include <QMenu>
@@ -22,6 +27,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <set>
 
 namespace vantorel::app {
 
@@ -42,6 +48,7 @@ class DownloadListWindow : public QWidget {
     // The actions, on the selected row.
     void togglePause();
     void cancel();
+    void replaceAddress();
     void openFile();
     void openFolder();
     void removeSelected();
@@ -53,6 +60,10 @@ class DownloadListWindow : public QWidget {
     enum class OtherFileChoice { Replace, SaveAs, Leave };
     // Asks the user (覆盖 / 另存为 / 取消); tests answer in its place.
     std::function<OtherFileChoice(const QString& target)> askAboutOtherFile;
+    // Asks for the new address, `current` prefilled; none when the user gives up.
+    std::function<std::optional<QString>(const QString& current)> askAddress;
+    // Asks whether a download whose new address serves another file starts over (`why`).
+    std::function<bool(const QString& why)> askStartOver;
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -64,6 +75,8 @@ class DownloadListWindow : public QWidget {
     void updateActions();
     void showRowMenu(QPoint position);
     void tell(const QString& text);
+    // A download failed: one whose address the user replaced may start over.
+    void failed(const download::QueueItem& item);
 
     Downloads& downloads_;
     QTableWidget* table_;
@@ -76,9 +89,11 @@ class DownloadListWindow : public QWidget {
     QMenu* rowMenu_;
     QAction* pauseEntry_;
     QAction* cancelEntry_;
+    QAction* replaceEntry_;
     QAction* openFileEntry_;
     QAction* openFolderEntry_;
     QAction* removeEntry_;
+    std::set<std::uint64_t> replaced_; // downloads given another address here
 };
 
 } // namespace vantorel::app

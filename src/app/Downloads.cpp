@@ -1,5 +1,6 @@
 #include "app/Downloads.h"
 
+#include "catalogue/CatalogueSearch.h"
 #include "common/Config.h"
 
 #include <QStandardPaths>
@@ -19,7 +20,11 @@ download::JobOptions Downloads::jobOptions(const settings::Preferences& preferen
 Downloads::Downloads(const settings::Preferences& preferences, std::string listFile)
     : preferences_(preferences),
       limit_(std::make_shared<download::SpeedLimit>(preferences.speedLimit)),
-      queue_({preferences.downloadsAtOnce, std::move(listFile), jobOptions(preferences, limit_)}) {
+      queue_({preferences.downloadsAtOnce, std::move(listFile), jobOptions(preferences, limit_),
+              [](const download::QueueEntry& entry) {
+                  return catalogue::currentAddresses(entry.catalogueId, entry.name,
+                                                     config::catalogueBase());
+              }}) {
     items_ = queue_.refresh();
     // Called on the queue's thread: the change travels to this object's thread.
     queue_.listen([this](const download::QueueChange& change) {
@@ -62,12 +67,15 @@ void Downloads::pause(std::uint64_t id) {
     refresh();
 }
 
-Status Downloads::resume(std::uint64_t id, download::OtherFile other) {
-    Status resumed = queue_.resume(id, other);
-    if (resumed)
+Status Downloads::goingOn(std::uint64_t id, Status asked) {
+    if (asked)
         watched_.insert(id);
     refresh();
-    return resumed;
+    return asked;
+}
+
+Status Downloads::resume(std::uint64_t id, download::OtherFile other) {
+    return goingOn(id, queue_.resume(id, other));
 }
 
 Status Downloads::resumeUnderFreeName(std::uint64_t id) {
@@ -92,6 +100,14 @@ Status Downloads::togglePause(std::uint64_t id) {
     else if (item->state != download::QueueState::Done)
         return resume(id);
     return {};
+}
+
+Status Downloads::replaceAddress(std::uint64_t id, const std::string& address) {
+    return goingOn(id, queue_.replaceAddress(id, address));
+}
+
+Status Downloads::startOver(std::uint64_t id) {
+    return goingOn(id, queue_.startOver(id));
 }
 
 void Downloads::cancel(std::uint64_t id) {

@@ -12,7 +12,9 @@
 // - Preferences: downloads at once and the job options (connections) go to the queue and count
 //   from the next download on; the speed limit is the one limit every download shares (the
 //   update download too) and applies at once. Catalogue downloads always refuse a web page in
-//   the installer's place. The download folder is the preference's, else the desktop.
+//   the installer's place, and when every address of one has failed its entry's current
+//   addresses are asked of the catalogue again. The download folder is the preference's, else
+//   the desktop.
 
 #include "app/Workers.h"
 #include "download/DownloadQueue.h"
@@ -50,7 +52,7 @@ class Downloads : public QObject {
     // The caller has asked the user before adding over an existing file.
     std::uint64_t add(download::QueueEntry entry);
     void pause(std::uint64_t id);
-    // Refused with download::kForeignTargetError when a file the download did not save stands
+    // Refused with FailureKind::ForeignTarget when a file the download did not save stands
     // at its target and `other` does not let it be replaced.
     Status resume(std::uint64_t id, download::OtherFile other = download::OtherFile::Refuse);
     // Moves a paused or failed download to the first free "name (n).ext" beside its target
@@ -58,6 +60,10 @@ class Downloads : public QObject {
     Status resumeUnderFreeName(std::uint64_t id);
     // Pauses what waits or runs, resumes what is paused or failed (refused as resume() is).
     Status togglePause(std::uint64_t id);
+    // A stopped download goes on from `address` alone (DownloadQueue::replaceAddress).
+    Status replaceAddress(std::uint64_t id, const std::string& address);
+    // A stopped download drops its part and goes on from the start (DownloadQueue::startOver).
+    Status startOver(std::uint64_t id);
     void cancel(std::uint64_t id);
     void remove(std::uint64_t id);
     // Pauses every unfinished download; the list remembers them as paused.
@@ -80,6 +86,8 @@ class Downloads : public QObject {
     void failed(const download::QueueItem& item);
 
   private:
+    // After a stopped download was asked to go on: its ending is announced if it does.
+    Status goingOn(std::uint64_t id, Status asked);
     // A change the queue told of, on the user-interface thread.
     void take(const download::QueueChange& change);
     // refreshed(), and failed() for each watched download that failed.

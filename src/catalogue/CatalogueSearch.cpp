@@ -1,5 +1,6 @@
 #include "catalogue/CatalogueSearch.h"
 
+#include "catalogue/AddressPolicy.h"
 #include "catalogue/DisplayForms.h"
 #include "catalogue/ReplyExtraction.h"
 #include "catalogue/SearchRequest.h"
@@ -65,6 +66,25 @@ Result<std::vector<CatalogueRecord>> search(std::string_view keyword,
     if (reply->status != 200)
         return makeError("搜索失败：服务器返回 " + std::to_string(reply->status));
     return extractRecords(replyText(reply->body));
+}
+
+Result<std::vector<std::string>> currentAddresses(std::string_view id, std::string_view name,
+                                                  std::string_view catalogueBase,
+                                                  const net::Timeouts& deadline,
+                                                  std::stop_token stop) {
+    auto found = search(name, catalogueBase, deadline, std::move(stop));
+    if (!found)
+        return found.error();
+    const std::string who(name);
+    for (const CatalogueRecord& record : *found) {
+        if (id.empty() || record.hash != id)
+            continue;
+        std::vector<std::string> addresses = downloadAddresses(record);
+        if (addresses.empty())
+            return makeError("软件目录中的“" + who + "”已没有可用的下载地址");
+        return addresses;
+    }
+    return makeError("软件目录中已找不到“" + who + "”");
 }
 
 Result<picture::Image> fetchLogo(std::string_view logoBase, std::string_view logo48,

@@ -30,6 +30,15 @@ Result<std::vector<CatalogueRecord>>
 search(std::string_view keyword, std::string_view catalogueBase,
        const net::Timeouts& deadline = net::deadlines::kCatalogueSearch, std::stop_token stop = {});
 
+// The current download addresses (downloadAddresses) of the entry whose ID (its hash) is `id`.
+// The service has no lookup by ID: the entry's `name` is searched for and the record with the
+// same ID is taken. An entry no longer found that way, or one left without an address, is an
+// error that names it; so is a failed search.
+Result<std::vector<std::string>>
+currentAddresses(std::string_view id, std::string_view name, std::string_view catalogueBase,
+                 const net::Timeouts& deadline = net::deadlines::kCatalogueSearch,
+                 std::stop_token stop = {});
+
 // What a logo may be: a 48-pixel picture needs far less, and a picture that claims more is
 // refused before any pixel is allocated.
 inline constexpr picture::Limits kLogoLimits{

@@ -1,13 +1,16 @@
 // vantorel-cli download URL... [-o PATH | -d DIR] [--threads N] [--limit-rate RATE]
 //                              [--max-concurrent N] [--quiet]
+// vantorel-cli download URL --mirror URL2 [--mirror URL3]... [-o PATH | -d DIR] ...
 // Every URL goes into one download queue: --max-concurrent of them at once (default: the
 // preferences' downloads at once), the rest waiting in order. --threads and --limit-rate default
 // to the preferences' connections and speed limit. With one URL, PATH may be a file or a folder
 // (the file then keeps the name it has in the address); -d DIR saves every file under its
 // address's name in DIR; a second address whose file has the same name is saved as
 // "name (1).ext" (the first free such name), and its lines say so. A URL may be a share link: it
-// is resolved to its file first. A file at a target that an earlier, unfinished run left a part
-// for was not put there by that run: it is never replaced, the download fails with why.
+// is resolved to its file first. --mirror gives the one URL more addresses of the same file: one
+// download whose sources they all are (the file is named after URL). A file at a target that an
+// earlier, unfinished run left a part for was not put there by that run: it is never replaced, the
+// download fails with why.
 // --limit-rate caps every download of the command together. On a terminal, stderr shows one
 // progress line per download, cut to the terminal's width and redrawn when it changes;
 // otherwise one result line each.
@@ -98,6 +101,7 @@ class Told {
 
 struct Options {
     std::vector<std::string> urls;
+    std::vector<std::string> mirrors; // more sources of the one file of the one URL
     std::string output;
     std::string folder;
     download::QueueOptions queue;
@@ -133,7 +137,7 @@ std::variant<Options, std::string> parse(Args args) {
         }
         const bool takesValue = arg == "-o" || arg == "--output" || arg == "-d" || arg == "--dir" ||
                                 arg == "--threads" || arg == "--limit-rate" ||
-                                arg == "--max-concurrent";
+                                arg == "--max-concurrent" || arg == "--mirror";
         if (!takesValue)
             return "未知选项: " + std::string(arg);
         if (i + 1 >= args.size())
@@ -156,6 +160,8 @@ std::variant<Options, std::string> parse(Args args) {
                 return "--max-concurrent 应为 1 到 " +
                        std::to_string(settings::kMaxDownloadsAtOnce) + " 之间的整数";
             o.queue.maxRunning = *n;
+        } else if (arg == "--mirror") {
+            o.mirrors.emplace_back(value);
         } else if (arg == "-d" || arg == "--dir") {
             o.folder = std::string(value);
         } else {
@@ -166,9 +172,24 @@ std::variant<Options, std::string> parse(Args args) {
         return std::string("缺少下载地址");
     if (!o.output.empty() && !o.folder.empty())
         return std::string("-o 与 -d 不能同时使用");
+    // Mirrors belong to one file: with several URLs it would not be clear whose they are.
+    if (!o.mirrors.empty() && o.urls.size() > 1)
+        return std::string("--mirror 只能用于一个下载地址");
     if (!o.output.empty() && o.urls.size() > 1)
         return std::string("多个地址时请用 -d DIR 指定保存的文件夹");
     return o;
+}
+
+// One file from `url` and its mirrors, each named so that a message dropping one reads well
+// ("镜像1 的文件与下载地址 不同").
+download::QueueEntry entryFor(const std::string& url, const std::vector<std::string>& mirrors,
+                              std::string name, std::string target) {
+    download::QueueEntry entry{std::move(name), {url}, std::move(target), {"下载地址"}, {}};
+    for (std::size_t i = 0; i < mirrors.size(); ++i) {
+        entry.addresses.push_back(mirrors[i]);
+        entry.labels.push_back("镜像" + std::to_string(i + 1));
+    }
+    return entry;
 }
 
 } // namespace
@@ -186,8 +207,9 @@ int runDownload(Args args) {
     }
 
     std::vector<Status> problems = {download::checkOutput(o.output)};
-    for (const std::string& url : o.urls)
-        problems.push_back(download::checkDownloadAddress(url));
+    for (const auto* list : {&o.urls, &o.mirrors})
+        for (const std::string& url : *list)
+            problems.push_back(download::checkDownloadAddress(url));
     for (const Status& problem : problems)
         if (!problem) {
             std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),
@@ -220,7 +242,7 @@ int runDownload(Args args) {
             });
         targets.insert(target);
         const std::string name = std::filesystem::path(target).filename().string();
-        const std::uint64_t id = queue.add({name, {url}, target});
+        const std::uint64_t id = queue.add(entryFor(url, o.mirrors, name, target));
         if (target != wanted) {
             renamed.insert(id);
             if (!o.quiet)

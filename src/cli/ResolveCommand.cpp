@@ -13,7 +13,7 @@ int runResolve(Args args) {
         return usageError("resolve");
     auto direct = download::resolveShareLink(args[0]);
     if (!direct) {
-        std::string why(download::shareStepName(direct.error().code));
+        std::string why(download::shareStepName(direct.failedAt));
         if (!direct.error().detail.empty())
             why += "：" + direct.error().detail;
         std::fprintf(stderr, "%s（%s）\n", direct.error().message.c_str(), why.c_str());

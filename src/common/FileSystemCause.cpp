@@ -53,12 +53,26 @@ std::string fileSystemCause(int error) {
     }
 }
 
+FailureKind fileSystemKind(int error) {
+    switch (error) {
+    case ENOSPC:
+    case EDQUOT:
+        return FailureKind::DiskFull;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return FailureKind::NoPermission;
+    default:
+        return FailureKind::Other;
+    }
+}
+
 Error fileSystemError(std::string_view what, std::string_view path, int error) {
     const std::string cause = fileSystemCause(error);
     std::string message = what.empty() && path.empty()
                               ? cause
                               : std::string(what) + std::string(path) + "（" + cause + "）";
-    return Error{error, std::move(message), std::strerror(error)};
+    return Error{error, std::move(message), std::strerror(error), fileSystemKind(error)};
 }
 
 } // namespace vantorel

@@ -14,8 +14,11 @@ namespace vantorel {
 // not know, "系统错误 " + the number.
 std::string fileSystemCause(int error);
 
+// DiskFull for a full disk or quota, NoPermission for a refusal (read-only included), else Other.
+FailureKind fileSystemKind(int error);
+
 // `what` + `path` + "（" + cause + "）" (the cause alone when both are empty), with the
-// system's text as the detail and the error number as the code.
+// system's text as the detail, the error number as the code and its kind.
 Error fileSystemError(std::string_view what, std::string_view path, int error);
 
 } // namespace vantorel

@@ -20,13 +20,14 @@ enum class FailureKind {
     VersionChanged, // the file on the server is another version than the bytes held
     WebPage,        // a web page came where a file was expected
     DiskFull,
-    NoPermission,   // the file system refused
+    NoPermission, // the file system refused
     Proxy,
     Tls,
     Cancelled,
     NotSameFile,   // an address serves other bytes than the download's file
     ForeignTarget, // a file stands at the target that this download did not save
     BadAddress,    // the address cannot be used at all (or a share link did not resolve)
+    PartChanged,   // another program changed or cut the download's part file
 };
 
 struct Error {
@@ -79,9 +80,8 @@ inline Error makeError(std::string message, int code = 0) {
     return Error{code, std::move(message), {}};
 }
 
-inline Error withKind(Error error, FailureKind kind) {
-    error.kind = kind;
-    return error;
+inline Error makeError(std::string message, FailureKind kind, int code = 0) {
+    return Error{code, std::move(message), {}, kind};
 }
 
 // The same failure told in other words: the detail travels on.

@@ -58,6 +58,7 @@ void DownloadJob::finish(JobPhase phase, Error error) {
         phase_ = phase;
         error_ = std::move(error.message);
         errorDetail_ = std::move(error.detail);
+        errorKind_ = error.kind;
     }
     if (options_.onEnded)
         options_.onEnded();
@@ -102,10 +103,6 @@ void DownloadJob::work() {
     finish(JobPhase::AddressError, error);
 }
 
-std::string DownloadJob::labelOf(std::size_t i) const {
-    return i < options_.labels.size() ? options_.labels[i] : std::string();
-}
-
 Result<std::string> DownloadJob::resolve(std::size_t i, bool shown) {
     if (shown) {
         std::lock_guard lock(mutex_);
@@ -120,9 +117,8 @@ Result<std::string> DownloadJob::resolve(const std::string& address) {
     share.stop = stopSource_.get_token();
     auto direct = downloadAddressFor(address, share);
     if (!direct)
-        return withKind(
-            makeError(std::string(shareStepName(direct.error().code)) + "：" + address),
-            FailureKind::BadAddress);
+        return makeError(std::string(shareStepName(direct.failedAt)) + "：" + address,
+                         FailureKind::BadAddress);
     return direct;
 }
 
@@ -173,12 +169,19 @@ JobPhase DownloadJob::fetch(std::size_t first, const std::string& direct,
     auto result = downloader->run();
     if (!result) {
         error = result.error();
-        return result.error().code == kWebPageError ? JobPhase::AddressError : JobPhase::Failed;
+        return result.error().kind == FailureKind::WebPage ? JobPhase::AddressError
+                                                           : JobPhase::Failed;
     }
     const std::optional<FileStamp> saved = stampOf(target_);
     std::lock_guard lock(mutex_);
     saved_ = saved;
     return JobPhase::Done;
+}
+
+std::string DownloadJob::labelOf(std::size_t i) const {
+    if (i < options_.labels.size() && !options_.labels[i].empty())
+        return options_.labels[i];
+    return i < addresses_.size() ? withoutCredentials(addresses_[i]) : std::string();
 }
 
 JobView DownloadJob::view() const {
@@ -188,6 +191,7 @@ JobView DownloadJob::view() const {
     v.resolvingShareLink = resolvingShareLink_;
     v.error = error_;
     v.errorDetail = errorDetail_;
+    v.errorKind = errorKind_;
     if (downloader_) {
         v.progress = downloader_->progress().snapshot();
         v.percent = std::clamp(v.progress.percent(), 0, 100);

@@ -20,7 +20,7 @@
 // The multi-threaded Downloader builds the file in its part file beside the target; only a
 // complete, checked file takes the target's name, so an older file of that name stays until
 // then and a failed or stopped download leaves it as it was. A file put at the target while the
-// job runs is never replaced: the download fails with kForeignTargetError instead.
+// job runs is never replaced: the download fails with FailureKind::ForeignTarget instead.
 //
 // cancel() ends the download for good: its part is removed. interrupt() ends it so it can be
 // taken up again later (closing a window, an interrupt signal in a terminal): the part and its
@@ -75,8 +75,9 @@ struct JobView {
     std::string progressBrief;       // progressText in fewer words, for a narrow label
     std::string error;               // Failed / AddressError: why, for the user
     std::string errorDetail;         // the library's own words for it, for a terminal or a log
-    std::string file;                // Done: the saved file
-    std::optional<FileStamp> saved;  // Done: its stamp as saved, to know it from another later
+    FailureKind errorKind = FailureKind::Other; // Failed / AddressError: what kind of failure
+    std::string file;                           // Done: the saved file
+    std::optional<FileStamp> saved; // Done: its stamp as saved, to know it from another later
 
     bool finished() const {
         return phase != JobPhase::Idle && phase != JobPhase::Resolving &&
@@ -93,12 +94,6 @@ struct JobOptions {
     // The one speed limit all downloads share (see SpeedLimit); none: no limit.
     std::shared_ptr<SpeedLimit> limit;
     bool refuseWebPages = false;
-    // How the user knows each address ("下载链接1"), parallel to the addresses; an address
-    // without one is named by itself.
-    std::vector<std::string> labels;
-    // When every address is gone: where they came from asked again for the current ones (a
-    // catalogue entry by its ID); labelled as the first ones.
-    std::function<Result<std::vector<std::string>>()> renewAddresses;
     // A part beside the target that holds another file's bytes: start over (true), or fail with
     // FailureKind::NotSameFile and leave it.
     bool startOverIfDifferent = true;
@@ -107,6 +102,13 @@ struct JobOptions {
     // Called on the job's thread once it has ended and its view is final, e.g. to wake a front
     // end that waits for it.
     std::function<void()> onEnded;
+    // What the user calls each address ("下载链接1", "镜像1"), parallel to the addresses, for
+    // messages that name a source; empty (or shorter): an address is named by itself, without
+    // its credentials (labelOf).
+    std::vector<std::string> labels;
+    // Asks where the file is now (a catalogue entry's current addresses) once every address
+    // has failed; empty: nobody to ask.
+    std::function<Result<std::vector<std::string>>()> renewAddresses;
 };
 
 class DownloadJob {
@@ -126,10 +128,11 @@ class DownloadJob {
     void interrupt();
     JobView view() const;
     const std::string& target() const { return target_; }
+    // The name of address `i` in messages: its label, else the address without credentials.
+    std::string labelOf(std::size_t i) const;
 
   private:
     void work();
-    std::string labelOf(std::size_t i) const;
     // The direct address of addresses_[i] (a share link resolved); `shown` as the job's phase.
     Result<std::string> resolve(std::size_t i, bool shown);
     Result<std::string> resolve(const std::string& address);
@@ -149,6 +152,7 @@ class DownloadJob {
     bool resolvingShareLink_ = false;
     std::string error_;
     std::string errorDetail_;
+    FailureKind errorKind_ = FailureKind::Other;
     std::optional<FileStamp> saved_;
     std::optional<FileStamp> replaceable_; // what stood at the target when the job began
     std::unique_ptr<Downloader> downloader_;

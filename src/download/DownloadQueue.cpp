@@ -224,20 +224,52 @@ void DownloadQueue::pause(std::uint64_t id) {
     poke();
 }
 
+Status DownloadQueue::goOn(Slot& slot, OtherFile other) {
+    if (Status free = mayGoOn(slot, other); !free)
+        return free;
+    slot.state = QueueState::Waiting;
+    slot.error.clear();
+    slot.cancelled = false;
+    step();
+    save();
+    poke();
+    return {};
+}
+
 Status DownloadQueue::resume(std::uint64_t id, OtherFile other) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
     if (!slot || !mayResume(slot->state))
         return {};
-    if (Status free = mayGoOn(*slot, other); !free)
-        return free;
-    slot->state = QueueState::Waiting;
-    slot->error.clear();
-    slot->cancelled = false;
-    step();
-    save();
-    poke();
-    return {};
+    return goOn(*slot, other);
+}
+
+Status DownloadQueue::replaceAddress(std::uint64_t id, const std::string& address,
+                                     OtherFile other) {
+    std::lock_guard lock(mutex_);
+    Slot* slot = find(id);
+    if (!slot || !mayResume(slot->state))
+        return makeError("只有已暂停、失败或已取消的下载可以更换下载地址");
+    slot->entry.addresses = {address};
+    slot->entry.labels.clear();
+    // The user's own address: the catalogue's would undo the choice.
+    slot->entry.catalogueId.clear();
+    Status goes = goOn(*slot, other);
+    if (!goes)
+        save(); // the new address stays for a later resume
+    return goes;
+}
+
+Status DownloadQueue::startOver(std::uint64_t id, OtherFile other) {
+    std::lock_guard lock(mutex_);
+    Slot* slot = find(id);
+    if (!slot || !mayResume(slot->state))
+        return makeError("只有已暂停、失败或已取消的下载可以重新下载");
+    if (Status gone = PartFile::discard(slot->entry.target); !gone)
+        return gone;
+    slot->saved = slot->ownFile();
+    slot->last = {}; // nothing fetched any more
+    return goOn(*slot, other);
 }
 
 Status DownloadQueue::moveTo(std::uint64_t id, const std::string& target) {
@@ -402,6 +434,11 @@ bool DownloadQueue::step() {
         if (slot->state != QueueState::Waiting || slot->job)
             continue;
         JobOptions job = options_.job;
+        job.labels = slot->entry.labels;
+        if (!slot->entry.catalogueId.empty() && options_.renewFromCatalogue)
+            job.renewAddresses = [ask = options_.renewFromCatalogue, entry = slot->entry] {
+                return ask(entry);
+            };
         job.onEnded = [this, also = options_.job.onEnded] {
             poke();
             if (also)
@@ -425,8 +462,10 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
     item.entry = slot.entry;
     item.state = slot.state;
     item.error = slot.error;
-    if (slot.state == QueueState::Failed)
+    if (slot.state == QueueState::Failed) {
         item.errorDetail = slot.last.errorDetail;
+        item.errorKind = slot.last.errorKind;
+    }
     const DownloadSnapshot& s = slot.last.progress;
     item.total = s.total;
     item.totalKnown = s.totalKnown;
@@ -513,6 +552,8 @@ void DownloadQueue::save() const {
         nlohmann::json row = {{"name", slot->entry.name},
                               {"target", slot->entry.target},
                               {"addresses", slot->entry.addresses},
+                              {"labels", slot->entry.labels},
+                              {"catalogueId", slot->entry.catalogueId},
                               {"state", stateKey(slot->state)},
                               {"error", slot->error},
                               {"total", s.totalKnown ? s.total : 0},
@@ -578,6 +619,8 @@ void DownloadQueue::load() {
             slot->entry.name = row.at("name").get<std::string>();
             slot->entry.target = row.at("target").get<std::string>();
             slot->entry.addresses = row.at("addresses").get<std::vector<std::string>>();
+            slot->entry.labels = row.value("labels", std::vector<std::string>());
+            slot->entry.catalogueId = row.value("catalogueId", std::string());
             const std::string state = row.at("state").get<std::string>();
             slot->state = state == "done"        ? QueueState::Done
                           : state == "failed"    ? QueueState::Failed

@@ -21,8 +21,8 @@
 // not put there: an unfinished download has nothing at its target (its bytes are in its part),
 // a finished one the file it saved (the list keeps that file's stamp). Unless the caller says
 // the other file may be replaced, the download does not go on and the caller gets why
-// (kForeignTargetError) to ask the user. A new download whose target has an earlier run's part
-// beside it is such a resume too.
+// (FailureKind::ForeignTarget) to ask the user. A new download whose target has an earlier run's
+// part beside it is such a resume too.
 //
 // A list file that cannot be read (not JSON, not a list, not a regular file, a symbolic link,
 // too large, a row that is not ours) is never overwritten: it is moved aside, as
@@ -66,6 +66,8 @@ struct QueueEntry {
     std::string name;                   // what the list shows (an entry's name, a file name)
     std::vector<std::string> addresses; // tried in order (DownloadJob)
     std::string target;                 // the file to save
+    std::vector<std::string> labels{};  // what messages call each address (JobOptions::labels)
+    std::string catalogueId{};          // the catalogue entry it came from; empty: typed in
 
     bool operator==(const QueueEntry&) const = default;
 };
@@ -89,6 +91,7 @@ struct QueueItem {
     int retryIn = 0;                 // Retrying: seconds until the next attempt, when known
     std::string error;               // Failed: why; Paused: what stopping it said, when it has
     std::string errorDetail;         // the library's own words for a failure, for stderr
+    FailureKind errorKind = FailureKind::Other; // Failed: what kind of failure
 
     bool operator==(const QueueItem&) const = default;
 };
@@ -111,6 +114,9 @@ struct QueueOptions {
     unsigned maxRunning = 3;
     std::string listFile; // where the list is kept; empty: nowhere
     JobOptions job;       // for every download
+    // Asks the catalogue for the current addresses of a row's entry (QueueEntry::catalogueId),
+    // for its job's renewAddresses; empty: rows are not renewed.
+    std::function<Result<std::vector<std::string>>(const QueueEntry&)> renewFromCatalogue;
 };
 
 class DownloadQueue {
@@ -125,10 +131,18 @@ class DownloadQueue {
     // as it was with the reason as its error. A new one refused is listed as failed.
     std::uint64_t add(QueueEntry entry, OtherFile other = OtherFile::Refuse);
     void pause(std::uint64_t id);
-    // A paused or failed download goes on; refused with kForeignTargetError (see above).
+    // A paused or failed download goes on; refused with FailureKind::ForeignTarget (see above).
     Status resume(std::uint64_t id, OtherFile other = OtherFile::Refuse);
     // Saves a paused or failed download as `target` instead, its part moved along with it.
     Status moveTo(std::uint64_t id, const std::string& target);
+    // A paused, failed or cancelled download gets `address` as its only address (named by
+    // itself, no longer renewed from the catalogue) and goes on from its part, which the
+    // download first proves the new address serves; refused as resume() is.
+    Status replaceAddress(std::uint64_t id, const std::string& address,
+                          OtherFile other = OtherFile::Refuse);
+    // A paused, failed or cancelled download drops its part (and its resume state) and goes on
+    // from the first byte; refused with why when the part cannot be removed, or as resume() is.
+    Status startOver(std::uint64_t id, OtherFile other = OtherFile::Refuse);
     void cancel(std::uint64_t id);
     void remove(std::uint64_t id);
     void setMaxRunning(unsigned count);
@@ -172,6 +186,8 @@ class DownloadQueue {
     void setAside(const std::string& why);
     // Whether `slot` may go on (see above).
     Status mayGoOn(const Slot& slot, OtherFile other) const;
+    // Lets a stopped `slot` go on, unless mayGoOn refuses; under the lock.
+    Status goOn(Slot& slot, OtherFile other);
     // Wakes the watcher: something changed that the listeners should hear of soon.
     void poke();
     // The watcher's loop: moves the list along and tells the listeners what changed.

@@ -87,13 +87,11 @@ bool DownloadRun::renewSources() {
     return sources.provenCount() > 0;
 }
 
-void DownloadRun::fail(Error error, bool final) {
+void DownloadRun::fail(Error error) {
     {
         std::lock_guard guard(failMutex_);
-        if (!failure_) {
+        if (!failure_)
             failure_ = std::move(error);
-            failure_->code = final ? kFinalError : 0;
-        }
     }
     stop_.store(true);
 }
@@ -111,7 +109,6 @@ Error DownloadRun::lastFailure() const {
 Error DownloadRun::retriesFailed() const {
     Error last = lastFailure();
     last.message = "多次重试仍未下载成功：" + last.message;
-    last.code = 0;
     return last;
 }
 

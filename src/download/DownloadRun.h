@@ -11,6 +11,7 @@
 #include "download/SegmentScheduler.h"
 #include "download/Sources.h"
 #include "download/SpeedLimit.h"
+#include "net/DownloadConnection.h"
 #include "net/Session.h"
 
 #include <array>
@@ -42,8 +43,6 @@ inline constexpr std::chrono::milliseconds kStalledAfter{3000};
 
 inline constexpr std::string_view kChangedText =
     "服务器上的文件在下载过程中被更换了，请稍后重新下载";
-// A failure the next run cannot get past: the file is gone from the server, or it changed.
-inline constexpr int kFinalError = -1;
 
 // What one download shares between the driver and its workers.
 class DownloadRun {
@@ -78,12 +77,10 @@ class DownloadRun {
     void settle() { settled_.store(true); }
     bool settled() const { return settled_.load() || stopping(); }
 
-    // The first failure wins and stops every worker. A final one (the file is gone or was
-    // tampered with) leaves nothing for a later run to take up.
-    void fail(Error error, bool final = false);
-    void fail(std::string message, bool final = false) {
-        fail(makeError(std::move(message)), final);
-    }
+    // The first failure wins and stops every worker; its kind says whether a later run can
+    // take up what it leaves (PartPolicy).
+    void fail(Error error);
+    void fail(std::string message) { fail(makeError(std::move(message))); }
     std::optional<Error> failure() const;
 
     // The server does not serve ranges as asked: stop the ranged workers, fetch one stream.
@@ -161,6 +158,16 @@ class DownloadRun {
     // Whether the speed limit held this download back at any time since `since`.
     bool heldSince(Clock::time_point since) const {
         return Clock::time_point(Clock::duration(heldUntil_.load())) >= since;
+    }
+    // What a connection of this download needs of it.
+    // `background`: for work beside the workers, which ends once the download settles too.
+    net::ConnectionRules connectionRules(bool background = false) {
+        return {[this, background] { return background ? settled() : stopping(); },
+                [this](Clock::time_point since) { return heldSince(since); },
+                request.speedFloor,
+                request.floorTime,
+                kReadBufferBytes,
+                &connections};
     }
 
     // Runs `work` on `count` threads and waits for all of them, meanwhile sampling the speed and

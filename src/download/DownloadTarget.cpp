@@ -83,7 +83,7 @@ Status checkOwnTarget(const std::string& target, const std::optional<FileStamp>&
     if (!there || there == ours)
         return {};
     return makeError("目标位置已有不是本下载保存的文件，不会覆盖它：" + target,
-                     kForeignTargetError);
+                     FailureKind::ForeignTarget);
 }
 
 std::string freeTargetName(const std::string& target,

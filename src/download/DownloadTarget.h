@@ -48,12 +48,9 @@ struct FileStamp {
 // nothing does.
 std::optional<FileStamp> stampOf(const std::string& path);
 
-// Something stands at a download's target that the download did not put there.
-inline constexpr int kForeignTargetError = 4;
-
-// Fails with kForeignTargetError ("目标位置已有不是本下载保存的文件…") when something stands at
-// `target` other than the file stamped `ours` (what this download saved there, if anything).
-// An unfinished download has put nothing at its target: its bytes are in its part beside it.
+// Fails with FailureKind::ForeignTarget ("目标位置已有不是本下载保存的文件…") when something stands
+// at `target` other than the file stamped `ours` (what this download saved there, if anything). An
+// unfinished download has put nothing at its target: its bytes are in its part beside it.
 Status checkOwnTarget(const std::string& target, const std::optional<FileStamp>& ours);
 
 // `target` when `taken` says it is free, else the first free of "name (1).ext", "name (2).ext",

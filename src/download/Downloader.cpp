@@ -4,6 +4,7 @@
 #include "download/DownloadRun.h"
 #include "download/FreeSpace.h"
 #include "download/PartFile.h"
+#include "download/PartPolicy.h"
 #include "download/Probe.h"
 #include "download/RangeWorker.h"
 #include "download/ResumeState.h"
@@ -28,8 +29,6 @@ using std::chrono::milliseconds;
 
 // Rounds of workers that bring no byte are started again after a wait that doubles up to this.
 constexpr milliseconds kMaxRoundDelay{30'000};
-
-constexpr std::string_view kKeptText = "已下载的部分已保留，再次下载时从中断处继续";
 
 std::string rangeText(std::uint64_t first, std::uint64_t last) {
     return std::to_string(first) + "-" + std::to_string(last);
@@ -150,7 +149,7 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
     const unsigned workers = std::clamp(job.request.workers, 1u, kMaxWorkers);
     SchedulerSettings settings;
     settings.minPiece = std::max<std::uint64_t>(1, job.request.minRangeBytes);
-    // The floor is kept by each connection's own transfer (see Transfer::get).
+    // The floor is kept by each connection's own transfer (see net::DownloadConnection::get).
     settings.speedFloor = 0;
     job.scheduler.emplace(job.total, workers, settings, complete);
     result.ranges = static_cast<unsigned>(job.scheduler->waitingPieces());
@@ -234,7 +233,7 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
         if (!fetched || !job.changed() || job.cancelled())
             break;
         if (pass == 1 || !job.validators.any())
-            return makeError(std::string(kChangedText), kFinalError);
+            return makeError(std::string(kChangedText), FailureKind::VersionChanged);
         checkpoint.enable(false);
         job.resetFlags();
         job.scheduler.reset();
@@ -263,34 +262,15 @@ Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress
 
     bool touched = false; // the part may no longer be what an earlier run left
     Result<DownloadResult> fetched = fetchAll(job, checkpoint, previous, touched);
-    if (job.cancelled() && !keepPart.load())
-        return makeError("下载已取消");
     std::optional<Error> failure = job.failure();
     if (!failure && !fetched)
         failure = fetched.error();
     if (job.cancelled() || failure) {
-        // What is kept must let the next run go on: a state on disk that lists the bytes, for a
-        // version the server can be asked about. A part that proves nothing is not kept.
-        const bool final = failure && failure->code == kFinalError;
-        bool resumable = false;
-        if (!touched) {
-            // A part that this run did not touch (another file's, or one it could not yet ask
-            // about) stays as it was.
-            if (foreign || (previous && !final))
-                file->keep();
-            resumable = previous && !foreign && !final;
-        } else if (!final && checkpoint.now() && checkpoint.listedBytes() > 0) {
-            file->keep();
-            resumable = true;
-        }
-        if (job.cancelled())
-            return makeError(resumable ? "下载已中断，再次下载同一文件时将从中断处继续"
-                                       : "下载已中断，下次将重新下载");
-        if (resumable) {
-            failure->message += "，" + std::string(kKeptText);
-            failure->code = kPartKeptError;
-        }
-        return *failure;
+        const RunStop stop = !job.cancelled()  ? RunStop::None
+                             : keepPart.load() ? RunStop::Interrupt
+                                               : RunStop::Cancel;
+        return endWithoutFile(*file, checkpoint, {touched, foreign, previous && !foreign}, stop,
+                              std::move(failure));
     }
     if (progress.snapshot().arrived != fetched->bytes)
         return makeError("下载未完成：收到的字节数与文件大小不符");

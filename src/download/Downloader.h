@@ -34,10 +34,10 @@
 // Last-Modified and length) fetches only the missing bytes; anything else starts over cleanly.
 // interrupt() and every failure a later run can get past (the network, the server's 5xx, 408,
 // 429 or 403, the speed floor, a full disk) keep the part and its state, and the message says
-// so (kPartKeptError) -- but only when the state on disk lists bytes for a version a later run
+// so (Error::partKept) -- but only when the state on disk lists bytes for a version a later run
 // can recognise. cancel(), 404 and 410, a version change, and a part changed by someone else
-// remove them. A failure before this run touched the part keeps what was there: a part that
-// another address of the same file left is not this run's to resume, nor to throw away.
+// remove them (PartPolicy.h). A failure before this run touched the part keeps what was there: a
+// part that another address of the same file left is not this run's to resume, nor to throw away.
 //
 // A reply proves it is the probe's version only by carrying each validator the probe had, the
 // same, from the same server: a range reply without one, or reached through a redirect to
@@ -106,10 +106,6 @@ inline constexpr std::string_view kRequestHeaderBlock =
 std::string requestHeaders();
 std::string requestHeaders(const ByteRange& range);
 
-// A failed download left its part and resume state: the next run for the same address takes
-// it up. The error's message says so.
-inline constexpr int kPartKeptError = 3;
-
 // The address (as the resume key, without credentials) whose part an earlier, unfinished
 // download of `target` left beside it; empty when there is none.
 std::string addressOfPartFor(const std::string& target);
@@ -153,7 +149,7 @@ struct DownloadRequest {
     // Free bytes in a folder; statvfs when empty (tests give a smaller disk).
     std::function<std::optional<std::uint64_t>(const std::string& folder)> freeSpace;
     // A file is expected, not a web page: a probe reply of Content-Type text/html fails at once
-    // with kWebPageError.
+    // (FailureKind::WebPage).
     bool refuseWebPages = false;
     // Asked about the complete part file before it takes the target's name; a failure is the
     // download's, and the part goes.

@@ -74,10 +74,12 @@ Result<SpaceReservation> reserveSpace(const DownloadRequest& request, std::uint6
         if (free) {
             const std::uint64_t left = *free - std::min(*free, promised);
             if (needed > left)
-                return makeError("磁盘空间不足：文件需要 " +
-                                 formatBytes(static_cast<double>(needed), ByteStyle::Mebibytes) +
-                                 "，" + folder + " 只剩 " +
-                                 formatBytes(static_cast<double>(left), ByteStyle::Mebibytes));
+                return makeError(
+                    "磁盘空间不足：文件需要 " +
+                        formatBytes(static_cast<double>(needed), ByteStyle::Mebibytes) + "，" +
+                        folder + " 只剩 " +
+                        formatBytes(static_cast<double>(left), ByteStyle::Mebibytes),
+                    FailureKind::DiskFull);
         }
     }
     Result<bool> held = allocate();

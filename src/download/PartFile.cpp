@@ -450,7 +450,8 @@ Status PartFile::commit() {
     struct stat info {};
     if (!stillAtPath() || ::fstat(fd_, &info) != 0 || info.st_nlink != 1 ||
         static_cast<std::uint64_t>(info.st_size) != expected)
-        return makeError("下载的临时文件在下载过程中被其他程序替换或修改，未保存：" + target_);
+        return makeError("下载的临时文件在下载过程中被其他程序替换或修改，未保存：" + target_,
+                         FailureKind::PartChanged);
     if (::rename(path_.c_str(), target_.c_str()) != 0)
         return fileError("无法保存文件：", target_, errno);
     path_.clear();
@@ -466,7 +467,8 @@ Status PartFile::commit() {
     // The data is on disk (fsync above); closing only lets the lock go.
     ::close(std::exchange(fd_, -1));
     if (!ours)
-        return makeError("下载的临时文件在保存时被其他程序替换，保存的不是下载的文件：" + target_);
+        return makeError("下载的临时文件在保存时被其他程序替换，保存的不是下载的文件：" + target_,
+                         FailureKind::PartChanged);
     return {};
 }
 

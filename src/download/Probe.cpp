@@ -3,46 +3,41 @@
 #include "common/Text.h"
 #include "download/ReplyChecks.h"
 #include "download/Staging.h"
-#include "download/Transfer.h"
+#include "net/DownloadConnection.h"
 #include "net/ReplyHead.h"
 #include "net/Transport.h"
 
 namespace vantorel::download {
 namespace {
 
-std::size_t stopAtBody(char*, std::size_t, std::size_t, void* user) {
-    *static_cast<bool*>(user) = true;
-    return 0;
-}
-
 // Asks for the file with `headerBlock` and stops as soon as the reply's head is in: the head
 // is all the probe needs, so a body cut short after it does not matter.
 Result<Probe> askHead(DownloadRun& job, const std::string& url, const std::string& headerBlock,
                       net::ReplyHead& head, bool background) {
-    Transfer transfer(job, background);
-    bool sawBody = false;
-    const CURLcode code = transfer.get(url, headerBlock, &stopAtBody, &sawBody, false);
+    net::DownloadConnection transfer(job.connectionRules(background));
+    const auto outcome = transfer.get(
+        url, headerBlock, [](std::span<const char>) { return std::size_t(0); }, false);
     if (job.cancelled())
-        return makeError("下载已取消");
+        return makeError("下载已取消", FailureKind::Cancelled);
     if (background && job.settled())
-        return makeError("下载已结束");
+        return makeError("下载已结束", FailureKind::Cancelled);
     head = transfer.head();
     if (head.length.bad())
         return makeError(head.length.problem());
     if (head.complete && head.status / 100 == 3)
-        return transfer.failure(code); // a redirect that could not be followed
+        return transfer.failure(); // a redirect that could not be followed
     if (!head.complete)
-        return code == CURLE_OK ? makeError(std::string(net::kUnendedHeadText))
-                                : transfer.failure(code);
+        return outcome == net::DownloadConnection::Outcome::Completed
+                   ? makeError(std::string(net::kUnendedHeadText))
+                   : transfer.failure();
     Probe probe;
     probe.length = head.length.value();
     probe.coded = head.coded();
     probe.rangesRefused = equalsIgnoreCase(head.acceptRanges, "none");
     probe.webPage = startsWithIgnoreCase(head.contentType, "text/html");
     probe.validators = validatorsOf(head);
-    const char* effective = nullptr;
-    curl_easy_getinfo(transfer.handle(), CURLINFO_EFFECTIVE_URL, &effective);
-    probe.url = effective ? effective : url;
+    const std::string effective = transfer.effectiveUrl();
+    probe.url = effective.empty() ? url : effective;
     return probe;
 }
 
@@ -92,7 +87,7 @@ Result<Probe> firstLook(DownloadRun& job, const std::string& url, bool backgroun
 Result<Probe> probe(DownloadRun& job, const std::string& url, bool background) {
     auto found = firstLook(job, url, background);
     if (found && found->webPage && job.request.refuseWebPages)
-        return makeError("文件地址指向一个网页：" + url, kWebPageError);
+        return makeError("文件地址指向一个网页：" + url, FailureKind::WebPage);
     return found;
 }
 

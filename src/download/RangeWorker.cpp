@@ -27,11 +27,11 @@ constexpr std::uint64_t kMaxRequestBytes = 32 << 20;
 constexpr unsigned kSourceFailures = 3;
 
 std::string droppedBecause(Verdict verdict, const Error& why) {
-    switch (verdict) {
-    case Verdict::Gone:
+    if (why.kind == FailureKind::Gone)
         return "上已没有这个文件";
-    case Verdict::Expired:
+    if (why.kind == FailureKind::Expired)
         return "的地址已失效";
+    switch (verdict) {
     case Verdict::Changed:
         return "上的文件已被更换";
     case Verdict::FallBack:
@@ -86,9 +86,7 @@ void RangeWorker::run() {
             job_.versionChanged();
             return;
         case Verdict::Fatal:
-        case Verdict::Expired:
-        case Verdict::Gone:
-            job_.fail(std::move(why), verdict == Verdict::Gone);
+            job_.fail(std::move(why));
             return;
         case Verdict::Retry:
         case Verdict::NoSource:
@@ -118,7 +116,9 @@ void RangeWorker::run() {
 
 bool RangeWorker::leftSource(Verdict verdict, const Error& why) {
     const std::size_t id = source_.id;
-    if ((verdict == Verdict::Gone || verdict == Verdict::Expired) && job_.refreshSource(id))
+    const bool expired = verdict == Verdict::Fatal &&
+                         (why.kind == FailureKind::Gone || why.kind == FailureKind::Expired);
+    if (expired && job_.refreshSource(id))
         return true;
     if (job_.sources.state(id) != SourceState::Proven)
         return true; // another worker refreshed or dropped it meanwhile
@@ -149,11 +149,14 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     if (const std::string ifRange = source_.validators.ifRange(); !ifRange.empty())
         headers += "\r\nIf-Range: " + ifRange;
     const auto started = Clock::now();
-    const CURLcode code = transfer_.get(source_.url, headers, &RangeWorker::onBody, this, false);
+    const auto outcome = transfer_.get(
+        source_.url, headers, [this](std::span<const char> data) { return onBody(data); }, false);
+    const bool completed = outcome == net::DownloadConnection::Outcome::Completed;
     if (job_.stopping())
         return Verdict::Stopped;
-    if (verdict_ == Verdict::Expired)
-        why = makeError("服务器返回了一个网页，不是所要的文件");
+    // A reply judged Fatal before its body is a web page in the file's place.
+    if (verdict_ == Verdict::Fatal)
+        why = makeError("服务器返回了一个网页，不是所要的文件", FailureKind::Expired);
     if (verdict_)
         return *verdict_;
     if (received_ > 0)
@@ -173,19 +176,15 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     }
     const net::ReplyHead& head = transfer_.head();
     if (head.complete && head.status >= 400 && head.status != 416) {
-        why = makeError(httpMessage(head.status));
-        if (goneStatus(head.status))
-            return Verdict::Gone;
-        if (head.status == 401 || head.status == 403)
-            return Verdict::Expired;
-        return retryableStatus(head.status) ? Verdict::Retry : Verdict::Fatal;
+        why = httpError(head.status);
+        return why.kind == FailureKind::ServerBusy ? Verdict::Retry : Verdict::Fatal;
     }
     if (head.complete && head.status != 0 && head.status != 206 && !head.length.bad())
         return judgeWholeReply(head);
-    if (!head.complete && code == CURLE_OK)
+    if (!head.complete && completed)
         why = makeError(std::string(net::kUnendedHeadText));
     else
-        why = code == CURLE_OK ? makeError("连接中断（数据不完整）") : transfer_.failure(code);
+        why = completed ? makeError("连接中断（数据不完整）") : transfer_.failure();
     return Verdict::Retry;
 }
 
@@ -197,7 +196,7 @@ Verdict RangeWorker::judgeWholeReply(const net::ReplyHead& head) const {
     // A page where a part of the file was asked for: what a signed address that expired
     // leads to.
     if (startsWithIgnoreCase(head.contentType, "text/html"))
-        return Verdict::Expired;
+        return Verdict::Fatal;
     const auto length = head.length.value();
     if (source_.validators.contradictedBy(validatorsOf(head)) ||
         (head.status == 200 && !head.coded() && length && *length != job_.total))
@@ -221,9 +220,9 @@ std::optional<Verdict> RangeWorker::judgeReply() const {
     return std::nullopt;
 }
 
-std::size_t RangeWorker::onBody(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& self = *static_cast<RangeWorker*>(user);
-    const std::size_t bytes = size * count;
+std::size_t RangeWorker::onBody(std::span<const char> data) {
+    auto& self = *this;
+    const std::size_t bytes = data.size();
     if (!self.checked_) {
         const long status = self.transfer_.head().status;
         if (status != 200 && status != 206)
@@ -238,7 +237,8 @@ std::size_t RangeWorker::onBody(char* data, std::size_t size, std::size_t count,
         self.verdict_ = Verdict::FallBack; // more than was asked for
         return 0;
     }
-    if (!self.writer_.write(self.range_.begin + self.received_, data, bytes, self.range_.end)) {
+    if (!self.writer_.write(self.range_.begin + self.received_, data.data(), bytes,
+                            self.range_.end)) {
         self.verdict_ = Verdict::Stopped;
         return 0;
     }

@@ -4,21 +4,23 @@
 
 #include "download/DownloadRun.h"
 #include "download/SegmentScheduler.h"
-#include "download/Transfer.h"
 #include "download/ViewWriter.h"
+#include "net/DownloadConnection.h"
 #include "net/ReplyHead.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace vantorel::download {
 
 // What became of one request.
-// Expired: the address refused us (401, 403) or led to a web page instead of the file, as a
-// signed address does once it expires. NoSource: no source is proven at the moment.
-enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Gone, Expired, Stopped, NoSource };
+// Fatal with an error of kind Gone or Expired may be a source's end rather than the download's:
+// a signed address that expired, a mirror that lost the file. NoSource: no source is proven at
+// the moment.
+enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Stopped, NoSource };
 
 // The size of a worker's first request; later ones follow the connection's speed.
 inline constexpr std::uint64_t kFirstRequestBytes = 128 * 1024;
@@ -26,7 +28,8 @@ inline constexpr std::uint64_t kFirstRequestBytes = 128 * 1024;
 // Fetches the ranges the scheduler gives it, one after another over one connection.
 class RangeWorker {
   public:
-    RangeWorker(DownloadRun& job, unsigned index) : job_(job), index_(index), transfer_(job) {}
+    RangeWorker(DownloadRun& job, unsigned index)
+        : job_(job), index_(index), transfer_(job.connectionRules()) {}
 
     void run();
 
@@ -54,12 +57,12 @@ class RangeWorker {
     // dropped, and the range goes on from another. False when no other source can stand in.
     bool leftSource(Verdict verdict, const Error& why);
 
-    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user);
+    std::size_t onBody(std::span<const char> data);
 
     DownloadRun& job_;
     const unsigned index_;
-    Transfer transfer_;
-    SourceUse source_;                                // the current request's
+    net::DownloadConnection transfer_;
+    SourceUse source_; // the current request's
     ByteInterval range_;                              // asked in the current request
     std::uint64_t received_ = 0;                      // bytes of it written so far
     std::uint64_t brought_ = 0;                       // bytes written since the last failure

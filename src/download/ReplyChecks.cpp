@@ -1,30 +1,36 @@
 #include "download/ReplyChecks.h"
 
-#include "download/DownloadRun.h"
 #include "net/TransferFailure.h"
 
 namespace vantorel::download {
 
-bool goneStatus(long status) {
-    return status == 404 || status == 410;
+FailureKind statusKind(long status) {
+    if (status == 408 || status == 429 || status >= 500)
+        return FailureKind::ServerBusy;
+    if (status == 404 || status == 410)
+        return FailureKind::Gone;
+    if (status == 401 || status == 403)
+        return FailureKind::Expired;
+    if (status == 407)
+        return FailureKind::Proxy;
+    return FailureKind::Other;
 }
 
 std::string httpMessage(long status) {
-    if (status == 404 || status == 410)
+    switch (statusKind(status)) {
+    case FailureKind::Gone:
         return "服务器上没有这个文件（HTTP " + std::to_string(status) + "）";
-    if (status == 407)
+    case FailureKind::Proxy:
         return net::proxyRefusedText({});
-    if (status == 401 || status == 403)
+    case FailureKind::Expired:
         return "服务器拒绝了下载请求（HTTP " + std::to_string(status) + "）";
-    return "服务器返回了错误（HTTP " + std::to_string(status) + "）";
+    default:
+        return "服务器返回了错误（HTTP " + std::to_string(status) + "）";
+    }
 }
 
 Error httpError(long status) {
-    return makeError(httpMessage(status), goneStatus(status) || status == 407 ? kFinalError : 0);
-}
-
-bool retryableStatus(long status) {
-    return status == 408 || status == 429 || status >= 500;
+    return makeError(httpMessage(status), statusKind(status));
 }
 
 Validators validatorsOf(const net::ReplyHead& head) {

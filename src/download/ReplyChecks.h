@@ -10,11 +10,12 @@
 
 namespace vantorel::download {
 
-// 404 and 410 prove the file is gone: what was fetched of it is of no more use.
-bool goneStatus(long status);
-bool retryableStatus(long status);
+// What an error reply means for the download: 408, 429 and 5xx ServerBusy (worth a retry);
+// 404 and 410 Gone (what was fetched of the file is of no more use); 401 and 403 Expired;
+// 407 Proxy; any other Other.
+FailureKind statusKind(long status);
 std::string httpMessage(long status);
-// The failure of an error reply: final when the file is gone.
+// The failure of an error reply, of its status's kind.
 Error httpError(long status);
 
 Validators validatorsOf(const net::ReplyHead& head);

@@ -5,9 +5,6 @@
 
 #include <nlohmann/json.hpp>
 
-#include <algorithm>
-#include <cctype>
-
 namespace vantorel::download {
 namespace {
 
@@ -15,26 +12,6 @@ namespace {
 constexpr std::uint64_t kMaxStateBytes = 4 << 20;
 
 } // namespace
-
-std::string withoutCredentials(std::string_view url) {
-    std::size_t start = 0;
-    if (const std::size_t separator = url.find("://"); separator != std::string_view::npos) {
-        const std::string_view scheme = url.substr(0, separator);
-        const bool isScheme = !scheme.empty() &&
-                              std::isalpha(static_cast<unsigned char>(scheme.front())) &&
-                              std::all_of(scheme.begin(), scheme.end(), [](char c) {
-                                  return std::isalnum(static_cast<unsigned char>(c)) || c == '+' ||
-                                         c == '-' || c == '.';
-                              });
-        if (isScheme)
-            start = separator + 3;
-    }
-    const std::string_view authority = url.substr(start, url.find_first_of("/?#", start) - start);
-    const std::size_t at = authority.rfind('@');
-    if (at == std::string_view::npos)
-        return std::string(url);
-    return std::string(url.substr(0, start)).append(url.substr(start + at + 1));
-}
 
 std::string Validators::ifRange() const {
     return strongEtag() ? etag : lastModified;

@@ -23,17 +23,17 @@ std::string lowerAscii(std::string_view text) {
     return out;
 }
 
-Error stepFailure(ShareStep step) {
-    return makeError(std::string(kAddressErrorText), static_cast<int>(step));
+ShareResolution stepFailure(ShareStep step) {
+    return {makeError(std::string(kAddressErrorText), FailureKind::BadAddress), step};
 }
 
 // A step whose request failed: what failed (a proxy that refused, a server that cannot be
 // reached) is the detail, so the user is not left guessing at the share service.
-template <class T> Error stepFailure(ShareStep step, const Result<T>& fetched) {
-    Error error = stepFailure(step);
+template <class T> ShareResolution stepFailure(ShareStep step, const Result<T>& fetched) {
+    Error error = makeError(std::string(kAddressErrorText), FailureKind::BadAddress);
     if (!fetched)
         error.detail = messageWithDetail(fetched.error());
-    return error;
+    return {std::move(error), step};
 }
 
 bool cancelled(const ShareLinkOptions& options) {
@@ -75,8 +75,10 @@ std::string randomDigits(std::size_t count) {
 
 } // namespace
 
-std::string_view shareStepName(int code) {
-    switch (static_cast<ShareStep>(code)) {
+std::string_view shareStepName(ShareStep step) {
+    switch (step) {
+    case ShareStep::None:
+        break;
     case ShareStep::Link:
         return "不是分享链接";
     case ShareStep::SharePage:
@@ -113,7 +115,7 @@ bool isShareLink(std::string_view address) {
     return parseShareLink(address).has_value();
 }
 
-Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptions& options) {
+ShareResolution resolveShareLink(std::string_view link, const ShareLinkOptions& options) {
     auto share = parseShareLink(link);
     if (!share)
         return stepFailure(ShareStep::Link);
@@ -181,7 +183,7 @@ Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptio
     return direct;
 }
 
-Result<std::string> downloadAddressFor(std::string_view address, const ShareLinkOptions& options) {
+ShareResolution downloadAddressFor(std::string_view address, const ShareLinkOptions& options) {
     if (isShareLink(address))
         return resolveShareLink(address, options);
     if (net::isHttpAddress(address))

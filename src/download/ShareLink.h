@@ -22,10 +22,11 @@
 //     address is dom + "/file/" + url; it must be an http(s) address with a host, and must not
 //     be the share page or the frame page itself.
 //
-// Every failure of steps 1 to 5 is the one message kAddressErrorText: the address the update
-// service gave cannot be used. Error::code names the step that failed (ShareStep) so a terminal
-// can say more. The requests go through the direct session client (its own default headers,
-// redirects followed), and the resolution blocks: callers run it on a worker thread.
+// Every failure of steps 1 to 5 is the one message kAddressErrorText, of kind BadAddress: the
+// address the update service gave cannot be used. The resolution names the step that failed
+// (ShareResolution::failedAt) so a terminal can say more. The requests go through the direct
+// session client (its own default headers, redirects followed), and the resolution blocks: callers
+// run it on a worker thread.
 
 #include "common/Result.h"
 #include "net/Transport.h"
@@ -34,6 +35,7 @@
 #include <stop_token>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace vantorel::download {
 
@@ -47,17 +49,28 @@ inline constexpr std::string_view kFramePattern =
 inline constexpr std::string_view kParameterPattern =
     R"(=\s'(.*?)';[\S\s]*?=\s'(.*?)'[\S\s]*?=\s'(.*?)'[\S\s]*?=\s'(.*?)')";
 
-enum class ShareStep : int {
-    Link = 1,      // not a share link
-    SharePage = 2, // the share page could not be fetched or has no frame
-    FramePage = 3, // the frame page could not be fetched or has no parameters
-    Ajax = 4,      // the endpoint gave no usable reply
-    Reply = 5,     // the reply is not JSON or lacks "dom"/"url", or the address is unusable
-    NotHttp = 6,   // the address to download is neither a share link nor http(s)
+enum class ShareStep {
+    None,      // nothing failed
+    Link,      // not a share link
+    SharePage, // the share page could not be fetched or has no frame
+    FramePage, // the frame page could not be fetched or has no parameters
+    Ajax,      // the endpoint gave no usable reply
+    Reply,     // the reply is not JSON or lacks "dom"/"url", or the address is unusable
+    NotHttp,   // the address to download is neither a share link nor http(s)
 };
 
 // Diagnostic wording of a step, for the terminal.
-std::string_view shareStepName(int code);
+std::string_view shareStepName(ShareStep step);
+
+// The direct address, or kAddressErrorText with the step that failed.
+class ShareResolution : public Result<std::string> {
+  public:
+    ShareResolution(std::string direct) : Result(std::move(direct)) {}
+    ShareResolution(Error error, ShareStep failedAt)
+        : Result(std::move(error)), failedAt(failedAt) {}
+
+    ShareStep failedAt = ShareStep::None;
+};
 
 struct ShareAddress {
     std::string host; // as in the link, lower case
@@ -75,12 +88,11 @@ struct ShareLinkOptions {
 };
 
 // The direct address of the file behind the share link.
-Result<std::string> resolveShareLink(std::string_view link, const ShareLinkOptions& options = {});
+ShareResolution resolveShareLink(std::string_view link, const ShareLinkOptions& options = {});
 
 // The address a download fetches: a share link resolved, any other http(s) address as it is.
 // Anything else fails at ShareStep::NotHttp with kAddressErrorText. Every download of an address
 // that came from a server (the update's, the catalogue's) goes through here.
-Result<std::string> downloadAddressFor(std::string_view address,
-                                       const ShareLinkOptions& options = {});
+ShareResolution downloadAddressFor(std::string_view address, const ShareLinkOptions& options = {});
 
 } // namespace vantorel::download

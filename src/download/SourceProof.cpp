@@ -3,7 +3,7 @@
 #include "download/Probe.h"
 #include "download/ProofBlocks.h"
 #include "download/ReplyChecks.h"
-#include "download/Transfer.h"
+#include "net/DownloadConnection.h"
 #include "net/ReplyHead.h"
 
 #include <algorithm>
@@ -13,36 +13,29 @@ namespace vantorel::download {
 namespace {
 
 Error notSameFile(std::string message) {
-    Error error = makeError(std::move(message));
-    error.kind = FailureKind::NotSameFile;
-    return error;
-}
-
-struct BlockSink {
-    std::string bytes;
-    std::size_t want = 0;
-};
-
-std::size_t collect(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& sink = *static_cast<BlockSink*>(user);
-    const std::size_t bytes = size * count;
-    if (bytes > sink.want - sink.bytes.size())
-        return 0; // more than was asked for
-    sink.bytes.append(data, bytes);
-    return bytes;
+    return makeError(std::move(message), FailureKind::NotSameFile);
 }
 
 // `block` of the file at `url`: the reply must be exactly that range of a file of the download's
 // length (another length is another file).
-Result<std::string> fetchBlock(DownloadRun& job, Transfer& transfer, const std::string& url,
-                               const Validators& validators, ByteInterval block) {
-    BlockSink sink{{}, static_cast<std::size_t>(block.size())};
+Result<std::string> fetchBlock(DownloadRun& job, net::DownloadConnection& transfer,
+                               const std::string& url, const Validators& validators,
+                               ByteInterval block) {
+    std::string bytes;
     std::string headers = requestHeaders({block.begin, block.end - 1});
     if (const std::string ifRange = validators.ifRange(); !ifRange.empty())
         headers += "\r\nIf-Range: " + ifRange;
-    const CURLcode code = transfer.get(url, headers, &collect, &sink, false);
+    const auto outcome = transfer.get(
+        url, headers,
+        [&](std::span<const char> data) {
+            if (data.size() > block.size() - bytes.size())
+                return std::size_t(0); // more than was asked for
+            bytes.append(data.data(), data.size());
+            return data.size();
+        },
+        false);
     if (job.settled())
-        return makeError("下载已结束");
+        return makeError("下载已结束", FailureKind::Cancelled);
     const net::ReplyHead& head = transfer.head();
     if (head.complete && head.status >= 400)
         return httpError(head.status);
@@ -53,21 +46,21 @@ Result<std::string> fetchBlock(DownloadRun& job, Transfer& transfer, const std::
         return notSameFile("文件大小不同");
     if (!range || range->first != block.begin || range->last != block.end - 1)
         return makeError("服务器返回的数据段与请求的不符，无法核对文件");
-    if (code != CURLE_OK)
-        return transfer.failure(code);
-    if (sink.bytes.size() != block.size())
-        return makeError("连接中断（数据不完整）");
-    return std::move(sink.bytes);
+    if (outcome != net::DownloadConnection::Outcome::Completed)
+        return transfer.failure();
+    if (bytes.size() != block.size())
+        return makeError("连接中断（数据不完整）", FailureKind::Network);
+    return bytes;
 }
 
 // Compares `blocks` of `url` with the same blocks of the reference: the part's bytes, or a
 // proven source's when `reference` is given.
 Status compareBlocks(DownloadRun& job, const std::string& url, const Validators& validators,
                      std::span<const ByteInterval> blocks, const std::optional<SourceUse>& reference) {
-    Transfer candidate(job, true);
-    std::optional<Transfer> other;
+    net::DownloadConnection candidate(job.connectionRules(true));
+    std::optional<net::DownloadConnection> other;
     if (reference)
-        other.emplace(job, true);
+        other.emplace(job.connectionRules(true));
     for (const ByteInterval& block : blocks) {
         auto theirs = fetchBlock(job, candidate, url, validators, block);
         if (!theirs)
@@ -103,7 +96,7 @@ Status proveSource(DownloadRun& job, std::size_t id, const std::string& url) {
     if (!found)
         return found.error();
     if (found->webPage)
-        return withKind(makeError("地址指向一个网页，不是文件"), FailureKind::WebPage);
+        return makeError("地址指向一个网页，不是文件", FailureKind::WebPage);
     if (!found->length || found->coded || *found->length != job.total)
         return notSameFile("文件大小不同");
     if (found->rangesRefused)

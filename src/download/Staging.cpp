@@ -26,7 +26,7 @@ bool looksLikeWebPage(const fs::path& file) {
 
 Status finishComplete(const fs::path& complete, bool refuseWebPages, bool executable) {
     if (refuseWebPages && looksLikeWebPage(complete))
-        return makeError("下载到的是一个网页，不是所要的文件", kWebPageError);
+        return makeError("下载到的是一个网页，不是所要的文件", FailureKind::WebPage);
     if (!executable)
         return {};
     std::error_code ec;

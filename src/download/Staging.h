@@ -9,13 +9,10 @@
 
 namespace vantorel::download {
 
-// The code of the error refuseWebPage gives.
-inline constexpr int kWebPageError = 1;
-
 // Whether a downloaded file begins like an HTML document.
 bool looksLikeWebPage(const std::filesystem::path& file);
 
-// With `refuseWebPages`, fails with kWebPageError when the complete file looks like a web page;
+// With `refuseWebPages`, fails (FailureKind::WebPage) when the complete file looks like a web page;
 // with `executable`, gives it execute permission wherever it is readable (a file system without
 // permissions refuses, and the file is complete all the same, so that is no failure).
 Status finishComplete(const std::filesystem::path& complete, bool refuseWebPages, bool executable);

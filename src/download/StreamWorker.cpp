@@ -9,32 +9,33 @@
 namespace vantorel::download {
 
 void StreamWorker::run() {
-    const CURLcode code =
-        transfer_.get(job_.url, requestHeaders(), &StreamWorker::onBody, this, true);
+    const auto outcome = transfer_.get(
+        job_.url, requestHeaders(), [this](std::span<const char> data) { return onBody(data); },
+        true);
+    const bool completed = outcome == net::DownloadConnection::Outcome::Completed;
     if (job_.stopping())
         return;
     const net::ReplyHead& head = transfer_.head();
     if (writeError_)
-        job_.fail(writeError_->message);
+        job_.fail(*writeError_);
     else if (head.length.bad())
         job_.fail(head.length.problem());
     else if (!head.complete)
-        job_.fail(code == CURLE_OK ? makeError(std::string(net::kUnendedHeadText))
-                                   : transfer_.failure(code));
+        job_.fail(completed ? makeError(std::string(net::kUnendedHeadText)) : transfer_.failure());
     else if (head.status != 200 && head.status != 0)
-        job_.fail(httpMessage(head.status));
-    else if (!problem_.empty())
-        job_.fail(problem_);
-    else if (code != CURLE_OK)
-        job_.fail(transfer_.failure(code));
+        job_.fail(httpError(head.status));
+    else if (problem_)
+        job_.fail(*problem_);
+    else if (!completed)
+        job_.fail(transfer_.failure());
     else if (known_ && next_ != job_.total)
         job_.fail("文件不完整：收到 " + std::to_string(next_) + " 字节，应有 " +
                   std::to_string(job_.total) + " 字节");
 }
 
-std::size_t StreamWorker::onBody(char* data, std::size_t size, std::size_t count, void* user) {
-    auto& self = *static_cast<StreamWorker*>(user);
-    const std::size_t bytes = size * count;
+std::size_t StreamWorker::onBody(std::span<const char> data) {
+    auto& self = *this;
+    const std::size_t bytes = data.size();
     const net::ReplyHead& head = self.transfer_.head();
     if (head.status != 200)
         return 0;
@@ -44,22 +45,22 @@ std::size_t StreamWorker::onBody(char* data, std::size_t size, std::size_t count
             if (!provesSameVersion(self.job_.validators, head) ||
                 self.transfer_.redirectedAwayFrom(self.job_.url) ||
                 (!head.coded() && length && *length != self.job_.total)) {
-                self.problem_ = std::string(kChangedText);
+                self.problem_ = makeError(std::string(kChangedText), FailureKind::VersionChanged);
                 return 0;
             }
             self.checked_ = true;
         }
         if (bytes > self.job_.total - self.next_) {
-            self.problem_ = "服务器发送的数据多于文件的长度";
+            self.problem_ = makeError("服务器发送的数据多于文件的长度");
             return 0;
         }
-        if (!self.writer_.write(self.next_, data, bytes, self.job_.total))
+        if (!self.writer_.write(self.next_, data.data(), bytes, self.job_.total))
             return 0;
     } else {
         const bool passed =
             self.job_.throughLimit(bytes, [&](std::uint64_t offset, std::uint64_t piece) {
-                Status written = self.job_.file.append(std::as_bytes(
-                    std::span<const char>(data + offset, static_cast<std::size_t>(piece))));
+                Status written = self.job_.file.append(std::as_bytes(data.subspan(
+                    static_cast<std::size_t>(offset), static_cast<std::size_t>(piece))));
                 if (!written) {
                     self.writeError_ = written.error();
                     return false;

@@ -2,12 +2,13 @@
 // The worker of a download fetched as one plain stream.
 
 #include "download/DownloadRun.h"
-#include "download/Transfer.h"
 #include "download/ViewWriter.h"
+#include "net/DownloadConnection.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace vantorel::download {
@@ -17,22 +18,22 @@ namespace vantorel::download {
 class StreamWorker {
   public:
     StreamWorker(DownloadRun& job, bool lengthKnown)
-        : job_(job), known_(lengthKnown), transfer_(job) {}
+        : job_(job), known_(lengthKnown), transfer_(job.connectionRules()) {}
 
     std::uint64_t written() const { return next_; }
 
     void run();
 
   private:
-    static std::size_t onBody(char* data, std::size_t size, std::size_t count, void* user);
+    std::size_t onBody(std::span<const char> data);
 
     DownloadRun& job_;
     const bool known_;
-    Transfer transfer_;
+    net::DownloadConnection transfer_;
     std::uint64_t next_ = 0;
     bool checked_ = false; // the reply was found to be the version the probe saw
     ViewWriter writer_{job_};
-    std::string problem_;
+    std::optional<Error> problem_;
     std::optional<Error> writeError_;
 };
 

@@ -29,7 +29,8 @@ bool ViewWriter::copy(std::uint64_t at, const char* data, std::size_t bytes, std
         job_.file.prefault(from, end_ - from);
     }
     if (!guardedCopy(job_.file.view().data() + at, data, bytes)) {
-        job_.fail("下载的临时文件被其他程序截短了，下载中止：" + job_.file.path(), true);
+        job_.fail(makeError("下载的临时文件被其他程序截短了，下载中止：" + job_.file.path(),
+                            FailureKind::PartChanged));
         return false;
     }
     job_.progress.add(bytes);

@@ -99,6 +99,7 @@ Result<FetchReply> DirectSessionClient::fetch(const FetchRequest& request) const
         // The numbered message is the client's; what the exchange said stays as the detail.
         Error numbered = failure(codeOf(reply.error()));
         numbered.detail = messageWithDetail(reply.error());
+        numbered.kind = reply.error().kind;
         return numbered;
     }
     return reply;

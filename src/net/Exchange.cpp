@@ -40,7 +40,7 @@ Result<FetchReply> runExchange(const FetchRequest& request, std::string_view com
     // without its scheme is refused rather than guessed at.
     if (!isHttpAddress(request.url))
         return makeError("网址无法解析或不是 http/https 地址: " + request.url,
-                         int(TransportStep::Address));
+                         FailureKind::BadAddress, int(TransportStep::Address));
     if (anyNegative(request.timeouts))
         return makeError("超时时间不能为负数", int(PreparationFailure::Timeout));
     auto fields = parseHeaderBlock(completedBlock);

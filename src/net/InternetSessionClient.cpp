@@ -3,8 +3,7 @@
 #include "net/RequestObjectClient.h"
 
 #include "net/HeaderBlock.h"
-
-#include <curl/curl.h>
+#include "net/Url.h"
 
 #include <charconv>
 #include <memory>
@@ -17,21 +16,6 @@ constexpr std::string_view kHttpPrefix = "http://";
 constexpr std::string_view kHttpsPrefix = "https://";
 constexpr std::string_view kProxyListPrefix = "http=";
 constexpr std::string_view kCookiePrefix = "\r\nCookie: ";
-
-struct CurlUrlDeleter {
-    void operator()(CURLU* u) const noexcept { curl_url_cleanup(u); }
-};
-using CurlUrl = std::unique_ptr<CURLU, CurlUrlDeleter>;
-
-// One part of a parsed address; empty when absent.
-std::string part(CURLU* url, CURLUPart which, unsigned flags = 0) {
-    char* text = nullptr;
-    if (curl_url_get(url, which, &text, flags) != CURLUE_OK || !text)
-        return {};
-    std::string value(text);
-    curl_free(text);
-    return value;
-}
 
 // "http=host:port" as a proxy address curl takes.
 std::string curlProxy(std::string_view list) {
@@ -51,31 +35,25 @@ std::string InternetAddress::url() const {
 }
 
 Result<InternetAddress> InternetSessionClient::splitAddress(std::string_view url) {
-    const Error bad = makeError("网址无法解析: " + std::string(url), int(TransportStep::Address));
+    const Error bad = makeError("网址无法解析: " + std::string(url), FailureKind::BadAddress,
+                                int(TransportStep::Address));
     InternetAddress address;
     if (startsWithIgnoreCase(url, kHttpsPrefix))
         address.secure = true;
     else if (!startsWithIgnoreCase(url, kHttpPrefix))
         return bad;
 
-    CurlUrl parsed(curl_url());
+    auto parsed = parseUrl(url, {.defaultPort = true});
     if (!parsed)
-        return makeError("无法创建网络请求", int(TransportStep::Setup));
-    if (curl_url_set(parsed.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK)
         return bad;
-    address.host = part(parsed.get(), CURLUPART_HOST);
-    if (address.host.empty())
-        return bad;
-    std::string port = part(parsed.get(), CURLUPART_PORT, CURLU_DEFAULT_PORT);
+    address.host = std::move(parsed->host);
+    const std::string& port = parsed->port;
     auto [ptr, ec] = std::from_chars(port.data(), port.data() + port.size(), address.port);
     if (ec != std::errc() || address.port <= 0 || address.port > 65535)
         return bad;
-    address.path = part(parsed.get(), CURLUPART_PATH);
-    if (address.path.empty())
-        address.path = "/";
-    std::string query = part(parsed.get(), CURLUPART_QUERY);
-    if (!query.empty())
-        address.path += "?" + query;
+    address.path = std::move(parsed->path);
+    if (!parsed->query.empty())
+        address.path += "?" + parsed->query;
     return address;
 }
 

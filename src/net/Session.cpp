@@ -3,6 +3,7 @@
 #include "common/Text.h"
 #include "net/Curl.h"
 #include "net/ProxyAddress.h"
+#include "net/Url.h"
 
 #include <arpa/inet.h>
 
@@ -200,15 +201,8 @@ ProxyChoice sessionProxy() {
 }
 
 std::string hostOf(std::string_view url) {
-    std::unique_ptr<CURLU, decltype(&curl_url_cleanup)> parsed(curl_url(), &curl_url_cleanup);
-    char* host = nullptr;
-    if (!parsed ||
-        curl_url_set(parsed.get(), CURLUPART_URL, std::string(url).c_str(), 0) != CURLUE_OK ||
-        curl_url_get(parsed.get(), CURLUPART_HOST, &host, 0) != CURLUE_OK || !host)
-        return {};
-    std::string text = host;
-    curl_free(host);
-    return text;
+    auto parsed = parseUrl(url);
+    return parsed ? std::move(parsed->host) : std::string();
 }
 
 Result<ProxyRoute> sessionRoute(std::string_view url) {

@@ -63,6 +63,34 @@ std::optional<std::string> tlsFailure(CURLcode code, std::string_view detail) {
     return std::string(kPrefix);
 }
 
+// What the caller decides by, for a failure that is not the proxy's nor the handshake's.
+FailureKind kindOf(CURLcode code) {
+    switch (code) {
+    case CURLE_PEER_FAILED_VERIFICATION:
+    case CURLE_SSL_CERTPROBLEM:
+    case CURLE_SSL_CACERT_BADFILE:
+    case CURLE_SSL_ENGINE_NOTFOUND:
+    case CURLE_SSL_ENGINE_SETFAILED:
+    case CURLE_SSL_SHUTDOWN_FAILED:
+    case CURLE_SSL_CRL_BADFILE:
+    case CURLE_SSL_ISSUER_ERROR:
+    case CURLE_SSL_PINNEDPUBKEYNOTMATCH:
+    case CURLE_SSL_INVALIDCERTSTATUS:
+        return FailureKind::Tls;
+    case CURLE_URL_MALFORMAT:
+    case CURLE_UNSUPPORTED_PROTOCOL:
+        return FailureKind::BadAddress;
+    case CURLE_ABORTED_BY_CALLBACK: // our own callback's reason is told elsewhere
+    case CURLE_OUT_OF_MEMORY:
+    case CURLE_WRITE_ERROR:
+    case CURLE_READ_ERROR:
+    case CURLE_FAILED_INIT:
+        return FailureKind::Other;
+    default:
+        return FailureKind::Network;
+    }
+}
+
 } // namespace
 
 std::string proxyRefusedText(std::string_view proxy) {
@@ -82,16 +110,21 @@ Error transferFailure(CURL* h, CURLcode code, bool headComplete, std::string_vie
         curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connectTime) == CURLE_OK && connectTime > 0;
     const std::string_view words = detail && *detail ? detail : curl_easy_strerror(code);
     const TransportStep step = failedStep(code, connected, headComplete);
+    FailureKind kind = FailureKind::Proxy;
     std::optional<std::string> text;
     if (!proxy.empty())
         text = proxyFailure(h, code, connected, headComplete, proxy);
     if (!text) {
-        text = tlsFailure(code, words).value_or(failureMessage(step, code));
+        text = tlsFailure(code, words);
+        kind = text ? FailureKind::Tls : kindOf(code);
+        if (!text)
+            text = failureMessage(step, code);
         if (!host.empty())
             *text += "（" + std::string(host) + "）";
     }
     Error error = makeError(std::move(*text), int(step));
     error.detail = words;
+    error.kind = kind;
     return error;
 }
 

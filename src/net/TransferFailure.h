@@ -27,7 +27,7 @@ std::string refusedRedirectText(std::string_view location, std::string_view what
 // The failure of the transfer of `handle` that ended with `code`. `proxy`: what it went through
 // (empty: direct); `host`: the server, appended to a message that is not the proxy's (empty:
 // nothing appended); `detail`: libcurl's error text, when it has one. The Error's code is the
-// TransportStep.
+// TransportStep; its kind Proxy, Tls, Network (the connection), BadAddress or Other.
 Error transferFailure(CURL* handle, CURLcode code, bool headComplete, std::string_view proxy,
                       std::string_view host, const char* detail);
 

@@ -135,6 +135,9 @@ Error describe(TransportStep step, CURLcode code, const TransferState& x, const 
     Error error = makeError(std::move(text), int(step));
     if (step != TransportStep::Cancelled)
         error.detail = detail && *detail ? detail : curl_easy_strerror(code);
+    error.kind = step == TransportStep::Cancelled ? FailureKind::Cancelled
+                 : x.idleTimedOut                 ? FailureKind::Network
+                                                  : FailureKind::Other;
     return error;
 }
 
@@ -246,7 +249,7 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
     options.progressData = &x;
     auto proxy = prepareHandle(h, options);
     if (!proxy)
-        return makeError(proxy.error().message, int(TransportStep::Connect));
+        return makeError(proxy.error().message, FailureKind::Proxy, int(TransportStep::Connect));
 
     bool cancelled = false;
     CURLcode code = run(h, request.stop, cancelled);
@@ -256,13 +259,14 @@ Result<TransportResponse> performChecked(const TransportRequest& request) {
     }
 
     if (!x.head.complete) {
-        return makeError(std::string(kUnendedHeadText), int(TransportStep::Response));
+        return makeError(std::string(kUnendedHeadText), FailureKind::Network,
+                         int(TransportStep::Response));
     }
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
     // Only a proxy asks for proxy credentials: the reply is its refusal, not the site's answer.
     if (status == 407 && !proxy->empty() && request.proxy.empty())
-        return makeError(proxyRefusedText(*proxy), int(TransportStep::Connect));
+        return makeError(proxyRefusedText(*proxy), FailureKind::Proxy, int(TransportStep::Connect));
     response.status = static_cast<int>(status);
     response.statusLine = std::move(x.head.statusLine);
     response.headers = std::move(x.head.lines);

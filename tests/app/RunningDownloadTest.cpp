@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTemporaryDir>
@@ -220,6 +221,40 @@ TEST_F(RunningDownload, GoingOnOverAFileTheDownloadDidNotSaveAsksFirst) {
     EXPECT_EQ(QFileInfo(beside).size(), static_cast<qint64>(kFileSize));
     ASSERT_TRUE(notes.open(QIODevice::ReadOnly));
     EXPECT_EQ(notes.readAll(), QByteArray("notes"));
+}
+
+// A catalogue download names its addresses and its entry; a paused one takes the address the
+// user gives from its menu and goes on from there.
+TEST_F(RunningDownload, APausedRowTakesAnotherAddressFromItsMenu) {
+    files_.add("/elsewhere/slow.exe", demo::installerBytes("slow.exe", kFileSize));
+    slowDown(std::chrono::milliseconds(50));
+    clickDownload(0);
+    ASSERT_TRUE(waitUntil([&] { return allRun(); }));
+    const download::QueueItem row = downloads().items()[0];
+    EXPECT_EQ(row.entry.labels, std::vector<std::string>{"下载链接1"});
+    EXPECT_EQ(row.entry.catalogueId, "A1");
+    listWindow().select(row.id);
+    press(Qt::Key_Space);
+    ASSERT_EQ(states()[0], download::QueueState::Paused);
+
+    QAction* entry = nullptr;
+    for (QAction* action : listWindow().findChild<QMenu*>(QStringLiteral("菜单_下载"))->actions())
+        if (action->text() == QStringLiteral("更换下载地址…"))
+            entry = action;
+    ASSERT_TRUE(entry && entry->isEnabled());
+    const std::string elsewhere = server_.base() + "/elsewhere/slow.exe";
+    QString offered;
+    listWindow().askAddress = [&](const QString& current) {
+        offered = current;
+        return std::optional(QString::fromStdString(elsewhere));
+    };
+    files_.setFaults({});
+    entry->trigger();
+    EXPECT_EQ(offered.toStdString(), row.entry.addresses[0]);
+    ASSERT_TRUE(waitUntil([&] { return states()[0] == download::QueueState::Done; }));
+    EXPECT_EQ(downloads().items()[0].entry.addresses, std::vector<std::string>{elsewhere});
+    EXPECT_EQ(QFileInfo(QString::fromStdString(row.entry.target)).size(),
+              static_cast<qint64>(kFileSize));
 }
 
 TEST_F(RunningDownload, ACancelReadsCancelledKeepsTheRowAndTheLabelFollowsTheList) {

@@ -3,6 +3,8 @@
 // before a pixel is allocated (the caller runs this on a worker, never on the window's thread).
 
 #include "catalogue/CatalogueSearch.h"
+#include "demo/CatalogueData.h"
+#include "demo/DemoServices.h"
 #include "demo/HttpServer.h"
 #include "demo/PngWriter.h"
 #include "net/Transport.h"
@@ -87,4 +89,22 @@ TEST(CatalogueRequests, LogosBeyondTheLogoLimitsAreRefused) {
     ASSERT_TRUE(fine) << fine.error().message;
     EXPECT_EQ(fine->width, 48);
     EXPECT_EQ(fine->rgba.size(), 48u * 48u * 4u);
+}
+
+TEST(CatalogueRequests, AnEntryIsAskedForAgainByItsIdAmongTheRecordsOfItsName) {
+    demo::DemoServices services;
+    const auto programs =
+        demo::demoPrograms(services.base(), services.mirrorBase(),
+                           "https://" + std::string(demo::DemoServices::kShareHost));
+    // "轻聊" finds two entries: the ID picks the second one.
+    const catalogue::CatalogueRecord& lite = programs.at(1).record;
+    ASSERT_EQ(lite.displayname, "轻聊 精简版");
+
+    auto current = catalogue::currentAddresses(lite.hash, "轻聊", services.base());
+    ASSERT_TRUE(current) << current.error().message;
+    EXPECT_EQ(*current, (std::vector<std::string>{lite.url, lite.https}));
+
+    auto gone = catalogue::currentAddresses("0000000000000000", "轻聊", services.base());
+    ASSERT_FALSE(gone);
+    EXPECT_EQ(gone.error().message, "软件目录中已找不到“轻聊”");
 }

@@ -148,6 +148,16 @@ TEST_F(DownloadCommandTest, UnusableAddressesAndFoldersAreNamedBeforeAnythingSta
     EXPECT_TRUE(server_.http().requests().empty());
 }
 
+// The mirrors are sources of one file: a dead address among them does not fail it.
+TEST_F(DownloadCommandTest, MirrorsMakeOneDownloadOfTheFirstAddressFile) {
+    const fs::path out = dir_ / "a.exe";
+    auto r = runCli({"download", "-q", server_.url("/pkg/gone.exe"),
+                     "--mirror=" + server_.url("/pkg/setup.exe"), "-o", out.string()});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(readFile(out) == content_);
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
 TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
     const std::string url = server_.url("/pkg/setup.exe");
     for (const std::vector<std::string>& args : {std::vector<std::string>{"download"},
@@ -159,7 +169,8 @@ TEST_F(DownloadCommandTest, BadUsageExitsTwo) {
                                                  {"download", url, url, "-o", "x.exe"},
                                                  {"download", url, "-o", "x", "-d", "."},
                                                  {"download", url, "--max-concurrent", "0"},
-                                                 {"download", url, "--limit-rate", "8"}}) {
+                                                 {"download", url, "--limit-rate", "8"},
+                                                 {"download", url, url, "--mirror", url}}) {
         auto r = runCli(args);
         EXPECT_EQ(r.exitCode, 2) << args.size() << " " << r.err;
         EXPECT_NE(r.err.find("用法"), std::string::npos);

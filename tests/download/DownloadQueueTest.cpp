@@ -220,7 +220,7 @@ TEST_F(DownloadQueueTest, GoingOnNeverReplacesAFileTheDownloadDidNotSave) {
 
     Status refused = queue.resume(id);
     ASSERT_FALSE(refused);
-    EXPECT_EQ(refused.error().code, kForeignTargetError);
+    EXPECT_EQ(refused.error().kind, FailureKind::ForeignTarget);
     queue.add(entry(0)); // the same target added again is refused alike, and says why
     auto items = queue.refresh();
     EXPECT_EQ(items[0].state, QueueState::Paused);
@@ -284,6 +284,43 @@ TEST_F(DownloadQueueTest, CancelledAndFailedRowsSayWhatHappenedAndKeepWhatTheyKn
     EXPECT_EQ(queue.refresh()[0].entry.target, elsewhere);
     // The list remembers a cancel as a cancel.
     EXPECT_EQ(DownloadQueue(options(1)).refresh()[0].state, QueueState::Cancelled);
+}
+
+TEST_F(DownloadQueueTest, AStoppedRowTakesAnotherAddressOrStartsOverAndKeepsItsSources) {
+    DownloadQueue queue(options(1));
+    QueueEntry dead = entry(0);
+    dead.addresses = {server_.url("/gone.bin")};
+    dead.labels = {"下载链接1"};
+    dead.catalogueId = "0123456789ABCDEF";
+    const std::uint64_t id = queue.add(dead);
+    auto items = until(queue, [](const auto& now) { return now[0].state == QueueState::Failed; });
+    ASSERT_EQ(items[0].state, QueueState::Failed);
+    EXPECT_EQ(DownloadQueue(options(1)).refresh()[0].entry, dead) << "labels and ID are kept";
+
+    // The user's address replaces the entry's sources and the row goes on with it.
+    ASSERT_TRUE(queue.replaceAddress(id, entry(0).addresses[0]));
+    items = until(queue, allDone);
+    ASSERT_TRUE(allDone(items));
+    EXPECT_EQ(items[0].entry.addresses, entry(0).addresses);
+    EXPECT_TRUE(items[0].entry.labels.empty());
+    EXPECT_TRUE(items[0].entry.catalogueId.empty()) << "no longer renewed from the catalogue";
+    EXPECT_TRUE(readFile(dir_ / "f0.bin") == contents_[0]);
+    EXPECT_FALSE(queue.replaceAddress(id, entry(1).addresses[0])) << "a finished row keeps its own";
+    EXPECT_FALSE(queue.startOver(id));
+
+    // Starting over drops the part: nothing of it is taken up again.
+    slow();
+    const std::uint64_t paused = queue.add(entry(1));
+    until(queue, [](const auto& now) { return now[1].bytes >= 64u << 10; });
+    queue.pause(paused);
+    until(queue, [&](const auto&) { return queue.active() == 0; }); // its part let go of
+    ASSERT_TRUE(fs::exists(dir_ / ".f1.bin.vantorel-part"));
+    server_.setFaults({});
+    ASSERT_TRUE(queue.startOver(paused));
+    items = until(queue, allDone);
+    ASSERT_TRUE(allDone(items));
+    EXPECT_EQ(items[1].resumed, 0u);
+    EXPECT_TRUE(readFile(dir_ / "f1.bin") == contents_[1]);
 }
 
 TEST_F(DownloadQueueTest, ListenersHearEveryChangeWithoutAskingAndTheJobsOwnHookStillRuns) {

@@ -112,6 +112,10 @@ TEST_F(DownloaderRecoveryTest, NetworkFailuresKeepThePartShowTheRetryAndTheNextR
         watcher.join();
         ASSERT_FALSE(failed);
         EXPECT_TRUE(promisesResume(failed.error().message)) << failed.error().message;
+        EXPECT_TRUE(failed.error().partKept);
+        EXPECT_EQ(failed.error().kind, failure == FailingServer::Failure::Busy
+                                           ? FailureKind::ServerBusy
+                                           : FailureKind::Network);
         EXPECT_TRUE(sawCountdown);
         EXPECT_EQ(sideFiles(), 2u); // the part and its state
 
@@ -161,6 +165,25 @@ TEST_F(DownloaderRecoveryTest, NothingIsKeptOrPromisedWhenTheNextRunCouldNotResu
     auto stopped = interrupted.run();
     ASSERT_FALSE(stopped);
     EXPECT_EQ(stopped.error().message.find("从中断处继续"), std::string::npos);
+    EXPECT_EQ(sideFiles(), 0u);
+}
+
+TEST_F(DownloaderRecoveryTest, AFileGoneWhenTheNextRunAsksEndsItsPart) {
+    const std::string content = randomContent(1 << 20, 6);
+    FailingServer server;
+    server.files.add("/f.bin", content);
+    server.failAfter = 2;
+    ASSERT_FALSE(Downloader(request(server.http.base() + "/f.bin")).run());
+    ASSERT_EQ(sideFiles(), 2u);
+
+    demo::HttpServer gone(
+        [](const HttpRequest&) { return HttpResponse::text("gone", "text/plain", 410); });
+    DownloadRequest again = request(gone.base() + "/f.bin");
+    again.resumeKey = server.http.base() + "/f.bin";
+    auto failed = Downloader(again).run();
+    ASSERT_FALSE(failed);
+    EXPECT_EQ(failed.error().kind, FailureKind::Gone);
+    EXPECT_FALSE(failed.error().partKept);
     EXPECT_EQ(sideFiles(), 0u);
 }
 

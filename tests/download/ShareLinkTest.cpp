@@ -61,7 +61,7 @@ class ShareService : public ::testing::Test {
         auto result = resolveShareLink("https://share.test/s/abc");
         ASSERT_FALSE(result.ok()) << *result;
         EXPECT_EQ(result.error().message, "后台地址有误，需联系作者处理、");
-        EXPECT_EQ(result.error().code, int(step)) << result.error().code;
+        EXPECT_EQ(result.failedAt, step) << shareStepName(result.failedAt);
     }
 };
 
@@ -69,7 +69,7 @@ class ShareService : public ::testing::Test {
 
 TEST_F(ShareService, ResolvesThroughEveryStepWithTheRightRequests) {
     auto direct = resolveShareLink("https://share.test/s/abc");
-    ASSERT_TRUE(direct.ok()) << shareStepName(direct.error().code);
+    ASSERT_TRUE(direct.ok()) << shareStepName(direct.failedAt);
     EXPECT_EQ(*direct, server.base() + "/file/tok?x=1");
 
     auto requests = server.requests();
@@ -142,10 +142,10 @@ TEST_F(ShareService, BrokenSharePage) {
     expectFailsAt(ShareStep::SharePage);
     auto missing = resolveShareLink("https://share.test/s/none");
     ASSERT_FALSE(missing.ok());
-    EXPECT_EQ(missing.error().code, int(ShareStep::SharePage));
+    EXPECT_EQ(missing.failedAt, ShareStep::SharePage);
     auto notShare = resolveShareLink("https://other.test/s/abc");
     ASSERT_FALSE(notShare.ok());
-    EXPECT_EQ(notShare.error().code, int(ShareStep::Link));
+    EXPECT_EQ(notShare.failedAt, ShareStep::Link);
     EXPECT_EQ(notShare.error().message, "后台地址有误，需联系作者处理、");
 }
 
@@ -183,7 +183,7 @@ TEST_F(ShareService, DirectAddressMayNotBeTheSharePageItself) {
     });
     auto result = resolveShareLink("https://share.test/s/file/abc");
     ASSERT_FALSE(result.ok());
-    EXPECT_EQ(result.error().code, int(ShareStep::Reply));
+    EXPECT_EQ(result.failedAt, ShareStep::Reply);
 }
 
 TEST(ShareLinkDemo, DemoServicesResolveToTheirRelease) {
@@ -191,7 +191,7 @@ TEST(ShareLinkDemo, DemoServicesResolveToTheirRelease) {
     services.applyToConfig();
     auto direct = resolveShareLink("https://share.vantorel.example/iVantorel310");
     restoreShareConfig();
-    ASSERT_TRUE(direct.ok()) << shareStepName(direct.error().code);
+    ASSERT_TRUE(direct.ok()) << shareStepName(direct.failedAt);
     EXPECT_EQ(*direct, services.base() + "/file/Vantorel-3.10-release");
 }
 
@@ -202,7 +202,7 @@ TEST_F(ShareService, DownloadAddressesResolveOnlyShareLinks) {
     for (std::string_view bad : {"", "file:///etc/passwd", "C:\\a.exe", "http://"}) {
         auto result = downloadAddressFor(bad);
         ASSERT_FALSE(result.ok()) << bad;
-        EXPECT_EQ(shareStepName(result.error().code), "不是 http(s) 地址");
+        EXPECT_EQ(shareStepName(result.failedAt), "不是 http(s) 地址");
     }
 }
 
