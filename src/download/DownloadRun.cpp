@@ -25,8 +25,7 @@ std::string provenNames(const Sources& sources) {
 
 } // namespace
 
-DownloadRun::DownloadRun(const DownloadRequest& request, DownloadProgress& progress,
-                         PartFile& file)
+DownloadRun::DownloadRun(const DownloadRequest& request, DownloadProgress& progress, PartFile& file)
     : request(request), progress(progress), file(file), sources(sourcesOf(request)) {}
 
 void DownloadRun::dropSource(std::size_t id, const std::string& why) {
@@ -49,8 +48,8 @@ void DownloadRun::joinSource(std::size_t id) {
         return;
     if (joined.error().kind == FailureKind::NotSameFile) {
         sources.drop(id);
-        progress.addNotice(differentFileText(sources.name(id), sources.name(primary),
-                                             provenNames(sources)));
+        progress.addNotice(
+            differentFileText(sources.name(id), sources.name(primary), provenNames(sources)));
     } else {
         dropSource(id, "无法使用（" + joined.error().message + "）");
     }

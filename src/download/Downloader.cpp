@@ -13,6 +13,7 @@
 #include "download/StreamWorker.h"
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <exception>
 #include <filesystem>
@@ -29,6 +30,8 @@ using std::chrono::milliseconds;
 
 // Rounds of workers that bring no byte are started again after a wait that doubles up to this.
 constexpr milliseconds kMaxRoundDelay{30'000};
+// How long the first workers wait for the other sources to prove themselves.
+constexpr milliseconds kProveBeforeStart{1000};
 
 std::string rangeText(std::uint64_t first, std::uint64_t last) {
     return std::to_string(first) + "-" + std::to_string(last);
@@ -155,13 +158,21 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
     result.ranges = static_cast<unsigned>(job.scheduler->waitingPieces());
     checkpoint.enable(true);
     Result<DownloadResult> fetched = [&] {
-        // The other sources prove themselves while the first one's bytes arrive, and join
-        // once they have.
+        // The other sources prove themselves first, so the workers spread over them from the
+        // start; one that takes long (a server that does not answer) goes on proving while the
+        // first one's bytes arrive, and joins once it has.
         std::jthread prover;
-        if (!job.sources.untried().empty())
-            prover = std::jthread([&job] {
+        std::atomic<bool> proven{false};
+        if (!job.sources.untried().empty()) {
+            prover = std::jthread([&job, &proven] {
                 job.proveUntried([&job] { return job.scheduler->finished(); });
+                proven.store(true);
             });
+            for (const auto until = Clock::now() + kProveBeforeStart;
+                 !proven.load() && Clock::now() < until;)
+                if (!job.pause(milliseconds(10)))
+                    break;
+        }
         auto ranges = fetchRanges(job, checkpoint, result);
         job.settle();
         return ranges;
@@ -199,8 +210,8 @@ Result<Probe> probeFirst(DownloadRun& job) {
         if (!first)
             first = found.error();
         else
-            job.progress.addNotice(job.sources.name(id) + " 无法使用（" +
-                                   found.error().message + "）");
+            job.progress.addNotice(job.sources.name(id) + " 无法使用（" + found.error().message +
+                                   "）");
     }
     return *first;
 }

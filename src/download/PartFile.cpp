@@ -410,8 +410,8 @@ Result<std::string> PartFile::read(std::uint64_t offset, std::uint64_t length) c
     std::string bytes(length, '\0');
     std::size_t got = 0;
     while (got < bytes.size()) {
-        const ssize_t n = ::pread(fd_, bytes.data() + got, bytes.size() - got,
-                                  static_cast<off_t>(offset + got));
+        const ssize_t n =
+            ::pread(fd_, bytes.data() + got, bytes.size() - got, static_cast<off_t>(offset + got));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)

@@ -3,8 +3,8 @@
 //
 // Two builds of one program often have the same length and differ in a few places only: the
 // version in the header, a table of contents at the end, a signature appended last. So a proof
-// compares several blocks spread over the whole file, the first and the last included, each of
-// kProofBlockBytes; a file no longer than one block is compared whole.
+// compares several blocks spread over the whole file, each of kProofBlockBytes; a file no longer
+// than one block is compared whole.
 
 #include "download/SegmentScheduler.h"
 

@@ -62,7 +62,7 @@ class RangeWorker {
     DownloadRun& job_;
     const unsigned index_;
     net::DownloadConnection transfer_;
-    SourceUse source_; // the current request's
+    SourceUse source_;                                // the current request's
     ByteInterval range_;                              // asked in the current request
     std::uint64_t received_ = 0;                      // bytes of it written so far
     std::uint64_t brought_ = 0;                       // bytes written since the last failure

@@ -12,6 +12,9 @@
 namespace vantorel::download {
 namespace {
 
+// How long a proof waits for the part to hold blocks all over the file.
+constexpr std::chrono::seconds kWaitForSpread{3};
+
 Error notSameFile(std::string message) {
     return makeError(std::move(message), FailureKind::NotSameFile);
 }
@@ -56,7 +59,8 @@ Result<std::string> fetchBlock(DownloadRun& job, net::DownloadConnection& transf
 // Compares `blocks` of `url` with the same blocks of the reference: the part's bytes, or a
 // proven source's when `reference` is given.
 Status compareBlocks(DownloadRun& job, const std::string& url, const Validators& validators,
-                     std::span<const ByteInterval> blocks, const std::optional<SourceUse>& reference) {
+                     std::span<const ByteInterval> blocks,
+                     const std::optional<SourceUse>& reference) {
     net::DownloadConnection candidate(job.connectionRules(true));
     std::optional<net::DownloadConnection> other;
     if (reference)
@@ -65,8 +69,9 @@ Status compareBlocks(DownloadRun& job, const std::string& url, const Validators&
         auto theirs = fetchBlock(job, candidate, url, validators, block);
         if (!theirs)
             return theirs.error();
-        auto ours = reference ? fetchBlock(job, *other, reference->url, reference->validators, block)
-                              : job.file.read(block.begin, block.size());
+        auto ours = reference
+                        ? fetchBlock(job, *other, reference->url, reference->validators, block)
+                        : job.file.read(block.begin, block.size());
         if (!ours)
             return ours.error();
         if (*theirs != *ours)
@@ -101,20 +106,32 @@ Status proveSource(DownloadRun& job, std::size_t id, const std::string& url) {
         return notSameFile("文件大小不同");
     if (found->rangesRefused)
         return makeError("服务器不支持分段下载");
-    // The part's bytes prove it when they are spread as widely as a proof asks; else blocks of
-    // a proven source stand for them.
-    const std::vector<ByteInterval> held =
-        job.scheduler ? job.scheduler->complete() : std::vector<ByteInterval>{};
+    // The part's bytes prove it once they are spread as widely as a proof asks: the workers
+    // start their ranges all over the file, so that is a moment after the download starts. Until
+    // then (or when it does not come) blocks of a proven source stand for them.
     const std::vector<ByteInterval> whole{{0, job.total}};
-    std::vector<ByteInterval> blocks = proofBlocks(job.total, held);
+    const std::size_t wanted = proofBlocks(job.total, whole).size();
+    std::vector<ByteInterval> blocks;
+    // Before the workers start, no bytes are coming to wait for.
+    const bool arriving = job.scheduler && job.scheduler->completeBytes() > 0;
+    for (const auto until = Clock::now() + (arriving ? kWaitForSpread : Clock::duration{});
+         !job.settled();) {
+        if (job.scheduler)
+            blocks = proofBlocks(job.total, job.scheduler->complete());
+        if (blocks.size() == wanted || Clock::now() >= until)
+            break;
+        job.pause(std::chrono::milliseconds(20));
+    }
     std::optional<SourceUse> reference;
-    if (blocks.size() < proofBlocks(job.total, whole).size()) {
+    if (blocks.size() < wanted) {
         blocks = proofBlocks(job.total, whole);
         for (unsigned worker = 0; !reference && worker < kMaxWorkers; ++worker)
             if (auto use = job.sources.pick(worker); use && use->id != id)
                 reference = use;
-        if (!reference)
-            return makeError("没有可用来核对的下载地址");
+        // A source refreshed while no other serves: the bytes held are all there is to compare
+        // (none held, nothing can be mixed).
+        if (!reference && job.scheduler)
+            blocks = proofBlocks(job.total, job.scheduler->complete());
     }
     if (Status same = compareBlocks(job, found->url, found->validators, blocks, reference); !same)
         return same;

@@ -25,9 +25,9 @@
 namespace vantorel::download {
 
 struct SourceSpec {
-    std::string address; // as given: a share link, a catalogue's or a typed address
-    std::string label;   // how the user knows it ("下载链接2"); the address when empty
-    std::string url;     // the direct address it leads to; empty: not resolved yet
+    std::string address;      // as given: a share link, a catalogue's or a typed address
+    std::string label;        // how the user knows it ("下载链接2"); the address when empty
+    std::string url;          // the direct address it leads to; empty: not resolved yet
     bool refreshable = false; // a share link: resolving it again gives a fresh address
 };
 
