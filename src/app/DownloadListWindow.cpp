@@ -270,7 +270,10 @@ void DownloadListWindow::fill() {
         }
         QTableWidgetItem* name = table_->item(row, Name);
         name->setData(kIdRole, QVariant::fromValue<qulonglong>(item.id));
-        name->setToolTip(toQString(item.entry.target));
+        std::string tip = item.entry.target;
+        for (const std::string& notice : item.notices)
+            tip += "\n" + notice;
+        name->setToolTip(toQString(tip));
         table_->item(row, Progress)->setData(kPercentRole, item.percent);
         table_->item(row, State)->setToolTip(stateTip(item));
     }

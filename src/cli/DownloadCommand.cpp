@@ -254,6 +254,7 @@ int runDownload(Args args) {
     const auto columns = [] { return terminalColumns(STDERR_FILENO).value_or(80); };
     ProgressLines lines;
     std::set<std::uint64_t> resumesTold;
+    std::map<std::uint64_t, std::size_t> noticesTold;
     std::set<std::uint64_t> finished;
     // What is new to say about `items`: resumes, and each result once.
     const auto notesFor = [&](const std::vector<QueueItem>& items) {
@@ -263,6 +264,9 @@ int runDownload(Args args) {
             if (item.resumed > 0 && resumesTold.insert(item.id).second && !o.quiet)
                 notes += who + "继续下载：已有 " + bytes(item.resumed) + " / " + bytes(item.total) +
                          "\n";
+            for (std::size_t& told = noticesTold[item.id]; told < item.notices.size(); ++told)
+                if (!o.quiet)
+                    notes += who + terminalSafe(item.notices[told]) + "\n";
             const bool over = item.state == QueueState::Done || item.state == QueueState::Failed ||
                               item.state == QueueState::Cancelled;
             if (!over || !finished.insert(item.id).second)

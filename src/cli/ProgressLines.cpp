@@ -31,7 +31,7 @@ std::string progressStatus(const QueueItem& item) {
     if (item.state == QueueState::Retrying)
         return item.progressText + "  " + sizes;
     std::string status = sizes + "  " + formatBytes(item.bytesPerSecond, ByteStyle::Speed) + "/s";
-    if (item.limited)
+    if (item.limited || item.refreshing)
         status += "  " + download::queueStatusText(item);
     else if (item.secondsLeft)
         status += "  剩余 " + formatDuration(*item.secondsLeft);

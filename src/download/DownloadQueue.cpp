@@ -115,6 +115,8 @@ std::string_view queueStateText(QueueState state) {
 }
 
 std::string queueStatusText(const QueueItem& item) {
+    if (item.refreshing && item.unfinished())
+        return std::string(kRefreshingText);
     if (item.state == QueueState::Retrying && item.retryIn > 0)
         return std::to_string(item.retryIn) + " 秒后重试";
     if (item.state == QueueState::Downloading && item.limited)
@@ -471,6 +473,7 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
     item.totalKnown = s.totalKnown;
     item.bytes = s.arrived;
     item.resumed = s.resumed;
+    item.notices = s.notices;
     item.percent = slot.last.percent;
     item.progressText = slot.last.progressText;
     item.progressBrief = slot.last.progressBrief;
@@ -480,6 +483,7 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
         item.bytesPerSecond = s.bytesPerSecond;
         item.secondsLeft = s.secondsLeft();
         item.limited = s.limited && slot.state == QueueState::Downloading;
+        item.refreshing = s.refreshing;
         item.retryIn = slot.state == QueueState::Retrying ? s.retryIn : 0;
     }
     if (slot.state == QueueState::Done) {

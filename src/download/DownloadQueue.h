@@ -88,9 +88,12 @@ struct QueueItem {
     std::string progressBrief;       // the same in fewer words, for a narrow label
     bool resolvingShareLink = false; // its share link is being resolved
     bool limited = false;            // running, held back by the speed limit
+    bool refreshing = false;         // running, an expired address is being resolved again
     int retryIn = 0;                 // Retrying: seconds until the next attempt, when known
     std::string error;               // Failed: why; Paused: what stopping it said, when it has
     std::string errorDetail;         // the library's own words for a failure, for stderr
+    // What became of its sources ("下载链接2 的文件与下载链接1 不同，已只用下载链接1"), in order.
+    std::vector<std::string> notices;
     FailureKind errorKind = FailureKind::Other; // Failed: what kind of failure
 
     bool operator==(const QueueItem&) const = default;
