@@ -138,6 +138,9 @@ struct DownloadQueue::Slot {
     std::string error;
     JobView last;                   // the job's last view, kept for the row once the job is gone
     std::optional<FileStamp> saved; // the file an earlier run of it saved at the target
+    // The user replaced its address: a part of another file is told (NotSameFile) and left for
+    // the user to decide, not started over unasked.
+    bool askIfDifferent = false;
 
     // The file this download last saved at its target, if any.
     std::optional<FileStamp> ownFile() const { return last.saved ? last.saved : saved; }
@@ -256,6 +259,7 @@ Status DownloadQueue::replaceAddress(std::uint64_t id, const std::string& addres
     slot->entry.labels.clear();
     // The user's own address: the catalogue's would undo the choice.
     slot->entry.catalogueId.clear();
+    slot->askIfDifferent = true;
     Status goes = goOn(*slot, other);
     if (!goes)
         save(); // the new address stays for a later resume
@@ -269,6 +273,7 @@ Status DownloadQueue::startOver(std::uint64_t id, OtherFile other) {
         return makeError("只有已暂停、失败或已取消的下载可以重新下载");
     if (Status gone = PartFile::discard(slot->entry.target); !gone)
         return gone;
+    slot->askIfDifferent = false;
     slot->saved = slot->ownFile();
     slot->last = {}; // nothing fetched any more
     return goOn(*slot, other);
@@ -437,6 +442,7 @@ bool DownloadQueue::step() {
             continue;
         JobOptions job = options_.job;
         job.labels = slot->entry.labels;
+        job.startOverIfDifferent = !slot->askIfDifferent;
         if (!slot->entry.catalogueId.empty() && options_.renewFromCatalogue)
             job.renewAddresses = [ask = options_.renewFromCatalogue, entry = slot->entry] {
                 return ask(entry);
