@@ -7,10 +7,12 @@
 //         +-> AddressError (the address, or what it serves, cannot be used)
 //     cancel() / interrupt() at any point -> Cancelled / Interrupted (nothing is put in place)
 //
-// Addresses are tried in order until one gives a saved file (a catalogue entry may carry a dead
-// first link and a live mirror); the outcome of the last one tried is the job's. Each goes
-// through downloadAddressFor: a share link becomes the direct address of its file, any other
-// http(s) address is used as it is, anything else is an address error.
+// The addresses are sources of one file (a catalogue entry's two links, mirrors): the first that
+// resolves and answers defines the file, and every other one that proves it serves the same
+// bytes is used at the same time (see Sources.h); one that serves another file is dropped and
+// named in the view's notices. Each goes through downloadAddressFor: a share link becomes the
+// direct address of its file (and is resolved again when that expires), any other http(s)
+// address is used as it is, anything else is an address error.
 //
 // With `refuseWebPages` (an installer is expected) a reply to the download's first request that
 // says it is a web page (Content-Type text/html) is an address error, so a page posing as the
@@ -26,8 +28,10 @@
 // taken up again later (closing a window, an interrupt signal in a terminal): the part and its
 // resume state stay, and the next job for the same target and address fetches only what is
 // missing; so do failures that a later run can get past. The address whose part is beside the
-// target is tried first, and when every address fails, the failure that kept a part is the
-// job's message. Destroying a running job interrupts it and waits for it to stop.
+// target leads; a part another address left is taken up once the leading address proves it
+// holds the same file (else it starts over, or with !startOverIfDifferent the job fails with
+// FailureKind::NotSameFile and leaves it). Destroying a running job interrupts it and waits for
+// it to stop.
 //
 // view(), cancel() and interrupt() may be called from any thread while the job runs, either on
 // a thread of its own (start()) or on the caller's (run()).

@@ -1,5 +1,11 @@
 #pragma once
-// The multi-threaded downloader: fetches one file from a direct address into a local file.
+// The multi-threaded downloader: fetches one file from its sources into a local file.
+//
+// The request's address is the first source; `mirrors` are more. The first that answers the
+// probe defines the file; the others prove they serve the same bytes (SourceProof.h) and then
+// share the workers (Sources.h). A source that fails, lies or is gone is dropped while another
+// goes on; a share link whose address expired is resolved again (`resolve`); when every source is
+// gone, `renew` is asked once for current addresses.
 //
 // One probe, a request for the file's first byte, learns its length (from Content-Range) and
 // its validators (ETag, Last-Modified) without starting a body that would be thrown away. A known,
@@ -31,13 +37,14 @@
 // accepts it). Beside the part, a resume state (ResumeState) records the complete byte intervals
 // about once a second, after the view holding them has been flushed. A run for the same target
 // whose part and state match the server's file (same address, a strong ETag or the same
-// Last-Modified and length) fetches only the missing bytes; anything else starts over cleanly.
+// Last-Modified and length) fetches only the missing bytes; a part another address left is taken
+// up when the first source proves it holds the same bytes; anything else starts over cleanly.
 // interrupt() and every failure a later run can get past (the network, the server's 5xx, 408,
 // 429 or 403, the speed floor, a full disk) keep the part and its state, and the message says
 // so (Error::partKept) -- but only when the state on disk lists bytes for a version a later run
 // can recognise. cancel(), 404 and 410, a version change, and a part changed by someone else
 // remove them (PartPolicy.h). A failure before this run touched the part keeps what was there: a
-// part that another address of the same file left is not this run's to resume, nor to throw away.
+// part that another address left is not this run's to throw away.
 //
 // A reply proves it is the probe's version only by carrying each validator the probe had, the
 // same, from the same server: a range reply without one, or reached through a redirect to
