@@ -86,20 +86,6 @@ bool DownloadRun::renewSources() {
     return sources.provenCount() > 0;
 }
 
-void DownloadRun::fail(Error error) {
-    {
-        std::lock_guard guard(failMutex_);
-        if (!failure_)
-            failure_ = std::move(error);
-    }
-    stop_.store(true);
-}
-
-std::optional<Error> DownloadRun::failure() const {
-    std::lock_guard guard(failMutex_);
-    return failure_;
-}
-
 Error DownloadRun::lastFailure() const {
     std::lock_guard guard(failMutex_);
     return lastFailureReason_;

@@ -1,7 +1,8 @@
 #pragma once
-// The state of one run of the downloader: what the probe found, the flags that stop every worker
-// (a failure, a fall back to one stream, a version change), the stall watch, and the threads of
-// a round, with the speed, the speed floor and the checkpoint sampled while they run.
+// The state of one run of the downloader: its sources (Sources.h) and what the first one's probe
+// found, the flags that stop every worker (StopFlags.h), the stall watch, and the threads of a
+// round, with the speed, the speed floor and the checkpoint sampled while they run. What is left
+// of the part when it ends is PartPolicy.h's.
 
 #include "common/Result.h"
 #include "download/Downloader.h"
@@ -11,6 +12,7 @@
 #include "download/SegmentScheduler.h"
 #include "download/Sources.h"
 #include "download/SpeedLimit.h"
+#include "download/StopFlags.h"
 #include "net/DownloadConnection.h"
 #include "net/Session.h"
 
@@ -68,31 +70,25 @@ class DownloadRun {
   public:
     SpeedLimit& limit = *ownLimit_;
 
-    bool stopping() const { return stop_.load() || progress.cancelRequested(); }
+    bool stopping() const { return flags_.stopped() || progress.cancelRequested(); }
     bool cancelled() const { return progress.cancelRequested(); }
-    bool fellBack() const { return fallback_.load(); }
-    bool changed() const { return changed_.load(); }
+    bool fellBack() const { return flags_.fellBack(); }
+    bool changed() const { return flags_.changed(); }
     // The bytes are fetched (or the download stopped): work beside the workers, such as proving
     // a source, ends.
-    void settle() { settled_.store(true); }
-    bool settled() const { return settled_.load() || stopping(); }
+    void settle() { flags_.settle(); }
+    bool settled() const { return flags_.settled() || progress.cancelRequested(); }
 
     // The first failure wins and stops every worker; its kind says whether a later run can
     // take up what it leaves (PartPolicy).
-    void fail(Error error);
+    void fail(Error error) { flags_.fail(std::move(error)); }
     void fail(std::string message) { fail(makeError(std::move(message))); }
-    std::optional<Error> failure() const;
+    std::optional<Error> failure() const { return flags_.failure(); }
 
     // The server does not serve ranges as asked: stop the ranged workers, fetch one stream.
-    void fallBack() {
-        fallback_.store(true);
-        stop_.store(true);
-    }
+    void fallBack() { flags_.fallBack(); }
     // The file on the server is not the one the probe saw.
-    void versionChanged() {
-        changed_.store(true);
-        stop_.store(true);
-    }
+    void versionChanged() { flags_.versionChanged(); }
     // Takes source `id` out of the download, telling the user `why` when other sources go on.
     void dropSource(std::size_t id, const std::string& why);
     // The failure of a download whose every source is gone: why the last one went.
@@ -123,11 +119,7 @@ class DownloadRun {
     // failing meanwhile, their failure is the cause, not the speed.
     Error underFloor() const;
 
-    void resetFlags() {
-        stop_.store(false);
-        fallback_.store(false);
-        changed_.store(false);
-    }
+    void resetFlags() { flags_.reset(); }
 
     // A request failed (`why`, when it says more than the last one); `worker` (kMaxWorkers for
     // the whole download) tries again at `until`, or is no longer waiting when it is the epoch.
@@ -225,12 +217,8 @@ class DownloadRun {
 
     std::atomic<bool> renewed_{false};
     Error lastDrop_; // under failMutex_
-    std::atomic<bool> settled_{false};
-    std::atomic<bool> stop_{false};
-    std::atomic<bool> fallback_{false};
-    std::atomic<bool> changed_{false};
-    mutable std::mutex failMutex_;
-    std::optional<Error> failure_;
+    StopFlags flags_;
+    mutable std::mutex failMutex_; // the reasons below
     Error lastFailureReason_;
     std::mutex doneMutex_;
     std::condition_variable doneCv_;
