@@ -15,12 +15,6 @@ constexpr milliseconds kMaxRetryDelay{5000};
 // How long a worker with nothing to take waits before it asks the scheduler again, unless a
 // range ends before (a slow connection's range may be taken over only as time passes).
 constexpr milliseconds kWaitForWork{20};
-// A request asks for about this much of the connection's time (more on a distant server, see
-// RangeWorker::requestTime): short enough that a range can be split between requests instead of
-// cutting one short (which would waste what is in flight and the connection with it), long
-// enough that the round trip per request hardly counts.
-constexpr milliseconds kRequestTime{150};
-constexpr std::uint64_t kMaxRequestBytes = 32 << 20;
 
 } // namespace
 
@@ -85,8 +79,8 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     // request holding up the finish.
     const unsigned workers = std::clamp(job_.request.workers, 1u, kMaxWorkers);
     const std::uint64_t endgame = std::max(
-        kFirstRequestBytes, (job_.total - job_.scheduler->completeBytes()) / (2 * workers));
-    range_ = job_.scheduler->claim(index_, std::min({range.size(), requestBytes_, endgame}));
+        RequestSizing{}.first, (job_.total - job_.scheduler->completeBytes()) / (2 * workers));
+    range_ = job_.scheduler->claim(index_, std::min({range.size(), sizer_.next(), endgame}));
     if (range_.empty())
         return Verdict::Done; // the range was handed on meanwhile
     checked_ = false;
@@ -102,16 +96,7 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     if (verdict_)
         return *verdict_;
     if (received_ == range_.size()) {
-        const double seconds = Seconds(Clock::now() - started).count();
-        // At most twice the last request: the speed of a short request is unreliable (a
-        // server may send its first burst at once), and a request too large to split would
-        // hold its bytes against faster connections.
-        if (seconds > 0)
-            requestBytes_ = std::clamp<std::uint64_t>(
-                std::min<std::uint64_t>(2 * received_,
-                                        static_cast<std::uint64_t>(static_cast<double>(received_) /
-                                                                   seconds * requestTime())),
-                kFirstRequestBytes, kMaxRequestBytes);
+        sizer_.answered(started, firstByte_, Clock::now(), received_);
         return Verdict::Done;
     }
     const net::ReplyHead& head = transfer_.head();
@@ -128,10 +113,6 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     else
         why = code == CURLE_OK ? makeError("连接中断（数据不完整）") : transfer_.failure(code);
     return Verdict::Retry;
-}
-
-double RangeWorker::requestTime() const {
-    return std::max(Seconds(kRequestTime).count(), 8 * transfer_.roundTrip());
 }
 
 Verdict RangeWorker::judgeWholeReply(const net::ReplyHead& head) const {
@@ -170,6 +151,7 @@ std::size_t RangeWorker::onBody(char* data, std::size_t size, std::size_t count,
             return 0;
         }
         self.checked_ = true;
+        self.firstByte_ = Clock::now();
     }
     if (bytes > self.range_.size() - self.received_) {
         self.verdict_ = Verdict::FallBack; // more than was asked for

@@ -1,8 +1,9 @@
 #pragma once
 // A worker of a ranged download: fetches the ranges the scheduler gives it, one after another
-// over one connection, each in requests sized to the connection's speed.
+// over one connection, each in requests sized by what a request costs on that connection.
 
 #include "download/DownloadRun.h"
+#include "download/RequestSizer.h"
 #include "download/SegmentScheduler.h"
 #include "download/Transfer.h"
 #include "download/ViewWriter.h"
@@ -18,9 +19,6 @@ namespace vantorel::download {
 // What became of one request.
 enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Gone, Stopped };
 
-// The size of a worker's first request; later ones follow the connection's speed.
-inline constexpr std::uint64_t kFirstRequestBytes = 128 * 1024;
-
 // Fetches the ranges the scheduler gives it, one after another over one connection.
 class RangeWorker {
   public:
@@ -34,13 +32,6 @@ class RangeWorker {
     // and nothing arrives that is not kept.
     Verdict attempt(ByteInterval range, Error& why);
 
-    // Seconds a request should take: kRequestTime, or eight round trips to the server, so that
-    // on a distant server the round trips stay a small share. The round trip is the TCP
-    // handshake's: the wait for a reply's first byte would also count the time a server that
-    // limits the connection holds its reply back, and make the slowest connections ask for the
-    // longest requests, which nobody else can take over.
-    double requestTime() const;
-
     // A reply other than 206 to a range request: the whole file again when the server ignores
     // ranges, or (If-Range) a new version of it.
     Verdict judgeWholeReply(const net::ReplyHead& head) const;
@@ -53,10 +44,11 @@ class RangeWorker {
     DownloadRun& job_;
     const unsigned index_;
     Transfer transfer_;
-    ByteInterval range_;                              // asked in the current request
-    std::uint64_t received_ = 0;                      // bytes of it written so far
-    std::uint64_t brought_ = 0;                       // bytes written since the last failure
-    std::uint64_t requestBytes_ = kFirstRequestBytes; // the size of the next request
+    ByteInterval range_;         // asked in the current request
+    std::uint64_t received_ = 0; // bytes of it written so far
+    std::uint64_t brought_ = 0;  // bytes written since the last failure
+    RequestSizer sizer_;
+    Clock::time_point firstByte_; // of the current reply's body
     ViewWriter writer_{job_};
     bool checked_ = false;           // the current reply was found to be the asked range
     std::optional<Verdict> verdict_; // the current reply was judged unusable
