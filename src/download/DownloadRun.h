@@ -56,6 +56,7 @@ class DownloadRun {
     std::string url;         // where the probe finally arrived (after redirects)
     std::uint64_t total = 0; // meaningful when the length is known
     Validators validators;   // the probe's
+    Seconds probeWait{};     // how long the probe's reply kept it waiting
     std::optional<SegmentScheduler> scheduler;
     // The workers' connections share TLS sessions and looked-up names.
     net::SharedConnections connections;

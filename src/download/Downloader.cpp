@@ -150,6 +150,7 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
             return found.error();
         job.url = found->url;
         job.validators = found->validators;
+        job.probeWait = found->wait;
         touched = true;
         if (!found->length || found->coded) {
             if (Status emptied = job.file.startOver(); !emptied)

@@ -4,6 +4,7 @@
 #include "download/ReplyChecks.h"
 #include "download/Staging.h"
 #include "download/Transfer.h"
+#include "net/Curl.h"
 #include "net/ReplyHead.h"
 #include "net/Transport.h"
 
@@ -40,6 +41,7 @@ Result<Probe> askHead(DownloadRun& job, const std::string& headerBlock, net::Rep
     const char* effective = nullptr;
     curl_easy_getinfo(transfer.handle(), CURLINFO_EFFECTIVE_URL, &effective);
     probe.url = effective ? effective : job.request.url;
+    probe.wait = net::replyWait(transfer.handle());
     return probe;
 }
 

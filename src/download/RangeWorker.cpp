@@ -1,6 +1,7 @@
 #include "download/RangeWorker.h"
 
 #include "download/ReplyChecks.h"
+#include "net/Curl.h"
 #include "net/Transport.h"
 
 #include <algorithm>
@@ -80,23 +81,26 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     const unsigned workers = std::clamp(job_.request.workers, 1u, kMaxWorkers);
     const std::uint64_t endgame = std::max(
         RequestSizing{}.first, (job_.total - job_.scheduler->completeBytes()) / (2 * workers));
-    range_ = job_.scheduler->claim(index_, std::min({range.size(), sizer_.next(), endgame}));
+    streaming_ = sizer_.openEnded();
+    range_ = streaming_
+                 ? range
+                 : job_.scheduler->claim(index_, std::min({range.size(), sizer_.next(), endgame}));
     if (range_.empty())
         return Verdict::Done; // the range was handed on meanwhile
     checked_ = false;
+    cut_ = false;
     verdict_.reset();
     received_ = 0;
     std::string headers = requestHeaders({range_.begin, range_.end - 1});
     if (const std::string ifRange = job_.validators.ifRange(); !ifRange.empty())
         headers += "\r\nIf-Range: " + ifRange;
-    const auto started = Clock::now();
     const CURLcode code = transfer_.get(job_.url, headers, &RangeWorker::onBody, this, false);
     if (job_.stopping())
         return Verdict::Stopped;
     if (verdict_)
         return *verdict_;
-    if (received_ == range_.size()) {
-        sizer_.answered(started, firstByte_, Clock::now(), received_);
+    if (received_ == range_.size() || cut_) {
+        sizer_.answered(net::replyWait(transfer_.handle()), Clock::now() - firstByte_, received_);
         return Verdict::Done;
     }
     const net::ReplyHead& head = transfer_.head();
@@ -157,14 +161,20 @@ std::size_t RangeWorker::onBody(char* data, std::size_t size, std::size_t count,
         self.verdict_ = Verdict::FallBack; // more than was asked for
         return 0;
     }
-    if (!self.writer_.write(self.range_.begin + self.received_, data, bytes, self.range_.end)) {
+    // A reply to the end of the range takes what is still the worker's: fewer bytes when the
+    // back of the range was taken over meanwhile, and the reply ends there.
+    const std::uint64_t keep =
+        self.streaming_ ? self.job_.scheduler->claim(self.index_, bytes).size() : bytes;
+    if (keep > 0 &&
+        !self.writer_.write(self.range_.begin + self.received_, data, keep, self.range_.end)) {
         self.verdict_ = Verdict::Stopped;
         return 0;
     }
-    self.job_.scheduler->wrote(self.index_, bytes, Clock::now());
-    self.received_ += bytes;
-    self.brought_ += bytes;
-    return bytes;
+    self.job_.scheduler->wrote(self.index_, keep, Clock::now());
+    self.received_ += keep;
+    self.brought_ += keep;
+    self.cut_ = keep < bytes;
+    return self.cut_ ? 0 : bytes;
 }
 
 } // namespace vantorel::download

@@ -22,7 +22,10 @@ enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Gone, Stopped };
 // Fetches the ranges the scheduler gives it, one after another over one connection.
 class RangeWorker {
   public:
-    RangeWorker(DownloadRun& job, unsigned index) : job_(job), index_(index), transfer_(job) {}
+    RangeWorker(DownloadRun& job, unsigned index) : job_(job), index_(index), transfer_(job) {
+        if (job.probeWait > Seconds::zero())
+            sizer_.waited(job.probeWait);
+    }
 
     void run();
 
@@ -51,6 +54,8 @@ class RangeWorker {
     Clock::time_point firstByte_; // of the current reply's body
     ViewWriter writer_{job_};
     bool checked_ = false;           // the current reply was found to be the asked range
+    bool streaming_ = false;         // it asks for the rest of the range, claimed as it comes
+    bool cut_ = false;               // the range was taken over up to where it had come
     std::optional<Verdict> verdict_; // the current reply was judged unusable
 };
 

@@ -71,7 +71,7 @@ struct SchedulerSettings {
     // ... once a range has run this long; before that its worker's last speed stands for it.
     std::chrono::milliseconds measureAfter{250};
     // Slow: under this fraction of the median speed of the other connections ...
-    double slowFraction = 0.25;
+    double slowFraction = 1.0 / 3;
     // ... and its remainder would take it this much longer than the idle worker's connection.
     std::chrono::milliseconds slowTail{500};
     // A connection under this many bytes per second for `floorTime` is replaced.
