@@ -16,6 +16,8 @@ constexpr milliseconds kMaxRetryDelay{5000};
 // How long a worker with nothing to take waits before it asks the scheduler again, unless a
 // range ends before (a slow connection's range may be taken over only as time passes).
 constexpr milliseconds kWaitForWork{20};
+// How often a worker asks whether its connection should give way to a new one.
+constexpr milliseconds kCheckEvery{100};
 
 } // namespace
 
@@ -89,6 +91,7 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
         return Verdict::Done; // the range was handed on meanwhile
     checked_ = false;
     cut_ = false;
+    replace_ = false;
     verdict_.reset();
     received_ = 0;
     std::string headers = requestHeaders({range_.begin, range_.end - 1});
@@ -101,6 +104,12 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
         return *verdict_;
     if (received_ == range_.size() || cut_) {
         sizer_.answered(net::replyWait(transfer_.handle()), Clock::now() - firstByte_, received_);
+        return Verdict::Done;
+    }
+    if (replace_) {
+        // The rest of the range goes on over a new connection.
+        transfer_.freshConnection();
+        job_.scheduler->reconnected(index_, Clock::now());
         return Verdict::Done;
     }
     const net::ReplyHead& head = transfer_.head();
@@ -170,11 +179,17 @@ std::size_t RangeWorker::onBody(char* data, std::size_t size, std::size_t count,
         self.verdict_ = Verdict::Stopped;
         return 0;
     }
-    self.job_.scheduler->wrote(self.index_, keep, Clock::now());
+    const auto now = Clock::now();
+    self.job_.scheduler->wrote(self.index_, keep, now);
     self.received_ += keep;
     self.brought_ += keep;
     self.cut_ = keep < bytes;
-    return self.cut_ ? 0 : bytes;
+    if (!self.cut_ && now - self.checkedAt_ >= kCheckEvery) {
+        self.checkedAt_ = now;
+        self.replace_ = self.received_ < self.range_.size() &&
+                        self.job_.scheduler->check(self.index_, now).replaceConnection;
+    }
+    return self.cut_ || self.replace_ ? 0 : bytes;
 }
 
 } // namespace vantorel::download

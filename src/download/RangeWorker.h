@@ -56,6 +56,8 @@ class RangeWorker {
     bool checked_ = false;           // the current reply was found to be the asked range
     bool streaming_ = false;         // it asks for the rest of the range, claimed as it comes
     bool cut_ = false;               // the range was taken over up to where it had come
+    bool replace_ = false;           // the connection is too slow: the rest goes on a new one
+    Clock::time_point checkedAt_;    // when the scheduler was last asked about the connection
     std::optional<Verdict> verdict_; // the current reply was judged unusable
 };
 
