@@ -35,8 +35,9 @@ struct RequestSizing {
     // ... unless the wait before it would be more than this share of the request's time.
     double overheadShare = 0.1;
     // A request asks at most this many times the bytes of the last one answered: a short
-    // request's speed is unreliable (a server may send its first burst at once).
-    double growth = 4.0;
+    // request's speed is unreliable (a server may send its first burst at once, and a request
+    // too large to split would hold its bytes against faster connections).
+    double growth = 2.0;
 };
 
 class RequestSizer {

@@ -312,13 +312,13 @@ SegmentScheduler::Progress SegmentScheduler::check(unsigned worker, TimePoint no
 }
 
 bool SegmentScheduler::lagging(const Lane& lane, TimePoint now) const {
-    if (now - lane.meter.since < settings_.speedWindow)
+    if (now - lane.meter.since < settings_.replaceAfter)
         return false;
     const std::optional<double> own = measured(lane, now);
     const std::optional<double> typical = medianOfOthers(&lane, now);
     if (!own || !typical || *own >= settings_.slowFraction * *typical)
         return false;
-    const std::uint64_t left = lane.range.end - lane.claimed;
+    const std::uint64_t left = lane.range.end - lane.next;
     return secondsFor(left, *own) - secondsFor(left, *typical) >=
            Seconds(settings_.slowTail).count();
 }

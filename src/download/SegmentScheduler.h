@@ -23,7 +23,7 @@
 // - Speed floor. A connection that brings fewer than `speedFloor` bytes per second over a
 //   stretch of `floorTime` is told to replace itself (drop the connection, open a new one, and
 //   go on with its range); see Progress::replaceConnection. So is a slow connection (as above)
-//   that has run for `speedWindow` while its remainder would take it at least `slowTail` longer
+//   that has run for `replaceAfter` while its remainder would take it at least `slowTail` longer
 //   than a connection of median speed: a service that throttles some of its connections is
 //   likely to give a new one the others' speed.
 // - Giving up. A worker that gives up its range after its retries hands the remainder back; the
@@ -79,6 +79,8 @@ struct SchedulerSettings {
     double slowFraction = 1.0 / 3;
     // ... and its remainder would take it this much longer than the idle worker's connection.
     std::chrono::milliseconds slowTail{500};
+    // A slow connection is replaced (see Speed floor) once it has run this long.
+    std::chrono::milliseconds replaceAfter{1000};
     // A connection under this many bytes per second for `floorTime` is replaced.
     double speedFloor = 1024.0;
     std::chrono::milliseconds floorTime{30000};

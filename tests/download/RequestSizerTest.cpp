@@ -19,11 +19,11 @@ std::uint64_t request(RequestSizer& sizer, RequestSizer::Seconds wait, double sp
 }
 
 // Next to the server: requests of about 150 ms of the speed while the body flows, grown at most
-// fourfold a request, never past the largest request.
+// twofold a request, never past the largest request.
 TEST(RequestSizer, NearServerAsksAboutAShortTime) {
     RequestSizer near;
     EXPECT_EQ(request(near, 5ms, 8 * MB), 128 * KiB);
-    EXPECT_EQ(near.next(), 512 * KiB);
+    EXPECT_EQ(near.next(), 256 * KiB);
     for (int i = 0; i < 5; ++i)
         request(near, 10ms, 8 * MB);
     EXPECT_FALSE(near.openEnded());

@@ -245,11 +245,12 @@ TEST(SegmentScheduler, AConnectionUnderTheSpeedFloorIsToldToReplaceItself) {
 }
 
 // A connection at an eighth of the others' speed with most of its range left gives way to a new
-// one, once it has run for the speed window; a new connection gets a window of its own.
+// one, once it has run for a while; a new connection gets that while of its own.
 TEST(SegmentScheduler, ASlowConnectionWithMuchLeftIsToldToReplaceItself) {
     SchedulerSettings settings;
     settings.measureAfter = 100ms;
-    settings.speedWindow = 1s;
+    settings.speedWindow = 2s;
+    settings.replaceAfter = 1s;
     Simulation sim(9 * MiB, 3, settings);
     for (unsigned w = 0; w < 3; ++w)
         sim.ask(w);
