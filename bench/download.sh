@@ -24,6 +24,16 @@
 #                    Each tool also gets CPU seconds (user + sys of it and its children, GNU
 #                    time; the least of the runs) and the protocol and cipher nginx logged for
 #                    its connections.
+#   far              a far server behind a proxy that accepts at once (as a corporate proxy or a
+#                    CDN edge does): bench/pace-proxy.py delays what passes each way by half of
+#                    BENCH_FAR_MS (default 150) and its own connection to the server by a whole
+#                    round trip, and paces every connection to BENCH_FAR_RATE (default 2m), every
+#                    BENCH_SLOW_EVERY-th at BENCH_SLOW_RATE. Ours and aria2c only (one stream
+#                    would take minutes), each with the requests nginx logged in its best run.
+#   far-N            as far, with a round trip of N ms (far-50, far-300).
+#   many             BENCH_MANY_FILES (default 40) files of BENCH_MANY_MB (default 2) MiB at
+#                    once through the pacing proxy as throttled-paced (round trip
+#                    BENCH_MANY_MS, default 0): ours --max-concurrent 8 against aria2c -j8.
 #   limit            one file of BENCH_LIMIT_MB (default 16) with a speed limit of BENCH_LIMIT
 #                    (default 2M, in the client's own units: M = 1024k = 1048576 bytes) for the
 #                    whole download: ours --limit-rate, aria2c --max-overall-download-limit,
@@ -41,10 +51,11 @@
 #   BENCH_DIR=/dev/shm BENCH_SIZE_MB=256 BENCH_RUNS=5 bench/download.sh
 #   BENCH_RATE=4m BENCH_SLOW_RATE=256k BENCH_SLOW_EVERY=3 BENCH_THROTTLED_MB=32 bench/download.sh
 #   BENCH_PROFILES=https BENCH_HTTPS_MB=64 VANTOREL_CLI=build/vantorel-cli bench/download.sh
+#   BENCH_PROFILES="far far-50 far-300 many" bench/download.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-profiles=${BENCH_PROFILES:-plain even throttled even-paced throttled-paced https limit}
+profiles=${BENCH_PROFILES:-plain even throttled even-paced throttled-paced far far-50 far-300 many https limit}
 limit_mb=${BENCH_LIMIT_MB:-16}
 limit=${BENCH_LIMIT:-2M}
 size_mb=${BENCH_SIZE_MB:-1024}
@@ -53,6 +64,11 @@ https_mb=${BENCH_HTTPS_MB:-256}
 rate=${BENCH_RATE:-8m}
 slow_rate=${BENCH_SLOW_RATE:-512k}
 slow_every=${BENCH_SLOW_EVERY:-5}
+far_ms=${BENCH_FAR_MS:-150}
+far_rate=${BENCH_FAR_RATE:-2m}
+many_files=${BENCH_MANY_FILES:-40}
+many_mb=${BENCH_MANY_MB:-2}
+many_ms=${BENCH_MANY_MS:-0}
 runs=${BENCH_RUNS:-3}
 port=${BENCH_PORT:-18089}
 base_dir=${BENCH_DIR:-/tmp}
@@ -120,7 +136,7 @@ stop_all() {
 trap stop_all EXIT
 
 mkdir -p "$work/www/plain" "$work/www/even" "$work/www/throttled" "$work/www/paced" \
-    "$work/www/https" "$work/www/limit" "$work/out" "$work/tmp"
+    "$work/www/https" "$work/www/limit" "$work/www/many" "$work/out" "$work/tmp"
 # Written to disk before anything is measured: otherwise the system writes the new file back
 # while the first tool runs, and that tool's own writes wait behind it.
 make_file() { # path MiB
@@ -137,11 +153,17 @@ case " $profiles " in *" limit "*)
     make_file "$work/www/limit/file.bin" "$limit_mb"
     ;;
 esac
-case " $profiles " in *" even"* | *" throttled"*)
+case " $profiles " in *" even"* | *" throttled"* | *" far"*)
     echo "Making a ${throttled_mb} MiB file of random bytes in $work ..."
     make_file "$work/www/even/file.bin" "$throttled_mb"
     ln "$work/www/even/file.bin" "$work/www/throttled/file.bin"
     ln "$work/www/even/file.bin" "$work/www/paced/file.bin"
+    ;;
+esac
+
+case " $profiles " in *" many "*)
+    echo "Making $many_files files of ${many_mb} MiB of random bytes in $work ..."
+    for ((n = 1; n <= many_files; n++)); do make_file "$work/www/many/file-$n.bin" "$many_mb"; done
     ;;
 esac
 
@@ -243,19 +265,41 @@ logged_bytes() {
     awk '{ s += $1 } END { printf "%.0f", s }' "$work/access.log"
 }
 
-# Runs "$@" $runs times, checks each result, prints the best time in seconds, the bytes sent in
-# that run divided by the file size, and the largest such quotient of all runs. With
-# measure_cpu=1 each run is under GNU time, and the least CPU seconds of the runs follow: user +
-# sys, user, sys.
+# Requests nginx has logged so far (one line each).
+logged_requests() { wc -l <"$work/access.log"; }
+
+# The checksum of a result: of the file, or for a folder of the checksums of its files.
+digest_of() {
+    if [ -d "$1" ]; then
+        (cd "$1" && sha256sum -- * | sha256sum | cut -d' ' -f1)
+    else
+        sha256sum "$1" | cut -d' ' -f1
+    fi
+}
+# Clears the place of a result: a file, or the folder "$1" when it is one.
+clear_out() {
+    if [ -d "$1" ]; then
+        rm -rf "$1" && mkdir "$1"
+    else
+        rm -f "$1" "$1.aria2"
+    fi
+}
+
+# Runs "$@" $runs times, checks each result (a file, or a folder of files), prints the best time
+# in seconds, the bytes sent in that run divided by the file size, and the largest such quotient
+# of all runs. With measure_cpu=1 each run is under GNU time, and the least CPU seconds of the
+# runs follow: user + sys, user, sys. The requests nginx logged in the best run go to
+# $work/requests.
 measure_cpu=0
 best_of() {
     local out=$1
     shift
-    local best="" best_ratio="" worst_ratio=0 best_cpu=""
+    local best="" best_ratio="" worst_ratio=0 best_cpu="" best_requests=""
     for _ in $(seq "$runs"); do
-        rm -f "$out" "$out.aria2"
-        local before start end took sent ratio cpu
+        clear_out "$out"
+        local before before_requests start end took sent ratio cpu requests
         before=$(logged_bytes)
+        before_requests=$(logged_requests)
         start=$(date +%s.%N)
         if [ "$measure_cpu" = 1 ]; then
             /usr/bin/time -q -f "%U %S" -o "$work/cpu" "$@"
@@ -265,14 +309,16 @@ best_of() {
         end=$(date +%s.%N)
         took=$(awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f", b - a }')
         sent=$(($(logged_bytes) - before))
+        requests=$(($(logged_requests) - before_requests))
         ratio=$(awk -v s="$sent" -v n="$bytes" 'BEGIN { printf "%.3f", s / n }')
-        if [ "$(sha256sum "$out" | cut -d' ' -f1)" != "$want" ]; then
+        if [ "$(digest_of "$out")" != "$want" ]; then
             echo "checksum mismatch for: $*" >&2
             exit 1
         fi
         if [ -z "$best" ] || awk -v t="$took" -v b="$best" 'BEGIN { exit !(t < b) }'; then
             best=$took
             best_ratio=$ratio
+            best_requests=$requests
         fi
         worst_ratio=$(awk -v a="$ratio" -v b="$worst_ratio" 'BEGIN { print (a > b ? a : b) }')
         if [ "$measure_cpu" = 1 ]; then
@@ -282,7 +328,8 @@ best_of() {
             fi
         fi
     done
-    rm -f "$out" "$out.aria2"
+    clear_out "$out"
+    echo "$best_requests" >"$work/requests"
     echo "$best $best_ratio $worst_ratio $best_cpu"
 }
 
@@ -403,10 +450,44 @@ https_profile() {
     fi
 }
 
+# Starts bench/pace-proxy.py on port $1 in front of nginx: rate, every how many connections the
+# slow one, its rate, round trip in ms (nginx sizes for the rates).
+start_proxy() {
+    python3 bench/pace-proxy.py "$1" "$port" "$(size_bytes "$2")" "$3" "$(size_bytes "$4")" "$5" &
+    proxy_pid=$!
+    for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$1/" && break; sleep 0.1; done
+}
+
+# The many profile: every file at once, 8 downloads at a time, through the pacing proxy.
+many_profile() {
+    local proxy_port=$((port + 1)) urls=() n
+    for ((n = 1; n <= many_files; n++)); do
+        urls+=("http://127.0.0.1:$proxy_port/many/file-$n.bin")
+    done
+    want=$(digest_of "$work/www/many")
+    bytes=$(stat -c %s "$work/www/many"/* | awk '{ s += $1 } END { printf "%.0f", s }')
+    mkdir -p "$work/out/ours" "$work/out/aria"
+    printf '%s\n' "${urls[@]}" >"$work/many.list"
+    echo "== many: $many_files files of ${many_mb} MiB at once, every connection paced to $rate/s," \
+        "$slow_text, round trip $many_ms ms (best of $runs)"
+    start_proxy "$proxy_port" "$rate" "$slow_every" "$slow_rate" "$many_ms"
+    ours=$(best_of "$work/out/ours" "$cli" download --quiet --max-concurrent 8 -d "$work/out/ours" \
+        "${urls[@]}")
+    aria=$(best_of "$work/out/aria" aria2c -q -j8 -x8 -s8 --min-split-size=1M \
+        --file-allocation=falloc --allow-overwrite=true --auto-file-renaming=false \
+        -d "$work/out/aria" -i "$work/many.list")
+    stop_proxy
+    report "vantorel-cli download --max-concurrent 8" "$ours"
+    report "aria2c -j8 -x8 -s8 --min-split-size=1M" "$aria"
+    printf '  ratio ours/aria2c: %s   (speed; above 1.0 means ours is faster)\n' \
+        "$(ratio "${aria%% *}" "${ours%% *}")"
+}
+
 slow_text="connections #${slow_every}, #$((slow_every * 2)), ... at $slow_rate/s"
 for profile in $profiles; do
     folder=$profile
     url_port=$port
+    far=0
     case $profile in
     plain) what="${size_mb} MiB, no limit" ;;
     https)
@@ -415,6 +496,10 @@ for profile in $profiles; do
         ;;
     limit)
         limit_profile
+        continue
+        ;;
+    many)
+        many_profile
         continue
         ;;
     even) what="${throttled_mb} MiB, every request limited by nginx to $rate/s" ;;
@@ -428,10 +513,18 @@ for profile in $profiles; do
             every=$slow_every
             what="$what, $slow_text"
         fi
-        python3 bench/pace-proxy.py "$url_port" "$port" "$(size_bytes "$rate")" "$every" \
-            "$(size_bytes "$slow_rate")" &
-        proxy_pid=$!
-        for _ in $(seq 50); do curl -s -o /dev/null "http://127.0.0.1:$url_port/" && break; sleep 0.1; done
+        start_proxy "$url_port" "$rate" "$every" "$slow_rate" 0
+        ;;
+    far | far-[0-9]*)
+        folder=paced
+        url_port=$((port + 1))
+        far=1
+        round_trip=$far_ms
+        [ "$profile" = far ] || round_trip=${profile#far-}
+        what="${throttled_mb} MiB from a server $round_trip ms away behind a proxy that accepts at"
+        what="$what once, every connection paced to $far_rate/s, connections #${slow_every},"
+        what="$what #$((slow_every * 2)), ... at $slow_rate/s"
+        start_proxy "$url_port" "$far_rate" "$slow_every" "$slow_rate" "$round_trip"
         ;;
     *)
         echo "unknown profile: $profile" >&2
@@ -444,12 +537,24 @@ for profile in $profiles; do
     url="http://127.0.0.1:$url_port/$folder/file.bin"
     echo "== $profile: $what (best of $runs)"
     ours=$(best_of "$work/out/ours.bin" "$cli" download --quiet --threads 8 "$url" -o "$work/out/ours.bin")
+    ours_requests=$(cat "$work/requests")
     aria=$(best_of "$work/out/aria.bin" aria2c -q -x8 -s8 --min-split-size=1M \
         --file-allocation=falloc --allow-overwrite=true --auto-file-renaming=false \
         -d "$work/out" -o aria.bin "$url")
-    plain=$(best_of "$work/out/curl.bin" curl -s -o "$work/out/curl.bin" "$url")
+    aria_requests=$(cat "$work/requests")
     report "vantorel-cli download --threads 8" "$ours"
     report "aria2c -x8 -s8 --min-split-size=1M" "$aria"
+    if [ "$far" = 1 ]; then
+        # Requests per 64 MiB, as nginx logged them in each tool's best run.
+        printf '  requests per 64 MiB: ours %s, aria2c %s\n' \
+            "$(awk -v r="$ours_requests" -v n="$bytes" 'BEGIN { printf "%.0f", r * 67108864 / n }')" \
+            "$(awk -v r="$aria_requests" -v n="$bytes" 'BEGIN { printf "%.0f", r * 67108864 / n }')"
+        printf '  ratio ours/aria2c: %s   (speed; above 1.0 means ours is faster)\n' \
+            "$(ratio "${aria%% *}" "${ours%% *}")"
+        stop_proxy
+        continue
+    fi
+    plain=$(best_of "$work/out/curl.bin" curl -s -o "$work/out/curl.bin" "$url")
     report "curl (one stream)" "$plain"
     printf '  ratio ours/aria2c: %s   ours/curl: %s   (speed; above 1.0 means ours is faster)\n' \
         "$(ratio "${aria%% *}" "${ours%% *}")" "$(ratio "${plain%% *}" "${ours%% *}")"

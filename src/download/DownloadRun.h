@@ -59,6 +59,7 @@ class DownloadRun {
     std::string url;         // where the primary's probe finally arrived (after redirects)
     std::uint64_t total = 0; // meaningful when the length is known
     Validators validators;   // the primary's probe's
+    Seconds probeWait{};     // how long the first source's probe kept it waiting
     std::optional<SegmentScheduler> scheduler;
     // The workers' connections share TLS sessions and looked-up names.
     net::SharedConnections connections;

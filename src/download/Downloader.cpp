@@ -233,6 +233,7 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
         job.url = found->url;
         job.validators = found->validators;
         job.sources.prove(job.primary, job.url, job.validators);
+        job.probeWait = found->wait;
         if (!found->length || found->coded) {
             touched = true;
             if (Status emptied = job.file.startOver(); !emptied)

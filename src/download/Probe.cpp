@@ -38,6 +38,7 @@ Result<Probe> askHead(DownloadRun& job, const std::string& url, const std::strin
     probe.validators = validatorsOf(head);
     const std::string effective = transfer.effectiveUrl();
     probe.url = effective.empty() ? url : effective;
+    probe.wait = transfer.replyWait();
     return probe;
 }
 

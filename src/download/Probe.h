@@ -19,6 +19,7 @@ struct Probe {
     bool webPage = false;
     Validators validators;
     std::string url;
+    Seconds wait{}; // from the request to the reply (see net::replyWait)
 };
 
 // The probe; where a file is expected, a reply that says it is a web page (an error or login

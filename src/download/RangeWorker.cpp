@@ -16,12 +16,6 @@ constexpr milliseconds kMaxRetryDelay{5000};
 // How long a worker with nothing to take waits before it asks the scheduler again, unless a
 // range ends before (a slow connection's range may be taken over only as time passes).
 constexpr milliseconds kWaitForWork{20};
-// A request asks for about this much of the connection's time (more on a distant server, see
-// RangeWorker::requestTime): short enough that a range can be split between requests instead of
-// cutting one short (which would waste what is in flight and the connection with it), long
-// enough that the round trip per request hardly counts.
-constexpr milliseconds kRequestTime{150};
-constexpr std::uint64_t kMaxRequestBytes = 32 << 20;
 // Requests of one source that fail in a row before it is dropped, when another source can stand
 // in for it: a server that went down costs a moment, not every worker's round of retries.
 constexpr unsigned kSourceFailures = 3;
@@ -42,6 +36,8 @@ std::string droppedBecause(Verdict verdict, const Error& why) {
         return "出错（" + why.message + "）";
     }
 }
+// How often a worker asks whether its connection should give way to a new one.
+constexpr milliseconds kCheckEvery{100};
 
 } // namespace
 
@@ -134,21 +130,28 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     // request holding up the finish.
     const unsigned workers = std::clamp(job_.request.workers, 1u, kMaxWorkers);
     const std::uint64_t endgame = std::max(
-        kFirstRequestBytes, (job_.total - job_.scheduler->completeBytes()) / (2 * workers));
+        RequestSizing{}.first, (job_.total - job_.scheduler->completeBytes()) / (2 * workers));
     auto source = job_.sources.pick(index_);
     if (!source)
         return Verdict::NoSource;
+    // Another server: what a request costs there is still to be learnt.
+    if (source->id != source_.id)
+        sizer_.reset();
     source_ = std::move(*source);
-    range_ = job_.scheduler->claim(index_, std::min({range.size(), requestBytes_, endgame}));
+    streaming_ = sizer_.openEnded();
+    range_ = streaming_
+                 ? range
+                 : job_.scheduler->claim(index_, std::min({range.size(), sizer_.next(), endgame}));
     if (range_.empty())
         return Verdict::Done; // the range was handed on meanwhile
     checked_ = false;
+    cut_ = false;
+    replace_ = false;
     verdict_.reset();
     received_ = 0;
     std::string headers = requestHeaders({range_.begin, range_.end - 1});
     if (const std::string ifRange = source_.validators.ifRange(); !ifRange.empty())
         headers += "\r\nIf-Range: " + ifRange;
-    const auto started = Clock::now();
     const auto outcome = transfer_.get(
         source_.url, headers, [this](std::span<const char> data) { return onBody(data); }, false);
     const bool completed = outcome == net::DownloadConnection::Outcome::Completed;
@@ -161,17 +164,14 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
         return *verdict_;
     if (received_ > 0)
         job_.sources.brought(source_.id);
-    if (received_ == range_.size()) {
-        const double seconds = Seconds(Clock::now() - started).count();
-        // At most twice the last request: the speed of a short request is unreliable (a
-        // server may send its first burst at once), and a request too large to split would
-        // hold its bytes against faster connections.
-        if (seconds > 0)
-            requestBytes_ = std::clamp<std::uint64_t>(
-                std::min<std::uint64_t>(2 * received_,
-                                        static_cast<std::uint64_t>(static_cast<double>(received_) /
-                                                                   seconds * requestTime())),
-                kFirstRequestBytes, kMaxRequestBytes);
+    if (received_ == range_.size() || cut_) {
+        sizer_.answered(transfer_.replyWait(), Clock::now() - firstByte_, received_);
+        return Verdict::Done;
+    }
+    if (replace_) {
+        // The rest of the range goes on over a new connection.
+        transfer_.freshConnection();
+        job_.scheduler->reconnected(index_, Clock::now());
         return Verdict::Done;
     }
     const net::ReplyHead& head = transfer_.head();
@@ -186,10 +186,6 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     else
         why = completed ? makeError("连接中断（数据不完整）") : transfer_.failure();
     return Verdict::Retry;
-}
-
-double RangeWorker::requestTime() const {
-    return std::max(Seconds(kRequestTime).count(), 8 * transfer_.roundTrip());
 }
 
 Verdict RangeWorker::judgeWholeReply(const net::ReplyHead& head) const {
@@ -232,20 +228,32 @@ std::size_t RangeWorker::onBody(std::span<const char> data) {
             return 0;
         }
         self.checked_ = true;
+        self.firstByte_ = Clock::now();
     }
     if (bytes > self.range_.size() - self.received_) {
         self.verdict_ = Verdict::FallBack; // more than was asked for
         return 0;
     }
-    if (!self.writer_.write(self.range_.begin + self.received_, data.data(), bytes,
-                            self.range_.end)) {
+    // A reply to the end of the range takes what is still the worker's: fewer bytes when the
+    // back of the range was taken over meanwhile, and the reply ends there.
+    const std::uint64_t keep =
+        self.streaming_ ? self.job_.scheduler->claim(self.index_, bytes).size() : bytes;
+    if (keep > 0 && !self.writer_.write(self.range_.begin + self.received_, data.data(), keep,
+                                        self.range_.end)) {
         self.verdict_ = Verdict::Stopped;
         return 0;
     }
-    self.job_.scheduler->wrote(self.index_, bytes, Clock::now());
-    self.received_ += bytes;
-    self.brought_ += bytes;
-    return bytes;
+    const auto now = Clock::now();
+    self.job_.scheduler->wrote(self.index_, keep, now);
+    self.received_ += keep;
+    self.brought_ += keep;
+    self.cut_ = keep < bytes;
+    if (!self.cut_ && now - self.checkedAt_ >= kCheckEvery) {
+        self.checkedAt_ = now;
+        self.replace_ = self.received_ < self.range_.size() &&
+                        self.job_.scheduler->check(self.index_, now).replaceConnection;
+    }
+    return self.cut_ || self.replace_ ? 0 : bytes;
 }
 
 } // namespace vantorel::download

@@ -1,8 +1,9 @@
 #pragma once
 // A worker of a ranged download: fetches the ranges the scheduler gives it, one after another
-// over one connection, each in requests sized to the connection's speed.
+// over one connection, each in requests sized by what a request costs on that connection.
 
 #include "download/DownloadRun.h"
+#include "download/RequestSizer.h"
 #include "download/SegmentScheduler.h"
 #include "download/ViewWriter.h"
 #include "net/DownloadConnection.h"
@@ -22,14 +23,14 @@ namespace vantorel::download {
 // the moment.
 enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Stopped, NoSource };
 
-// The size of a worker's first request; later ones follow the connection's speed.
-inline constexpr std::uint64_t kFirstRequestBytes = 128 * 1024;
-
 // Fetches the ranges the scheduler gives it, one after another over one connection.
 class RangeWorker {
   public:
     RangeWorker(DownloadRun& job, unsigned index)
-        : job_(job), index_(index), transfer_(job.connectionRules()) {}
+        : job_(job), index_(index), transfer_(job.connectionRules()) {
+        if (job.probeWait > Seconds::zero())
+            sizer_.waited(job.probeWait);
+    }
 
     void run();
 
@@ -38,13 +39,6 @@ class RangeWorker {
     // claimed before it goes out, so no other worker can take them while they are on the way
     // and nothing arrives that is not kept.
     Verdict attempt(ByteInterval range, Error& why);
-
-    // Seconds a request should take: kRequestTime, or eight round trips to the server, so that
-    // on a distant server the round trips stay a small share. The round trip is the TCP
-    // handshake's: the wait for a reply's first byte would also count the time a server that
-    // limits the connection holds its reply back, and make the slowest connections ask for the
-    // longest requests, which nobody else can take over.
-    double requestTime() const;
 
     // A reply other than 206 to a range request: the whole file again when the server ignores
     // ranges, or (If-Range) a new version of it.
@@ -62,13 +56,18 @@ class RangeWorker {
     DownloadRun& job_;
     const unsigned index_;
     net::DownloadConnection transfer_;
-    SourceUse source_;                                // the current request's
-    ByteInterval range_;                              // asked in the current request
-    std::uint64_t received_ = 0;                      // bytes of it written so far
-    std::uint64_t brought_ = 0;                       // bytes written since the last failure
-    std::uint64_t requestBytes_ = kFirstRequestBytes; // the size of the next request
+    SourceUse source_;           // the current request's
+    ByteInterval range_;         // asked in the current request
+    std::uint64_t received_ = 0; // bytes of it written so far
+    std::uint64_t brought_ = 0;  // bytes written since the last failure
+    RequestSizer sizer_;
+    Clock::time_point firstByte_; // of the current reply's body
     ViewWriter writer_{job_};
     bool checked_ = false;           // the current reply was found to be the asked range
+    bool streaming_ = false;         // it asks for the rest of the range, claimed as it comes
+    bool cut_ = false;               // the range was taken over up to where it had come
+    bool replace_ = false;           // the connection is too slow: the rest goes on a new one
+    Clock::time_point checkedAt_;    // when the scheduler was last asked about the connection
     std::optional<Verdict> verdict_; // the current reply was judged unusable
 };
 

@@ -198,6 +198,7 @@ std::optional<ByteInterval> SegmentScheduler::steal(unsigned thief, TimePoint no
     });
 
     const std::uint64_t minPiece = settings_.minPiece;
+    const std::uint64_t share = fairShare(takerSpeed, now);
     for (const Candidate& c : candidates) {
         Lane& owner = *c.owner;
         const std::uint64_t oldEnd = owner.range.end;
@@ -220,7 +221,8 @@ std::optional<ByteInterval> SegmentScheduler::steal(unsigned thief, TimePoint no
         double takerShare = 0.5;
         if (ownerSpeed && takerOrTypical && *ownerSpeed + *takerOrTypical > 0)
             takerShare = *takerOrTypical / (*ownerSpeed + *takerOrTypical);
-        const auto given = static_cast<std::uint64_t>(static_cast<double>(c.left) * takerShare);
+        const auto given =
+            std::min(static_cast<std::uint64_t>(static_cast<double>(c.left) * takerShare), share);
         if (c.left < 2 * minPiece || given < minPiece)
             continue;
         const std::uint64_t keep = std::max(minPiece, c.left - given);
@@ -228,6 +230,20 @@ std::optional<ByteInterval> SegmentScheduler::steal(unsigned thief, TimePoint no
         return ByteInterval{owner.range.end, oldEnd};
     }
     return std::nullopt;
+}
+
+std::uint64_t SegmentScheduler::fairShare(std::optional<double> takerSpeed, TimePoint now) const {
+    std::uint64_t left = 0;
+    double speeds = 0;
+    const std::optional<double> typical = medianOfOthers(nullptr, now);
+    for (const Lane& lane : lanes_) {
+        if (lane.busy)
+            left += lane.range.end - lane.claimed;
+        speeds += estimate(lane, now).value_or(typical.value_or(0));
+    }
+    const double part = takerSpeed && speeds > 0 ? *takerSpeed / speeds : 1.0 / lanes_.size();
+    return std::max(settings_.minPiece,
+                    static_cast<std::uint64_t>(static_cast<double>(left) * std::min(1.0, part)));
 }
 
 SegmentScheduler::Work SegmentScheduler::next(unsigned worker, TimePoint now) {
@@ -291,7 +307,20 @@ SegmentScheduler::Progress SegmentScheduler::check(unsigned worker, TimePoint no
     if (!self.busy)
         return {self.claimed, true, false};
     sample(self, now);
-    return {self.range.end, self.claimed >= self.range.end, self.meter.replace};
+    return {self.range.end, self.claimed >= self.range.end,
+            self.meter.replace || lagging(self, now)};
+}
+
+bool SegmentScheduler::lagging(const Lane& lane, TimePoint now) const {
+    if (now - lane.meter.since < settings_.replaceAfter)
+        return false;
+    const std::optional<double> own = measured(lane, now);
+    const std::optional<double> typical = medianOfOthers(&lane, now);
+    if (!own || !typical || *own >= settings_.slowFraction * *typical)
+        return false;
+    const std::uint64_t left = lane.range.end - lane.next;
+    return secondsFor(left, *own) - secondsFor(left, *typical) >=
+           Seconds(settings_.slowTail).count();
 }
 
 void SegmentScheduler::reconnected(unsigned worker, TimePoint now) {

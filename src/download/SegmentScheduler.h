@@ -11,7 +11,9 @@
 //   The split point lies beyond the byte the owner has reached and divides the remainder in
 //   proportion to the two connections' speeds, so both end together: the back half when they
 //   are equally fast. Neither part may be smaller than `minPiece`; a range too small to split
-//   is left to its owner.
+//   is left to its owner. Nor does the idle worker take more than its part of all that is left
+//   (by the speeds of all connections): at the end several idle workers come one after
+//   another, and each then takes an even share instead of half of what the last one took.
 // - Slow connections. A connection is slow when its speed is under `slowFraction` of the
 //   median speed of the other connections. A slow connection whose remainder would take it at
 //   least `slowTail` longer than the idle worker's connection (of median speed while that one
@@ -20,7 +22,10 @@
 //   worker whose own connection is slow gets no share it could not finish in step.
 // - Speed floor. A connection that brings fewer than `speedFloor` bytes per second over a
 //   stretch of `floorTime` is told to replace itself (drop the connection, open a new one, and
-//   go on with its range); see Progress::replaceConnection.
+//   go on with its range); see Progress::replaceConnection. So is a slow connection (as above)
+//   that has run for `replaceAfter` while its remainder would take it at least `slowTail` longer
+//   than a connection of median speed: a service that throttles some of its connections is
+//   likely to give a new one the others' speed.
 // - Giving up. A worker that gives up its range after its retries hands the remainder back; the
 //   next idle worker takes it (preferring pieces it did not give up itself).
 //
@@ -71,9 +76,11 @@ struct SchedulerSettings {
     // ... once a range has run this long; before that its worker's last speed stands for it.
     std::chrono::milliseconds measureAfter{250};
     // Slow: under this fraction of the median speed of the other connections ...
-    double slowFraction = 0.25;
+    double slowFraction = 1.0 / 3;
     // ... and its remainder would take it this much longer than the idle worker's connection.
     std::chrono::milliseconds slowTail{500};
+    // A slow connection is replaced (see Speed floor) once it has run this long.
+    std::chrono::milliseconds replaceAfter{1000};
     // A connection under this many bytes per second for `floorTime` is replaced.
     double speedFloor = 1024.0;
     std::chrono::milliseconds floorTime{30000};
@@ -119,7 +126,7 @@ class SegmentScheduler {
     struct Progress {
         std::uint64_t end = 0;          // the worker's range ends here now
         bool ended = false;             // nothing of it is left to fetch: finish the transfer
-        bool replaceConnection = false; // under the speed floor: reconnect and go on
+        bool replaceConnection = false; // under the speed floor or slow: reconnect and go on
     };
     // For a worker between pieces (e.g. from its transfer's progress callback).
     Progress check(unsigned worker, TimePoint now);
@@ -165,9 +172,13 @@ class SegmentScheduler {
     std::optional<double> measured(const Lane& lane, TimePoint now) const;
     std::optional<double> estimate(const Lane& lane, TimePoint now) const;
     std::optional<double> medianOfOthers(const Lane* except, TimePoint now) const;
+    bool lagging(const Lane& lane, TimePoint now) const;
     void finishRange(Lane& lane, TimePoint now);
     void addComplete(ByteInterval interval);
     std::optional<ByteInterval> steal(unsigned thief, TimePoint now);
+    // The most an idle worker takes by splitting a range: its part, by speed, of all that is
+    // left (see Stealing).
+    std::uint64_t fairShare(std::optional<double> takerSpeed, TimePoint now) const;
     Work assign(Lane& lane, ByteInterval range, TimePoint now);
 
     const std::uint64_t length_;

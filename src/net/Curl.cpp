@@ -26,6 +26,15 @@ CurlMulti makeCurlMulti() {
     return CurlMulti(m);
 }
 
+std::chrono::duration<double> replyWait(CURL* handle) {
+    curl_off_t requested = 0, replied = 0;
+    if (curl_easy_getinfo(handle, CURLINFO_PRETRANSFER_TIME_T, &requested) != CURLE_OK ||
+        curl_easy_getinfo(handle, CURLINFO_STARTTRANSFER_TIME_T, &replied) != CURLE_OK ||
+        replied < requested)
+        return {};
+    return std::chrono::microseconds(replied - requested);
+}
+
 void CurlHeaderList::append(const std::string& line) {
     curl_slist* next = curl_slist_append(list_, line.c_str());
     if (!next)

@@ -4,6 +4,7 @@
 
 #include <curl/curl.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -26,6 +27,10 @@ using CurlMulti = std::unique_ptr<CURLM, CurlMultiDeleter>;
 
 // A fresh multi handle (never null: allocation failure throws std::bad_alloc).
 CurlMulti makeCurlMulti();
+
+// How long the handle's last reply kept it waiting: from sending the request to the reply's
+// first byte, not counting the opening of the connection.
+std::chrono::duration<double> replyWait(CURL* handle);
 
 // Owns a curl_slist of header lines.
 class CurlHeaderList {

@@ -78,6 +78,10 @@ bool DownloadConnection::redirectedAwayFrom(const std::string& url) const {
     return originOf(effective) != originOf(url.c_str());
 }
 
+std::chrono::duration<double> DownloadConnection::replyWait() const {
+    return net::replyWait(handle_->easy.get());
+}
+
 std::string DownloadConnection::effectiveUrl() const {
     const char* effective = nullptr;
     curl_easy_getinfo(handle_->easy.get(), CURLINFO_EFFECTIVE_URL, &effective);
@@ -130,13 +134,6 @@ DownloadConnection::Outcome DownloadConnection::get(const std::string& url,
     handle_->code = code;
     sink_ = nullptr;
     releaseLists(h);
-    long connects = 0;
-    curl_off_t lookedUp = 0, connected = 0;
-    if (curl_easy_getinfo(h, CURLINFO_NUM_CONNECTS, &connects) == CURLE_OK && connects > 0 &&
-        curl_easy_getinfo(h, CURLINFO_NAMELOOKUP_TIME_T, &lookedUp) == CURLE_OK &&
-        curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connected) == CURLE_OK &&
-        connected >= lookedUp)
-        roundTrip_ = static_cast<double>(connected - lookedUp) / 1e6;
     if (code == CURLE_OK)
         return Outcome::Completed;
     return code == CURLE_WRITE_ERROR && sinkEnded_ ? Outcome::EndedBySink : Outcome::Failed;

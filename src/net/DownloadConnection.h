@@ -48,8 +48,9 @@ class DownloadConnection {
     Error failure() const;
     // The next transfer opens a new connection (the last one was too slow).
     void freshConnection() { fresh_ = true; }
-    // Seconds of the TCP handshake of the connection last opened.
-    double roundTrip() const { return roundTrip_; }
+    // How long the last reply kept it waiting: from sending the request to the reply's first
+    // byte, not counting the opening of the connection.
+    std::chrono::duration<double> replyWait() const;
     // Whether the reply under way came through a redirect to another server than `url`'s.
     bool redirectedAwayFrom(const std::string& url) const;
     // Where the last transfer arrived after redirects; empty when libcurl does not say.
@@ -77,7 +78,6 @@ class DownloadConnection {
     std::string proxy_;                  // what the last transfer went through; empty: direct
     std::optional<Error> unusableProxy_; // the last transfer could not start: its proxy is bad
     bool fresh_ = false;
-    double roundTrip_ = 0;
     bool tooSlow_ = false;
     std::chrono::steady_clock::time_point floorFrom_;
     std::uint64_t floorBytes_ = 0;

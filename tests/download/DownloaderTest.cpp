@@ -17,6 +17,7 @@
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <random>
 #include <thread>
 
@@ -847,15 +848,20 @@ TEST_F(DownloaderTest, ASlowConnectionsRangeIsTakenOverByTheFastOnes) {
 }
 
 TEST_F(DownloaderTest, RepliesThatStartLateDoNotMakeRequestsLong) {
-    // A server that holds each reply back (as one that limits its connections does) is not far
-    // away: its connections still ask for about 150 ms of their speed at a time, so that what
+    // A server that holds a connection's later replies back (as one that limits its connections
+    // does once it has sent on them) is not far away: the first reply on each connection comes at
+    // once, and the connections still ask for about 150 ms of their speed at a time, so that what
     // they have asked for can be taken over.
     const std::string content = randomContent(2 << 20, 32);
     demo::RangeFiles files;
     files.add("/f.bin", content);
+    std::mutex mutex;
+    std::set<std::size_t> answered;
     demo::HttpServer server([&](const HttpRequest& req) {
         HttpResponse response = files.respond(req);
-        response.delayBeforeHead = std::chrono::milliseconds(50);
+        const std::lock_guard lock(mutex);
+        if (!answered.insert(req.connection).second)
+            response.delayBeforeHead = std::chrono::milliseconds(50);
         response.bytesPerSecond = 1 << 20;
         return response;
     });

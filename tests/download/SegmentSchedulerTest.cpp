@@ -183,8 +183,8 @@ TEST(SegmentScheduler, ASlowConnectionGivesAllOfItsRestToAnIdleWorker) {
     EXPECT_FALSE(slow.receive(2, 1));
     EXPECT_EQ(slow.at[2], taken.begin);
 
-    // Half as fast as the others is not slow: the rest is split so both parts end together,
-    // the owner keeping a third of it.
+    // Half as fast as the others is not slow: the rest is split so that all three end
+    // together, each idle worker taking two fifths of it and the owner keeping a fifth.
     Simulation slower(3 * MiB, 3, settings);
     const ByteInterval split = stealFromThird(20 * KiB, slower);
     const std::uint64_t rest = 3 * MiB - slower.at[2];
@@ -192,7 +192,11 @@ TEST(SegmentScheduler, ASlowConnectionGivesAllOfItsRestToAnIdleWorker) {
     EXPECT_FALSE(progress.ended);
     EXPECT_EQ(progress.end, split.begin);
     EXPECT_EQ(split.end, 3 * MiB);
-    EXPECT_NEAR(static_cast<double>(split.begin - slower.at[2]), rest / 3.0, rest * 0.05);
+    EXPECT_NEAR(static_cast<double>(split.size()), rest * 0.4, rest * 0.05);
+    EXPECT_EQ(slower.ask(1), Kind::Fetch);
+    EXPECT_NEAR(static_cast<double>(slower.last.size()), rest * 0.4, rest * 0.05);
+    EXPECT_NEAR(static_cast<double>(slower.scheduler.check(2, slower.now).end - slower.at[2]),
+                rest * 0.2, rest * 0.05);
 }
 
 TEST(SegmentScheduler, ResumesFromCompleteIntervalsAndFetchesOnlyTheHoles) {
@@ -238,6 +242,33 @@ TEST(SegmentScheduler, AConnectionUnderTheSpeedFloorIsToldToReplaceItself) {
     EXPECT_FALSE(sim.scheduler.check(1, sim.now).replaceConnection);
     sim.scheduler.reconnected(0, sim.now);
     EXPECT_FALSE(sim.scheduler.check(0, sim.now).replaceConnection);
+}
+
+// A connection at an eighth of the others' speed with most of its range left gives way to a new
+// one, once it has run for a while; a new connection gets that while of its own.
+TEST(SegmentScheduler, ASlowConnectionWithMuchLeftIsToldToReplaceItself) {
+    SchedulerSettings settings;
+    settings.measureAfter = 100ms;
+    settings.speedWindow = 2s;
+    settings.replaceAfter = 1s;
+    Simulation sim(9 * MiB, 3, settings);
+    for (unsigned w = 0; w < 3; ++w)
+        sim.ask(w);
+    const auto run = [&](std::chrono::milliseconds time) {
+        for (auto at = 0ms; at < time; at += 50ms) {
+            sim.now += 50ms;
+            sim.receive(0, 40 * KiB);
+            sim.receive(1, 40 * KiB);
+            sim.receive(2, 5 * KiB);
+        }
+    };
+    run(500ms);
+    EXPECT_FALSE(sim.scheduler.check(2, sim.now).replaceConnection);
+    run(600ms);
+    EXPECT_TRUE(sim.scheduler.check(2, sim.now).replaceConnection);
+    EXPECT_FALSE(sim.scheduler.check(0, sim.now).replaceConnection);
+    sim.scheduler.reconnected(2, sim.now);
+    EXPECT_FALSE(sim.scheduler.check(2, sim.now).replaceConnection);
 }
 
 TEST(SegmentScheduler, ConcurrentWorkersWriteEveryByteOnce) {
