@@ -5,6 +5,7 @@
 #include "common/ReplaceFile.h"
 #include "common/SmallFile.h"
 #include "download/PartFile.h"
+#include "net/Url.h"
 
 #include <nlohmann/json.hpp>
 
@@ -559,9 +560,14 @@ void DownloadQueue::save() const {
     nlohmann::json list = nlohmann::json::array();
     for (const auto& slot : slots_) {
         const DownloadSnapshot& s = slot->last.progress;
+        // A password given in an address serves this run only: after a restart the user gives
+        // it again (更换下载地址…) rather than finding it in a file.
+        std::vector<std::string> addresses;
+        for (const std::string& address : slot->entry.addresses)
+            addresses.push_back(net::withoutCredentials(address));
         nlohmann::json row = {{"name", slot->entry.name},
                               {"target", slot->entry.target},
-                              {"addresses", slot->entry.addresses},
+                              {"addresses", addresses},
                               {"labels", slot->entry.labels},
                               {"catalogueId", slot->entry.catalogueId},
                               {"state", stateKey(slot->state)},
@@ -575,7 +581,7 @@ void DownloadQueue::save() const {
     const std::filesystem::path file(options_.listFile);
     std::error_code ec;
     std::filesystem::create_directories(file.parent_path(), ec);
-    // The addresses may carry a password: the list is the user's alone.
+    // Names and folders are the user's own business: the list is the user's alone.
     if (Status saved = replaceFile(file, nlohmann::json{{"downloads", list}}.dump(1), 0600); !saved)
         std::fprintf(stderr, "无法保存下载列表：%s（%s）\n", options_.listFile.c_str(),
                      saved.error().message.c_str());

@@ -289,13 +289,17 @@ TEST_F(DownloadQueueTest, CancelledAndFailedRowsSayWhatHappenedAndKeepWhatTheyKn
 TEST_F(DownloadQueueTest, AStoppedRowTakesAnotherAddressOrStartsOverAndKeepsItsSources) {
     DownloadQueue queue(options(1));
     QueueEntry dead = entry(0);
-    dead.addresses = {server_.url("/gone.bin")};
+    std::string withPassword = server_.url("/gone.bin");
+    withPassword.insert(withPassword.find("://") + 3, "user:secret@");
+    dead.addresses = {withPassword};
     dead.labels = {"下载链接1"};
     dead.catalogueId = "0123456789ABCDEF";
     const std::uint64_t id = queue.add(dead);
     auto items = until(queue, [](const auto& now) { return now[0].state == QueueState::Failed; });
     ASSERT_EQ(items[0].state, QueueState::Failed);
-    EXPECT_EQ(DownloadQueue(options(1)).refresh()[0].entry, dead) << "labels and ID are kept";
+    dead.addresses = {server_.url("/gone.bin")};
+    EXPECT_EQ(DownloadQueue(options(1)).refresh()[0].entry, dead)
+        << "labels and ID are kept, the password is not";
 
     // The user's address replaces the entry's sources and the row goes on with it.
     ASSERT_TRUE(queue.replaceAddress(id, entry(0).addresses[0]));
