@@ -32,6 +32,7 @@ using std::chrono::milliseconds;
 constexpr milliseconds kMaxRoundDelay{30'000};
 // How long the first workers wait for the other sources to prove themselves.
 constexpr milliseconds kProveBeforeStart{1000};
+constexpr std::uint64_t kMinPieceOfSeveral = 64 << 10;
 
 std::string rangeText(std::uint64_t first, std::uint64_t last) {
     return std::to_string(first) + "-" + std::to_string(last);
@@ -152,6 +153,11 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
     const unsigned workers = std::clamp(job.request.workers, 1u, kMaxWorkers);
     SchedulerSettings settings;
     settings.minPiece = std::max<std::uint64_t>(1, job.request.minRangeBytes);
+    // With several sources, each may be limited as a whole: when one's connections are idle at
+    // the end, they must be able to take smaller pieces of the others' ranges, or its capacity
+    // waits while the others finish alone. A kept connection pays a request's wait, no more.
+    if (job.sources.size() > 1)
+        settings.minPiece = std::min(settings.minPiece, kMinPieceOfSeveral);
     // The floor is kept by each connection's own transfer (see net::DownloadConnection::get).
     settings.speedFloor = 0;
     job.scheduler.emplace(job.total, workers, settings, complete);
