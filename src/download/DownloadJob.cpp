@@ -88,7 +88,7 @@ void DownloadJob::work() {
     for (std::size_t first = 0; first < order.size(); ++first) {
         if (stopping())
             return finish(JobPhase::Cancelled);
-        auto direct = resolve(order[first], true);
+        auto direct = resolveShown(order[first]);
         if (!direct) {
             if (stopping())
                 return finish(JobPhase::Cancelled);
@@ -103,8 +103,8 @@ void DownloadJob::work() {
     finish(JobPhase::AddressError, error);
 }
 
-Result<std::string> DownloadJob::resolve(std::size_t i, bool shown) {
-    if (shown) {
+Result<std::string> DownloadJob::resolveShown(std::size_t i) {
+    {
         std::lock_guard lock(mutex_);
         phase_ = JobPhase::Resolving;
         resolvingShareLink_ = isShareLink(addresses_[i]);

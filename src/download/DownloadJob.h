@@ -137,8 +137,9 @@ class DownloadJob {
 
   private:
     void work();
-    // The direct address of addresses_[i] (a share link resolved); `shown` as the job's phase.
-    Result<std::string> resolve(std::size_t i, bool shown);
+    // The direct address of `address` (a share link resolved); resolveShown() shows it as the
+    // job's phase, for the address the download starts from.
+    Result<std::string> resolveShown(std::size_t i);
     Result<std::string> resolve(const std::string& address);
     // The download from addresses_[first] (at `direct`), with `others` as more sources of it,
     // as the phase the job ends in.

@@ -38,11 +38,15 @@ void DownloadRun::dropSource(std::size_t id, const std::string& why) {
         progress.addNotice(sources.name(id) + " " + why + "，已只用" + provenNames(sources));
 }
 
+Result<std::string> DownloadRun::directAddress(std::size_t id) const {
+    SourceSpec spec = sources.spec(id);
+    if (!spec.url.empty())
+        return std::move(spec.url);
+    return request.resolve ? request.resolve(spec.address) : Result<std::string>(spec.address);
+}
+
 void DownloadRun::joinSource(std::size_t id) {
-    Result<std::string> url = sources.spec(id).url;
-    if (url->empty())
-        url = request.resolve ? request.resolve(sources.spec(id).address)
-                              : Result<std::string>(sources.spec(id).address);
+    const Result<std::string> url = directAddress(id);
     const Status joined = url ? proveSource(*this, id, *url) : Status(url.error());
     if (joined || settled())
         return;

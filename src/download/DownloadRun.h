@@ -90,6 +90,8 @@ class DownloadRun {
     void fallBack() { flags_.fallBack(); }
     // The file on the server is not the one the probe saw.
     void versionChanged() { flags_.versionChanged(); }
+    // The direct address of source `id`: as resolved already, else resolved now.
+    Result<std::string> directAddress(std::size_t id) const;
     // Takes source `id` out of the download, telling the user `why` when other sources go on.
     void dropSource(std::size_t id, const std::string& why);
     // The failure of a download whose every source is gone: why the last one went.

@@ -199,15 +199,10 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
 Result<Probe> probeFirst(DownloadRun& job) {
     std::optional<Error> first;
     for (const std::size_t id : job.sources.untried()) {
-        const SourceSpec spec = job.sources.spec(id);
-        Result<std::string> url = spec.url;
-        if (url->empty())
-            url = job.request.resolve ? job.request.resolve(spec.address)
-                                      : Result<std::string>(spec.address);
+        const Result<std::string> url = job.directAddress(id);
         Result<Probe> found = url ? probe(job, *url) : Result<Probe>(url.error());
         if (found) {
-            job.primary = id;
-            job.sources.prove(id, found->url, found->validators);
+            job.primary = id; // proven by the caller, as after every probe of it
             return found;
         }
         if (job.cancelled())

@@ -125,9 +125,7 @@ Status proveSource(DownloadRun& job, std::size_t id, const std::string& url) {
     std::optional<SourceUse> reference;
     if (blocks.size() < wanted) {
         blocks = proofBlocks(job.total, whole);
-        for (unsigned worker = 0; !reference && worker < kMaxWorkers; ++worker)
-            if (auto use = job.sources.pick(worker); use && use->id != id)
-                reference = use;
+        reference = job.sources.otherThan(id);
         // A source refreshed while no other serves: the bytes held are all there is to compare
         // (none held, nothing can be mixed).
         if (!reference && job.scheduler)

@@ -60,24 +60,39 @@ void Sources::drop(std::size_t id) {
     entries_.at(id).state = SourceState::Dropped;
 }
 
+std::size_t Sources::provenLocked() const {
+    return static_cast<std::size_t>(
+        std::count_if(entries_.begin(), entries_.end(),
+                      [](const Entry& e) { return e.state == SourceState::Proven; }));
+}
+
+std::optional<SourceUse> Sources::useOf(std::size_t nth, std::optional<std::size_t> except) const {
+    for (std::size_t id = 0; id < entries_.size(); ++id) {
+        const Entry& entry = entries_[id];
+        if (entry.state != SourceState::Proven || id == except)
+            continue;
+        if (nth-- == 0)
+            return SourceUse{id, entry.spec.url, entry.validators};
+    }
+    return std::nullopt;
+}
+
 std::optional<SourceUse> Sources::pick(unsigned worker) const {
     std::lock_guard lock(mutex_);
-    std::vector<const Entry*> proven;
-    for (const Entry& entry : entries_)
-        if (entry.state == SourceState::Proven)
-            proven.push_back(&entry);
-    if (proven.empty())
+    const std::size_t proven = provenLocked();
+    if (proven == 0)
         return std::nullopt;
-    const Entry& chosen = *proven[worker % proven.size()];
-    return SourceUse{static_cast<std::size_t>(&chosen - entries_.data()), chosen.spec.url,
-                     chosen.validators};
+    return useOf(worker % proven, std::nullopt);
+}
+
+std::optional<SourceUse> Sources::otherThan(std::size_t id) const {
+    std::lock_guard lock(mutex_);
+    return useOf(0, id);
 }
 
 std::size_t Sources::provenCount() const {
     std::lock_guard lock(mutex_);
-    return static_cast<std::size_t>(
-        std::count_if(entries_.begin(), entries_.end(),
-                      [](const Entry& e) { return e.state == SourceState::Proven; }));
+    return provenLocked();
 }
 
 bool Sources::refreshing() const {

@@ -65,6 +65,8 @@ class Sources {
     // The source a worker's next request goes to: the proven sources are shared out by worker
     // index. None while no source is proven (one may be being refreshed).
     std::optional<SourceUse> pick(unsigned worker) const;
+    // A proven source other than `id`, if any.
+    std::optional<SourceUse> otherThan(std::size_t id) const;
     std::size_t provenCount() const;
     bool refreshing() const;
     // Ids of the sources not yet asked, in order.
@@ -94,6 +96,9 @@ class Sources {
         unsigned refreshes = 0; // resolved again since it last brought a byte
     };
     std::string nameOf(const Entry& entry) const;
+    // With the lock held: proven sources, and the `nth` of them (skipping `except`).
+    std::size_t provenLocked() const;
+    std::optional<SourceUse> useOf(std::size_t nth, std::optional<std::size_t> except) const;
 
     mutable std::mutex mutex_;
     std::vector<Entry> entries_;
