@@ -119,7 +119,10 @@ void SegmentScheduler::sample(Lane& lane, TimePoint now) const {
 
 std::optional<double> SegmentScheduler::measured(const Lane& lane, TimePoint now) const {
     const Meter& m = lane.meter;
-    if (!lane.busy || m.samples.empty() || now - m.since < settings_.measureAfter)
+    if (!lane.busy || m.samples.empty())
+        return std::nullopt;
+    if (m.flowing ? now - *m.flowing < settings_.settleAfter
+                  : now - m.since < settings_.measureAfter)
         return std::nullopt;
     auto anchor = m.samples.front();
     for (const auto& s : m.samples)
@@ -296,6 +299,11 @@ void SegmentScheduler::wrote(unsigned worker, std::uint64_t bytes, TimePoint now
     bytes = std::min(bytes, self.claimed - self.next);
     self.next += bytes;
     self.meter.bytes += bytes;
+    if (!self.meter.flowing && bytes > 0) {
+        // Speed counts from here: the first bytes came in over the wait for the reply.
+        self.meter.flowing = now;
+        self.meter.samples.assign(1, {now, self.meter.bytes});
+    }
     sample(self, now);
     if (self.next == self.range.end)
         finishRange(self, now);

@@ -29,9 +29,11 @@
 // - Giving up. A worker that gives up its range after its retries hands the remainder back; the
 //   next idle worker takes it (preferring pieces it did not give up itself).
 //
-// Speeds are measured from the bytes each worker reports, over the last `speedWindow`; a new
-// range is judged by its worker's last measured speed until it has run for `measureAfter`. A
-// worker keeps its speed between ranges because it keeps its connection.
+// Speeds are measured from the bytes each worker reports, over the last `speedWindow`, from the
+// range's first bytes on (the wait for them is the request's cost, not the connection's speed):
+// a new range is judged by its worker's last measured speed until its bytes have flowed for
+// `settleAfter`. A range with no bytes after `measureAfter` is measured at nothing. A worker
+// keeps its speed between ranges because it keeps its connection.
 //
 // Nothing is fetched twice, except bytes already in flight when a range is cut short: the
 // owner learns its new end from claim() or check() and must stop there. Ending an HTTP/1.1
@@ -73,7 +75,10 @@ struct SchedulerSettings {
     std::uint64_t minPiece = 512 * 1024;
     // Speeds are measured over this much of the recent past ...
     std::chrono::milliseconds speedWindow{2000};
-    // ... once a range has run this long; before that its worker's last speed stands for it.
+    // ... once a range's bytes have flowed this long; before that its worker's last speed
+    // stands for it. A small file's slow connection is found while the others are still busy.
+    std::chrono::milliseconds settleAfter{100};
+    // A range that has brought nothing for this long is measured at nothing.
     std::chrono::milliseconds measureAfter{250};
     // Slow: under this fraction of the median speed of the other connections ...
     double slowFraction = 1.0 / 3;
@@ -147,6 +152,7 @@ class SegmentScheduler {
     // Bytes over time for one worker, sampled coarsely so that many small reports stay cheap.
     struct Meter {
         TimePoint since{};
+        std::optional<TimePoint> flowing; // when the first bytes arrived
         std::uint64_t bytes = 0;
         std::deque<std::pair<TimePoint, std::uint64_t>> samples;
         TimePoint floorMark{};

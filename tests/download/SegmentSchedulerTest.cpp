@@ -199,6 +199,29 @@ TEST(SegmentScheduler, ASlowConnectionGivesAllOfItsRestToAnIdleWorker) {
                 rest * 0.2, rest * 0.05);
 }
 
+// A small file is over before a range has run for long: the slow connection is judged by the
+// time its bytes have flowed, so the idle workers take its rest instead of waiting for it.
+TEST(SegmentScheduler, ASmallFilesSlowConnectionIsFoundOnceItsBytesHaveFlowed) {
+    Simulation sim(2 * MiB, 4, SchedulerSettings{});
+    for (unsigned w = 0; w < 4; ++w)
+        ASSERT_EQ(sim.ask(w), Kind::Fetch);
+    const auto step = [&] {
+        sim.now += 10ms;
+        for (unsigned w = 0; w < 3; ++w)
+            if (sim.busy[w])
+                sim.receive(w, 80 * KiB); // 8 MiB/s
+        sim.receive(3, 5 * KiB);          // 512 KiB/s
+    };
+    while (sim.busy[0])
+        step();
+    EXPECT_EQ(sim.ask(0), Kind::Wait); // its bytes have flowed for under 100 ms
+    while (sim.now < SegmentScheduler::TimePoint{} + 110ms)
+        step();
+    ASSERT_EQ(sim.ask(0), Kind::Fetch);
+    EXPECT_EQ(sim.last, (ByteInterval{sim.at[3], 2 * MiB}));
+    EXPECT_TRUE(sim.scheduler.check(3, sim.now).ended);
+}
+
 TEST(SegmentScheduler, ResumesFromCompleteIntervalsAndFetchesOnlyTheHoles) {
     SchedulerSettings settings;
     settings.minPiece = 32 * KiB;
