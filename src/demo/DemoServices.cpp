@@ -103,7 +103,9 @@ class Installers {
         {
             std::lock_guard lock(mutex_);
             for (const DemoProgram& p : programs_) {
-                if (p.record.filename == name && !made_.contains(name)) {
+                if (made_.contains(name))
+                    break;
+                if (p.record.filename == name) {
                     files_.add(asFile.path, make_(p));
                     made_.insert(name);
                 }

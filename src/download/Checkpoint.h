@@ -24,7 +24,7 @@ class Checkpoint {
     Checkpoint(DownloadRun& job, std::string resumeKey) : job_(job), key_(std::move(resumeKey)) {}
 
     // Turns the state on for a download a later run can take up: it must be able to tell that
-    // the server still has the same version (ResumeState::sameVersion).
+    // the server still has the same version (Validators::sameVersionAs).
     void enable(bool on);
     // Bytes the state on disk lists.
     std::uint64_t listedBytes() const;

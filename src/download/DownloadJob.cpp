@@ -129,17 +129,21 @@ JobPhase DownloadJob::fetch(std::size_t first, const std::string& direct,
     request.resumeKey = addresses_[first];
     request.label = labelOf(first);
     request.refreshable = isShareLink(addresses_[first]);
+    // Address `i` of a list parallel to the labels, as a source still to be resolved.
+    const auto sourceOf = [this](const std::string& address, std::size_t i) {
+        return SourceSpec{address, labelOf(i), {}, isShareLink(address)};
+    };
     for (const std::size_t i : others)
-        request.mirrors.push_back({addresses_[i], labelOf(i), {}, isShareLink(addresses_[i])});
+        request.mirrors.push_back(sourceOf(addresses_[i], i));
     request.resolve = [this](const std::string& address) { return resolve(address); };
     if (options_.renewAddresses)
-        request.renew = [this]() -> Result<std::vector<SourceSpec>> {
+        request.renew = [this, sourceOf]() -> Result<std::vector<SourceSpec>> {
             auto renewed = options_.renewAddresses();
             if (!renewed)
                 return renewed.error();
             std::vector<SourceSpec> specs;
             for (std::size_t i = 0; i < renewed->size(); ++i)
-                specs.push_back({(*renewed)[i], labelOf(i), {}, isShareLink((*renewed)[i])});
+                specs.push_back(sourceOf((*renewed)[i], i));
             return specs;
         };
     request.startOverIfDifferent = options_.startOverIfDifferent;

@@ -315,6 +315,13 @@ std::string requestHeaders(const ByteRange& range) {
            "\r\nRange:bytes=" + rangeText(range.first, range.last);
 }
 
+std::string requestHeaders(const ByteRange& range, const Validators& validators) {
+    std::string headers = requestHeaders(range);
+    if (const std::string ifRange = validators.ifRange(); !ifRange.empty())
+        headers += "\r\nIf-Range: " + ifRange;
+    return headers;
+}
+
 Downloader::Downloader(DownloadRequest request) : request_(std::move(request)) {}
 
 Result<DownloadResult> Downloader::run() {

@@ -76,6 +76,7 @@
 
 #include "common/Result.h"
 #include "download/DownloadProgress.h"
+#include "download/ResumeState.h"
 #include "download/Sources.h"
 #include "download/SpeedLimit.h"
 
@@ -112,6 +113,9 @@ inline constexpr std::string_view kRequestHeaderBlock =
 // The header block of a request; a worker's request carries its range after it.
 std::string requestHeaders();
 std::string requestHeaders(const ByteRange& range);
+// A range of the version `validators` name: with If-Range, when they can name one, a server
+// that now has another version answers with the whole new file instead of a part of it.
+std::string requestHeaders(const ByteRange& range, const Validators& validators);
 
 // The address (as the resume key, without credentials) whose part an earlier, unfinished
 // download of `target` left beside it; empty when there is none.

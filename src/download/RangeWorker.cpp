@@ -19,6 +19,8 @@ constexpr milliseconds kWaitForWork{20};
 // Requests of one source that fail in a row before it is dropped, when another source can stand
 // in for it: a server that went down costs a moment, not every worker's round of retries.
 constexpr unsigned kSourceFailures = 3;
+// How often a worker asks whether its connection should give way to a new one.
+constexpr milliseconds kCheckEvery{100};
 
 std::string droppedBecause(Verdict verdict, const Error& why) {
     if (why.kind == FailureKind::Gone)
@@ -36,8 +38,6 @@ std::string droppedBecause(Verdict verdict, const Error& why) {
         return "出错（" + why.message + "）";
     }
 }
-// How often a worker asks whether its connection should give way to a new one.
-constexpr milliseconds kCheckEvery{100};
 
 } // namespace
 
@@ -149,11 +149,9 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     replace_ = false;
     verdict_.reset();
     received_ = 0;
-    std::string headers = requestHeaders({range_.begin, range_.end - 1});
-    if (const std::string ifRange = source_.validators.ifRange(); !ifRange.empty())
-        headers += "\r\nIf-Range: " + ifRange;
     const auto outcome = transfer_.get(
-        source_.url, headers, [this](std::span<const char> data) { return onBody(data); }, false);
+        source_.url, requestHeaders({range_.begin, range_.end - 1}, source_.validators),
+        [this](std::span<const char> data) { return onBody(data); }, false);
     const bool completed = outcome == net::DownloadConnection::Outcome::Completed;
     if (job_.stopping())
         return Verdict::Stopped;
@@ -217,43 +215,40 @@ std::optional<Verdict> RangeWorker::judgeReply() const {
 }
 
 std::size_t RangeWorker::onBody(std::span<const char> data) {
-    auto& self = *this;
     const std::size_t bytes = data.size();
-    if (!self.checked_) {
-        const long status = self.transfer_.head().status;
+    if (!checked_) {
+        const long status = transfer_.head().status;
         if (status != 200 && status != 206)
             return 0; // an error reply: attempt() judges it by its status
-        if (auto verdict = self.judgeReply()) {
-            self.verdict_ = verdict;
+        if (auto verdict = judgeReply()) {
+            verdict_ = verdict;
             return 0;
         }
-        self.checked_ = true;
-        self.firstByte_ = Clock::now();
+        checked_ = true;
+        firstByte_ = Clock::now();
     }
-    if (bytes > self.range_.size() - self.received_) {
-        self.verdict_ = Verdict::FallBack; // more than was asked for
+    if (bytes > range_.size() - received_) {
+        verdict_ = Verdict::FallBack; // more than was asked for
         return 0;
     }
     // A reply to the end of the range takes what is still the worker's: fewer bytes when the
     // back of the range was taken over meanwhile, and the reply ends there.
-    const std::uint64_t keep =
-        self.streaming_ ? self.job_.scheduler->claim(self.index_, bytes).size() : bytes;
-    if (keep > 0 && !self.writer_.write(self.range_.begin + self.received_, data.data(), keep,
-                                        self.range_.end)) {
-        self.verdict_ = Verdict::Stopped;
+    const std::uint64_t keep = streaming_ ? job_.scheduler->claim(index_, bytes).size() : bytes;
+    if (keep > 0 && !writer_.write(range_.begin + received_, data.data(), keep, range_.end)) {
+        verdict_ = Verdict::Stopped;
         return 0;
     }
     const auto now = Clock::now();
-    self.job_.scheduler->wrote(self.index_, keep, now);
-    self.received_ += keep;
-    self.brought_ += keep;
-    self.cut_ = keep < bytes;
-    if (!self.cut_ && now - self.checkedAt_ >= kCheckEvery) {
-        self.checkedAt_ = now;
-        self.replace_ = self.received_ < self.range_.size() &&
-                        self.job_.scheduler->check(self.index_, now).replaceConnection;
+    job_.scheduler->wrote(index_, keep, now);
+    received_ += keep;
+    brought_ += keep;
+    cut_ = keep < bytes;
+    if (!cut_ && now - checkedAt_ >= kCheckEvery) {
+        checkedAt_ = now;
+        replace_ =
+            received_ < range_.size() && job_.scheduler->check(index_, now).replaceConnection;
     }
-    return self.cut_ || self.replace_ ? 0 : bytes;
+    return cut_ || replace_ ? 0 : bytes;
 }
 
 } // namespace vantorel::download

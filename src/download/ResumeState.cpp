@@ -5,6 +5,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
+
 namespace vantorel::download {
 namespace {
 
@@ -27,10 +29,6 @@ bool Validators::sameVersionAs(const Validators& now) const {
     if (strongEtag())
         return now.etag == etag;
     return !lastModified.empty() && now.lastModified == lastModified;
-}
-
-bool ResumeState::sameVersion(const Validators& now, std::uint64_t lengthNow) const {
-    return lengthNow == length && validators.sameVersionAs(now);
 }
 
 const SourceRecord* ResumeState::sourceFor(std::string_view address) const {

@@ -59,9 +59,6 @@ struct ResumeState {
     std::vector<SourceRecord> sources;
     std::vector<ByteInterval> complete; // merged, in order
 
-    // Whether the server's answer now is the same version this state was saved for: a strong
-    // ETag that matches, or the same Last-Modified date and the same length.
-    bool sameVersion(const Validators& now, std::uint64_t lengthNow) const;
     // The source recorded for `address` (compared without credentials), if any.
     const SourceRecord* sourceFor(std::string_view address) const;
     std::uint64_t completeBytes() const;

@@ -23,14 +23,18 @@ std::string lowerAscii(std::string_view text) {
     return out;
 }
 
+Error addressError() {
+    return makeError(std::string(kAddressErrorText), FailureKind::BadAddress);
+}
+
 ShareResolution stepFailure(ShareStep step) {
-    return {makeError(std::string(kAddressErrorText), FailureKind::BadAddress), step};
+    return {addressError(), step};
 }
 
 // A step whose request failed: what failed (a proxy that refused, a server that cannot be
 // reached) is the detail, so the user is not left guessing at the share service.
 template <class T> ShareResolution stepFailure(ShareStep step, const Result<T>& fetched) {
-    Error error = makeError(std::string(kAddressErrorText), FailureKind::BadAddress);
+    Error error = addressError();
     if (!fetched)
         error.detail = messageWithDetail(fetched.error());
     return {std::move(error), step};

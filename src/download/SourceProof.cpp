@@ -25,11 +25,8 @@ Result<std::string> fetchBlock(DownloadRun& job, net::DownloadConnection& transf
                                const std::string& url, const Validators& validators,
                                ByteInterval block) {
     std::string bytes;
-    std::string headers = requestHeaders({block.begin, block.end - 1});
-    if (const std::string ifRange = validators.ifRange(); !ifRange.empty())
-        headers += "\r\nIf-Range: " + ifRange;
     const auto outcome = transfer.get(
-        url, headers,
+        url, requestHeaders({block.begin, block.end - 1}, validators),
         [&](std::span<const char> data) {
             if (data.size() > block.size() - bytes.size())
                 return std::size_t(0); // more than was asked for
@@ -110,7 +107,7 @@ Status proveSource(DownloadRun& job, std::size_t id, const std::string& url) {
     // start their ranges all over the file, so that is a moment after the download starts. Until
     // then (or when it does not come) blocks of a proven source stand for them.
     const std::vector<ByteInterval> whole{{0, job.total}};
-    const std::size_t wanted = proofBlocks(job.total, whole).size();
+    const std::vector<ByteInterval> spread = proofBlocks(job.total, whole);
     std::vector<ByteInterval> blocks;
     // Before the workers start, no bytes are coming to wait for.
     const bool arriving = job.scheduler && job.scheduler->completeBytes() > 0;
@@ -118,13 +115,13 @@ Status proveSource(DownloadRun& job, std::size_t id, const std::string& url) {
          !job.settled();) {
         if (job.scheduler)
             blocks = proofBlocks(job.total, job.scheduler->complete());
-        if (blocks.size() == wanted || Clock::now() >= until)
+        if (blocks.size() == spread.size() || Clock::now() >= until)
             break;
         job.pause(std::chrono::milliseconds(20));
     }
     std::optional<SourceUse> reference;
-    if (blocks.size() < wanted) {
-        blocks = proofBlocks(job.total, whole);
+    if (blocks.size() < spread.size()) {
+        blocks = spread;
         reference = job.sources.otherThan(id);
         // A source refreshed while no other serves: the bytes held are all there is to compare
         // (none held, nothing can be mixed).

@@ -34,44 +34,43 @@ void StreamWorker::run() {
 }
 
 std::size_t StreamWorker::onBody(std::span<const char> data) {
-    auto& self = *this;
     const std::size_t bytes = data.size();
-    const net::ReplyHead& head = self.transfer_.head();
+    const net::ReplyHead& head = transfer_.head();
     if (head.status != 200)
         return 0;
-    if (self.known_) {
-        if (!self.checked_) {
+    if (known_) {
+        if (!checked_) {
             const auto length = head.length.value();
-            if (!provesSameVersion(self.job_.validators, head) ||
-                self.transfer_.redirectedAwayFrom(self.job_.url) ||
-                (!head.coded() && length && *length != self.job_.total)) {
-                self.problem_ = makeError(std::string(kChangedText), FailureKind::VersionChanged);
+            if (!provesSameVersion(job_.validators, head) ||
+                transfer_.redirectedAwayFrom(job_.url) ||
+                (!head.coded() && length && *length != job_.total)) {
+                problem_ = makeError(std::string(kChangedText), FailureKind::VersionChanged);
                 return 0;
             }
-            self.checked_ = true;
+            checked_ = true;
         }
-        if (bytes > self.job_.total - self.next_) {
-            self.problem_ = makeError("服务器发送的数据多于文件的长度");
+        if (bytes > job_.total - next_) {
+            problem_ = makeError("服务器发送的数据多于文件的长度");
             return 0;
         }
-        if (!self.writer_.write(self.next_, data.data(), bytes, self.job_.total))
+        if (!writer_.write(next_, data.data(), bytes, job_.total))
             return 0;
     } else {
         const bool passed =
-            self.job_.throughLimit(bytes, [&](std::uint64_t offset, std::uint64_t piece) {
-                Status written = self.job_.file.append(std::as_bytes(data.subspan(
+            job_.throughLimit(bytes, [&](std::uint64_t offset, std::uint64_t piece) {
+                Status written = job_.file.append(std::as_bytes(data.subspan(
                     static_cast<std::size_t>(offset), static_cast<std::size_t>(piece))));
                 if (!written) {
-                    self.writeError_ = written.error();
+                    writeError_ = written.error();
                     return false;
                 }
-                self.job_.progress.add(piece);
+                job_.progress.add(piece);
                 return true;
             });
         if (!passed)
             return 0;
     }
-    self.next_ += bytes;
+    next_ += bytes;
     return bytes;
 }
 

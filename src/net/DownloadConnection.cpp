@@ -20,9 +20,7 @@ constexpr long kMaxRedirects = 10;
 using Clock = std::chrono::steady_clock;
 
 // "scheme://host:port" of `url`, the default port filled in; empty when it cannot be parsed.
-std::string originOf(const char* url) {
-    if (!url)
-        return {};
+std::string originOf(std::string_view url) {
     const auto parsed = parseUrl(url, {.defaultPort = true});
     return parsed ? parsed->origin() : std::string();
 }
@@ -70,12 +68,10 @@ Error DownloadConnection::failure() const {
 
 bool DownloadConnection::redirectedAwayFrom(const std::string& url) const {
     long redirects = 0;
-    const char* effective = nullptr;
     if (curl_easy_getinfo(handle_->easy.get(), CURLINFO_REDIRECT_COUNT, &redirects) != CURLE_OK ||
         redirects == 0)
         return false;
-    curl_easy_getinfo(handle_->easy.get(), CURLINFO_EFFECTIVE_URL, &effective);
-    return originOf(effective) != originOf(url.c_str());
+    return originOf(effectiveUrl()) != originOf(url);
 }
 
 std::chrono::duration<double> DownloadConnection::replyWait() const {
