@@ -91,15 +91,19 @@ Result<DownloadResult> fetchStream(DownloadRun& job, bool lengthKnown, DownloadR
 
 // Whether the part an earlier run left holds this file: its bytes came from the primary source
 // in the same version, or the primary proves it serves the same bytes. A part of another file
-// starts over, or with !startOverIfDifferent fails with NotSameFile and stays as it is.
+// (another length included) starts over, or with !startOverIfDifferent fails with NotSameFile
+// and stays as it is.
 Result<bool> partHoldsThisFile(DownloadRun& job, const Probe& found, const ResumeState& previous) {
-    if (found.rangesRefused || job.file.sizeAtOpen() != job.total || previous.length != job.total)
+    if (found.rangesRefused || job.file.sizeAtOpen() != previous.length)
         return false;
     const SourceSpec primary = job.sources.spec(job.primary);
     if (const SourceRecord* record = previous.sourceFor(primary.address);
-        record && record->validators.sameVersionAs(found.validators))
+        record && previous.length == job.total &&
+        record->validators.sameVersionAs(found.validators))
         return true;
-    Status same = proveAgainstPart(job, found.url, previous.complete);
+    Status same = previous.length == job.total
+                      ? proveAgainstPart(job, found.url, previous.complete)
+                      : Status(makeError("文件大小不同", FailureKind::NotSameFile));
     if (same)
         return true;
     if (same.error().kind != FailureKind::NotSameFile)
