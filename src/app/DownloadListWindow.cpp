@@ -125,13 +125,15 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
         return OtherFileChoice::Leave;
     };
     askAddress = [this](const QString& current) -> std::optional<QString> {
-        bool ok = false;
-        const QString address =
-            QInputDialog::getText(this, QStringLiteral("更换下载地址"),
-                                  QStringLiteral("下载地址："), QLineEdit::Normal, current, &ok);
-        if (!ok)
+        QInputDialog dialog(this);
+        dialog.setWindowTitle(QStringLiteral("更换下载地址"));
+        dialog.setLabelText(QStringLiteral("下载地址："));
+        dialog.setTextValue(current);
+        // Wide enough that an address is seen whole, not only its tail.
+        dialog.resize(560, dialog.sizeHint().height());
+        if (dialog.exec() != QDialog::Accepted)
             return std::nullopt;
-        return address.trimmed();
+        return dialog.textValue().trimmed();
     };
     askStartOver = [this](const QString& why) {
         return QMessageBox::question(
@@ -359,13 +361,14 @@ void DownloadListWindow::replaceAddress() {
         return;
     const std::string wanted = address->toStdString();
     Status done = download::checkDownloadAddress(wanted);
+    // Marked before it goes on: a download that fails at once is told while it is sent on.
+    replaced_.insert(*id);
     if (done)
         done = downloads_.replaceAddress(*id, wanted);
     if (!done) {
+        replaced_.erase(*id);
         tell(toQString(done.error().message));
-        return;
     }
-    replaced_.insert(*id);
 }
 
 void DownloadListWindow::failed(const QueueItem& item) {

@@ -9,6 +9,7 @@
 #include "demo/CatalogueData.h"
 #include "demo/CatalogueReply.h"
 #include "demo/RangeServer.h"
+#include "download/PartFile.h"
 
 #include <QApplication>
 #include <QKeyEvent>
@@ -255,6 +256,42 @@ TEST_F(RunningDownload, APausedRowTakesAnotherAddressFromItsMenu) {
     EXPECT_EQ(downloads().items()[0].entry.addresses, std::vector<std::string>{elsewhere});
     EXPECT_EQ(QFileInfo(QString::fromStdString(row.entry.target)).size(),
               static_cast<qint64>(kFileSize));
+}
+
+// An address of another file over a part: the download stops with the part left, and the user
+// is asked whether to start over from the new address.
+TEST_F(RunningDownload, AReplacedAddressOfAnotherFileAsksWhetherToStartOver) {
+    const std::string other = demo::installerBytes("short.exe", kFileSize / 2);
+    files_.add("/elsewhere/short.exe", other);
+    slowDown(std::chrono::milliseconds(50));
+    clickDownload(0);
+    const download::QueueItem row = downloads().items()[0];
+    // Paused once a part of it is listed for a later run.
+    ASSERT_TRUE(waitUntil([&] {
+        return QFileInfo::exists(
+            QString::fromStdString(download::PartFile::statePathFor(row.entry.target)));
+    }));
+    listWindow().select(row.id);
+    press(Qt::Key_Space);
+    ASSERT_EQ(states()[0], download::QueueState::Paused);
+
+    listWindow().askAddress = [&](const QString&) {
+        return std::optional(QString::fromStdString(server_.base() + "/elsewhere/short.exe"));
+    };
+    QString asked;
+    listWindow().askStartOver = [&](const QString& why) {
+        asked = why;
+        return true;
+    };
+    files_.setFaults({});
+    listWindow().replaceAddress();
+    ASSERT_TRUE(waitUntil([&] { return !asked.isEmpty(); }))
+        << int(states()[0]) << " " << downloads().items()[0].error << " kind "
+        << int(downloads().items()[0].errorKind);
+    EXPECT_TRUE(asked.contains(QStringLiteral("的文件与已下载的部分不同"))) << asked.toStdString();
+    ASSERT_TRUE(waitUntil([&] { return states()[0] == download::QueueState::Done; }));
+    EXPECT_EQ(QFileInfo(QString::fromStdString(row.entry.target)).size(),
+              static_cast<qint64>(other.size()));
 }
 
 TEST_F(RunningDownload, ACancelReadsCancelledKeepsTheRowAndTheLabelFollowsTheList) {
