@@ -24,10 +24,11 @@ enum class FailureKind {
     Proxy,
     Tls,
     Cancelled,
-    NotSameFile,   // an address serves other bytes than the download's file
-    ForeignTarget, // a file stands at the target that this download did not save
-    BadAddress,    // the address cannot be used at all (or a share link did not resolve)
-    PartChanged,   // another program changed or cut the download's part file
+    NotSameFile,      // an address serves other bytes than the download's file
+    ForeignTarget,    // a file stands at the target that this download did not save
+    BadAddress,       // the address cannot be used at all (or a share link did not resolve)
+    PartChanged,      // another program changed or cut the download's part file
+    ChecksumMismatch, // the file's digest is not the one it is held to
 };
 
 struct Error {

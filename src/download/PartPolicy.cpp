@@ -17,6 +17,7 @@ bool partOutlives(FailureKind kind) {
     case FailureKind::Gone:
     case FailureKind::VersionChanged:
     case FailureKind::PartChanged:
+    case FailureKind::ChecksumMismatch:
     case FailureKind::Cancelled:
         return false;
     default:
