@@ -160,7 +160,7 @@ std::optional<Checksum> strongestDigest(std::string_view digest, std::string_vie
     return best;
 }
 
-void addDuplicates(Sources& sources, std::span<const std::string> addresses) {
+std::string addDuplicates(Sources& sources, std::span<const std::string> addresses) {
     std::vector<std::string> known;
     for (std::size_t id = 0; id < sources.size(); ++id) {
         const SourceSpec spec = sources.spec(id);
@@ -170,6 +170,7 @@ void addDuplicates(Sources& sources, std::span<const std::string> addresses) {
     }
     std::size_t added = 0;
     unsigned number = 0;
+    std::string told;
     for (const std::string& address : addresses) {
         if (added == kMaxDuplicates)
             break;
@@ -181,8 +182,12 @@ void addDuplicates(Sources& sources, std::span<const std::string> addresses) {
         while (std::find(known.begin(), known.end(), label) != known.end());
         known.push_back(net::withoutCredentials(address));
         sources.add({address, label, address, false});
+        told += (told.empty() ? "" : "，") + label + " " + net::withoutCredentials(address);
         ++added;
     }
+    if (told.empty())
+        return told;
+    return "服务器给出了同一文件的其他地址：" + told + "；核对内容相同后一起下载";
 }
 
 } // namespace vantorel::download

@@ -35,7 +35,9 @@ std::vector<std::string> duplicatesIn(std::span<const std::string> links);
 std::optional<Checksum> strongestDigest(std::string_view digest, std::string_view reprDigest);
 
 // Adds `addresses` as untried sources, named "镜像" + a number no source has yet, leaving out
-// any source has already (with or without credentials) and any past kMaxDuplicates.
-void addDuplicates(Sources& sources, std::span<const std::string> addresses);
+// any source has already (with or without credentials) and any past kMaxDuplicates. Gives what
+// the user is told, so that the names mean something: each name with its address; empty when
+// none was added.
+std::string addDuplicates(Sources& sources, std::span<const std::string> addresses);
 
 } // namespace vantorel::download

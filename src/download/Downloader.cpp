@@ -241,7 +241,8 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
         job.sources.prove(job.primary, job.url, job.validators);
         job.announcedDigest = found->digest;
         if (pass == 0)
-            addDuplicates(job.sources, found->duplicates);
+            if (std::string told = addDuplicates(job.sources, found->duplicates); !told.empty())
+                job.progress.addNotice(std::move(told));
         job.probeWait = found->wait;
         if (!found->length || found->coded) {
             touched = true;

@@ -78,7 +78,8 @@ TEST(AnnouncedParsing, DuplicatesAreTheAbsoluteHttpLinksOfRelDuplicate) {
     std::vector<std::string> announced = {"http://a.example/f.bin", "http://m.example/f.bin"};
     for (int i = 0; i < 9; ++i)
         announced.push_back("http://n" + std::to_string(i) + ".example/f.bin");
-    addDuplicates(sources, announced);
+    EXPECT_NE(addDuplicates(sources, announced).find("镜像2 http://n0.example/f.bin"),
+              std::string::npos);
     ASSERT_EQ(sources.size(), 2 + kMaxDuplicates);
     EXPECT_EQ(sources.spec(2).address, "http://n0.example/f.bin");
     EXPECT_EQ(sources.name(2), "镜像2");
@@ -147,8 +148,13 @@ TEST_F(AnnouncedTest, AMirrorTheServerNamesIsProvenAndUsed) {
     faults.totalRate = 1 << 20; // slow enough that the mirror has its share to bring
     faults.extraHeaders = {{"Link", "<" + mirror.url("/copy.bin") + ">; rel=duplicate"}};
     primary.setFaults(faults);
-    const auto done = Downloader(request(primary.url("/f.bin"))).run();
+    Downloader downloader(request(primary.url("/f.bin")));
+    const auto done = downloader.run();
     ASSERT_TRUE(done) << done.error().message;
+    // The user is told what the name in later messages stands for.
+    const auto notices = downloader.progress().snapshot().notices;
+    ASSERT_EQ(notices.size(), 1u);
+    EXPECT_NE(notices[0].find("镜像1 " + mirror.url("/copy.bin")), std::string::npos) << notices[0];
     EXPECT_TRUE(readFile(dir_ / "f.bin") == content);
     // More than a proof's blocks: it brought ranges of the file.
     EXPECT_GT(mirror.files().bodyBytesSent(), 512u << 10);
