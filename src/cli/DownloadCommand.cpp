@@ -1,6 +1,7 @@
 // vantorel-cli download URL... [-o PATH | -d DIR] [--threads N] [--limit-rate RATE]
 //                              [--max-concurrent N] [--quiet]
 // vantorel-cli download URL --mirror URL2 [--mirror URL3]... [-o PATH | -d DIR] ...
+// vantorel-cli download URL --checksum TYPE=HEX [-o PATH] ...
 // Every URL goes into one download queue: --max-concurrent of them at once (default: the
 // preferences' downloads at once), the rest waiting in order. --threads and --limit-rate default
 // to the preferences' connections and speed limit. With one URL, PATH may be a file or a folder
@@ -11,6 +12,9 @@
 // download whose sources they all are (the file is named after URL). A file at a target that an
 // earlier, unfinished run left a part for was not put there by that run: it is never replaced, the
 // download fails with why.
+// --checksum holds the one URL's file to a digest (sha-256, sha-1, sha-512, md5): a file without
+// it is not saved, and the message gives both digests. A value that is not such a checksum is bad
+// usage, told before anything is fetched. A target that has the digest already is done at once.
 // --limit-rate caps every download of the command together. On a terminal, stderr shows one
 // progress line per download, cut to the terminal's width and redrawn when it changes;
 // otherwise one result line each.
@@ -25,6 +29,7 @@
 #include "cli/StopSignals.h"
 #include "cli/TerminalText.h"
 #include "common/ByteSize.h"
+#include "download/Checksum.h"
 #include "download/DownloadQueue.h"
 #include "download/DownloadTarget.h"
 
@@ -106,6 +111,8 @@ struct Options {
     std::string folder;
     download::QueueOptions queue;
     bool quiet = false;
+    // The digest the one file of the one URL must have.
+    std::optional<download::Checksum> checksum;
 };
 
 // A whole number in [low, high]; none otherwise.
@@ -137,7 +144,8 @@ std::variant<Options, std::string> parse(Args args) {
         }
         const bool takesValue = arg == "-o" || arg == "--output" || arg == "-d" || arg == "--dir" ||
                                 arg == "--threads" || arg == "--limit-rate" ||
-                                arg == "--max-concurrent" || arg == "--mirror";
+                                arg == "--max-concurrent" || arg == "--mirror" ||
+                                arg == "--checksum";
         if (!takesValue)
             return "未知选项: " + std::string(arg);
         if (i + 1 >= args.size())
@@ -162,6 +170,11 @@ std::variant<Options, std::string> parse(Args args) {
             o.queue.maxRunning = *n;
         } else if (arg == "--mirror") {
             o.mirrors.emplace_back(value);
+        } else if (arg == "--checksum") {
+            auto checksum = download::parseChecksum(value);
+            if (!checksum)
+                return "--checksum：" + checksum.error().message;
+            o.checksum = std::move(*checksum);
         } else if (arg == "-d" || arg == "--dir") {
             o.folder = std::string(value);
         } else {
@@ -175,6 +188,8 @@ std::variant<Options, std::string> parse(Args args) {
     // Mirrors belong to one file: with several URLs it would not be clear whose they are.
     if (!o.mirrors.empty() && o.urls.size() > 1)
         return std::string("--mirror 只能用于一个下载地址");
+    if (o.checksum && o.urls.size() > 1)
+        return std::string("--checksum 只能用于一个下载地址");
     if (!o.output.empty() && o.urls.size() > 1)
         return std::string("多个地址时请用 -d DIR 指定保存的文件夹");
     return o;
@@ -242,7 +257,9 @@ int runDownload(Args args) {
             });
         targets.insert(target);
         const std::string name = std::filesystem::path(target).filename().string();
-        const std::uint64_t id = queue.add(entryFor(url, o.mirrors, name, target));
+        download::QueueEntry entry = entryFor(url, o.mirrors, name, target);
+        entry.checksum = o.checksum;
+        const std::uint64_t id = queue.add(std::move(entry));
         if (target != wanted) {
             renamed.insert(id);
             if (!o.quiet)

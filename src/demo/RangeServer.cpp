@@ -166,6 +166,8 @@ HttpResponse RangeFiles::respond(const HttpRequest& request) {
     const std::string& content = *file;
     HttpResponse response;
     response.headers.emplace_back("Content-Type", "application/octet-stream");
+    response.headers.insert(response.headers.end(), faults.extraHeaders.begin(),
+                            faults.extraHeaders.end());
     response.sendContentLength = !faults.noContentLength;
     response.meter = meter_;
     response.throttleBytes = faults.throttleBytes;

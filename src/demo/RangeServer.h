@@ -54,6 +54,8 @@ struct RangeFaults {
     // Send neither ETag nor Last-Modified (and so ignore If-Range): a client cannot tell
     // versions of a file apart.
     bool noValidators = false;
+    // More header lines for every reply with a file (a server announcing mirrors or digests).
+    HeaderList extraHeaders;
 };
 
 // Every connection at `bytesPerSecond`, except every `every`-th (the every-th, the 2*every-th,

@@ -1,10 +1,12 @@
 #include "download/DownloadJob.h"
 
+#include "download/Checksum.h"
 #include "download/DownloadTarget.h"
 #include "download/ResumeState.h"
 #include "download/Staging.h"
 
 #include <algorithm>
+#include <filesystem>
 
 namespace vantorel::download {
 
@@ -70,6 +72,13 @@ void DownloadJob::work() {
     // What stands at the target now is what the caller let this job replace; a file put there
     // while it runs is not.
     replaceable_ = stampOf(target_);
+    if (alreadySaved()) {
+        {
+            std::lock_guard lock(mutex_);
+            saved_ = replaceable_;
+        }
+        return finish(JobPhase::Done);
+    }
     // The address an earlier run left a part of goes first, so that part is taken up as it is
     // instead of proven against another address first.
     std::vector<std::size_t> order(addresses_.size());
@@ -101,6 +110,16 @@ void DownloadJob::work() {
         return finish(outcome, outcome == JobPhase::Done ? Error{} : error);
     }
     finish(JobPhase::AddressError, error);
+}
+
+bool DownloadJob::alreadySaved() const {
+    // Only a plain file is read: a pipe would block, and what a link points to is not at the
+    // target.
+    std::error_code ec;
+    return options_.checksum &&
+           std::filesystem::symlink_status(target_, ec).type() ==
+               std::filesystem::file_type::regular &&
+           verifyFile(target_, *options_.checksum).ok();
 }
 
 Result<std::string> DownloadJob::resolveShown(std::size_t i) {
@@ -152,6 +171,7 @@ JobPhase DownloadJob::fetch(std::size_t first, const std::string& direct,
     request.retryDelay = options_.retryDelay;
     request.giveUpAfter = options_.giveUpAfter;
     request.limit = options_.limit;
+    request.checksum = options_.checksum;
     // An address that names a file never has a web page saved under that file's name.
     const bool fileExpected = options_.refuseWebPages || namesAFile(addresses_[first]);
     request.refuseWebPages = fileExpected;
@@ -201,6 +221,11 @@ JobView DownloadJob::view() const {
         v.percent = std::clamp(v.progress.percent(), 0, 100);
         v.progressText = progressLabel(v.progress);
         v.progressBrief = progressLabel(v.progress, true);
+    }
+    if (phase_ == JobPhase::Done && !downloader_ && saved_) {
+        // Found saved already: its size is all there is to tell.
+        v.progress.total = v.progress.arrived = saved_->size;
+        v.progress.totalKnown = true;
     }
     if (phase_ == JobPhase::Done) {
         v.percent = 100;

@@ -24,6 +24,10 @@
 // then and a failed or stopped download leaves it as it was. A file put at the target while the
 // job runs is never replaced: the download fails with FailureKind::ForeignTarget instead.
 //
+// A job held to a checksum (JobOptions::checksum) saves only a file with that digest. A file
+// already at the target that has it is the download done: nothing is fetched. One that has not is
+// dealt with as any file at the target.
+//
 // cancel() ends the download for good: its part is removed. interrupt() ends it so it can be
 // taken up again later (closing a window, an interrupt signal in a terminal): the part and its
 // resume state stay, and the next job for the same target and address fetches only what is
@@ -110,6 +114,9 @@ struct JobOptions {
     // messages that name a source; empty (or shorter): an address is named by itself, without
     // its credentials (labelOf).
     std::vector<std::string> labels;
+    // The digest the saved file must have (DownloadRequest::checksum); none: the one its server
+    // announces, if any.
+    std::optional<Checksum> checksum;
     // Asks where the file is now (a catalogue entry's current addresses) once every address
     // has failed; empty: nobody to ask.
     std::function<Result<std::vector<std::string>>()> renewAddresses;
@@ -137,6 +144,8 @@ class DownloadJob {
 
   private:
     void work();
+    // A file with the digest the job is held to stands at the target already.
+    bool alreadySaved() const;
     // The direct address of `address` (a share link resolved); resolveShown() shows it as the
     // job's phase, for the address the download starts from.
     Result<std::string> resolveShown(std::size_t i);

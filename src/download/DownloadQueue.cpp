@@ -444,6 +444,7 @@ bool DownloadQueue::step() {
         JobOptions job = options_.job;
         job.labels = slot->entry.labels;
         job.startOverIfDifferent = !slot->askIfDifferent;
+        job.checksum = slot->entry.checksum;
         if (!slot->entry.catalogueId.empty() && options_.renewFromCatalogue)
             job.renewAddresses = [ask = options_.renewFromCatalogue, entry = slot->entry] {
                 return ask(entry);
@@ -576,6 +577,8 @@ void DownloadQueue::save() const {
                               {"bytes", s.arrived}};
         if (const auto saved = slot->ownFile())
             row["saved"] = stampJson(*saved);
+        if (slot->entry.checksum)
+            row["checksum"] = checksumText(*slot->entry.checksum);
         list.push_back(std::move(row));
     }
     const std::filesystem::path file(options_.listFile);
@@ -637,6 +640,16 @@ void DownloadQueue::load() {
             slot->entry.addresses = row.at("addresses").get<std::vector<std::string>>();
             slot->entry.labels = row.value("labels", std::vector<std::string>());
             slot->entry.catalogueId = row.value("catalogueId", std::string());
+            if (row.contains("checksum")) {
+                // A checksum that does not read is a row that is not ours: without it the
+                // download would save a file it was to refuse.
+                auto checksum = parseChecksum(row.at("checksum").get<std::string>());
+                if (!checksum) {
+                    ++unread;
+                    continue;
+                }
+                slot->entry.checksum = std::move(*checksum);
+            }
             const std::string state = row.at("state").get<std::string>();
             slot->state = state == "done"        ? QueueState::Done
                           : state == "failed"    ? QueueState::Failed

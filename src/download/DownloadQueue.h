@@ -37,6 +37,7 @@
 // list at once. Nothing here waits for the network. Destroying the queue interrupts every
 // running download (their parts stay) and saves the list.
 
+#include "download/Checksum.h"
 #include "download/DownloadJob.h"
 #include "download/DownloadTarget.h"
 
@@ -68,6 +69,7 @@ struct QueueEntry {
     std::string target;                 // the file to save
     std::vector<std::string> labels{};  // what messages call each address (JobOptions::labels)
     std::string catalogueId{};          // the catalogue entry it came from; empty: typed in
+    std::optional<Checksum> checksum{}; // the digest the saved file must have (JobOptions)
 
     bool operator==(const QueueEntry&) const = default;
 };

@@ -5,6 +5,7 @@
 // of the part when it ends is PartPolicy.h's.
 
 #include "common/Result.h"
+#include "download/Checksum.h"
 #include "download/Downloader.h"
 #include "download/PartFile.h"
 #include "download/Rate.h"
@@ -60,6 +61,8 @@ class DownloadRun {
     std::uint64_t total = 0; // meaningful when the length is known
     Validators validators;   // the primary's probe's
     Seconds probeWait{};     // how long the first source's probe kept it waiting
+    // The digest the primary's probe announced (Announced.h).
+    std::optional<Checksum> announcedDigest;
     std::optional<SegmentScheduler> scheduler;
     // The workers' connections share TLS sessions and looked-up names.
     net::SharedConnections connections;

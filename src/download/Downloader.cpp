@@ -1,5 +1,6 @@
 #include "download/Downloader.h"
 
+#include "download/Announced.h"
 #include "download/Checkpoint.h"
 #include "download/DownloadRun.h"
 #include "download/FreeSpace.h"
@@ -238,6 +239,10 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
         job.url = found->url;
         job.validators = found->validators;
         job.sources.prove(job.primary, job.url, job.validators);
+        job.announcedDigest = found->digest;
+        if (pass == 0)
+            if (std::string told = addDuplicates(job.sources, found->duplicates); !told.empty())
+                job.progress.addNotice(std::move(told));
         job.probeWait = found->wait;
         if (!found->length || found->coded) {
             touched = true;
@@ -261,6 +266,20 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
     if (fetched)
         fetched->bytes = job.total;
     return fetched;
+}
+
+// Whether the complete part has the digest the file is held to: the request's, else the one its
+// server announced.
+Status holdsDigest(const DownloadRequest& request, const std::optional<Checksum>& announced,
+                   const std::string& part) {
+    if (request.checksum)
+        return verifyFile(part, *request.checksum);
+    if (!announced)
+        return {};
+    Status held = verifyFile(part, *announced);
+    if (!held && held.error().kind == FailureKind::ChecksumMismatch)
+        return withMessage(held.error(), held.error().message + "（校验值由服务器公布）");
+    return held;
 }
 
 Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress& progress,
@@ -293,8 +312,10 @@ Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress
         return makeError("下载未完成：收到的字节数与文件大小不符");
     progress.setTotal(fetched->bytes, true);
     progress.setState(DownloadState::Finishing);
-    // The check reads the part through the file, which sees what the view holds; commit()
+    // The checks read the part through the file, which sees what the view holds; commit()
     // flushes it to disk once, afterwards.
+    if (Status held = holdsDigest(request, job.announcedDigest, file->path()); !held)
+        return held.error();
     if (request.check)
         if (Status accepted = request.check(file->path()); !accepted)
             return accepted.error();

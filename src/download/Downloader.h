@@ -46,6 +46,11 @@
 // remove them (PartPolicy.h). A failure before this run touched the part keeps what was there: a
 // part that another address left is not this run's to throw away.
 //
+// A file is held to a digest: the request's checksum, else the one the first source's server
+// announces (Announced.h). A complete file without it never takes the target's name: it is
+// thrown away with its part (FailureKind::ChecksumMismatch, the message gives both digests).
+// Mirrors that server announces join the sources as the request's mirrors do.
+//
 // A reply proves it is the probe's version only by carrying each validator the probe had, the
 // same, from the same server: a range reply without one, or reached through a redirect to
 // another server, counts as a version change.
@@ -75,6 +80,7 @@
 //   nothing.
 
 #include "common/Result.h"
+#include "download/Checksum.h"
 #include "download/DownloadProgress.h"
 #include "download/ResumeState.h"
 #include "download/Sources.h"
@@ -162,6 +168,9 @@ struct DownloadRequest {
     // A file is expected, not a web page: a probe reply of Content-Type text/html fails at once
     // (FailureKind::WebPage).
     bool refuseWebPages = false;
+    // The digest the complete file must have to take the target's name; it wins over one the
+    // server announces.
+    std::optional<Checksum> checksum;
     // Asked about the complete part file before it takes the target's name; a failure is the
     // download's, and the part goes.
     std::function<Status(const std::string& complete)> check;

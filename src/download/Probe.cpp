@@ -1,6 +1,7 @@
 #include "download/Probe.h"
 
 #include "common/Text.h"
+#include "download/Announced.h"
 #include "download/ReplyChecks.h"
 #include "download/Staging.h"
 #include "net/DownloadConnection.h"
@@ -39,6 +40,9 @@ Result<Probe> askHead(DownloadRun& job, const std::string& url, const std::strin
     const std::string effective = transfer.effectiveUrl();
     probe.url = effective.empty() ? url : effective;
     probe.wait = transfer.replyWait();
+    probe.duplicates = duplicatesIn(head.links);
+    if (!probe.coded)
+        probe.digest = strongestDigest(head.digest, head.reprDigest);
     return probe;
 }
 

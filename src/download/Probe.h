@@ -1,14 +1,17 @@
 #pragma once
 // The probe: what the server says about the file before a byte of it is fetched, its length,
-// its validators, whether it serves ranges, and where the address finally led.
+// its validators, whether it serves ranges, where the address finally led, and what it announces
+// of the file (Announced.h).
 
 #include "common/Result.h"
+#include "download/Checksum.h"
 #include "download/DownloadRun.h"
 #include "download/ResumeState.h"
 
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace vantorel::download {
 
@@ -19,7 +22,11 @@ struct Probe {
     bool webPage = false;
     Validators validators;
     std::string url;
-    Seconds wait{}; // from the request to the reply (see net::replyWait)
+    Seconds wait{};                      // from the request to the reply (see net::replyWait)
+    std::vector<std::string> duplicates; // mirrors the server names (Link rel=duplicate)
+    // The file's digest as the server announces it; none for a coded reply, whose digest is
+    // of the coded bytes, not of the file saved.
+    std::optional<Checksum> digest;
 };
 
 // The probe; where a file is expected, a reply that says it is a web page (an error or login

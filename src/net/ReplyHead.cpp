@@ -69,6 +69,16 @@ bool ReplyHead::take(std::string_view line) {
     for (const auto& [kept, member] : kKeptFields)
         if (equalsIgnoreCase(name, kept))
             this->*member = value;
+    const auto join = [value](std::string& joined) {
+        joined += joined.empty() ? "" : ", ";
+        joined += value;
+    };
+    if (equalsIgnoreCase(name, "Link"))
+        links.emplace_back(value);
+    else if (equalsIgnoreCase(name, "Digest"))
+        join(digest);
+    else if (equalsIgnoreCase(name, "Repr-Digest"))
+        join(reprDigest);
     return !length.bad();
 }
 

@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vantorel::net {
 
@@ -25,7 +26,13 @@ struct ReplyHead {
     std::string acceptRanges;
     std::string etag;         // as sent, quotes and any "W/" included
     std::string lastModified; // as sent
-    bool complete = false;    // the blank line that ends the head has arrived
+    // What the server says of the file beyond this reply: every Link header's value (mirrors
+    // among them, RFC 6249), and the whole file's digests (Digest, RFC 3230; Repr-Digest, RFC
+    // 9530), several headers of one name joined with ", " as HTTP allows.
+    std::vector<std::string> links;
+    std::string digest;
+    std::string reprDigest;
+    bool complete = false; // the blank line that ends the head has arrived
 
     // One line, with or without its line break. False when the head cannot be trusted (a
     // Content-Length that is not one plain number): the transfer is then stopped.

@@ -1,4 +1,5 @@
 #include "demo/RangeServer.h"
+#include "download/Checksum.h"
 #include "support/RunCommand.h"
 
 #include "support/TestFolder.h"
@@ -156,6 +157,49 @@ TEST_F(DownloadCommandTest, MirrorsMakeOneDownloadOfTheFirstAddressFile) {
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_TRUE(readFile(out) == content_);
     EXPECT_EQ(std::distance(fs::directory_iterator(dir_), fs::directory_iterator()), 1);
+}
+
+// The file's SHA-256, as --checksum takes it.
+std::string sha256Of(const std::string& content) {
+    download::Hasher hasher(download::DigestType::Sha256);
+    hasher.update(content);
+    return hasher.finishHex();
+}
+
+TEST_F(DownloadCommandTest, AFileWithItsChecksumIsSavedAndARerunFetchesNothing) {
+    const fs::path out = dir_ / "a.exe";
+    const std::string checksum = "--checksum=sha-256=" + sha256Of(content_);
+    auto r =
+        runCli({"download", "-q", server_.url("/pkg/setup.exe"), "-o", out.string(), checksum});
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_TRUE(readFile(out) == content_);
+
+    const std::size_t asked = server_.http().requests().size();
+    auto again = runCli({"download", server_.url("/pkg/setup.exe"), "-o", out.string(), checksum});
+    EXPECT_EQ(again.exitCode, 0) << again.err;
+    EXPECT_NE(again.err.find("下载完毕~"), std::string::npos) << again.err;
+    EXPECT_EQ(server_.http().requests().size(), asked);
+}
+
+TEST_F(DownloadCommandTest, AFileWithAnotherChecksumIsNotSavedAndBothDigestsAreTold) {
+    const fs::path out = dir_ / "a.exe";
+    const std::string wrong(64, 'e');
+    auto r = runCli({"download", "-q", server_.url("/pkg/setup.exe"), "-o", out.string(),
+                     "--checksum", "SHA256=" + std::string(64, 'E')});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("sha-256=" + wrong), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("sha-256=" + sha256Of(content_)), std::string::npos) << r.err;
+    EXPECT_TRUE(fs::is_empty(dir_)); // neither the file nor its part
+}
+
+TEST_F(DownloadCommandTest, AMalformedChecksumIsBadUsageBeforeAnyRequest) {
+    for (const char* value : {"sha-256=abc", "crc32=0123abcd", "0123456789abcdef"}) {
+        auto r = runCli({"download", server_.url("/pkg/setup.exe"), "-o", (dir_ / "a.exe").string(),
+                         "--checksum", value});
+        EXPECT_EQ(r.exitCode, 2) << value;
+        EXPECT_NE(r.err.find(value), std::string::npos) << r.err;
+    }
+    EXPECT_TRUE(server_.http().requests().empty());
 }
 
 TEST_F(DownloadCommandTest, BadUsageExitsTwo) {

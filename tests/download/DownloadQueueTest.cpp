@@ -153,6 +153,34 @@ TEST_F(DownloadQueueTest, TheListSurvivesARestartWithUnfinishedDownloadsPaused) 
     EXPECT_EQ(DownloadQueue(options(1)).refresh().size(), 1u);
 }
 
+// A row's checksum goes to its download and is kept in the list; a list written before rows
+// had one still loads.
+TEST_F(DownloadQueueTest, ARowsChecksumHoldsItsDownloadAndSurvivesARestart) {
+    const fs::path list = options(1).listFile;
+    fs::create_directories(list.parent_path());
+    std::ofstream(list)
+        << R"({"downloads": [{"name": "old.bin", "target": ")" + (dir_ / "old.bin").string() +
+               R"(", "addresses": ["http://127.0.0.1:9/old.bin"], "state": "paused"}]})";
+    const Checksum wrong = *parseChecksum("md5=" + std::string(32, '0'));
+    {
+        DownloadQueue queue(options(1));
+        QueueEntry held = entry(0);
+        held.checksum = wrong;
+        queue.add(held);
+        const auto items = until(queue, [](const auto& now) {
+            return now.size() == 2 && now[1].state == QueueState::Failed;
+        });
+        ASSERT_EQ(items.size(), 2u);
+        EXPECT_EQ(items[1].errorKind, FailureKind::ChecksumMismatch) << items[1].error;
+        EXPECT_FALSE(fs::exists(dir_ / "f0.bin"));
+    }
+    const auto items = DownloadQueue(options(1)).refresh();
+    ASSERT_EQ(items.size(), 2u);
+    EXPECT_EQ(items[0].entry.name, "old.bin");
+    EXPECT_FALSE(items[0].entry.checksum);
+    EXPECT_EQ(items[1].entry.checksum, wrong);
+}
+
 TEST_F(DownloadQueueTest, AListFileThatCannotBeReadIsKeptAsideAndNeverWrittenOver) {
     const fs::path list = options(1).listFile;
     fs::create_directories(list.parent_path());
