@@ -18,6 +18,10 @@
 // they were, and the parts fetched so far stay beside them, so the same command run again goes
 // on where it stopped (and says how much was already there). Exit 0 only when every file is
 // complete.
+// A metalink document (a local FILE.meta4, or an address that serves one) stands for the files it
+// describes: each is one download from the addresses the document lists for it, saved under its
+// name in DIR (the current folder by default; -o only for a document of one file) and held to
+// the document's length and digests. An address given with --mirror is taken as a plain file.
 
 #include "cli/Commands.h"
 #include "cli/NetworkOptions.h"
@@ -27,6 +31,10 @@
 #include "common/ByteSize.h"
 #include "download/DownloadQueue.h"
 #include "download/DownloadTarget.h"
+#include "download/Metalink.h"
+#include "download/MetalinkFetch.h"
+#include "download/MetalinkTarget.h"
+#include "download/ShareLink.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -192,6 +200,77 @@ download::QueueEntry entryFor(const std::string& url, const std::vector<std::str
     return entry;
 }
 
+bool isAddress(const std::string& arg) {
+    return static_cast<bool>(download::checkDownloadAddress(arg));
+}
+
+// What the command downloads: the entries in the order given, their targets as wanted; or
+// why it cannot start (exit 1, or 2 for bad usage).
+struct Plan {
+    std::vector<download::QueueEntry> entries;
+    std::string problem;
+    int exitCode = 0;
+};
+
+// The files a metalink document describes, as entries saved under their names.
+Status planDocument(const std::string& document, const Options& o, Plan& plan) {
+    auto files = download::parseMetalink(document);
+    if (!files)
+        return files.error();
+    if (!o.output.empty() && files->size() > 1) {
+        plan.exitCode = 2;
+        return makeError("-o 只能用于描述一个文件的 metalink 文件，多个文件请用 -d DIR");
+    }
+    for (download::MetalinkFile& file : *files) {
+        std::error_code ec;
+        const auto target =
+            o.output.empty() || std::filesystem::is_directory(o.output, ec)
+                ? download::metalinkTarget(o.output.empty() ? o.folder : o.output, file.name)
+                : Result<std::string>(o.output);
+        if (!target)
+            return target.error();
+        const std::string name = std::filesystem::path(*target).filename().string();
+        plan.entries.push_back({name,
+                                std::move(file.urls),
+                                *target,
+                                {},
+                                {},
+                                file.checksum,
+                                std::move(file.pieces),
+                                file.size});
+    }
+    return {};
+}
+
+Plan planOf(const Options& o) {
+    Plan plan;
+    for (const std::string& arg : o.urls) {
+        std::optional<std::string> document;
+        if (!isAddress(arg)) {
+            auto read = download::readMetalinkFile(arg);
+            if (!read)
+                return {{}, read.error().message, 1};
+            document = std::move(*read);
+        } else if (o.mirrors.empty() && !download::isShareLink(arg)) {
+            auto served = download::metalinkAt(arg);
+            if (!served)
+                return {{}, served.error().message, 1};
+            document = std::move(*served);
+        }
+        if (!document) {
+            const std::string target =
+                download::downloadTarget(arg, o.folder.empty() ? o.output : o.folder);
+            plan.entries.push_back(entryFor(arg, o.mirrors, {}, target));
+        } else if (!o.mirrors.empty()) {
+            return {{}, "--mirror 不能用于 metalink 文件", 2};
+        } else if (Status planned = planDocument(*document, o, plan); !planned) {
+            const int code = plan.exitCode ? plan.exitCode : 1;
+            return {{}, arg + "：" + planned.error().message, code};
+        }
+    }
+    return plan;
+}
+
 } // namespace
 
 int runDownload(Args args) {
@@ -209,13 +288,23 @@ int runDownload(Args args) {
     std::vector<Status> problems = {download::checkOutput(o.output)};
     for (const auto* list : {&o.urls, &o.mirrors})
         for (const std::string& url : *list)
-            problems.push_back(download::checkDownloadAddress(url));
+            // A local file given in an address's place is a metalink document.
+            if (list == &o.mirrors || !std::filesystem::is_regular_file(url, ec))
+                problems.push_back(download::checkDownloadAddress(url));
     for (const Status& problem : problems)
         if (!problem) {
             std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),
                          problem.error().message.c_str());
             return 1;
         }
+    Plan plan = planOf(o);
+    if (plan.exitCode == 2)
+        return usage(plan.problem);
+    if (plan.exitCode != 0) {
+        std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),
+                     plan.problem.c_str());
+        return 1;
+    }
 
     // Interrupts are taken below, between looks at the queue (every thread inherits the mask),
     // so a Ctrl-C pauses the downloads instead of killing them half-written; so is a resize of
@@ -230,9 +319,9 @@ int runDownload(Args args) {
     queue.listen([&told](const download::QueueChange& change) { told.take(change); });
     std::set<std::string> targets;
     std::set<std::uint64_t> renamed; // saved under another name than their address's
-    for (const std::string& url : o.urls) {
-        const std::string wanted =
-            download::downloadTarget(url, o.folder.empty() ? o.output : o.folder);
+    for (download::QueueEntry& entry : plan.entries) {
+        const std::string url = entry.addresses.front();
+        const std::string wanted = entry.target;
         // The first of a name may replace an older file, as a single download does; a second
         // one of this command takes a name nothing has.
         const std::string target =
@@ -242,7 +331,9 @@ int runDownload(Args args) {
             });
         targets.insert(target);
         const std::string name = std::filesystem::path(target).filename().string();
-        const std::uint64_t id = queue.add(entryFor(url, o.mirrors, name, target));
+        entry.name = name;
+        entry.target = target;
+        const std::uint64_t id = queue.add(std::move(entry));
         if (target != wanted) {
             renamed.insert(id);
             if (!o.quiet)

@@ -113,6 +113,11 @@ struct JobOptions {
     // Asks where the file is now (a catalogue entry's current addresses) once every address
     // has failed; empty: nobody to ask.
     std::function<Result<std::vector<std::string>>()> renewAddresses;
+    // What the file is held to (see DownloadRequest): its digest, its pieces' digests, its
+    // length.
+    std::optional<Checksum> checksum;
+    std::optional<PieceHashes> pieces;
+    std::optional<std::uint64_t> expectedLength;
 };
 
 class DownloadJob {

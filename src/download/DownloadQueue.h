@@ -68,6 +68,10 @@ struct QueueEntry {
     std::string target;                 // the file to save
     std::vector<std::string> labels{};  // what messages call each address (JobOptions::labels)
     std::string catalogueId{};          // the catalogue entry it came from; empty: typed in
+    // What the file is held to, as a metalink document describes it (JobOptions).
+    std::optional<Checksum> checksum{};
+    std::optional<PieceHashes> pieces{};
+    std::optional<std::uint64_t> expectedLength{};
 
     bool operator==(const QueueEntry&) const = default;
 };

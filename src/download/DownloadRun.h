@@ -10,6 +10,7 @@
 #include "download/Rate.h"
 #include "download/ResumeState.h"
 #include "download/SegmentScheduler.h"
+#include "download/SourceLedger.h"
 #include "download/Sources.h"
 #include "download/SpeedLimit.h"
 #include "download/StopFlags.h"
@@ -61,6 +62,8 @@ class DownloadRun {
     Validators validators;   // the primary's probe's
     Seconds probeWait{};     // how long the first source's probe kept it waiting
     std::optional<SegmentScheduler> scheduler;
+    // Which source sent which bytes in this run.
+    SourceLedger ledger;
     // The workers' connections share TLS sessions and looked-up names.
     net::SharedConnections connections;
 

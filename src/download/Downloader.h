@@ -46,6 +46,11 @@
 // remove them (PartPolicy.h). A failure before this run touched the part keeps what was there: a
 // part that another address left is not this run's to throw away.
 //
+// A file held to digests (`checksum`, `pieces`) takes the target's name only when it has them:
+// a piece that fails is fetched again from another source, and the source that sent it is
+// dropped; a whole file without its digest fails with FailureKind::ChecksumMismatch, its part
+// removed.
+//
 // A reply proves it is the probe's version only by carrying each validator the probe had, the
 // same, from the same server: a range reply without one, or reached through a redirect to
 // another server, counts as a version change.
@@ -75,7 +80,9 @@
 //   nothing.
 
 #include "common/Result.h"
+#include "download/Checksum.h"
 #include "download/DownloadProgress.h"
+#include "download/PieceHashes.h"
 #include "download/ResumeState.h"
 #include "download/Sources.h"
 #include "download/SpeedLimit.h"
@@ -165,6 +172,15 @@ struct DownloadRequest {
     // Asked about the complete part file before it takes the target's name; a failure is the
     // download's, and the part goes.
     std::function<Status(const std::string& complete)> check;
+    // The whole file's digest: a complete file without it is never saved under the target's
+    // name, and its part goes (FailureKind::ChecksumMismatch).
+    std::optional<Checksum> checksum;
+    // Digests of the file's pieces, checked once every byte is in: a piece that fails is fetched
+    // again, and the one source that sent it is dropped (named in the notices).
+    std::optional<PieceHashes> pieces;
+    // The file's length as a description of it says: a source of another length serves another
+    // file.
+    std::optional<std::uint64_t> expectedLength;
 };
 
 enum class DownloadMode {

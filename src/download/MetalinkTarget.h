@@ -1,0 +1,15 @@
+#pragma once
+// Where a file a metalink document names is saved: its name (already checked to stay inside,
+// see Metalink.h) below the folder the user chose, with the subfolders it names made. Nothing is
+// saved through a link: a subfolder or target that is already a symbolic link (or a subfolder
+// that is a file) is refused, so a name cannot lead out of the folder that way either.
+
+#include "common/Result.h"
+
+#include <string>
+
+namespace vantorel::download {
+
+Result<std::string> metalinkTarget(const std::string& folder, const std::string& name);
+
+} // namespace vantorel::download
