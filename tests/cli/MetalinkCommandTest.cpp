@@ -3,6 +3,7 @@
 #include "demo/HttpServer.h"
 #include "demo/RangeServer.h"
 #include "download/Checksum.h"
+#include "download/Metalink.h"
 #include "support/RunCommand.h"
 #include "support/TestFolder.h"
 
@@ -122,7 +123,8 @@ TEST_F(MetalinkCommandTest, DoctypesAndNamesLeadingOutsideAreRefusedBeforeAnyReq
         {documentOf("../app.bin", content_, {{server_.url("/a/app.bin")}}, sha256(content_)),
          "不安全"},
         {documentOf("/tmp/app.bin", content_, {{server_.url("/a/app.bin")}}, sha256(content_)),
-         "不安全"}};
+         "不安全"},
+        {std::string(download::kMaxMetalinkBytes + 1, ' '), "超过"}};
     for (const auto& [document, why] : cases) {
         auto r = runCli({"download", write("bad.meta4", document).string(), "-d", out_.string()});
         EXPECT_EQ(r.exitCode, 1) << r.err;
@@ -139,6 +141,15 @@ TEST_F(MetalinkCommandTest, DoctypesAndNamesLeadingOutsideAreRefusedBeforeAnyReq
     EXPECT_EQ(linked.exitCode, 1) << linked.err;
     EXPECT_NE(linked.err.find("链接"), std::string::npos) << linked.err;
     fs::remove(out_ / "sub");
+    // -o names one file: a document of several is bad usage.
+    const std::size_t file = good.find("  <file");
+    std::string other = good.substr(file, good.find("</metalink>") - file);
+    other.replace(other.find("app.bin"), 7, "other.bin"); // the name; the address stays
+    std::string two = good;
+    two.insert(file, other);
+    auto output =
+        runCli({"download", write("two.meta4", two).string(), "-o", (out_ / "x.bin").string()});
+    EXPECT_EQ(output.exitCode, 2) << output.err;
     EXPECT_TRUE(outEmpty());
     EXPECT_FALSE(fs::exists(dir_ / "app.bin"));
     EXPECT_TRUE(server_.http().requests().empty());
