@@ -46,6 +46,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -242,7 +243,8 @@ Status planDocument(const std::string& document, const Options& o, Plan& plan) {
     return {};
 }
 
-Plan planOf(const Options& o) {
+// `stop`: a Ctrl-C came while an address is asked whether it serves a document.
+Plan planOf(const Options& o, const std::function<bool()>& stop) {
     Plan plan;
     for (const std::string& arg : o.urls) {
         std::optional<std::string> document;
@@ -252,7 +254,7 @@ Plan planOf(const Options& o) {
                 return {{}, read.error().message, 1};
             document = std::move(*read);
         } else if (o.mirrors.empty() && !download::isShareLink(arg)) {
-            auto served = download::metalinkAt(arg);
+            auto served = download::metalinkAt(arg, stop);
             if (!served)
                 return {{}, served.error().message, 1};
             document = std::move(*served);
@@ -297,7 +299,18 @@ int runDownload(Args args) {
                          problem.error().message.c_str());
             return 1;
         }
-    Plan plan = planOf(o);
+    // Interrupts are taken below, between looks at the queue (every thread inherits the mask),
+    // so a Ctrl-C pauses the downloads instead of killing them half-written; one that comes
+    // while the addresses are asked about documents stops that, and is taken below too.
+    const sigset_t interrupts = blockStopSignals();
+    Plan plan = planOf(o, [&interrupts] {
+        sigset_t pending;
+        sigpending(&pending);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            if (sigismember(&interrupts, signal) && sigismember(&pending, signal))
+                return true;
+        return false;
+    });
     if (plan.exitCode == 2)
         return usage(plan.problem);
     if (plan.exitCode != 0) {
@@ -306,10 +319,7 @@ int runDownload(Args args) {
         return 1;
     }
 
-    // Interrupts are taken below, between looks at the queue (every thread inherits the mask),
-    // so a Ctrl-C pauses the downloads instead of killing them half-written; so is a resize of
-    // the terminal, which redraws the progress lines for the new width.
-    const sigset_t interrupts = blockStopSignals();
+    // So is a resize of the terminal, which redraws the progress lines for the new width.
     sigset_t resized;
     sigemptyset(&resized);
     sigaddset(&resized, SIGWINCH);

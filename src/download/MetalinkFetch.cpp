@@ -47,10 +47,13 @@ Result<std::string> readMetalinkFile(const std::string& path) {
     return document;
 }
 
-Result<std::optional<std::string>> metalinkAt(const std::string& url) {
+Result<std::optional<std::string>> metalinkAt(const std::string& url,
+                                              const std::function<bool()>& stop) {
     const auto until = std::chrono::steady_clock::now() + kAskFor;
     net::ConnectionRules rules;
-    rules.stopping = [until] { return std::chrono::steady_clock::now() >= until; };
+    rules.stopping = [until, &stop] {
+        return std::chrono::steady_clock::now() >= until || (stop && stop());
+    };
     rules.heldSince = [](std::chrono::steady_clock::time_point) { return false; };
     net::DownloadConnection connection(std::move(rules));
     const bool named = namedMeta4(url);
@@ -78,6 +81,8 @@ Result<std::optional<std::string>> metalinkAt(const std::string& url) {
     if (over && declared)
         return tooLarge();
     if (over)
+        return std::optional<std::string>();
+    if (stop && stop())
         return std::optional<std::string>();
     if (declared && outcome != net::DownloadConnection::Outcome::Completed)
         return withMessage(connection.failure(), "无法读取 metalink 文件：" + url);

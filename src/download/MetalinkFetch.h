@@ -5,6 +5,7 @@
 
 #include "common/Result.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -14,8 +15,9 @@ namespace vantorel::download {
 Result<std::string> readMetalinkFile(const std::string& path);
 
 // The document `url` serves; none when it serves something else (or cannot be asked now: the
-// download of it then says why). A reply that says it is a metalink document but is larger than
-// the cap is refused.
-Result<std::optional<std::string>> metalinkAt(const std::string& url);
+// download of it then says why), or when `stop` says to stop. A reply that says it is a metalink
+// document but is larger than the cap is refused.
+Result<std::optional<std::string>> metalinkAt(const std::string& url,
+                                              const std::function<bool()>& stop = {});
 
 } // namespace vantorel::download
