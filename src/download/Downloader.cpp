@@ -18,9 +18,9 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
-#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -93,14 +93,16 @@ Result<bool> fetchFailedPiecesAgain(DownloadRun& job, Checkpoint& checkpoint, un
         return failed.error();
     if (failed->empty())
         return false;
-    std::set<std::size_t> liars;
+    const auto which = [&job](const ByteInterval& piece) {
+        return "第 " + std::to_string(piece.begin / job.request.pieces->length + 1) + " 块";
+    };
+    // Each source that alone sent a failed piece, with the first such piece.
+    std::map<std::size_t, ByteInterval> liars;
     for (const ByteInterval& piece : *failed)
         if (const auto senders = job.ledger.sourcesOf(piece); senders.size() == 1)
-            liars.insert(senders.front());
-    const std::string which =
-        "第 " + std::to_string(failed->front().begin / job.request.pieces->length + 1) + " 块";
+            liars.emplace(senders.front(), piece);
     if (liars.empty() && ++blameless > kBlamelessRounds)
-        return makeError("文件的" + which + "多次未通过校验，下载中止",
+        return makeError("文件的" + which(failed->front()) + "多次未通过校验，下载中止",
                          FailureKind::ChecksumMismatch);
     std::uint64_t again = 0;
     for (const ByteInterval& piece : *failed) {
@@ -111,9 +113,9 @@ Result<bool> fetchFailedPiecesAgain(DownloadRun& job, Checkpoint& checkpoint, un
     const std::uint64_t arrived = job.progress.snapshot().arrived;
     job.progress.setArrived(arrived - std::min(arrived, again));
     checkpoint.now();
-    for (const std::size_t id : liars)
+    for (const auto& [id, piece] : liars)
         if (job.sources.state(id) != SourceState::Dropped)
-            job.dropSource(id, "发送的数据（" + which + "）未通过校验");
+            job.dropSource(id, "发送的数据（" + which(piece) + "）未通过校验");
     if (liars.empty())
         job.progress.addNotice(std::to_string(failed->size()) + " 块数据未通过校验，已重新下载");
     return true;
