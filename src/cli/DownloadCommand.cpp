@@ -211,9 +211,20 @@ struct Plan {
     std::vector<download::QueueEntry> entries;
     std::string problem;
     int exitCode = 0;
+    // Entries of metalink documents, by index, with their names in the document.
+    std::vector<std::pair<std::size_t, std::string>> documentFiles{};
 };
 
-// The files a metalink document describes, as entries saved under their names.
+// Where a file of a metalink document goes: in the folder (made with `make`), or at -o.
+Result<std::string> documentTarget(const Options& o, const std::string& name, bool make) {
+    std::error_code ec;
+    if (!o.output.empty() && !std::filesystem::is_directory(o.output, ec))
+        return o.output;
+    return download::metalinkTarget(o.output.empty() ? o.folder : o.output, name, make);
+}
+
+// The files a metalink document describes, as entries saved under their names; only checked
+// where they go (see planOf).
 Status planDocument(const std::string& document, const Options& o, Plan& plan) {
     auto files = download::parseMetalink(document);
     if (!files)
@@ -223,22 +234,17 @@ Status planDocument(const std::string& document, const Options& o, Plan& plan) {
         return makeError("-o 只能用于描述一个文件的 metalink 文件，多个文件请用 -d DIR");
     }
     for (download::MetalinkFile& file : *files) {
-        std::error_code ec;
-        const auto target =
-            o.output.empty() || std::filesystem::is_directory(o.output, ec)
-                ? download::metalinkTarget(o.output.empty() ? o.folder : o.output, file.name)
-                : Result<std::string>(o.output);
-        if (!target)
+        if (auto target = documentTarget(o, file.name, false); !target)
             return target.error();
-        const std::string name = std::filesystem::path(*target).filename().string();
-        plan.entries.push_back({name,
+        plan.entries.push_back({{},
                                 std::move(file.urls),
-                                *target,
+                                {},
                                 {},
                                 {},
                                 file.checksum,
                                 std::move(file.pieces),
                                 file.size});
+        plan.documentFiles.emplace_back(plan.entries.size() - 1, std::move(file.name));
     }
     return {};
 }
@@ -269,6 +275,13 @@ Plan planOf(const Options& o, const std::function<bool()>& stop) {
             const int code = plan.exitCode ? plan.exitCode : 1;
             return {{}, arg + "：" + planned.error().message, code};
         }
+    }
+    // Every document is read and every file checked before a folder is made for one.
+    for (const auto& [index, name] : plan.documentFiles) {
+        auto target = documentTarget(o, name, true);
+        if (!target)
+            return {{}, target.error().message, 1};
+        plan.entries[index].target = std::move(*target);
     }
     return plan;
 }

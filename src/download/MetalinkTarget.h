@@ -10,6 +10,9 @@
 
 namespace vantorel::download {
 
-Result<std::string> metalinkTarget(const std::string& folder, const std::string& name);
+// The target, its subfolders made; with !make only checked, so that every file of a command can
+// be checked before anything is made for one.
+Result<std::string> metalinkTarget(const std::string& folder, const std::string& name,
+                                   bool make = true);
 
 } // namespace vantorel::download
