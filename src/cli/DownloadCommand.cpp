@@ -21,7 +21,8 @@
 // A metalink document (a local FILE.meta4, or an address that serves one) stands for the files it
 // describes: each is one download from the addresses the document lists for it, saved under its
 // name in DIR (the current folder by default; -o only for a document of one file) and held to
-// the document's length and digests. An address given with --mirror is taken as a plain file.
+// the document's length and digests. So each address is asked once what it serves before its
+// download starts; one given with --mirror is taken as a plain file.
 
 #include "cli/Commands.h"
 #include "cli/NetworkOptions.h"
