@@ -50,13 +50,16 @@ std::span<const Command> commands() {
                 "[--proxy URL [--proxy-user U] [--proxy-password P]] [--timeout MS]",
                 "经所选的 HTTP 客户端完成一次请求，回复正文写到标准输出", runFetch, true},
         Command{"download",
-                "URL... [-o PATH | -d DIR] [--threads N] [--limit-rate RATE]\n"
+                "URL|FILE.meta4... [-o PATH | -d DIR] [--threads N] [--limit-rate RATE]\n"
                 "[--max-concurrent N] [--quiet] [--mirror URL2]... [--checksum TYPE=HEX]",
                 "多线程下载每个 URL（PATH 可以是文件夹；多个地址用 -d DIR），同时下载 N 个，"
                 "进度写到标准错误；RATE 为所有下载合计的每秒速度，"
                 "如 100k、1.5M、2MB/s，至少 10 KB/s；--mirror 给出唯一一个 URL 的"
                 "同一文件的其他地址，证实内容相同后一起下载这一个文件；--checksum 给出"
-                "这一个文件的校验值（sha-256、sha-1、sha-512 或 md5），不符则不保存",
+                "这一个文件的校验值（sha-256、sha-1、sha-512 或 md5），不符则不保存；"
+                "metalink 文件（本地的 FILE.meta4，或返回 application/metalink4+xml 的地址）"
+                "下载其中描述的每个文件，从其所列的各个地址同时下载，并核对大小与校验值，"
+                "保存到 DIR（默认当前文件夹）",
                 runDownload, true},
         Command{"resolve", "SHARE_LINK", "打印分享链接的直接下载地址", runResolve, true},
         Command{"check-update", "[--json]", "询问版本检查服务，打印当前版本号与最新版本号",

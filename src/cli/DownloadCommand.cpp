@@ -22,6 +22,11 @@
 // they were, and the parts fetched so far stay beside them, so the same command run again goes
 // on where it stopped (and says how much was already there). Exit 0 only when every file is
 // complete.
+// A metalink document (a local FILE.meta4, or an address that serves one) stands for the files it
+// describes: each is one download from the addresses the document lists for it, saved under its
+// name in DIR (the current folder by default; -o only for a document of one file) and held to
+// the document's length and digests. So each address is asked once what it serves before its
+// download starts; one given with --mirror is taken as a plain file.
 
 #include "cli/Commands.h"
 #include "cli/NetworkOptions.h"
@@ -32,6 +37,10 @@
 #include "download/Checksum.h"
 #include "download/DownloadQueue.h"
 #include "download/DownloadTarget.h"
+#include "download/Metalink.h"
+#include "download/MetalinkFetch.h"
+#include "download/MetalinkTarget.h"
+#include "download/ShareLink.h"
 
 #include <pthread.h>
 #include <signal.h>
@@ -43,6 +52,7 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -207,6 +217,92 @@ download::QueueEntry entryFor(const std::string& url, const std::vector<std::str
     return entry;
 }
 
+bool isAddress(const std::string& arg) {
+    return static_cast<bool>(download::checkDownloadAddress(arg));
+}
+
+// What the command downloads: the entries in the order given, their targets as wanted; or
+// why it cannot start (exit 1, or 2 for bad usage).
+struct Plan {
+    std::vector<download::QueueEntry> entries;
+    std::string problem;
+    int exitCode = 0;
+    // Entries of metalink documents, by index, with their names in the document.
+    std::vector<std::pair<std::size_t, std::string>> documentFiles{};
+};
+
+// Where a file of a metalink document goes: in the folder (made with `make`), or at -o.
+Result<std::string> documentTarget(const Options& o, const std::string& name, bool make) {
+    std::error_code ec;
+    if (!o.output.empty() && !std::filesystem::is_directory(o.output, ec))
+        return o.output;
+    return download::metalinkTarget(o.output.empty() ? o.folder : o.output, name, make);
+}
+
+// The files a metalink document describes, as entries saved under their names; only checked
+// where they go (see planOf).
+Status planDocument(const std::string& document, const Options& o, Plan& plan) {
+    auto files = download::parseMetalink(document);
+    if (!files)
+        return files.error();
+    if (!o.output.empty() && files->size() > 1) {
+        plan.exitCode = 2;
+        return makeError("-o 只能用于描述一个文件的 metalink 文件，多个文件请用 -d DIR");
+    }
+    for (download::MetalinkFile& file : *files) {
+        if (auto target = documentTarget(o, file.name, false); !target)
+            return target.error();
+        plan.entries.push_back({{},
+                                std::move(file.urls),
+                                {},
+                                {},
+                                {},
+                                file.checksum,
+                                std::move(file.pieces),
+                                file.size});
+        plan.documentFiles.emplace_back(plan.entries.size() - 1, std::move(file.name));
+    }
+    return {};
+}
+
+// `stop`: a Ctrl-C came while an address is asked whether it serves a document.
+Plan planOf(const Options& o, const std::function<bool()>& stop) {
+    Plan plan;
+    for (const std::string& arg : o.urls) {
+        std::optional<std::string> document;
+        if (!isAddress(arg)) {
+            auto read = download::readMetalinkFile(arg);
+            if (!read)
+                return {{}, read.error().message, 1};
+            document = std::move(*read);
+        } else if (o.mirrors.empty() && !download::isShareLink(arg)) {
+            auto served = download::metalinkAt(arg, stop);
+            if (!served)
+                return {{}, served.error().message, 1};
+            document = std::move(*served);
+        }
+        if (!document) {
+            const std::string target =
+                download::downloadTarget(arg, o.folder.empty() ? o.output : o.folder);
+            plan.entries.push_back(entryFor(arg, o.mirrors, {}, target));
+            plan.entries.back().checksum = o.checksum;
+        } else if (!o.mirrors.empty()) {
+            return {{}, "--mirror 不能用于 metalink 文件", 2};
+        } else if (Status planned = planDocument(*document, o, plan); !planned) {
+            const int code = plan.exitCode ? plan.exitCode : 1;
+            return {{}, arg + "：" + planned.error().message, code};
+        }
+    }
+    // Every document is read and every file checked before a folder is made for one.
+    for (const auto& [index, name] : plan.documentFiles) {
+        auto target = documentTarget(o, name, true);
+        if (!target)
+            return {{}, target.error().message, 1};
+        plan.entries[index].target = std::move(*target);
+    }
+    return plan;
+}
+
 } // namespace
 
 int runDownload(Args args) {
@@ -224,18 +320,36 @@ int runDownload(Args args) {
     std::vector<Status> problems = {download::checkOutput(o.output)};
     for (const auto* list : {&o.urls, &o.mirrors})
         for (const std::string& url : *list)
-            problems.push_back(download::checkDownloadAddress(url));
+            // A local file given in an address's place is a metalink document.
+            if (list == &o.mirrors || !std::filesystem::is_regular_file(url, ec))
+                problems.push_back(download::checkDownloadAddress(url));
     for (const Status& problem : problems)
         if (!problem) {
             std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),
                          problem.error().message.c_str());
             return 1;
         }
-
     // Interrupts are taken below, between looks at the queue (every thread inherits the mask),
-    // so a Ctrl-C pauses the downloads instead of killing them half-written; so is a resize of
-    // the terminal, which redraws the progress lines for the new width.
+    // so a Ctrl-C pauses the downloads instead of killing them half-written; one that comes
+    // while the addresses are asked about documents stops that, and is taken below too.
     const sigset_t interrupts = blockStopSignals();
+    Plan plan = planOf(o, [&interrupts] {
+        sigset_t pending;
+        sigpending(&pending);
+        for (const int signal : {SIGINT, SIGTERM, SIGHUP})
+            if (sigismember(&interrupts, signal) && sigismember(&pending, signal))
+                return true;
+        return false;
+    });
+    if (plan.exitCode == 2)
+        return usage(plan.problem);
+    if (plan.exitCode != 0) {
+        std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),
+                     plan.problem.c_str());
+        return 1;
+    }
+
+    // So is a resize of the terminal, which redraws the progress lines for the new width.
     sigset_t resized;
     sigemptyset(&resized);
     sigaddset(&resized, SIGWINCH);
@@ -245,9 +359,9 @@ int runDownload(Args args) {
     queue.listen([&told](const download::QueueChange& change) { told.take(change); });
     std::set<std::string> targets;
     std::set<std::uint64_t> renamed; // saved under another name than their address's
-    for (const std::string& url : o.urls) {
-        const std::string wanted =
-            download::downloadTarget(url, o.folder.empty() ? o.output : o.folder);
+    for (download::QueueEntry& entry : plan.entries) {
+        const std::string url = entry.addresses.front();
+        const std::string wanted = entry.target;
         // The first of a name may replace an older file, as a single download does; a second
         // one of this command takes a name nothing has.
         const std::string target =
@@ -257,8 +371,8 @@ int runDownload(Args args) {
             });
         targets.insert(target);
         const std::string name = std::filesystem::path(target).filename().string();
-        download::QueueEntry entry = entryFor(url, o.mirrors, name, target);
-        entry.checksum = o.checksum;
+        entry.name = name;
+        entry.target = target;
         const std::uint64_t id = queue.add(std::move(entry));
         if (target != wanted) {
             renamed.insert(id);

@@ -172,6 +172,8 @@ JobPhase DownloadJob::fetch(std::size_t first, const std::string& direct,
     request.giveUpAfter = options_.giveUpAfter;
     request.limit = options_.limit;
     request.checksum = options_.checksum;
+    request.pieces = options_.pieces;
+    request.expectedLength = options_.expectedLength;
     // An address that names a file never has a web page saved under that file's name.
     const bool fileExpected = options_.refuseWebPages || namesAFile(addresses_[first]);
     request.refuseWebPages = fileExpected;

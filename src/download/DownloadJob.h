@@ -120,6 +120,9 @@ struct JobOptions {
     // Asks where the file is now (a catalogue entry's current addresses) once every address
     // has failed; empty: nobody to ask.
     std::function<Result<std::vector<std::string>>()> renewAddresses;
+    // What else the file is held to (see DownloadRequest): its pieces' digests, its length.
+    std::optional<PieceHashes> pieces;
+    std::optional<std::uint64_t> expectedLength;
 };
 
 class DownloadJob {

@@ -443,6 +443,10 @@ bool DownloadQueue::step() {
             continue;
         JobOptions job = options_.job;
         job.labels = slot->entry.labels;
+        if (slot->entry.checksum)
+            job.checksum = slot->entry.checksum;
+        job.pieces = slot->entry.pieces;
+        job.expectedLength = slot->entry.expectedLength;
         job.startOverIfDifferent = !slot->askIfDifferent;
         job.checksum = slot->entry.checksum;
         if (!slot->entry.catalogueId.empty() && options_.renewFromCatalogue)

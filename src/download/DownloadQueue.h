@@ -70,6 +70,9 @@ struct QueueEntry {
     std::vector<std::string> labels{};  // what messages call each address (JobOptions::labels)
     std::string catalogueId{};          // the catalogue entry it came from; empty: typed in
     std::optional<Checksum> checksum{}; // the digest the saved file must have (JobOptions)
+    // What the file is held to, as a metalink document describes it (JobOptions).
+    std::optional<PieceHashes> pieces{};
+    std::optional<std::uint64_t> expectedLength{};
 
     bool operator==(const QueueEntry&) const = default;
 };

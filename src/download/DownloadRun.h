@@ -11,6 +11,7 @@
 #include "download/Rate.h"
 #include "download/ResumeState.h"
 #include "download/SegmentScheduler.h"
+#include "download/SourceLedger.h"
 #include "download/Sources.h"
 #include "download/SpeedLimit.h"
 #include "download/StopFlags.h"
@@ -64,6 +65,8 @@ class DownloadRun {
     // The digest the primary's probe announced (Announced.h).
     std::optional<Checksum> announcedDigest;
     std::optional<SegmentScheduler> scheduler;
+    // Which source sent which bytes in this run.
+    SourceLedger ledger;
     // The workers' connections share TLS sessions and looked-up names.
     net::SharedConnections connections;
 

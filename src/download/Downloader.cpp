@@ -6,6 +6,7 @@
 #include "download/FreeSpace.h"
 #include "download/PartFile.h"
 #include "download/PartPolicy.h"
+#include "download/PieceHashes.h"
 #include "download/Probe.h"
 #include "download/RangeWorker.h"
 #include "download/ResumeState.h"
@@ -18,6 +19,7 @@
 #include <chrono>
 #include <exception>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -34,6 +36,9 @@ constexpr milliseconds kMaxRoundDelay{30'000};
 // How long the first workers wait for the other sources to prove themselves.
 constexpr milliseconds kProveBeforeStart{1000};
 constexpr std::uint64_t kMinPieceOfSeveral = 64 << 10;
+// Rounds of pieces fetched again that no one source can be blamed for (a piece of bytes from
+// several sources, or from an earlier run) before the download fails.
+constexpr unsigned kBlamelessRounds = 2;
 
 std::string rangeText(std::uint64_t first, std::uint64_t last) {
     return std::to_string(first) + "-" + std::to_string(last);
@@ -79,6 +84,42 @@ Result<DownloadResult> fetchRanges(DownloadRun& job, Checkpoint& checkpoint,
         job.retryAt(kMaxWorkers, {});
     }
     return result;
+}
+
+// Checks every piece of the complete part against its digest. The pieces that fail are fetched
+// again; a source that alone sent one of them is dropped. True when some are to be fetched again.
+Result<bool> fetchFailedPiecesAgain(DownloadRun& job, Checkpoint& checkpoint, unsigned& blameless) {
+    const auto failed = failedPieces(job.file.path(), *job.request.pieces, job.total);
+    if (!failed)
+        return failed.error();
+    if (failed->empty())
+        return false;
+    const auto which = [&job](const ByteInterval& piece) {
+        return "第 " + std::to_string(piece.begin / job.request.pieces->length + 1) + " 块";
+    };
+    // Each source that alone sent a failed piece, with the first such piece.
+    std::map<std::size_t, ByteInterval> liars;
+    for (const ByteInterval& piece : *failed)
+        if (const auto senders = job.ledger.sourcesOf(piece); senders.size() == 1)
+            liars.emplace(senders.front(), piece);
+    if (liars.empty() && ++blameless > kBlamelessRounds)
+        return makeError("文件的" + which(failed->front()) + "多次未通过校验，下载中止",
+                         FailureKind::ChecksumMismatch);
+    std::uint64_t again = 0;
+    for (const ByteInterval& piece : *failed) {
+        job.ledger.forget(piece);
+        job.scheduler->fetchAgain(piece);
+        again += piece.size();
+    }
+    const std::uint64_t arrived = job.progress.snapshot().arrived;
+    job.progress.setArrived(arrived - std::min(arrived, again));
+    checkpoint.now();
+    for (const auto& [id, piece] : liars)
+        if (job.sources.state(id) != SourceState::Dropped)
+            job.dropSource(id, "发送的数据（" + which(piece) + "）未通过校验");
+    if (liars.empty())
+        job.progress.addNotice(std::to_string(failed->size()) + " 块数据未通过校验，已重新下载");
+    return true;
 }
 
 Result<DownloadResult> fetchStream(DownloadRun& job, bool lengthKnown, DownloadResult result) {
@@ -185,6 +226,17 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
                     break;
         }
         auto ranges = fetchRanges(job, checkpoint, result);
+        // Pieces with digests are checked once every byte is in; the ones that fail come again.
+        for (unsigned blameless = 0; ranges && job.request.pieces && !job.stopping() &&
+                                     !job.fellBack() && !job.changed();) {
+            const Result<bool> again = fetchFailedPiecesAgain(job, checkpoint, blameless);
+            if (!again)
+                ranges = again.error();
+            else if (!*again)
+                break;
+            else
+                ranges = fetchRanges(job, checkpoint, result);
+        }
         job.settle();
         return ranges;
     }();
@@ -199,13 +251,24 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
     return fetched;
 }
 
+// A file of another length than the description of it says is another file.
+Result<Probe> asDescribed(const DownloadRequest& request, Result<Probe> found) {
+    if (found && request.expectedLength && found->length &&
+        *found->length != *request.expectedLength)
+        return makeError("文件大小（" + std::to_string(*found->length) + " 字节）与描述的（" +
+                             std::to_string(*request.expectedLength) + " 字节）不同",
+                         FailureKind::NotSameFile);
+    return found;
+}
+
 // The probe of the first source that answers: that source defines the file. One that cannot
 // be used is dropped, and said so when another goes on.
 Result<Probe> probeFirst(DownloadRun& job) {
     std::optional<Error> first;
     for (const std::size_t id : job.sources.untried()) {
         const Result<std::string> url = job.directAddress(id);
-        Result<Probe> found = url ? probe(job, *url) : Result<Probe>(url.error());
+        Result<Probe> found =
+            url ? asDescribed(job.request, probe(job, *url)) : Result<Probe>(url.error());
         if (found) {
             job.primary = id; // proven by the caller, as after every probe of it
             return found;
@@ -230,7 +293,7 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
     result.path = job.request.target;
     Result<DownloadResult> fetched = result;
     for (int pass = 0; pass < 2; ++pass) {
-        auto found = pass == 0 ? probeFirst(job) : probe(job, job.url);
+        auto found = pass == 0 ? probeFirst(job) : asDescribed(job.request, probe(job, job.url));
         if (!found)
             return found.error();
         if (pass == 0 && job.primary != 0)
@@ -268,15 +331,30 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
     return fetched;
 }
 
-// Whether the complete part has the digest the file is held to: the request's, else the one its
-// server announced.
-Status holdsDigest(const DownloadRequest& request, const std::optional<Checksum>& announced,
-                   const std::string& part) {
+// The complete part against what it is held to: the described length; the pieces' digests
+// where they were not checked as the ranges came in (a stream); the whole file's digest: the
+// request's, else the one its server announced.
+Status holdsItsDigests(DownloadRun& job, const DownloadResult& fetched) {
+    const DownloadRequest& request = job.request;
+    if (request.expectedLength && fetched.bytes != *request.expectedLength)
+        return makeError("文件大小（" + std::to_string(fetched.bytes) + " 字节）与描述的（" +
+                             std::to_string(*request.expectedLength) + " 字节）不同",
+                         FailureKind::ChecksumMismatch);
+    if (request.pieces && fetched.mode != DownloadMode::Ranges) {
+        const auto failed = failedPieces(job.file.path(), *request.pieces, fetched.bytes);
+        if (!failed)
+            return failed.error();
+        if (!failed->empty())
+            return makeError(
+                "文件的第 " + std::to_string(failed->front().begin / request.pieces->length + 1) +
+                    " 块未通过校验",
+                FailureKind::ChecksumMismatch);
+    }
     if (request.checksum)
-        return verifyFile(part, *request.checksum);
-    if (!announced)
+        return verifyFile(job.file.path(), *request.checksum);
+    if (!job.announcedDigest)
         return {};
-    Status held = verifyFile(part, *announced);
+    Status held = verifyFile(job.file.path(), *job.announcedDigest);
     if (!held && held.error().kind == FailureKind::ChecksumMismatch)
         return withMessage(held.error(), held.error().message + "（校验值由服务器公布）");
     return held;
@@ -314,7 +392,7 @@ Result<DownloadResult> download(const DownloadRequest& request, DownloadProgress
     progress.setState(DownloadState::Finishing);
     // The checks read the part through the file, which sees what the view holds; commit()
     // flushes it to disk once, afterwards.
-    if (Status held = holdsDigest(request, job.announcedDigest, file->path()); !held)
+    if (Status held = holdsItsDigests(job, *fetched); !held)
         return held.error();
     if (request.check)
         if (Status accepted = request.check(file->path()); !accepted)

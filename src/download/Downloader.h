@@ -47,9 +47,11 @@
 // part that another address left is not this run's to throw away.
 //
 // A file is held to a digest: the request's checksum, else the one the first source's server
-// announces (Announced.h). A complete file without it never takes the target's name: it is
-// thrown away with its part (FailureKind::ChecksumMismatch, the message gives both digests).
-// Mirrors that server announces join the sources as the request's mirrors do.
+// announces (Announced.h), and to its pieces' digests (`pieces`). A complete file without them
+// never takes the target's name: a piece that fails is fetched again from another source, and
+// the source that sent it is dropped; a whole file without its digest fails with
+// FailureKind::ChecksumMismatch (the message gives both digests), its part removed. Mirrors that
+// server announces join the sources as the request's mirrors do.
 //
 // A reply proves it is the probe's version only by carrying each validator the probe had, the
 // same, from the same server: a range reply without one, or reached through a redirect to
@@ -82,6 +84,7 @@
 #include "common/Result.h"
 #include "download/Checksum.h"
 #include "download/DownloadProgress.h"
+#include "download/PieceHashes.h"
 #include "download/ResumeState.h"
 #include "download/Sources.h"
 #include "download/SpeedLimit.h"
@@ -174,6 +177,12 @@ struct DownloadRequest {
     // Asked about the complete part file before it takes the target's name; a failure is the
     // download's, and the part goes.
     std::function<Status(const std::string& complete)> check;
+    // Digests of the file's pieces, checked once every byte is in: a piece that fails is fetched
+    // again, and the one source that sent it is dropped (named in the notices).
+    std::optional<PieceHashes> pieces;
+    // The file's length as a description of it says: a source of another length serves another
+    // file.
+    std::optional<std::uint64_t> expectedLength;
 };
 
 enum class DownloadMode {

@@ -234,10 +234,12 @@ std::size_t RangeWorker::onBody(std::span<const char> data) {
     // A reply to the end of the range takes what is still the worker's: fewer bytes when the
     // back of the range was taken over meanwhile, and the reply ends there.
     const std::uint64_t keep = streaming_ ? job_.scheduler->claim(index_, bytes).size() : bytes;
-    if (keep > 0 && !writer_.write(range_.begin + received_, data.data(), keep, range_.end)) {
+    const std::uint64_t begin = range_.begin + received_;
+    if (keep > 0 && !writer_.write(begin, data.data(), keep, range_.end)) {
         verdict_ = Verdict::Stopped;
         return 0;
     }
+    job_.ledger.record(source_.id, {begin, begin + keep});
     const auto now = Clock::now();
     job_.scheduler->wrote(index_, keep, now);
     received_ += keep;

@@ -363,6 +363,32 @@ void SegmentScheduler::giveUp(unsigned worker) {
     pool_.insert(at, {rest, worker});
 }
 
+void SegmentScheduler::fetchAgain(ByteInterval interval) {
+    std::lock_guard guard(mutex_);
+    interval.end = std::min(interval.end, length_);
+    std::vector<ByteInterval> kept;
+    for (const ByteInterval& done : done_) {
+        const ByteInterval again{std::max(done.begin, interval.begin),
+                                 std::min(done.end, interval.end)};
+        if (again.empty()) {
+            kept.push_back(done);
+            continue;
+        }
+        if (done.begin < again.begin)
+            kept.push_back({done.begin, again.begin});
+        if (again.end < done.end)
+            kept.push_back({again.end, done.end});
+        doneBytes_ -= again.size();
+        auto at = std::lower_bound(
+            pool_.begin(), pool_.end(), again.begin,
+            [](const Piece& p, std::uint64_t begin) { return p.range.begin < begin; });
+        pool_.insert(at, {again, std::nullopt});
+    }
+    done_ = std::move(kept);
+    ++changes_;
+    changed_.notify_all();
+}
+
 std::vector<ByteInterval> SegmentScheduler::complete() const {
     std::lock_guard guard(mutex_);
     std::vector<ByteInterval> all = done_;

@@ -140,6 +140,9 @@ class SegmentScheduler {
     void reconnected(unsigned worker, TimePoint now);
     // The worker gives up the rest of its range (call it with no claim outstanding).
     void giveUp(unsigned worker);
+    // The complete bytes of `interval` are no longer complete (found wrong): a worker fetches
+    // them again. Bytes of ranges still under way are their workers'.
+    void fetchAgain(ByteInterval interval);
 
     // Complete bytes, merged and in order.
     std::vector<ByteInterval> complete() const;
