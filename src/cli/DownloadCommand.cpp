@@ -25,8 +25,9 @@
 // A metalink document (a local FILE.meta4, or an address that serves one) stands for the files it
 // describes: each is one download from the addresses the document lists for it, saved under its
 // name in DIR (the current folder by default; -o only for a document of one file) and held to
-// the document's length and digests. So each address is asked once what it serves before its
-// download starts; one given with --mirror is taken as a plain file.
+// the document's length and digests. An address found serving a document in its file's place
+// (its download fails with FailureKind::Metalink before a byte is saved) is asked for it, and
+// the files it describes join the queue in its place.
 
 #include "cli/Commands.h"
 #include "cli/NetworkOptions.h"
@@ -40,12 +41,12 @@
 #include "download/Metalink.h"
 #include "download/MetalinkFetch.h"
 #include "download/MetalinkTarget.h"
-#include "download/ShareLink.h"
 
 #include <pthread.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
@@ -265,8 +266,19 @@ Status planDocument(const std::string& document, const Options& o, Plan& plan) {
     return {};
 }
 
-// `stop`: a Ctrl-C came while an address is asked whether it serves a document.
-Plan planOf(const Options& o, const std::function<bool()>& stop) {
+// The files of metalink documents are given their places once every document has been read,
+// so a refused file leaves no folder behind.
+Plan placed(Plan plan, const Options& o) {
+    for (const auto& [index, name] : plan.documentFiles) {
+        auto target = documentTarget(o, name, true);
+        if (!target)
+            return {{}, target.error().message, 1};
+        plan.entries[index].target = std::move(*target);
+    }
+    return plan;
+}
+
+Plan planOf(const Options& o) {
     Plan plan;
     for (const std::string& arg : o.urls) {
         std::optional<std::string> document;
@@ -275,11 +287,6 @@ Plan planOf(const Options& o, const std::function<bool()>& stop) {
             if (!read)
                 return {{}, read.error().message, 1};
             document = std::move(*read);
-        } else if (o.mirrors.empty() && !download::isShareLink(arg)) {
-            auto served = download::metalinkAt(arg, stop);
-            if (!served)
-                return {{}, served.error().message, 1};
-            document = std::move(*served);
         }
         if (!document) {
             const std::string target =
@@ -293,14 +300,7 @@ Plan planOf(const Options& o, const std::function<bool()>& stop) {
             return {{}, arg + "：" + planned.error().message, code};
         }
     }
-    // Every document is read and every file checked before a folder is made for one.
-    for (const auto& [index, name] : plan.documentFiles) {
-        auto target = documentTarget(o, name, true);
-        if (!target)
-            return {{}, target.error().message, 1};
-        plan.entries[index].target = std::move(*target);
-    }
-    return plan;
+    return placed(std::move(plan), o);
 }
 
 } // namespace
@@ -331,16 +331,17 @@ int runDownload(Args args) {
         }
     // Interrupts are taken below, between looks at the queue (every thread inherits the mask),
     // so a Ctrl-C pauses the downloads instead of killing them half-written; one that comes
-    // while the addresses are asked about documents stops that, and is taken below too.
+    // while an address is asked for its document stops that, and is taken below too.
     const sigset_t interrupts = blockStopSignals();
-    Plan plan = planOf(o, [&interrupts] {
+    const auto stopAsked = [&interrupts] {
         sigset_t pending;
         sigpending(&pending);
         for (const int signal : {SIGINT, SIGTERM, SIGHUP})
             if (sigismember(&interrupts, signal) && sigismember(&pending, signal))
                 return true;
         return false;
-    });
+    };
+    Plan plan = planOf(o);
     if (plan.exitCode == 2)
         return usage(plan.problem);
     if (plan.exitCode != 0) {
@@ -358,8 +359,12 @@ int runDownload(Args args) {
     download::DownloadQueue queue(o.queue);
     queue.listen([&told](const download::QueueChange& change) { told.take(change); });
     std::set<std::string> targets;
-    std::set<std::uint64_t> renamed; // saved under another name than their address's
-    for (download::QueueEntry& entry : plan.entries) {
+    std::set<std::uint64_t> renamed;   // saved under another name than their address's
+    std::set<std::uint64_t> described; // files of metalink documents
+    // Downloads of the command: with several, each line names its file (the queue may not have
+    // told of all of them yet).
+    std::size_t downloads = 0;
+    const auto add = [&](download::QueueEntry entry, bool ofDocument) {
         const std::string url = entry.addresses.front();
         const std::string wanted = entry.target;
         // The first of a name may replace an older file, as a single download does; a second
@@ -374,12 +379,19 @@ int runDownload(Args args) {
         entry.name = name;
         entry.target = target;
         const std::uint64_t id = queue.add(std::move(entry));
+        ++downloads;
+        if (ofDocument)
+            described.insert(id);
         if (target != wanted) {
             renamed.insert(id);
             if (!o.quiet)
                 std::fprintf(stderr, "%s 与前面的地址同名，保存为 %s\n", url.c_str(), name.c_str());
         }
-    }
+    };
+    for (std::size_t i = 0; i < plan.entries.size(); ++i)
+        add(std::move(plan.entries[i]),
+            std::ranges::any_of(plan.documentFiles,
+                                [i](const auto& file) { return file.first == i; }));
 
     const bool showProgress = !o.quiet && ::isatty(STDERR_FILENO);
     const auto columns = [] { return terminalColumns(STDERR_FILENO).value_or(80); };
@@ -387,11 +399,52 @@ int runDownload(Args args) {
     std::set<std::uint64_t> resumesTold;
     std::map<std::uint64_t, std::size_t> noticesTold;
     std::set<std::uint64_t> finished;
+    // An address that served a metalink document in its file's place: the files it describes
+    // take its place in the queue. Why they cannot, when they cannot.
+    const auto follow = [&](const QueueItem& item) -> std::optional<std::string> {
+        const std::string& url = item.entry.addresses.front();
+        auto served = download::metalinkAt(url, stopAsked);
+        if (!served)
+            return served.error().message;
+        if (!*served)
+            return url + "：无法读取 metalink 文件";
+        Plan more;
+        if (Status planned = planDocument(**served, o, more); !planned)
+            return url + "：" + planned.error().message;
+        more = placed(std::move(more), o);
+        if (more.exitCode != 0)
+            return more.problem;
+        queue.remove(item.id);
+        --downloads;
+        finished.insert(item.id);
+        for (download::QueueEntry& entry : more.entries)
+            add(std::move(entry), true);
+        return std::nullopt;
+    };
+    // Follows each document served in a file's place once; true when files joined the queue.
+    const auto followDocuments = [&](const std::vector<QueueItem>& items) {
+        bool joined = false;
+        for (const QueueItem& item : items) {
+            if (item.state != QueueState::Failed || item.errorKind != FailureKind::Metalink ||
+                described.contains(item.id) || finished.contains(item.id))
+                continue;
+            if (const auto problem = follow(item)) {
+                finished.insert(item.id);
+                if (showProgress)
+                    lines.erase();
+                std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),
+                             problem->c_str());
+            } else {
+                joined = true;
+            }
+        }
+        return joined;
+    };
     // What is new to say about `items`: resumes, and each result once.
     const auto notesFor = [&](const std::vector<QueueItem>& items) {
         std::string notes;
         for (const QueueItem& item : items) {
-            const std::string who = items.size() > 1 ? item.entry.name + "：" : std::string();
+            const std::string who = downloads > 1 ? item.entry.name + "：" : std::string();
             if (item.resumed > 0 && resumesTold.insert(item.id).second && !o.quiet)
                 notes += who + "继续下载：已有 " + bytes(item.resumed) + " / " + bytes(item.total) +
                          "\n";
@@ -428,6 +481,8 @@ int runDownload(Args args) {
         }
         const bool resize = sigtimedwait(&resized, nullptr, &now) > 0;
         if (queue.unfinished() == 0 && queue.active() == 0) {
+            if (followDocuments(queue.refresh()))
+                continue;
             // The whole list as it ended, read once.
             const std::vector<QueueItem> items = queue.refresh();
             if (showProgress)
@@ -438,7 +493,7 @@ int runDownload(Args args) {
                 allDone = allDone && item.state == QueueState::Done;
                 if (item.state == QueueState::Paused)
                     std::fprintf(stderr, "%s%s\n",
-                                 items.size() > 1 ? (item.entry.name + "：").c_str() : "",
+                                 downloads > 1 ? (item.entry.name + "：").c_str() : "",
                                  item.error.empty() ? "下载已中断" : item.error.c_str());
             }
             return allDone ? 0 : 1;
@@ -446,6 +501,7 @@ int runDownload(Args args) {
         if (!changed && !resize)
             continue;
         const std::vector<QueueItem> items = told.items();
+        followDocuments(items);
         const std::string notes = notesFor(items);
         if (!notes.empty()) {
             if (showProgress)

@@ -29,6 +29,7 @@ enum class FailureKind {
     BadAddress,       // the address cannot be used at all (or a share link did not resolve)
     PartChanged,      // another program changed or cut the download's part file
     ChecksumMismatch, // the file's digest is not the one it is held to
+    Metalink,         // the address serves a metalink document, which describes files, not the file
 };
 
 struct Error {

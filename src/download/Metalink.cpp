@@ -1,6 +1,7 @@
 #include "download/Metalink.h"
 
 #include "common/FileName.h"
+#include "common/Text.h"
 #include "net/HttpAddress.h"
 
 #include <expat.h>
@@ -291,6 +292,13 @@ Result<std::vector<MetalinkFile>> parseMetalink(std::string_view document) {
     if (document.size() > kMaxMetalinkBytes)
         return refused("超过 " + std::to_string(kMaxMetalinkBytes >> 20) + " MB，不予处理");
     return Reader().read(document);
+}
+
+bool namedMetalink(std::string_view url) {
+    constexpr std::string_view kSuffix = ".meta4";
+    url = url.substr(0, url.find_first_of("?#"));
+    return url.size() >= kSuffix.size() &&
+           equalsIgnoreCase(url.substr(url.size() - kSuffix.size()), kSuffix);
 }
 
 } // namespace vantorel::download

@@ -31,6 +31,9 @@ inline constexpr std::size_t kMaxMetalinkBytes = 4 << 20;
 inline constexpr std::string_view kMetalinkMediaType = "application/metalink4+xml";
 inline constexpr std::string_view kMetalinkNamespace = "urn:ietf:params:xml:ns:metalink";
 
+// Whether an address's path ends in ".meta4", the name metalink documents go by.
+bool namedMetalink(std::string_view url);
+
 struct MetalinkFile {
     std::string name;              // relative path, segments separated by "/"
     std::vector<std::string> urls; // http(s), by priority (lowest first), then in document order

@@ -22,13 +22,6 @@ Error tooLarge() {
                      FailureKind::BadAddress);
 }
 
-bool namedMeta4(std::string_view url) {
-    constexpr std::string_view kSuffix = ".meta4";
-    url = url.substr(0, url.find_first_of("?#"));
-    return url.size() >= kSuffix.size() &&
-           equalsIgnoreCase(url.substr(url.size() - kSuffix.size()), kSuffix);
-}
-
 } // namespace
 
 Result<std::string> readMetalinkFile(const std::string& path) {
@@ -56,7 +49,7 @@ Result<std::optional<std::string>> metalinkAt(const std::string& url,
     };
     rules.heldSince = [](std::chrono::steady_clock::time_point) { return false; };
     net::DownloadConnection connection(std::move(rules));
-    const bool named = namedMeta4(url);
+    const bool named = namedMetalink(url);
     bool declared = false;
     bool over = false;
     std::string body;

@@ -2,6 +2,7 @@
 
 #include "common/Text.h"
 #include "download/Announced.h"
+#include "download/Metalink.h"
 #include "download/ReplyChecks.h"
 #include "download/Staging.h"
 #include "net/DownloadConnection.h"
@@ -36,6 +37,8 @@ Result<Probe> askHead(DownloadRun& job, const std::string& url, const std::strin
     probe.coded = head.coded();
     probe.rangesRefused = equalsIgnoreCase(head.acceptRanges, "none");
     probe.webPage = startsWithIgnoreCase(head.contentType, "text/html");
+    probe.metalink = startsWithIgnoreCase(head.contentType, kMetalinkMediaType) ||
+                     (namedMetalink(url) && head.contentType.find("xml") != std::string::npos);
     probe.validators = validatorsOf(head);
     const std::string effective = transfer.effectiveUrl();
     probe.url = effective.empty() ? url : effective;
@@ -93,6 +96,8 @@ Result<Probe> probe(DownloadRun& job, const std::string& url, bool background) {
     auto found = firstLook(job, url, background);
     if (found && found->webPage && job.request.refuseWebPages)
         return makeError("文件地址指向一个网页：" + url, FailureKind::WebPage);
+    if (found && found->metalink)
+        return makeError("地址提供的是 metalink 文件：" + url, FailureKind::Metalink);
     return found;
 }
 

@@ -20,6 +20,7 @@ struct Probe {
     bool coded = false;
     bool rangesRefused = false;
     bool webPage = false;
+    bool metalink = false; // a metalink document: it describes files, it is none of them
     Validators validators;
     std::string url;
     Seconds wait{};                      // from the request to the reply (see net::replyWait)
@@ -30,7 +31,8 @@ struct Probe {
 };
 
 // The probe; where a file is expected, a reply that says it is a web page (an error or login
-// page served in place of the file) ends the download before a byte of it is fetched.
+// page served in place of the file) ends the download before a byte of it is fetched. So does a
+// metalink document (FailureKind::Metalink): a front end downloads the files it describes.
 // `url` is the address to ask (a source's direct address); `background`: asked beside the
 // workers, it ends once the download settles.
 Result<Probe> probe(DownloadRun& job, const std::string& url, bool background = false);
