@@ -207,9 +207,12 @@ int runDownload(Args args) {
     }
 
     std::vector<Status> problems = {download::checkOutput(o.output)};
-    for (const auto* list : {&o.urls, &o.mirrors})
-        for (const std::string& url : *list)
-            problems.push_back(download::checkDownloadAddress(url));
+    for (const std::string& url : o.urls)
+        problems.push_back(download::checkDownloadAddress(url));
+    // Named, so that an empty mirror is not taken for the address before it.
+    for (const std::string& mirror : o.mirrors)
+        if (Status usable = download::checkDownloadAddress(mirror); !usable)
+            problems.push_back(makeError("--mirror：" + usable.error().message));
     for (const Status& problem : problems)
         if (!problem) {
             std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),

@@ -141,6 +141,9 @@ TEST_F(DownloadCommandTest, UnusableAddressesAndFoldersAreNamedBeforeAnythingSta
     auto notUrl = runCli({"download", "notaurl"});
     EXPECT_EQ(notUrl.exitCode, 1);
     EXPECT_NE(notUrl.err.find("不是 http(s) 地址：notaurl"), std::string::npos) << notUrl.err;
+    auto noMirror = runCli({"download", server_.url("/pkg/setup.exe"), "--mirror", ""});
+    EXPECT_EQ(noMirror.exitCode, 1);
+    EXPECT_NE(noMirror.err.find("--mirror：下载地址为空"), std::string::npos) << noMirror.err;
     const std::string missing = (dir_ / "missing" / "dir/").string();
     auto noFolder = runCli({"download", server_.url("/pkg/setup.exe"), "-o", missing});
     EXPECT_EQ(noFolder.exitCode, 1);
