@@ -9,8 +9,8 @@
 // "name (1).ext" (the first free such name), and its lines say so. A URL may be a share link: it
 // is resolved to its file first. --mirror gives the one URL more addresses of the same file: one
 // download whose sources they all are (the file is named after URL). A file at a target that an
-// earlier, unfinished run left a part for was not put there by that run: it is never replaced, the
-// download fails with why.
+// earlier, unfinished run left a part for is replaced only while it is the file that run found
+// there (and was let replace); any other is never replaced, the download fails with why.
 // --limit-rate caps every download of the command together. On a terminal, stderr shows one
 // progress line per download, cut to the terminal's width and redrawn when it changes;
 // otherwise one result line each.

@@ -5,6 +5,7 @@
 #include "common/ReplaceFile.h"
 #include "common/SmallFile.h"
 #include "download/PartFile.h"
+#include "download/ResumeState.h"
 #include "net/Url.h"
 
 #include <nlohmann/json.hpp>
@@ -168,7 +169,15 @@ DownloadQueue::~DownloadQueue() {
 Status DownloadQueue::mayGoOn(const Slot& slot, OtherFile other) const {
     if (other == OtherFile::Replace)
         return {};
-    return checkOwnTarget(slot.entry.target, slot.ownFile());
+    Status own = checkOwnTarget(slot.entry.target, slot.ownFile());
+    if (own)
+        return own;
+    // The run that left the part was let replace the file there: so is this one, while it is
+    // still that file.
+    const auto state = loadResumeState(PartFile::statePathFor(slot.entry.target));
+    if (state && state->replaces && checkOwnTarget(slot.entry.target, state->replaces))
+        return {};
+    return own;
 }
 
 std::uint64_t DownloadQueue::add(QueueEntry entry, OtherFile other) {

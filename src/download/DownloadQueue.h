@@ -19,8 +19,10 @@
 //
 // Resuming (resume(), or add() of a listed target) never puts a file over one the download did
 // not put there: an unfinished download has nothing at its target (its bytes are in its part),
-// a finished one the file it saved (the list keeps that file's stamp). Unless the caller says
-// the other file may be replaced, the download does not go on and the caller gets why
+// a finished one the file it saved (the list keeps that file's stamp). Only the file a run was
+// let replace when it began may still be replaced by the run that takes up its part, and only
+// while it is unchanged (the part's resume state keeps its stamp). Unless the caller says the
+// other file may be replaced, the download does not go on and the caller gets why
 // (FailureKind::ForeignTarget) to ask the user. A new download whose target has an earlier run's
 // part beside it is such a resume too.
 //

@@ -165,6 +165,9 @@ struct DownloadRequest {
     // Asked about the complete part file before it takes the target's name; a failure is the
     // download's, and the part goes.
     std::function<Status(const std::string& complete)> check;
+    // What stood at the target when the caller let this download replace it; the resume state
+    // keeps it, so that a later run may replace that same file and no other (ResumeState).
+    std::optional<FileStamp> replaces;
 };
 
 enum class DownloadMode {

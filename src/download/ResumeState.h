@@ -8,6 +8,7 @@
 // before it saves the state that records them.
 
 #include "common/Result.h"
+#include "download/DownloadTarget.h"
 #include "download/SegmentScheduler.h"
 #include "net/Url.h"
 
@@ -58,6 +59,9 @@ struct ResumeState {
     // were kept has that one alone.
     std::vector<SourceRecord> sources;
     std::vector<ByteInterval> complete; // merged, in order
+    // The file that stood at the target when the download was let replace it: while that same
+    // file stands there, a later run may replace it too. None: nothing there may be replaced.
+    std::optional<FileStamp> replaces;
 
     // The source recorded for `address` (compared without credentials), if any.
     const SourceRecord* sourceFor(std::string_view address) const;
