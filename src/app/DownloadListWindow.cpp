@@ -115,6 +115,7 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
         QPushButton* replace = box.addButton(QStringLiteral("覆盖"), QMessageBox::AcceptRole);
         QPushButton* saveAs = box.addButton(QStringLiteral("另存为"), QMessageBox::ActionRole);
         box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(saveAs);
         box.setInformativeText(
             QStringLiteral("覆盖：用下载的文件替换它；另存为：下载保存为旁边的新名字。"));
         box.exec();
@@ -136,10 +137,10 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
         return dialog.textValue().trimmed();
     };
     askStartOver = [this](const QString& why) {
-        return QMessageBox::question(
-                   this, QStringLiteral("更换下载地址"),
-                   why + QStringLiteral("\n是否删除已下载的部分，从头重新下载？")) ==
-               QMessageBox::Yes;
+        return QMessageBox::question(this, QStringLiteral("更换下载地址"),
+                                     why + QStringLiteral("\n是否删除已下载的部分，从头重新下载？"),
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
     };
     setObjectName(QStringLiteral("窗口_下载列表"));
     setWindowTitle(QStringLiteral("下载列表"));
