@@ -219,7 +219,8 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { updateActions(); });
     connect(table_, &QTableWidget::customContextMenuRequested, this,
             [this](QPoint at) { showRowMenu(at); });
-    connect(&downloads_, &Downloads::failed, this, [this](const QueueItem& item) { failed(item); });
+    connect(&downloads_, &Downloads::newAddressDiffers, this,
+            [this](const QueueItem& item) { newAddressDiffers(item); });
     connect(&downloads_, &Downloads::refreshed, this, [this] {
         if (isVisible())
             fill();
@@ -362,23 +363,18 @@ void DownloadListWindow::replaceAddress() {
         return;
     const std::string wanted = address->toStdString();
     Status done = download::checkDownloadAddress(wanted);
-    // Marked before it goes on: a download that fails at once is told while it is sent on.
-    replaced_.insert(*id);
     if (done)
         done = downloads_.replaceAddress(*id, wanted);
-    if (!done) {
-        replaced_.erase(*id);
+    if (!done)
         tell(toQString(done.error().message));
-    }
 }
 
-void DownloadListWindow::failed(const QueueItem& item) {
-    if (!replaced_.erase(item.id) || item.errorKind != FailureKind::NotSameFile)
-        return;
-    if (!askStartOver(toQString(item.error)))
-        return;
-    if (Status started = downloads_.startOver(item.id); !started)
-        tell(toQString(started.error().message));
+void DownloadListWindow::newAddressDiffers(const QueueItem& item) {
+    const bool startOver = askStartOver(toQString(item.error));
+    if (Status done =
+            startOver ? downloads_.startOver(item.id) : downloads_.keepFormerAddress(item.id);
+        !done)
+        tell(toQString(done.error().message));
 }
 
 void DownloadListWindow::openFile() {

@@ -97,6 +97,10 @@ struct QueueItem {
     // What became of its sources ("下载链接2 的文件与下载链接1 不同，已只用下载链接1"), in order.
     std::vector<std::string> notices;
     FailureKind errorKind = FailureKind::Other; // Failed: what kind of failure
+    // Failed: the address the user gave it (replaceAddress) serves another file than its part,
+    // which is left; the user decides between startOver() and keepFormerAddress(). The list
+    // file keeps the row as it was before meanwhile.
+    bool newAddressDiffers = false;
 
     bool operator==(const QueueItem&) const = default;
 };
@@ -142,9 +146,14 @@ class DownloadQueue {
     Status moveTo(std::uint64_t id, const std::string& target);
     // A paused, failed or cancelled download gets `address` as its only address (named by
     // itself, no longer renewed from the catalogue) and goes on from its part, which the
-    // download first proves the new address serves; refused as resume() is.
+    // download first proves the new address serves; refused as resume() is. When it serves
+    // another file, the download fails with newAddressDiffers.
     Status replaceAddress(std::uint64_t id, const std::string& address,
                           OtherFile other = OtherFile::Refuse);
+    // A download whose new address serves another file (newAddressDiffers) goes back to what
+    // it was before that address was given: its addresses, state, error and progress; its part
+    // stays. Refused for any other download.
+    Status keepFormerAddress(std::uint64_t id);
     // A paused, failed or cancelled download drops its part (and its resume state) and goes on
     // from the first byte; refused with why when the part cannot be removed, or as resume() is.
     Status startOver(std::uint64_t id, OtherFile other = OtherFile::Refuse);
