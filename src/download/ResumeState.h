@@ -1,6 +1,7 @@
 #pragma once
 // What a download leaves beside its part file so that a later run can take it up: the address,
-// where it finally led, the length, the server's validators and the bytes already complete.
+// where it finally led, the length, the server's validators, the bytes already complete and the
+// file at the target it was let replace.
 // Kept as a small JSON file, replaced atomically (written under another name, flushed, renamed)
 // so that a crash leaves either the old state or the new one, never half of one.
 //
