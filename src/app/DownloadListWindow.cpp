@@ -115,6 +115,7 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
         QPushButton* replace = box.addButton(QStringLiteral("覆盖"), QMessageBox::AcceptRole);
         QPushButton* saveAs = box.addButton(QStringLiteral("另存为"), QMessageBox::ActionRole);
         box.addButton(QStringLiteral("取消"), QMessageBox::RejectRole);
+        box.setDefaultButton(saveAs);
         box.setInformativeText(
             QStringLiteral("覆盖：用下载的文件替换它；另存为：下载保存为旁边的新名字。"));
         box.exec();
@@ -136,10 +137,10 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
         return dialog.textValue().trimmed();
     };
     askStartOver = [this](const QString& why) {
-        return QMessageBox::question(
-                   this, QStringLiteral("更换下载地址"),
-                   why + QStringLiteral("\n是否删除已下载的部分，从头重新下载？")) ==
-               QMessageBox::Yes;
+        return QMessageBox::question(this, QStringLiteral("更换下载地址"),
+                                     why + QStringLiteral("\n是否删除已下载的部分，从头重新下载？"),
+                                     QMessageBox::Yes | QMessageBox::No,
+                                     QMessageBox::No) == QMessageBox::Yes;
     };
     setObjectName(QStringLiteral("窗口_下载列表"));
     setWindowTitle(QStringLiteral("下载列表"));
@@ -218,7 +219,8 @@ DownloadListWindow::DownloadListWindow(Downloads& downloads, QWidget* parent)
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { updateActions(); });
     connect(table_, &QTableWidget::customContextMenuRequested, this,
             [this](QPoint at) { showRowMenu(at); });
-    connect(&downloads_, &Downloads::failed, this, [this](const QueueItem& item) { failed(item); });
+    connect(&downloads_, &Downloads::newAddressDiffers, this,
+            [this](const QueueItem& item) { newAddressDiffers(item); });
     connect(&downloads_, &Downloads::refreshed, this, [this] {
         if (isVisible())
             fill();
@@ -361,23 +363,18 @@ void DownloadListWindow::replaceAddress() {
         return;
     const std::string wanted = address->toStdString();
     Status done = download::checkDownloadAddress(wanted);
-    // Marked before it goes on: a download that fails at once is told while it is sent on.
-    replaced_.insert(*id);
     if (done)
         done = downloads_.replaceAddress(*id, wanted);
-    if (!done) {
-        replaced_.erase(*id);
+    if (!done)
         tell(toQString(done.error().message));
-    }
 }
 
-void DownloadListWindow::failed(const QueueItem& item) {
-    if (!replaced_.erase(item.id) || item.errorKind != FailureKind::NotSameFile)
-        return;
-    if (!askStartOver(toQString(item.error)))
-        return;
-    if (Status started = downloads_.startOver(item.id); !started)
-        tell(toQString(started.error().message));
+void DownloadListWindow::newAddressDiffers(const QueueItem& item) {
+    const bool startOver = askStartOver(toQString(item.error));
+    if (Status done =
+            startOver ? downloads_.startOver(item.id) : downloads_.keepFormerAddress(item.id);
+        !done)
+        tell(toQString(done.error().message));
 }
 
 void DownloadListWindow::openFile() {

@@ -7,11 +7,13 @@
 // shown.
 //
 // 继续 over a file at the target that the download did not save there asks first: 覆盖 replaces
-// it, 另存为 saves the download as "name (1).ext" beside it, 取消 leaves the row paused.
+// it, 另存为 (the default: Enter replaces nothing) saves the download as "name (1).ext" beside
+// it, 取消 (and Esc) leaves the row paused.
 //
 // 更换下载地址… gives a paused, failed or cancelled download another address, checked first, to
 // go on from its part; when that address then turns out to serve another file, the user is
-// asked whether to start over from the first byte.
+// asked whether to start over from the first byte: 否 (the default) keeps the part and leaves
+// the row as it was before, with its former address.
 //
 // 打开文件 opens a finished file with the desktop, 打开所在文件夹 the folder it is in; each only
 // while the file (the folder) exists. 从列表中删除 keeps a finished file where it is.
@@ -27,7 +29,6 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <set>
 
 namespace vantorel::app {
 
@@ -75,8 +76,8 @@ class DownloadListWindow : public QWidget {
     void updateActions();
     void showRowMenu(QPoint position);
     void tell(const QString& text);
-    // A download failed: one whose address the user replaced may start over.
-    void failed(const download::QueueItem& item);
+    // A download's new address serves another file: start over from it, or keep the part.
+    void newAddressDiffers(const download::QueueItem& item);
 
     Downloads& downloads_;
     QTableWidget* table_;
@@ -93,7 +94,6 @@ class DownloadListWindow : public QWidget {
     QAction* openFileEntry_;
     QAction* openFolderEntry_;
     QAction* removeEntry_;
-    std::set<std::uint64_t> replaced_; // downloads given another address here
 };
 
 } // namespace vantorel::app

@@ -110,6 +110,12 @@ Status Downloads::startOver(std::uint64_t id) {
     return goingOn(id, queue_.startOver(id));
 }
 
+Status Downloads::keepFormerAddress(std::uint64_t id) {
+    Status kept = queue_.keepFormerAddress(id);
+    refresh();
+    return kept;
+}
+
 void Downloads::cancel(std::uint64_t id) {
     watched_.erase(id);
     queue_.cancel(id);
@@ -201,6 +207,10 @@ void Downloads::announce() {
     }
     emit refreshed();
     for (const download::QueueItem& item : endings) {
+        if (item.newAddressDiffers) {
+            emit newAddressDiffers(item);
+            continue;
+        }
         emit ended(item);
         if (item.state == download::QueueState::Failed)
             emit failed(item);

@@ -8,7 +8,9 @@
 //   the network: removing a running download, which waits for its transfer to stop, happens on
 //   a worker, and the row is gone from items() at once.
 // - A download added (or resumed) here that then ends, done or failed, is announced once with
-//   ended(), and a failure also with failed(); one the user cancels ends 已取消 and is not.
+//   ended(), and a failure also with failed(); one the user cancels ends 已取消 and is not. One
+//   whose new address turns out to serve another file has not failed: the user has a choice to
+//   make, announced with newAddressDiffers() alone.
 // - Preferences: downloads at once and the job options (connections) go to the queue and count
 //   from the next download on; the speed limit is the one limit every download shares (the
 //   update download too) and applies at once. Catalogue downloads always refuse a web page in
@@ -64,6 +66,9 @@ class Downloads : public QObject {
     Status replaceAddress(std::uint64_t id, const std::string& address);
     // A stopped download drops its part and goes on from the start (DownloadQueue::startOver).
     Status startOver(std::uint64_t id);
+    // A download whose new address serves another file is again as it was before
+    // (DownloadQueue::keepFormerAddress).
+    Status keepFormerAddress(std::uint64_t id);
     void cancel(std::uint64_t id);
     void remove(std::uint64_t id);
     // Pauses every unfinished download; the list remembers them as paused.
@@ -84,13 +89,14 @@ class Downloads : public QObject {
     void added(std::uint64_t id);
     void ended(const download::QueueItem& item);
     void failed(const download::QueueItem& item);
+    void newAddressDiffers(const download::QueueItem& item);
 
   private:
     // After a stopped download was asked to go on: its ending is announced if it does.
     Status goingOn(std::uint64_t id, Status asked);
     // A change the queue told of, on the user-interface thread.
     void take(const download::QueueChange& change);
-    // refreshed(), and failed() for each watched download that failed.
+    // refreshed(), and the endings of the watched downloads.
     void announce();
 
     settings::Preferences preferences_;

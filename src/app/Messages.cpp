@@ -20,6 +20,15 @@ QWidget* ownerFor(QWidget* parent) {
     return parent;
 }
 
+bool ask(QWidget* parent, const QString& text, const QString& explanation,
+         QMessageBox::StandardButton byDefault) {
+    QMessageBox box(QMessageBox::Question, toQString(kAppTitle), text,
+                    QMessageBox::Yes | QMessageBox::No, parent);
+    box.setInformativeText(explanation);
+    box.setDefaultButton(byDefault);
+    return box.exec() == QMessageBox::Yes;
+}
+
 } // namespace
 
 QString displayText(std::string_view utf8) {
@@ -60,15 +69,16 @@ QMessageBox* showTimedMessage(QWidget* parent, const QString& title, const QStri
 }
 
 bool askYesNo(QWidget* parent, const QString& text, const QString& explanation) {
-    QMessageBox box(QMessageBox::Question, toQString(kAppTitle), text,
-                    QMessageBox::Yes | QMessageBox::No, parent);
-    box.setInformativeText(explanation);
-    return box.exec() == QMessageBox::Yes;
+    return ask(parent, text, explanation, QMessageBox::Yes);
+}
+
+bool askBeforeLosing(QWidget* parent, const QString& text, const QString& explanation) {
+    return ask(parent, text, explanation, QMessageBox::No);
 }
 
 bool confirmReplace(QWidget* parent, const QString& file) {
-    return askYesNo(parent,
-                    QStringLiteral("文件已存在：\n") + file + QStringLiteral("\n是否覆盖？"));
+    return askBeforeLosing(parent, QStringLiteral("文件已存在：\n") + file +
+                                       QStringLiteral("\n是否覆盖？"));
 }
 
 } // namespace vantorel::app

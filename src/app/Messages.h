@@ -35,6 +35,9 @@ QMessageBox* showTimedMessage(QWidget* parent, const QString& title, const QStri
 // A yes/no question, with an optional line that explains what the answer means; true when the
 // answer is yes.
 bool askYesNo(QWidget* parent, const QString& text, const QString& explanation = {});
+// The same for a question whose yes loses something (a file, a part): no is the default, so
+// Enter loses nothing.
+bool askBeforeLosing(QWidget* parent, const QString& text, const QString& explanation = {});
 
 // Whether the existing `file` may be replaced by a download.
 bool confirmReplace(QWidget* parent, const QString& file);

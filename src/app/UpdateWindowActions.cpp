@@ -38,7 +38,7 @@ UpdateWindowActions::UpdateWindowActions(UpdateWindow& window)
           [](const QString& file) { return QDesktopServices::openUrl(QUrl::fromLocalFile(file)); }),
       confirmOverwrite([&window](const QString& file) { return confirmReplace(&window, file); }),
       confirmRetire([&window] {
-          return askYesNo(
+          return askBeforeLosing(
               &window,
               QStringLiteral("新版本已保存在程序所在文件夹。\n是否删除旧版本程序并退出？"));
       }),

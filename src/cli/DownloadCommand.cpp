@@ -10,8 +10,8 @@
 // "name (1).ext" (the first free such name), and its lines say so. A URL may be a share link: it
 // is resolved to its file first. --mirror gives the one URL more addresses of the same file: one
 // download whose sources they all are (the file is named after URL). A file at a target that an
-// earlier, unfinished run left a part for was not put there by that run: it is never replaced, the
-// download fails with why.
+// earlier, unfinished run left a part for is replaced only while it is the file that run found
+// there (and was let replace); any other is never replaced, the download fails with why.
 // --checksum holds the one URL's file to a digest (sha-256, sha-1, sha-512, md5): a file without
 // it is not saved, and the message gives both digests. A value that is not such a checksum is bad
 // usage, told before anything is fetched. A target that has the digest already is done at once.
@@ -318,11 +318,14 @@ int runDownload(Args args) {
     }
 
     std::vector<Status> problems = {download::checkOutput(o.output)};
-    for (const auto* list : {&o.urls, &o.mirrors})
-        for (const std::string& url : *list)
-            // A local file given in an address's place is a metalink document.
-            if (list == &o.mirrors || !std::filesystem::is_regular_file(url, ec))
-                problems.push_back(download::checkDownloadAddress(url));
+    for (const std::string& url : o.urls)
+        // A local file given in an address's place is a metalink document.
+        if (!std::filesystem::is_regular_file(url, ec))
+            problems.push_back(download::checkDownloadAddress(url));
+    // Named, so that an empty mirror is not taken for the address before it.
+    for (const std::string& mirror : o.mirrors)
+        if (Status usable = download::checkDownloadAddress(mirror); !usable)
+            problems.push_back(makeError("--mirror：" + usable.error().message));
     for (const Status& problem : problems)
         if (!problem) {
             std::fprintf(stderr, "%s%s\n", std::string(download::kFailedText).c_str(),

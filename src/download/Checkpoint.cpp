@@ -76,6 +76,7 @@ bool Checkpoint::now() {
     state.validators = job_.validators;
     state.sources = job_.sources.records();
     state.complete = job_.scheduler->complete();
+    state.replaces = job_.request.replaces;
     // A state that cannot be written only costs the resume; the download goes on.
     for (const ByteInterval& fresh : notListed(state.complete, flushed_))
         if (!job_.file.sync(fresh.begin, fresh.size()))

@@ -167,6 +167,7 @@ JobPhase DownloadJob::fetch(std::size_t first, const std::string& direct,
         };
     request.startOverIfDifferent = options_.startOverIfDifferent;
     request.target = target_;
+    request.replaces = replaceable_;
     request.workers = options_.workers;
     request.retryDelay = options_.retryDelay;
     request.giveUpAfter = options_.giveUpAfter;

@@ -5,6 +5,7 @@
 #include "common/ReplaceFile.h"
 #include "common/SmallFile.h"
 #include "download/PartFile.h"
+#include "download/ResumeState.h"
 #include "net/Url.h"
 
 #include <nlohmann/json.hpp>
@@ -142,11 +143,25 @@ struct DownloadQueue::Slot {
     // The user replaced its address: a part of another file is told (NotSameFile) and left for
     // the user to decide, not started over unasked.
     bool askIfDifferent = false;
+    // The row before the user's address replaced its own, until that address has brought the
+    // file or the user has chosen between it and this.
+    struct Former {
+        QueueEntry entry;
+        QueueState state;
+        std::string error;
+        JobView last;
+        bool askIfDifferent;
+    };
+    std::optional<Former> former;
 
     // The file this download last saved at its target, if any.
     std::optional<FileStamp> ownFile() const { return last.saved ? last.saved : saved; }
 
     bool unfinishedOrPaused() const { return isUnfinished(state) || state == QueueState::Paused; }
+    // The user's address serves another file: the user is to choose (QueueItem).
+    bool newAddressDiffers() const {
+        return former && state == QueueState::Failed && last.errorKind == FailureKind::NotSameFile;
+    }
 };
 
 DownloadQueue::DownloadQueue(QueueOptions options) : options_(std::move(options)) {
@@ -168,7 +183,15 @@ DownloadQueue::~DownloadQueue() {
 Status DownloadQueue::mayGoOn(const Slot& slot, OtherFile other) const {
     if (other == OtherFile::Replace)
         return {};
-    return checkOwnTarget(slot.entry.target, slot.ownFile());
+    Status own = checkOwnTarget(slot.entry.target, slot.ownFile());
+    if (own)
+        return own;
+    // The run that left the part was let replace the file there: so is this one, while it is
+    // still that file.
+    const auto state = loadResumeState(PartFile::statePathFor(slot.entry.target));
+    if (state && state->replaces && checkOwnTarget(slot.entry.target, state->replaces))
+        return {};
+    return own;
 }
 
 std::uint64_t DownloadQueue::add(QueueEntry entry, OtherFile other) {
@@ -256,6 +279,8 @@ Status DownloadQueue::replaceAddress(std::uint64_t id, const std::string& addres
     Slot* slot = find(id);
     if (!slot || !mayResume(slot->state))
         return makeError("只有已暂停、失败或已取消的下载可以更换下载地址");
+    slot->former =
+        Slot::Former{slot->entry, slot->state, slot->error, slot->last, slot->askIfDifferent};
     slot->entry.addresses = {address};
     slot->entry.labels.clear();
     // The user's own address: the catalogue's would undo the choice.
@@ -267,6 +292,23 @@ Status DownloadQueue::replaceAddress(std::uint64_t id, const std::string& addres
     return goes;
 }
 
+Status DownloadQueue::keepFormerAddress(std::uint64_t id) {
+    std::lock_guard lock(mutex_);
+    Slot* slot = find(id);
+    if (!slot || !slot->newAddressDiffers())
+        return makeError("这个下载没有等待决定的下载地址");
+    Slot::Former& former = *slot->former;
+    slot->entry = std::move(former.entry);
+    slot->state = former.state;
+    slot->error = std::move(former.error);
+    slot->last = std::move(former.last);
+    slot->askIfDifferent = former.askIfDifferent;
+    slot->former.reset();
+    save();
+    poke();
+    return {};
+}
+
 Status DownloadQueue::startOver(std::uint64_t id, OtherFile other) {
     std::lock_guard lock(mutex_);
     Slot* slot = find(id);
@@ -275,6 +317,7 @@ Status DownloadQueue::startOver(std::uint64_t id, OtherFile other) {
     if (Status gone = PartFile::discard(slot->entry.target); !gone)
         return gone;
     slot->askIfDifferent = false;
+    slot->former.reset();
     slot->saved = slot->ownFile();
     slot->last = {}; // nothing fetched any more
     return goOn(*slot, other);
@@ -429,6 +472,7 @@ bool DownloadQueue::step() {
             slot->state = QueueState::Cancelled;
         } else if (slot->last.phase == JobPhase::Done) {
             slot->state = QueueState::Done;
+            slot->former.reset(); // the new address brought the file
         } else if (slot->last.phase == JobPhase::Interrupted) {
             slot->state = QueueState::Paused;
         } else {
@@ -480,6 +524,7 @@ QueueItem DownloadQueue::viewOf(Slot& slot) const {
         item.errorDetail = slot.last.errorDetail;
         item.errorKind = slot.last.errorKind;
     }
+    item.newAddressDiffers = slot.newAddressDiffers();
     const DownloadSnapshot& s = slot.last.progress;
     item.total = s.total;
     item.totalKnown = s.totalKnown;
@@ -564,19 +609,22 @@ void DownloadQueue::save() const {
         return;
     nlohmann::json list = nlohmann::json::array();
     for (const auto& slot : slots_) {
-        const DownloadSnapshot& s = slot->last.progress;
+        // An address the user has not yet taken for one of another file is not the row's.
+        const bool former = slot->newAddressDiffers();
+        const QueueEntry& entry = former ? slot->former->entry : slot->entry;
+        const DownloadSnapshot& s = (former ? slot->former->last : slot->last).progress;
         // A password given in an address serves this run only: after a restart the user gives
         // it again (更换下载地址…) rather than finding it in a file.
         std::vector<std::string> addresses;
-        for (const std::string& address : slot->entry.addresses)
+        for (const std::string& address : entry.addresses)
             addresses.push_back(net::withoutCredentials(address));
-        nlohmann::json row = {{"name", slot->entry.name},
-                              {"target", slot->entry.target},
+        nlohmann::json row = {{"name", entry.name},
+                              {"target", entry.target},
                               {"addresses", addresses},
-                              {"labels", slot->entry.labels},
-                              {"catalogueId", slot->entry.catalogueId},
-                              {"state", stateKey(slot->state)},
-                              {"error", slot->error},
+                              {"labels", entry.labels},
+                              {"catalogueId", entry.catalogueId},
+                              {"state", stateKey(former ? slot->former->state : slot->state)},
+                              {"error", former ? slot->former->error : slot->error},
                               {"total", s.totalKnown ? s.total : 0},
                               {"bytes", s.arrived}};
         if (const auto saved = slot->ownFile())

@@ -19,8 +19,10 @@
 //
 // Resuming (resume(), or add() of a listed target) never puts a file over one the download did
 // not put there: an unfinished download has nothing at its target (its bytes are in its part),
-// a finished one the file it saved (the list keeps that file's stamp). Unless the caller says
-// the other file may be replaced, the download does not go on and the caller gets why
+// a finished one the file it saved (the list keeps that file's stamp). Only the file a run was
+// let replace when it began may still be replaced by the run that takes up its part, and only
+// while it is unchanged (the part's resume state keeps its stamp). Unless the caller says the
+// other file may be replaced, the download does not go on and the caller gets why
 // (FailureKind::ForeignTarget) to ask the user. A new download whose target has an earlier run's
 // part beside it is such a resume too.
 //
@@ -100,6 +102,10 @@ struct QueueItem {
     // What became of its sources ("下载链接2 的文件与下载链接1 不同，已只用下载链接1"), in order.
     std::vector<std::string> notices;
     FailureKind errorKind = FailureKind::Other; // Failed: what kind of failure
+    // Failed: the address the user gave it (replaceAddress) serves another file than its part,
+    // which is left; the user decides between startOver() and keepFormerAddress(). The list
+    // file keeps the row as it was before meanwhile.
+    bool newAddressDiffers = false;
 
     bool operator==(const QueueItem&) const = default;
 };
@@ -145,9 +151,14 @@ class DownloadQueue {
     Status moveTo(std::uint64_t id, const std::string& target);
     // A paused, failed or cancelled download gets `address` as its only address (named by
     // itself, no longer renewed from the catalogue) and goes on from its part, which the
-    // download first proves the new address serves; refused as resume() is.
+    // download first proves the new address serves; refused as resume() is. When it serves
+    // another file, the download fails with newAddressDiffers.
     Status replaceAddress(std::uint64_t id, const std::string& address,
                           OtherFile other = OtherFile::Refuse);
+    // A download whose new address serves another file (newAddressDiffers) goes back to what
+    // it was before that address was given: its addresses, state, error and progress; its part
+    // stays. Refused for any other download.
+    Status keepFormerAddress(std::uint64_t id);
     // A paused, failed or cancelled download drops its part (and its resume state) and goes on
     // from the first byte; refused with why when the part cannot be removed, or as resume() is.
     Status startOver(std::uint64_t id, OtherFile other = OtherFile::Refuse);

@@ -51,6 +51,9 @@ std::string downloadTarget(std::string_view url, std::string_view output) {
 Status checkDownloadAddress(std::string_view url) {
     if (net::isHttpAddress(url) || isShareLink(url))
         return {};
+    // Nothing after the colon would read as a message cut short.
+    if (url.find_first_not_of(" \t\r\n") == std::string_view::npos)
+        return makeError("下载地址为空");
     return makeError("不是 http(s) 地址：" + std::string(url));
 }
 

@@ -27,7 +27,7 @@ bool namesAFile(std::string_view address);
 std::string downloadTarget(std::string_view url, std::string_view output);
 
 // Whether `url` can be downloaded at all: an http(s) address or a share link; otherwise
-// "不是 http(s) 地址：" + url.
+// "不是 http(s) 地址：" + url, or "下载地址为空" when it is empty or only blanks.
 Status checkDownloadAddress(std::string_view url);
 
 // Whether `output` can take a download before any request is made: a path that names a folder

@@ -183,6 +183,9 @@ struct DownloadRequest {
     // The file's length as a description of it says: a source of another length serves another
     // file.
     std::optional<std::uint64_t> expectedLength;
+    // What stood at the target when the caller let this download replace it; the resume state
+    // keeps it, so that a later run may replace that same file and no other (ResumeState).
+    std::optional<FileStamp> replaces;
 };
 
 enum class DownloadMode {

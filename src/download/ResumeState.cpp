@@ -13,6 +13,23 @@ namespace {
 // A state is a few hundred bytes plus some per gap in the file; anything this large is not one.
 constexpr std::uint64_t kMaxStateBytes = 4 << 20;
 
+// A file's stamp as a state keeps it; null for none.
+nlohmann::ordered_json stampJson(const std::optional<FileStamp>& stamp) {
+    if (!stamp)
+        return nullptr;
+    return {{"device", stamp->device},
+            {"inode", stamp->inode},
+            {"size", stamp->size},
+            {"modified", stamp->modifiedNs}};
+}
+
+std::optional<FileStamp> stampFrom(const nlohmann::json& json) {
+    if (json.is_null())
+        return std::nullopt;
+    return FileStamp{json.at("device").get<std::uint64_t>(), json.at("inode").get<std::uint64_t>(),
+                     json.at("size").get<std::uint64_t>(), json.at("modified").get<std::int64_t>()};
+}
+
 } // namespace
 
 std::string Validators::ifRange() const {
@@ -80,6 +97,7 @@ std::optional<ResumeState> loadResumeState(const std::string& path) {
             previousEnd = interval.end;
             state.complete.push_back(interval);
         }
+        state.replaces = stampFrom(json.value("replaces", nlohmann::json()));
         return state;
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;
@@ -102,7 +120,8 @@ Status saveResumeState(const std::string& path, const ResumeState& state) {
                                          {"etag", state.validators.etag},
                                          {"lastModified", state.validators.lastModified},
                                          {"sources", sources},
-                                         {"complete", complete}};
+                                         {"complete", complete},
+                                         {"replaces", stampJson(state.replaces)}};
     if (Status replaced = replaceFile(path, json.dump(), 0600); !replaced)
         return makeError("无法保存下载进度：" + path + "（" + replaced.error().message + "）");
     return {};

@@ -1,6 +1,7 @@
 #pragma once
 // What a download leaves beside its part file so that a later run can take it up: the address,
-// where it finally led, the length, the server's validators and the bytes already complete.
+// where it finally led, the length, the server's validators, the bytes already complete and the
+// file at the target it was let replace.
 // Kept as a small JSON file, replaced atomically (written under another name, flushed, renamed)
 // so that a crash leaves either the old state or the new one, never half of one.
 //
@@ -8,6 +9,7 @@
 // before it saves the state that records them.
 
 #include "common/Result.h"
+#include "download/DownloadTarget.h"
 #include "download/SegmentScheduler.h"
 #include "net/Url.h"
 
@@ -58,6 +60,9 @@ struct ResumeState {
     // were kept has that one alone.
     std::vector<SourceRecord> sources;
     std::vector<ByteInterval> complete; // merged, in order
+    // The file that stood at the target when the download was let replace it: while that same
+    // file stands there, a later run may replace it too. None: nothing there may be replaced.
+    std::optional<FileStamp> replaces;
 
     // The source recorded for `address` (compared without credentials), if any.
     const SourceRecord* sourceFor(std::string_view address) const;

@@ -40,9 +40,11 @@ std::optional<std::string> proxyFailure(CURL* h, CURLcode code, bool connected, 
     if (code == CURLE_PROXY)
         return "代理服务器无法连通目标网站" + proxyLabel(proxy);
     // Before any reply and before any tunnel answer, an http proxy that ends the connection is
-    // the one that closed it: a proxy that could not reach the site answers with an error.
+    // the one that closed it: a proxy that could not reach the site answers with an error. A
+    // tunnel's connection counts as made only once the tunnel stands, so one closed while the
+    // proxy was asked for it (CONNECT) is the proxy's too.
     const bool httpProxy = proxy.starts_with("http");
-    if (httpProxy && connected && !headComplete && tunnel == 0 &&
+    if (httpProxy && !headComplete && tunnel == 0 &&
         (code == CURLE_GOT_NOTHING || code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR))
         return "代理服务器关闭了连接" + proxyLabel(proxy);
     return std::nullopt;

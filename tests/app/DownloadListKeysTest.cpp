@@ -1,15 +1,20 @@
 // The download list from the keyboard alone: Tab goes from the table through the buttons that
-// can act and back, Enter opens a finished row's file, Esc closes the window.
+// can act and back, Enter opens a finished row's file, Esc closes the window. Enter in a
+// question that could lose a file or a part takes the answer that loses nothing.
 
 #include "EventLoop.h"
 #include "app/DownloadListWindow.h"
 #include "app/Downloads.h"
+#include "app/Messages.h"
+#include "app/UpdateWindow.h"
+#include "app/UpdateWindowActions.h"
 #include "demo/CatalogueData.h"
 #include "demo/RangeServer.h"
 
 #include <QApplication>
 #include <QKeyEvent>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <gtest/gtest.h>
 
 using namespace vantorel;
@@ -21,6 +26,17 @@ namespace {
 void press(Qt::Key key) {
     QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
     QApplication::sendEvent(QApplication::focusWidget(), &event);
+}
+
+// Presses `key` in the question that comes up next, where its focus is.
+void answerNextQuestionWith(Qt::Key key) {
+    QTimer::singleShot(0, [key] {
+        QWidget* box = QApplication::activeModalWidget();
+        ASSERT_NE(box, nullptr);
+        QWidget* focus = box->focusWidget() ? box->focusWidget() : box;
+        QKeyEvent event(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(focus, &event);
+    });
 }
 
 } // namespace
@@ -65,4 +81,23 @@ TEST(DownloadListKeys, TabLeavesTheTableEnterOpensTheFileEscCloses) {
 
     press(Qt::Key_Escape);
     EXPECT_FALSE(window.isVisible());
+}
+
+TEST(DownloadListKeys, EnterInAQuestionThatCanLoseAFileLosesNothing) {
+    Downloads downloads({}, {});
+    DownloadListWindow window(downloads);
+    window.show();
+    using Choice = DownloadListWindow::OtherFileChoice;
+    answerNextQuestionWith(Qt::Key_Return);
+    EXPECT_EQ(window.askAboutOtherFile(QStringLiteral("/tmp/a.exe")), Choice::SaveAs);
+    answerNextQuestionWith(Qt::Key_Escape);
+    EXPECT_EQ(window.askAboutOtherFile(QStringLiteral("/tmp/a.exe")), Choice::Leave);
+    answerNextQuestionWith(Qt::Key_Return);
+    EXPECT_FALSE(window.askStartOver(QStringLiteral("另一个文件")));
+    answerNextQuestionWith(Qt::Key_Return);
+    EXPECT_FALSE(confirmReplace(&window, QStringLiteral("/tmp/a.exe")));
+    UpdateWindow update;
+    UpdateWindowActions actions(update);
+    answerNextQuestionWith(Qt::Key_Return);
+    EXPECT_FALSE(actions.confirmRetire());
 }

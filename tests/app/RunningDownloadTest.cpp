@@ -259,7 +259,8 @@ TEST_F(RunningDownload, APausedRowTakesAnotherAddressFromItsMenu) {
 }
 
 // An address of another file over a part: the download stops with the part left, and the user
-// is asked whether to start over from the new address.
+// is asked whether to start over from the new address. 否 leaves the row as it was, and nothing
+// tells of a failure.
 TEST_F(RunningDownload, AReplacedAddressOfAnotherFileAsksWhetherToStartOver) {
     const std::string other = demo::installerBytes("short.exe", kFileSize / 2);
     files_.add("/elsewhere/short.exe", other);
@@ -279,16 +280,29 @@ TEST_F(RunningDownload, AReplacedAddressOfAnotherFileAsksWhetherToStartOver) {
         return std::optional(QString::fromStdString(server_.base() + "/elsewhere/short.exe"));
     };
     QString asked;
+    bool startOver = false;
     listWindow().askStartOver = [&](const QString& why) {
         asked = why;
-        return true;
+        return startOver;
     };
+    int endings = 0;
+    QObject counting; // the connection ends with the test
+    QObject::connect(&downloads(), &Downloads::ended, &counting, [&] { ++endings; });
     files_.setFaults({});
     listWindow().replaceAddress();
     ASSERT_TRUE(waitUntil([&] { return !asked.isEmpty(); }))
         << int(states()[0]) << " " << downloads().items()[0].error << " kind "
         << int(downloads().items()[0].errorKind);
     EXPECT_TRUE(asked.contains(QStringLiteral("的文件与已下载的部分不同"))) << asked.toStdString();
+    EXPECT_EQ(downloads().items()[0].entry.addresses, row.entry.addresses);
+    EXPECT_EQ(states()[0], download::QueueState::Paused);
+    EXPECT_EQ(endings, 0);
+    EXPECT_EQ(catalogue().lastMessage(), nullptr);
+
+    asked.clear();
+    startOver = true;
+    listWindow().replaceAddress();
+    ASSERT_TRUE(waitUntil([&] { return !asked.isEmpty(); }));
     ASSERT_TRUE(waitUntil([&] { return states()[0] == download::QueueState::Done; }));
     EXPECT_EQ(QFileInfo(QString::fromStdString(row.entry.target)).size(),
               static_cast<qint64>(other.size()));

@@ -142,6 +142,9 @@ TEST_F(DownloadCommandTest, UnusableAddressesAndFoldersAreNamedBeforeAnythingSta
     auto notUrl = runCli({"download", "notaurl"});
     EXPECT_EQ(notUrl.exitCode, 1);
     EXPECT_NE(notUrl.err.find("不是 http(s) 地址：notaurl"), std::string::npos) << notUrl.err;
+    auto noMirror = runCli({"download", server_.url("/pkg/setup.exe"), "--mirror", ""});
+    EXPECT_EQ(noMirror.exitCode, 1);
+    EXPECT_NE(noMirror.err.find("--mirror：下载地址为空"), std::string::npos) << noMirror.err;
     const std::string missing = (dir_ / "missing" / "dir/").string();
     auto noFolder = runCli({"download", server_.url("/pkg/setup.exe"), "-o", missing});
     EXPECT_EQ(noFolder.exitCode, 1);
@@ -388,14 +391,18 @@ TEST_F(ResumeTest, InterruptKeepsThePartAndTheSameCommandGoesOn) {
     EXPECT_TRUE(fs::exists(part_));
     EXPECT_TRUE(fs::exists(state_));
 
-    // The file at the target is not one this download saved: the rerun leaves it and says so,
-    // until the user has moved it away.
+    // The first run was let replace the file it found there, and only that one: another file in
+    // its place is left, and the rerun says so.
     server_.setFaults({});
+    const fs::path aside = dir_ / "old.aside";
+    fs::rename(out_, aside);
+    std::ofstream(out_) << "new";
     auto refused = runCli({"download", server_.url("/pkg/setup.exe"), "-o", out_.string()});
     EXPECT_EQ(refused.exitCode, 1) << refused.err;
     EXPECT_NE(refused.err.find("不会覆盖"), std::string::npos) << refused.err;
-    EXPECT_EQ(readFile(out_), "old");
-    fs::remove(out_);
+    EXPECT_EQ(readFile(out_), "new");
+    // The same file back in its place, unchanged: the rerun replaces it.
+    fs::rename(aside, out_);
     auto rerun = runCli({"download", server_.url("/pkg/setup.exe"), "-o", out_.string()});
     fs::remove(err_);
     EXPECT_EQ(rerun.exitCode, 0) << rerun.err;
@@ -416,7 +423,6 @@ TEST_F(ResumeTest, KilledDownloadIsFinishedFetchingOnlyTheMissingBytes) {
     const std::size_t before = server_.http().requests().size();
 
     server_.setFaults({});
-    fs::remove(out_); // a rerun never replaces a file the killed run did not save
     auto rerun = runCli({"download", "-q", server_.url("/pkg/setup.exe"), "-o", out_.string()});
     ASSERT_EQ(rerun.exitCode, 0) << rerun.err;
     EXPECT_TRUE(readFile(out_) == content_);

@@ -355,6 +355,40 @@ TEST_F(DownloadQueueTest, AStoppedRowTakesAnotherAddressOrStartsOverAndKeepsItsS
     EXPECT_TRUE(readFile(dir_ / "f1.bin") == contents_[1]);
 }
 
+// An address the user gave that serves another file leaves the part and asks; until the user
+// takes it, the list file keeps the row as it was, and keeping the part brings that row back.
+TEST_F(DownloadQueueTest, AnAddressOfAnotherFileIsNotTheRowsUntilTheUserTakesIt) {
+    slow();
+    DownloadQueue queue(options(1));
+    const std::uint64_t id = queue.add(entry(0));
+    until(queue, [](const auto& now) { return now[0].bytes >= 64u << 10; });
+    queue.pause(id);
+    until(queue, [&](const auto&) { return fs::exists(dir_ / ".f0.bin.vantorel-state"); });
+    until(queue, [&](const auto&) { return queue.active() == 0; });
+    const QueueItem before = queue.refresh()[0];
+    server_.setFaults({});
+
+    ASSERT_TRUE(queue.replaceAddress(id, entry(1).addresses[0]));
+    auto items = until(queue, [](const auto& now) { return now[0].newAddressDiffers; });
+    ASSERT_TRUE(items[0].newAddressDiffers) << items[0].error;
+    EXPECT_EQ(items[0].errorKind, FailureKind::NotSameFile);
+    const QueueItem saved = DownloadQueue(options(1)).refresh()[0];
+    EXPECT_EQ(saved.entry, before.entry);
+    EXPECT_EQ(saved.state, QueueState::Paused);
+
+    ASSERT_TRUE(queue.keepFormerAddress(id));
+    EXPECT_FALSE(queue.keepFormerAddress(id)) << "nothing left to decide";
+    const QueueItem kept = queue.refresh()[0];
+    EXPECT_EQ(kept.entry, before.entry);
+    EXPECT_EQ(kept.state, QueueState::Paused);
+    EXPECT_EQ(kept.bytes, before.bytes);
+    ASSERT_TRUE(queue.resume(id));
+    items = until(queue, allDone);
+    ASSERT_TRUE(allDone(items));
+    EXPECT_GT(items[0].resumed, 0u);
+    EXPECT_TRUE(readFile(dir_ / "f0.bin") == contents_[0]);
+}
+
 TEST_F(DownloadQueueTest, ListenersHearEveryChangeWithoutAskingAndTheJobsOwnHookStillRuns) {
     std::mutex mutex;
     std::condition_variable heard;

@@ -159,6 +159,11 @@ TEST_F(SessionProxyTest, AProxyThatClosesIsNamed) {
     proxied({}, {});
     const std::string failure = searchFailure(services_.base());
     EXPECT_TRUE(failure.starts_with("代理服务器关闭了连接")) << failure;
+    // Closed while it was asked for a tunnel (CONNECT), before the server was reached.
+    const std::string tunnel =
+        searchFailure("https://127.0.0.1:" + std::to_string(vantorel::testing::closedPort()));
+    EXPECT_TRUE(tunnel.starts_with("代理服务器关闭了连接（代理 " + proxy_.address() + "）"))
+        << tunnel;
 }
 
 TEST_F(SessionProxyTest, AProxyThatCannotBeReachedIsNamed) {
