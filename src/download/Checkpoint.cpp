@@ -34,7 +34,9 @@ std::vector<ByteInterval> notListed(const std::vector<ByteInterval>& complete,
 } // namespace
 
 void Checkpoint::enable(bool on) {
-    enabled_ = on && (job_.validators.strongEtag() || !job_.validators.lastModified.empty());
+    enabled_ = on;
+    saved_ = false;
+    every_ = std::min<Clock::duration>(kFirstCheckpointEvery, job_.request.checkpointEvery);
     flushed_.clear();
     handed_.clear();
 }
@@ -61,8 +63,12 @@ void Checkpoint::maybe() {
     for (const ByteInterval& fresh : notListed(whole, handed_))
         job_.file.startWriteback(fresh.begin, fresh.size());
     handed_ = std::move(whole);
-    if (enabled_ && Clock::now() - last_ >= job_.request.checkpointEvery)
+    if (!enabled_)
+        return;
+    if (saved_ ? Clock::now() - last_ >= every_ : job_.scheduler->completeBytes() > 0) {
+        every_ = std::min<Clock::duration>(2 * every_, job_.request.checkpointEvery);
         now();
+    }
 }
 
 bool Checkpoint::now() {
@@ -82,6 +88,7 @@ bool Checkpoint::now() {
             return false;
     if (!saveResumeState(job_.file.statePath(), state))
         return false;
+    saved_ = true;
     flushed_ = std::move(state.complete);
     return true;
 }

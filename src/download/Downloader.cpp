@@ -33,6 +33,8 @@ constexpr milliseconds kMaxRoundDelay{30'000};
 // How long the first workers wait for the other sources to prove themselves.
 constexpr milliseconds kProveBeforeStart{1000};
 constexpr std::uint64_t kMinPieceOfSeveral = 64 << 10;
+// Times a download starts over when the file changed on the server meanwhile.
+constexpr int kMaxStartOvers = 2;
 
 std::string rangeText(std::uint64_t first, std::uint64_t last) {
     return std::to_string(first) + "-" + std::to_string(last);
@@ -48,16 +50,24 @@ Result<DownloadResult> fetchRanges(DownloadRun& job, Checkpoint& checkpoint,
     // nothing has arrived for giveUpAfter: a server that is down for a while (a restart, an
     // overloaded hour) costs the user a wait, not the download.
     unsigned idleRounds = 0;
-    while (!scheduler.finished()) {
+    for (;;) {
+        if (scheduler.finished()) {
+            // The bytes are proven once more before the file takes its name; bytes found wrong
+            // are fetched again (ClosingProof.h).
+            if (Status proven = job.closing.finish(job); !proven)
+                return proven.error();
+            if (job.stopping() || job.changed() || scheduler.finished())
+                return result;
+        }
         const std::uint64_t before = job.progress.snapshot().arrived;
         std::vector<std::unique_ptr<RangeWorker>> round;
         for (unsigned i = 0; i < workers; ++i)
             round.push_back(std::make_unique<RangeWorker>(job, i));
         job.runThreads(
             round.size(), [&](std::size_t i) { round[i]->run(); }, [&] { checkpoint.maybe(); });
-        if (job.stopping() || job.fellBack() || job.changed() || scheduler.finished())
+        if (job.stopping() || job.fellBack() || job.changed())
             return result;
-        if (job.progress.snapshot().arrived != before) {
+        if (scheduler.finished() || job.progress.snapshot().arrived != before) {
             idleRounds = 0;
             continue;
         }
@@ -77,7 +87,6 @@ Result<DownloadResult> fetchRanges(DownloadRun& job, Checkpoint& checkpoint,
         }
         job.retryAt(kMaxWorkers, {});
     }
-    return result;
 }
 
 Result<DownloadResult> fetchStream(DownloadRun& job, bool lengthKnown, DownloadResult result) {
@@ -221,14 +230,14 @@ Result<Probe> probeFirst(DownloadRun& job) {
     return *first;
 }
 
-// Every pass: the probe, then the bytes. A version change found during the first pass starts
-// one more.
+// Every pass: the probe, then the bytes. A version change found during a pass starts one more,
+// kMaxStartOvers times at most.
 Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
                                 std::optional<ResumeState>& previous, bool& touched) {
     DownloadResult result;
     result.path = job.request.target;
     Result<DownloadResult> fetched = result;
-    for (int pass = 0; pass < 2; ++pass) {
+    for (int pass = 0; pass <= kMaxStartOvers; ++pass) {
         auto found = pass == 0 ? probeFirst(job) : probe(job, job.url);
         if (!found)
             return found.error();
@@ -249,11 +258,15 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
         fetched = fetchKnownLength(job, *found, checkpoint, previous, touched, result);
         if (!fetched || !job.changed() || job.cancelled())
             break;
-        if (pass == 1 || !job.validators.any())
+        if (pass == kMaxStartOvers)
             return makeError(std::string(kChangedText), FailureKind::VersionChanged);
+        job.progress.addNotice(job.sources.name(job.primary) +
+                               " 上的文件在下载过程中被更换了，已重新下载新的文件");
         checkpoint.enable(false);
         job.resetFlags();
         job.scheduler.reset();
+        job.ledger.clear();
+        job.closing.reset();
         previous.reset();
         job.progress.setResumed(0);
         job.progress.setState(DownloadState::Connecting);

@@ -55,6 +55,7 @@ std::size_t StreamWorker::onBody(std::span<const char> data) {
         }
         if (!writer_.write(next_, data.data(), bytes, job_.total))
             return 0;
+        job_.ledger.record(job_.primary, {next_, next_ + bytes});
     } else {
         const bool passed =
             job_.throughLimit(bytes, [&](std::uint64_t offset, std::uint64_t piece) {

@@ -13,7 +13,9 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <array>
+#include <atomic>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -600,26 +602,45 @@ TEST_F(DownloaderTest, VersionChangeStartsOverOnceAndTheFileIsOneVersionWhole) {
     EXPECT_TRUE(strayFiles().empty());
 }
 
-TEST_F(DownloaderTest, ChangeOnAServerWithoutValidatorsFails) {
-    demo::RangeFiles files;
-    files.add("/f.bin", randomContent(1 << 20, 23));
-    RangeFaults faults;
-    faults.noValidators = true;
-    files.setFaults(faults);
-    std::atomic<int> served{0};
-    demo::HttpServer server([&](const HttpRequest& req) {
-        if (++served == 3)
-            files.add("/f.bin", randomContent((1 << 20) + 1, 24));
-        return files.respond(req);
-    });
-    DownloadRequest r = request("/f.bin", 4);
-    r.url = server.base() + "/f.bin";
-    r.minRangeBytes = 64 * 1024;
-    auto result = Downloader(r).run();
-    ASSERT_FALSE(result);
-    EXPECT_NE(result.error().message.find("更换"), std::string::npos) << result.error().message;
-    EXPECT_FALSE(fs::exists(target()));
-    EXPECT_TRUE(strayFiles().empty());
+TEST_F(DownloaderTest, AFileReplacedOnAServerWithoutValidatorsEndsAsTheNewFileWholeNeverMixed) {
+    const std::string v1 = randomContent(4 << 20, 23);
+    // Another build of the same length, every byte different; then one a byte longer.
+    std::string sameLength = v1;
+    for (char& c : sameLength)
+        c = static_cast<char>(~c);
+    for (const std::string& v2 : {sameLength, randomContent((4 << 20) + 1, 24)}) {
+        demo::RangeFiles files;
+        files.add("/f.bin", v1);
+        RangeFaults faults;
+        faults.noValidators = true;
+        files.setFaults(faults);
+        std::atomic<bool> replaced{false};
+        // Replaced once 40 % of the file has been sent.
+        demo::HttpServer server([&](const HttpRequest& req) {
+            if (!replaced && files.bodyBytesSent() >= v1.size() / 5 * 2 && !replaced.exchange(true))
+                files.add("/f.bin", v2);
+            return files.respond(req);
+        });
+        DownloadRequest r = request("/f.bin", 4);
+        r.url = server.base() + "/f.bin";
+        r.minRangeBytes = 64 * 1024;
+        Downloader downloader(r);
+        auto result = downloader.run();
+        ASSERT_TRUE(replaced);
+        if (result) {
+            EXPECT_TRUE(readFile(target()) == v2) << "the file is not the new version whole";
+            const auto notices = downloader.progress().snapshot().notices;
+            EXPECT_TRUE(std::any_of(notices.begin(), notices.end(), [](const std::string& n) {
+                return n.find("已重新下载") != std::string::npos;
+            }));
+        } else {
+            EXPECT_NE(result.error().message.find("更换"), std::string::npos)
+                << result.error().message;
+            EXPECT_FALSE(fs::exists(target()));
+        }
+        EXPECT_TRUE(strayFiles().empty());
+        fs::remove(target());
+    }
 }
 
 TEST_F(DownloaderTest, CutOrUnframedRepliesNeverReplaceTheTarget) {
