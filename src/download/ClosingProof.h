@@ -9,8 +9,9 @@
 //
 // The blocks are planned when a worker first finds nothing left to take, from the bytes complete
 // then (ProofBlocks.h, over the whole part and over each other source's bytes), and workers with
-// nothing to fetch check them over their open connections while the last ranges run. finish()
-// checks what is left, all blocks at once, once the last byte is in. Bytes taken back make the
+// nothing to fetch check them over their open connections, while the last ranges run and once
+// every byte is in. finish() checks what they left (a worker of another source, one that
+// stopped), all blocks at once, on connections of its own. Bytes taken back make the
 // plan start anew. The blocks cost under 1 % of the file (a few KiB each), so the proof is cheap
 // on a file that does not change.
 //

@@ -58,8 +58,12 @@ void RangeWorker::run() {
     unsigned failures = 0;
     while (!job_.stopping()) {
         const SegmentScheduler::Work work = scheduler.next(index_, Clock::now());
-        if (work.kind == SegmentScheduler::Work::Kind::Finished)
-            return;
+        // With nothing to fetch, the closing proof's blocks go over the open connection.
+        if (work.kind == SegmentScheduler::Work::Kind::Finished) {
+            if (!proveBlock())
+                return;
+            continue;
+        }
         if (work.kind == SegmentScheduler::Work::Kind::Wait) {
             if (!proveBlock())
                 scheduler.waitForChange(work, kWaitForWork);

@@ -2,10 +2,11 @@
 // A worker of a ranged download: fetches the ranges the scheduler gives it, one after another
 // over one connection, each in requests sized by what a request costs on that connection.
 //
-// A request reaches a little into the bytes already held on either side of what it asks for (a
-// few KiB, at most 1 % of it) and compares them: a source that changed its file since those bytes
-// came is caught at its next request, though its replies look right. With nothing left to take,
-// the worker checks blocks of the closing proof (ClosingProof.h) over its open connection.
+// A request reaches a little into the bytes already held on either side of what it asks for (up
+// to 4 KiB, at most 1/128 of it on each side) and compares them: a source that changed its file
+// since those bytes came is caught at its next request, though its replies look right. With nothing
+// left to take, and once every byte is in, the worker checks blocks of the closing proof
+// (ClosingProof.h) over its open connection.
 
 #include "download/DownloadRun.h"
 #include "download/RequestSizer.h"
