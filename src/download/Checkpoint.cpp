@@ -1,5 +1,6 @@
 #include "download/Checkpoint.h"
 
+#include "download/ProofBlocks.h"
 #include "download/ResumeState.h"
 
 #include <algorithm>
@@ -46,6 +47,14 @@ std::uint64_t Checkpoint::listedBytes() const {
     for (const ByteInterval& interval : flushed_)
         bytes += interval.size();
     return bytes;
+}
+
+bool Checkpoint::provable() const {
+    if (listedBytes() == 0)
+        return false;
+    const Validators& validators = job_.validators;
+    return validators.strongEtag() || !validators.lastModified.empty() ||
+           !proofBlocks(job_.total, flushed_).empty();
 }
 
 void Checkpoint::maybe() {

@@ -34,6 +34,9 @@ class Checkpoint {
     void enable(bool on);
     // Bytes the state on disk lists.
     std::uint64_t listedBytes() const;
+    // Whether a later run can prove the bytes the state on disk lists: by the server's
+    // validators, or else by blocks sampled from them (ProofBlocks.h).
+    bool provable() const;
 
     void maybe();
     // True when the state on disk now lists every byte complete.

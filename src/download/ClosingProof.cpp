@@ -85,8 +85,7 @@ void ClosingProof::report(DownloadRun& job, std::size_t asker, const Block& bloc
         std::lock_guard guard(mutex_);
         if (block.plan != plan_)
             return;
-        std::erase(taken_, block.range);
-        if (!theirs)
+        if (std::erase(taken_, block.range) > 0 && !theirs)
             open_.push_back(block.range);
     }
     if (!theirs) {
@@ -139,6 +138,10 @@ Status ClosingProof::finish(DownloadRun& job) {
                         return;
                     }
                     failures[i] = theirs.error();
+                    // A share link's address that expired meanwhile is resolved again.
+                    const FailureKind kind = theirs.error().kind;
+                    if (kind == FailureKind::Expired || kind == FailureKind::Gone)
+                        job.refreshSource(source->id);
                     transfer.freshConnection();
                     job.pause(job.request.retryDelay * (1L << tries));
                 }

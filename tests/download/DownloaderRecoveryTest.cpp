@@ -141,8 +141,8 @@ TEST_F(DownloaderRecoveryTest, NothingIsKeptOrPromisedWhenTheNextRunCouldNotResu
     EXPECT_FALSE(promisesResume(failed.error().message)) << failed.error().message;
     EXPECT_EQ(sideFiles(), 0u);
 
-    // Only a weak ETag: a later run could not tell the version, so neither a failure nor an
-    // interrupt keeps the part.
+    // Only a weak ETag, and not a byte of the file arrives: a later run could prove nothing, so
+    // neither a failure nor an interrupt keeps the part.
     demo::RangeFiles files;
     files.add("/f.bin", content);
     demo::HttpServer weak([&](const HttpRequest& req) {
