@@ -37,6 +37,7 @@ std::vector<ByteInterval> notListed(const std::vector<ByteInterval>& complete,
 void Checkpoint::enable(bool on) {
     enabled_ = on;
     saved_ = false;
+    takenBack_ = 0;
     every_ = std::min<Clock::duration>(kFirstCheckpointEvery, job_.request.checkpointEvery);
     flushed_.clear();
     handed_.clear();
@@ -90,6 +91,12 @@ bool Checkpoint::now() {
     state.length = job_.total;
     state.validators = job_.validators;
     state.sources = job_.sources.records();
+    // Bytes taken back since the last state may be complete again with other bytes: every byte
+    // listed is flushed anew.
+    if (const std::uint64_t taken = job_.scheduler->takenBack(); taken != takenBack_) {
+        takenBack_ = taken;
+        flushed_.clear();
+    }
     state.complete = job_.scheduler->complete();
     // A state that cannot be written only costs the resume; the download goes on.
     for (const ByteInterval& fresh : notListed(state.complete, flushed_))

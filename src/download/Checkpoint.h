@@ -49,6 +49,7 @@ class Checkpoint {
     bool saved_ = false;                // a state was saved since enable()
     Clock::duration every_{};           // until the next state
     std::vector<ByteInterval> flushed_; // listed by the last state saved
+    std::uint64_t takenBack_ = 0;       // the scheduler's takenBack() then
     std::vector<ByteInterval> handed_;  // handed to the disk
     Clock::time_point last_ = Clock::now();
 };
