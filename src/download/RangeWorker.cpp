@@ -149,7 +149,7 @@ bool RangeWorker::leftSource(Verdict verdict, const Error& why) {
 
 bool RangeWorker::proveBlock() {
     const auto source = job_.sources.pick(index_);
-    if (!source || source->id != job_.primary)
+    if (proofFailed_ || !source || source->id != job_.primary)
         return false;
     const auto block = job_.closing.take(job_);
     if (!block)
@@ -161,9 +161,10 @@ bool RangeWorker::proveBlock() {
     const Result<std::string> theirs =
         fetchBlock(job_, transfer_, source->url, Validators{}, block->range);
     job_.closing.report(job_, source->id, *block, theirs);
+    // A block that could not be asked is left to ClosingProof::finish(), which gives up in time.
     if (!theirs) {
         transfer_.freshConnection();
-        job_.pause(kWaitForWork);
+        proofFailed_ = true;
     }
     return true;
 }

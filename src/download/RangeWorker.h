@@ -84,6 +84,7 @@ class RangeWorker {
     Clock::time_point checkedAt_;    // when the scheduler was last asked about the connection
     std::optional<Verdict> verdict_; // the current reply was judged unusable
     bool differed_ = false;          // the source's bytes differed from the part's
+    bool proofFailed_ = false;       // a block of the closing proof could not be asked
 };
 
 } // namespace vantorel::download
