@@ -1,5 +1,6 @@
 #include "download/Checkpoint.h"
 
+#include "download/ProofBlocks.h"
 #include "download/ResumeState.h"
 
 #include <algorithm>
@@ -34,7 +35,10 @@ std::vector<ByteInterval> notListed(const std::vector<ByteInterval>& complete,
 } // namespace
 
 void Checkpoint::enable(bool on) {
-    enabled_ = on && (job_.validators.strongEtag() || !job_.validators.lastModified.empty());
+    enabled_ = on;
+    saved_ = false;
+    takenBack_ = 0;
+    every_ = std::min<Clock::duration>(kFirstCheckpointEvery, job_.request.checkpointEvery);
     flushed_.clear();
     handed_.clear();
 }
@@ -44,6 +48,14 @@ std::uint64_t Checkpoint::listedBytes() const {
     for (const ByteInterval& interval : flushed_)
         bytes += interval.size();
     return bytes;
+}
+
+bool Checkpoint::provable() const {
+    if (listedBytes() == 0)
+        return false;
+    const Validators& validators = job_.validators;
+    return validators.strongEtag() || !validators.lastModified.empty() ||
+           !proofBlocks(job_.total, flushed_).empty();
 }
 
 void Checkpoint::maybe() {
@@ -61,8 +73,12 @@ void Checkpoint::maybe() {
     for (const ByteInterval& fresh : notListed(whole, handed_))
         job_.file.startWriteback(fresh.begin, fresh.size());
     handed_ = std::move(whole);
-    if (enabled_ && Clock::now() - last_ >= job_.request.checkpointEvery)
+    if (!enabled_)
+        return;
+    if (saved_ ? Clock::now() - last_ >= every_ : job_.scheduler->completeBytes() > 0) {
+        every_ = std::min<Clock::duration>(2 * every_, job_.request.checkpointEvery);
         now();
+    }
 }
 
 bool Checkpoint::now() {
@@ -75,6 +91,12 @@ bool Checkpoint::now() {
     state.length = job_.total;
     state.validators = job_.validators;
     state.sources = job_.sources.records();
+    // Bytes taken back since the last state may be complete again with other bytes: every byte
+    // listed is flushed anew.
+    if (const std::uint64_t taken = job_.scheduler->takenBack(); taken != takenBack_) {
+        takenBack_ = taken;
+        flushed_.clear();
+    }
     state.complete = job_.scheduler->complete();
     state.replaces = job_.request.replaces;
     // A state that cannot be written only costs the resume; the download goes on.
@@ -83,6 +105,7 @@ bool Checkpoint::now() {
             return false;
     if (!saveResumeState(job_.file.statePath(), state))
         return false;
+    saved_ = true;
     flushed_ = std::move(state.complete);
     return true;
 }

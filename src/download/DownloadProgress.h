@@ -120,7 +120,8 @@ class DownloadProgress {
         totalKnown_.store(known, std::memory_order_relaxed);
     }
     void add(std::uint64_t bytes) { arrived_.fetch_add(bytes, std::memory_order_relaxed); }
-    void setArrived(std::uint64_t bytes) { arrived_.store(bytes, std::memory_order_relaxed); }
+    // Bytes written before are to be fetched again.
+    void takeBack(std::uint64_t bytes) { arrived_.fetch_sub(bytes, std::memory_order_relaxed); }
     void setResumed(std::uint64_t bytes) {
         resumed_.store(bytes, std::memory_order_relaxed);
         arrived_.store(bytes, std::memory_order_relaxed);

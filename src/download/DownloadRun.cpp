@@ -38,6 +38,61 @@ void DownloadRun::dropSource(std::size_t id, const std::string& why) {
         progress.addNotice(sources.name(id) + " " + why + "，已只用" + provenNames(sources));
 }
 
+void DownloadRun::fetchAgain(ByteInterval interval) {
+    std::lock_guard guard(againMutex_);
+    const std::uint64_t before = scheduler->takenBack();
+    scheduler->fetchAgain(interval);
+    progress.takeBack(scheduler->takenBack() - before);
+    ledger.forget(interval);
+    closing.reset();
+}
+
+bool DownloadRun::blames(std::size_t asked, ByteInterval held) {
+    if (asked != primary || sources.state(primary) != SourceState::Proven)
+        return true;
+    std::vector<std::size_t> others = ledger.sourcesOf(held);
+    std::erase(others, asked);
+    for (const std::size_t other : others)
+        distrust(other, "的文件与" + sources.name(primary) + " 不同");
+    return others.empty();
+}
+
+void DownloadRun::sourceChanged(std::size_t id) {
+    if (sources.state(id) != SourceState::Proven)
+        return;
+    if (sources.provenCount() > 1)
+        distrust(id, "上的文件已被更换");
+    else
+        versionChanged();
+}
+
+void DownloadRun::distrust(std::size_t id, const std::string& why) {
+    if (sources.state(id) != SourceState::Dropped)
+        dropSource(id, why);
+    {
+        std::lock_guard guard(againMutex_);
+        if (std::find(distrusted_.begin(), distrusted_.end(), id) == distrusted_.end())
+            distrusted_.push_back(id);
+    }
+    for (const ByteInterval& sent : ledger.sentBy(id))
+        fetchAgain(sent);
+}
+
+bool DownloadRun::sweepDistrusted() {
+    std::vector<std::size_t> ids;
+    {
+        std::lock_guard guard(againMutex_);
+        ids = distrusted_;
+    }
+    bool any = false;
+    for (const std::size_t id : ids)
+        for (const ByteInterval& sent : ledger.sentBy(id)) {
+            fetchAgain(sent);
+            any = true;
+        }
+    return any;
+}
+
 Result<std::string> DownloadRun::directAddress(std::size_t id) const {
     SourceSpec spec = sources.spec(id);
     if (!spec.url.empty())

@@ -3,9 +3,15 @@
 // found, the flags that stop every worker (StopFlags.h), the stall watch, and the threads of a
 // round, with the speed, the speed floor and the checkpoint sampled while they run. What is left
 // of the part when it ends is PartPolicy.h's.
+//
+// Bytes are checked again after they were fetched (a request's overlap with bytes already held,
+// the closing proof): when a source's bytes differ from the part's, the ledger of who sent what
+// says whose bytes are wrong. The source that defined the file is taken at its word while it
+// serves; another source that differs from it is dropped and every byte it sent is fetched again.
 
 #include "common/Result.h"
 #include "download/Checksum.h"
+#include "download/ClosingProof.h"
 #include "download/Downloader.h"
 #include "download/PartFile.h"
 #include "download/Rate.h"
@@ -65,8 +71,8 @@ class DownloadRun {
     // The digest the primary's probe announced (Announced.h).
     std::optional<Checksum> announcedDigest;
     std::optional<SegmentScheduler> scheduler;
-    // Which source sent which bytes in this run.
-    SourceLedger ledger;
+    SourceLedger ledger; // which source sent which bytes in this pass
+    ClosingProof closing;
     // The workers' connections share TLS sessions and looked-up names.
     net::SharedConnections connections;
 
@@ -108,6 +114,21 @@ class DownloadRun {
     // Every source is gone: asks where they came from for the current addresses (once) and
     // proves them; true when one joined.
     bool renewSources();
+    // The bytes of `interval` are wrong: they are fetched again (the progress gives them back).
+    void fetchAgain(ByteInterval interval);
+    // Source `asked` serves other bytes for `held` than the part holds. True when `asked` is to
+    // blame; false when other sources sent those bytes and the source that defined the file
+    // contradicts them: they are distrusted.
+    bool blames(std::size_t asked, ByteInterval held);
+    // Source `id` serves another version than the part's now: dropped and its bytes fetched
+    // again while others serve, else the download starts over (versionChanged()).
+    void sourceChanged(std::size_t id);
+    // Drops source `id` (`why`, as for dropSource) and fetches again every byte it sent.
+    void distrust(std::size_t id, const std::string& why);
+    // Fetches again what distrusted sources sent after they were distrusted (bytes that were on
+    // the way meanwhile); true when there were any.
+    bool sweepDistrusted();
+
     // Proves the sources not yet asked, one after another, until `done` says to stop.
     template <class Done> void proveUntried(Done done) {
         for (const std::size_t id : sources.untried()) {
@@ -225,6 +246,8 @@ class DownloadRun {
     void joinSource(std::size_t id);
 
     std::atomic<bool> renewed_{false};
+    std::mutex againMutex_; // one fetchAgain() at a time; guards distrusted_
+    std::vector<std::size_t> distrusted_;
     Error lastDrop_; // under failMutex_
     StopFlags flags_;
     mutable std::mutex failMutex_; // the reasons below

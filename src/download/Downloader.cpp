@@ -39,6 +39,8 @@ constexpr std::uint64_t kMinPieceOfSeveral = 64 << 10;
 // Rounds of pieces fetched again that no one source can be blamed for (a piece of bytes from
 // several sources, or from an earlier run) before the download fails.
 constexpr unsigned kBlamelessRounds = 2;
+// Times a download starts over when the file changed on the server meanwhile.
+constexpr int kMaxStartOvers = 2;
 
 std::string rangeText(std::uint64_t first, std::uint64_t last) {
     return std::to_string(first) + "-" + std::to_string(last);
@@ -54,16 +56,24 @@ Result<DownloadResult> fetchRanges(DownloadRun& job, Checkpoint& checkpoint,
     // nothing has arrived for giveUpAfter: a server that is down for a while (a restart, an
     // overloaded hour) costs the user a wait, not the download.
     unsigned idleRounds = 0;
-    while (!scheduler.finished()) {
+    for (;;) {
+        if (scheduler.finished()) {
+            // The bytes are proven once more before the file takes its name; bytes found wrong
+            // are fetched again (ClosingProof.h).
+            if (Status proven = job.closing.finish(job); !proven)
+                return proven.error();
+            if (job.stopping() || job.changed() || scheduler.finished())
+                return result;
+        }
         const std::uint64_t before = job.progress.snapshot().arrived;
         std::vector<std::unique_ptr<RangeWorker>> round;
         for (unsigned i = 0; i < workers; ++i)
             round.push_back(std::make_unique<RangeWorker>(job, i));
         job.runThreads(
             round.size(), [&](std::size_t i) { round[i]->run(); }, [&] { checkpoint.maybe(); });
-        if (job.stopping() || job.fellBack() || job.changed() || scheduler.finished())
+        if (job.stopping() || job.fellBack() || job.changed())
             return result;
-        if (job.progress.snapshot().arrived != before) {
+        if (scheduler.finished() || job.progress.snapshot().arrived != before) {
             idleRounds = 0;
             continue;
         }
@@ -83,7 +93,6 @@ Result<DownloadResult> fetchRanges(DownloadRun& job, Checkpoint& checkpoint,
         }
         job.retryAt(kMaxWorkers, {});
     }
-    return result;
 }
 
 // Checks every piece of the complete part against its digest. The pieces that fail are fetched
@@ -105,14 +114,8 @@ Result<bool> fetchFailedPiecesAgain(DownloadRun& job, Checkpoint& checkpoint, un
     if (liars.empty() && ++blameless > kBlamelessRounds)
         return makeError("文件的" + which(failed->front()) + "多次未通过校验，下载中止",
                          FailureKind::ChecksumMismatch);
-    std::uint64_t again = 0;
-    for (const ByteInterval& piece : *failed) {
-        job.ledger.forget(piece);
-        job.scheduler->fetchAgain(piece);
-        again += piece.size();
-    }
-    const std::uint64_t arrived = job.progress.snapshot().arrived;
-    job.progress.setArrived(arrived - std::min(arrived, again));
+    for (const ByteInterval& piece : *failed)
+        job.fetchAgain(piece);
     checkpoint.now();
     for (const auto& [id, piece] : liars)
         if (job.sources.state(id) != SourceState::Dropped)
@@ -285,14 +288,14 @@ Result<Probe> probeFirst(DownloadRun& job) {
     return *first;
 }
 
-// Every pass: the probe, then the bytes. A version change found during the first pass starts
-// one more.
+// Every pass: the probe, then the bytes. A version change found during a pass starts one more,
+// kMaxStartOvers times at most.
 Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
                                 std::optional<ResumeState>& previous, bool& touched) {
     DownloadResult result;
     result.path = job.request.target;
     Result<DownloadResult> fetched = result;
-    for (int pass = 0; pass < 2; ++pass) {
+    for (int pass = 0; pass <= kMaxStartOvers; ++pass) {
         auto found = pass == 0 ? probeFirst(job) : asDescribed(job.request, probe(job, job.url));
         if (!found)
             return found.error();
@@ -317,11 +320,15 @@ Result<DownloadResult> fetchAll(DownloadRun& job, Checkpoint& checkpoint,
         fetched = fetchKnownLength(job, *found, checkpoint, previous, touched, result);
         if (!fetched || !job.changed() || job.cancelled())
             break;
-        if (pass == 1 || !job.validators.any())
+        if (pass == kMaxStartOvers)
             return makeError(std::string(kChangedText), FailureKind::VersionChanged);
+        job.progress.addNotice(job.sources.name(job.primary) +
+                               " 上的文件在下载过程中被更换了，已重新下载新的文件");
         checkpoint.enable(false);
         job.resetFlags();
         job.scheduler.reset();
+        job.ledger.clear();
+        job.closing.reset();
         previous.reset();
         job.progress.setResumed(0);
         job.progress.setState(DownloadState::Connecting);

@@ -18,7 +18,8 @@
 // worker asks for its range in pieces of about 150 ms of its connection's speed (longer when
 // the server is far away; the first 128 KiB, then at most twice the last), claimed before the
 // request goes out, so a range is only ever split between two requests: no reply is cut short,
-// nothing arrives twice, and the connection stays open.
+// nothing arrives twice but the few KiB held beside a range that a request asks for again to
+// compare (RangeWorker.h), and the connection stays open.
 //
 // Every reply is checked before a byte of it is written: it must be exactly the asked range
 // (status 206, the asked Content-Range, the probe's total), of the same version (every request
@@ -28,23 +29,28 @@
 // stream. A reply without a length, or with a content coding (decoded here), is fetched as one
 // stream too; a stream is not resumed.
 //
-// One version only: a reply that shows the file changed on the server throws away what was
-// fetched and starts over once from the new version; a second change, or a change on a server
-// that sends no validators, fails. The result is always one version, whole.
+// One version only: a reply that shows the file changed on the server, by its validators or by
+// bytes that differ from those held (the overlap of each request, the closing proof of sampled
+// blocks before the file takes its name, ClosingProof.h), throws away what was fetched and starts
+// over from the new version, twice at most; a third change fails. A server without validators is
+// caught by its bytes alone. A mirror whose bytes differ is dropped and every byte it sent is
+// fetched again. The result is always one version, whole.
 //
 // The file is built in its part file beside the target (PartFile), with its space reserved up
 // front, and renamed over the target only when every byte has arrived (and `check`, when given,
 // accepts it). Beside the part, a resume state (ResumeState) records the complete byte intervals
-// about once a second, after the view holding them has been flushed. A run for the same target
-// whose part and state match the server's file (same address, a strong ETag or the same
-// Last-Modified and length) fetches only the missing bytes; a part another address left is taken
-// up when the first source proves it holds the same bytes; anything else starts over cleanly.
+// as soon as the first are in and then about once a second (Checkpoint.h), after the view holding
+// them has been flushed. A run for the same target whose part and state match the server's file
+// (same address, a strong ETag or the same Last-Modified and length) fetches only the missing
+// bytes; a part of a server without validators, and a part another address left, are taken up
+// when the first source proves it holds the same bytes (sampled blocks); anything else starts
+// over cleanly.
 // interrupt() and every failure a later run can get past (the network, the server's 5xx, 408,
 // 429 or 403, the speed floor, a full disk) keep the part and its state, and the message says
-// so (Error::partKept) -- but only when the state on disk lists bytes for a version a later run
-// can recognise. cancel(), 404 and 410, a version change, and a part changed by someone else
-// remove them (PartPolicy.h). A failure before this run touched the part keeps what was there: a
-// part that another address left is not this run's to throw away.
+// so (Error::partKept) -- but only when the state on disk lists bytes a later run can prove.
+// cancel(), 404 and 410, a version change, and a part changed by someone else remove them
+// (PartPolicy.h). A failure before this run touched the part keeps what was there: a part that
+// another address left is not this run's to throw away.
 //
 // A file is held to a digest: the request's checksum, else the one the first source's server
 // announces (Announced.h), and to its pieces' digests (`pieces`). A complete file without them

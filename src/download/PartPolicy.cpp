@@ -37,7 +37,7 @@ Error endWithoutFile(PartFile& file, Checkpoint& checkpoint, const PartHistory& 
         if (history.foreign || (history.resumable && outlives))
             file.keep();
         resumable = history.resumable && outlives;
-    } else if (outlives && checkpoint.now() && checkpoint.listedBytes() > 0) {
+    } else if (outlives && checkpoint.now() && checkpoint.provable()) {
         file.keep();
         resumable = true;
     }

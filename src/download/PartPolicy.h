@@ -3,11 +3,12 @@
 //
 // A failure that a later run can get past (the network, a busy server, an expired address, the
 // speed floor, a full disk, a proxy) keeps them, and its message says so (Error::partKept) -- but
-// only when the state on disk lists bytes for a version the server can be asked about: a part
-// that proves nothing is not kept. A failure after which nothing of the part is of use (the file
-// is gone from the server or is another version now, another program changed the part) and a
-// cancel remove them. A run that ended before it touched the part keeps what an earlier run left,
-// and never throws away a part another address of the same file left.
+// only when the state on disk lists bytes a later run can prove (by the server's validators, or
+// by sampled blocks where it has none): a part whose state lists nothing is not kept. A failure
+// after which nothing of the part is of use (the file is gone from the server or is another version
+// now, another program changed the part) and a cancel remove them. A run that ended before it
+// touched the part keeps what an earlier run left, and never throws away a part another address of
+// the same file left.
 
 #include "common/Result.h"
 

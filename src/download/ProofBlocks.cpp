@@ -5,11 +5,12 @@
 
 namespace vantorel::download {
 
-std::vector<ByteInterval> proofBlocks(std::uint64_t length, std::span<const ByteInterval> held) {
+std::vector<ByteInterval> proofBlocks(std::uint64_t length, std::span<const ByteInterval> held,
+                                      std::uint64_t blockBytes) {
     std::vector<ByteInterval> blocks;
-    if (length == 0)
+    if (length == 0 || blockBytes == 0)
         return blocks;
-    const std::uint64_t block = std::min(length, kProofBlockBytes);
+    const std::uint64_t block = std::min(length, blockBytes);
     const std::uint64_t count = length <= block ? 1 : std::clamp<std::uint64_t>(length >> 20, 3, 8);
     for (std::uint64_t k = 0; k < count; ++k) {
         const std::uint64_t want = count == 1 ? 0 : (length - block) / (count - 1) * k;

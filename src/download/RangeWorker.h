@@ -1,6 +1,12 @@
 #pragma once
 // A worker of a ranged download: fetches the ranges the scheduler gives it, one after another
 // over one connection, each in requests sized by what a request costs on that connection.
+//
+// A request reaches a little into the bytes already held on either side of what it asks for (up
+// to 4 KiB, at most 1/128 of it on each side) and compares them: a source that changed its file
+// since those bytes came is caught at its next request, though its replies look right. With nothing
+// left to take, and once every byte is in, the worker checks blocks of the closing proof
+// (ClosingProof.h) over its open connection.
 
 #include "download/DownloadRun.h"
 #include "download/RequestSizer.h"
@@ -52,13 +58,21 @@ class RangeWorker {
     bool leftSource(Verdict verdict, const Error& why);
 
     std::size_t onBody(std::span<const char> data);
+    // Whether `data`, the reply's bytes at `at`, are the bytes the part holds there; judges the
+    // source when they are not.
+    bool sameAsHeld(std::uint64_t at, std::span<const char> data);
+    // Checks a block of the closing proof while there is nothing to fetch; false when there is
+    // none for this worker's source.
+    bool proveBlock();
 
     DownloadRun& job_;
     const unsigned index_;
     net::DownloadConnection transfer_;
     SourceUse source_;           // the current request's
-    ByteInterval range_;         // asked in the current request
-    std::uint64_t received_ = 0; // bytes of it written so far
+    ByteInterval range_;         // to be written from the current request
+    ByteInterval asked_;         // asked: range_ and bytes held on either side, to compare
+    std::uint64_t received_ = 0; // bytes of range_ written so far
+    std::uint64_t seen_ = 0;     // bytes of the reply's body taken so far
     std::uint64_t brought_ = 0;  // bytes written since the last failure
     RequestSizer sizer_;
     Clock::time_point firstByte_; // of the current reply's body
@@ -69,6 +83,8 @@ class RangeWorker {
     bool replace_ = false;           // the connection is too slow: the rest goes on a new one
     Clock::time_point checkedAt_;    // when the scheduler was last asked about the connection
     std::optional<Verdict> verdict_; // the current reply was judged unusable
+    bool differed_ = false;          // the source's bytes differed from the part's
+    bool proofFailed_ = false;       // a block of the closing proof could not be asked
 };
 
 } // namespace vantorel::download

@@ -366,27 +366,48 @@ void SegmentScheduler::giveUp(unsigned worker) {
 void SegmentScheduler::fetchAgain(ByteInterval interval) {
     std::lock_guard guard(mutex_);
     interval.end = std::min(interval.end, length_);
+    if (interval.empty())
+        return;
+    // A busy range's written bytes join the complete ones, so that only done_ holds bytes to
+    // take back; the range goes on from the byte it has reached.
+    for (Lane& l : lanes_)
+        if (l.busy && l.range.begin < l.next) {
+            addComplete({l.range.begin, l.next});
+            l.range.begin = l.next;
+        }
     std::vector<ByteInterval> kept;
-    for (const ByteInterval& done : done_) {
-        const ByteInterval again{std::max(done.begin, interval.begin),
-                                 std::min(done.end, interval.end)};
-        if (again.empty()) {
-            kept.push_back(done);
+    std::vector<ByteInterval> again;
+    for (const ByteInterval& held : done_) {
+        const ByteInterval cut{std::max(held.begin, interval.begin),
+                               std::min(held.end, interval.end)};
+        if (cut.empty()) {
+            kept.push_back(held);
             continue;
         }
-        if (done.begin < again.begin)
-            kept.push_back({done.begin, again.begin});
-        if (again.end < done.end)
-            kept.push_back({again.end, done.end});
-        doneBytes_ -= again.size();
-        auto at = std::lower_bound(
-            pool_.begin(), pool_.end(), again.begin,
-            [](const Piece& p, std::uint64_t begin) { return p.range.begin < begin; });
-        pool_.insert(at, {again, std::nullopt});
+        if (held.begin < cut.begin)
+            kept.push_back({held.begin, cut.begin});
+        if (cut.end < held.end)
+            kept.push_back({cut.end, held.end});
+        again.push_back(cut);
     }
+    if (again.empty())
+        return;
     done_ = std::move(kept);
+    for (const ByteInterval& cut : again) {
+        doneBytes_ -= cut.size();
+        takenBack_ += cut.size();
+        auto at = std::lower_bound(
+            pool_.begin(), pool_.end(), cut.begin,
+            [](const Piece& p, std::uint64_t begin) { return p.range.begin < begin; });
+        pool_.insert(at, {cut, std::nullopt});
+    }
     ++changes_;
     changed_.notify_all();
+}
+
+std::uint64_t SegmentScheduler::takenBack() const {
+    std::lock_guard guard(mutex_);
+    return takenBack_;
 }
 
 std::vector<ByteInterval> SegmentScheduler::complete() const {

@@ -41,7 +41,9 @@
 // range (and should call reconnected()).
 //
 // A download that resumes starts the scheduler from the intervals already complete; complete()
-// gives them back at any time, merged, for the resume state.
+// gives them back at any time, merged, for the resume state. Bytes found wrong after they were
+// written (a source that sent another version) are taken back with fetchAgain() and handed out
+// again like any waiting piece.
 //
 // Thread safety: one mutex guards all state and every public member takes it; each call is
 // short (O(workers) at most). Each worker index belongs to one thread at a time. Time is passed
@@ -140,9 +142,11 @@ class SegmentScheduler {
     void reconnected(unsigned worker, TimePoint now);
     // The worker gives up the rest of its range (call it with no claim outstanding).
     void giveUp(unsigned worker);
-    // The complete bytes of `interval` are no longer complete (found wrong): a worker fetches
-    // them again. Bytes of ranges still under way are their workers'.
+    // The complete bytes of `interval` are no longer complete: they wait to be fetched again.
+    // Bytes of it still to come in a range keep coming there.
     void fetchAgain(ByteInterval interval);
+    // Bytes taken back by fetchAgain() so far.
+    std::uint64_t takenBack() const;
 
     // Complete bytes, merged and in order.
     std::vector<ByteInterval> complete() const;
@@ -197,6 +201,7 @@ class SegmentScheduler {
     std::deque<Piece> pool_;         // ordered by first byte
     std::vector<ByteInterval> done_; // complete intervals of finished ranges, merged, in order
     std::uint64_t doneBytes_ = 0;
+    std::uint64_t takenBack_ = 0;
     std::uint64_t changes_ = 0; // ranges ended or given up so far
     std::condition_variable changed_;
 };

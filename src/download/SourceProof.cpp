@@ -19,8 +19,8 @@ Error notSameFile(std::string message) {
     return makeError(std::move(message), FailureKind::NotSameFile);
 }
 
-// `block` of the file at `url`: the reply must be exactly that range of a file of the download's
-// length (another length is another file).
+} // namespace
+
 Result<std::string> fetchBlock(DownloadRun& job, net::DownloadConnection& transfer,
                                const std::string& url, const Validators& validators,
                                ByteInterval block) {
@@ -52,6 +52,8 @@ Result<std::string> fetchBlock(DownloadRun& job, net::DownloadConnection& transf
         return makeError("连接中断（数据不完整）", FailureKind::Network);
     return bytes;
 }
+
+namespace {
 
 // Compares `blocks` of `url` with the same blocks of the reference: the part's bytes, or a
 // proven source's when `reference` is given.

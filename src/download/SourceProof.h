@@ -5,6 +5,7 @@
 
 #include "common/Result.h"
 #include "download/DownloadRun.h"
+#include "net/DownloadConnection.h"
 
 #include <cstddef>
 #include <string>
@@ -15,6 +16,12 @@ namespace vantorel::download {
 // the download goes on with ("下载链接2 的文件与下载链接1 不同，已只用下载链接1").
 std::string differentFileText(const std::string& candidate, const std::string& reference,
                               const std::string& kept);
+
+// `block` of the file at `url`, over `transfer`: the reply must be exactly that range of a file
+// of the download's length (another length is another file, FailureKind::NotSameFile).
+Result<std::string> fetchBlock(DownloadRun& job, net::DownloadConnection& transfer,
+                               const std::string& url, const Validators& validators,
+                               ByteInterval block);
 
 // Probes source `id` at `url` and compares its blocks; on success it joins the download's
 // proven sources. A source that serves other bytes fails with FailureKind::NotSameFile; one that

@@ -40,9 +40,11 @@ class StopFlags {
         stop_.store(true);
     }
     void settle() { settled_.store(true); }
-    // Another pass starts (a stream after ranges, the new version): the failure stays.
+    // Another pass starts (a stream after ranges, the new version), with work beside the
+    // workers of its own: the failure stays.
     void reset() {
         stop_.store(false);
+        settled_.store(false);
         fallback_.store(false);
         changed_.store(false);
     }

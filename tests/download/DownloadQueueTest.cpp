@@ -242,7 +242,10 @@ TEST_F(DownloadQueueTest, GoingOnNeverReplacesAFileTheDownloadDidNotSave) {
     const std::uint64_t id = queue.add(entry(0));
     until(queue, [](const auto& now) { return now[0].bytes >= 64u << 10; });
     queue.pause(id);
-    until(queue, [&](const auto&) { return fs::exists(dir_ / ".f0.bin.vantorel-state"); });
+    // The state is written from the first bytes on: the pause has taken effect once nothing runs.
+    until(queue, [&](const auto&) {
+        return queue.active() == 0 && fs::exists(dir_ / ".f0.bin.vantorel-state");
+    });
     ASSERT_EQ(queue.active(), 0u);
     std::ofstream(dir_ / "f0.bin") << "notes";
 

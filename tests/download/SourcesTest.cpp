@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <filesystem>
 #include <thread>
@@ -106,6 +107,38 @@ TEST_F(SourcesTest, AMirrorOfOtherBytesOfTheSameLengthIsDroppedAndNeverMixed) {
     EXPECT_TRUE(readFile(target()) == file);
     EXPECT_TRUE(noticed(view, "下载链接2 的文件与下载链接1 不同，已只用下载链接1"))
         << (view.progress.notices.empty() ? "" : view.progress.notices.front());
+}
+
+TEST_F(SourcesTest, AMirrorThatChangesWithoutValidatorsAfterProvingItselfIsDroppedAndNamed) {
+    const std::string file = randomContent(4 << 20, 5);
+    std::string other = file;
+    for (char& c : other)
+        c = static_cast<char>(~c);
+    demo::RangeFaults bare = capped(2 << 20);
+    bare.noValidators = true;
+    demo::RangeServer one;
+    one.add("/setup.exe", file);
+    one.setFaults(bare);
+    demo::RangeFiles mirrorFiles;
+    mirrorFiles.add("/setup.exe", file);
+    mirrorFiles.setFaults(bare);
+    std::atomic<bool> changed{false};
+    // The mirror proves itself, then serves another file once it has sent an eighth of it.
+    demo::HttpServer mirror([&](const demo::HttpRequest& req) {
+        if (mirrorFiles.bodyBytesSent() >= file.size() / 8 && !changed.exchange(true))
+            mirrorFiles.add("/setup.exe", other);
+        return mirrorFiles.respond(req);
+    });
+    const JobView view = DownloadJob({one.url("/setup.exe"), mirror.base() + "/setup.exe"},
+                                     target(), quick({"下载链接1", "镜像1"}))
+                             .run();
+    ASSERT_TRUE(changed);
+    ASSERT_EQ(view.phase, JobPhase::Done) << view.error;
+    EXPECT_TRUE(readFile(target()) == file) << "bytes of the mirror's new file were kept";
+    const auto& notices = view.progress.notices;
+    EXPECT_TRUE(std::any_of(notices.begin(), notices.end(), [](const std::string& n) {
+        return n.starts_with("镜像1 ") && n.ends_with("，已只用下载链接1");
+    })) << (notices.empty() ? "" : notices.front());
 }
 
 TEST_F(SourcesTest, AMirrorDyingMidwayOrADeadFirstAddressStillFinish) {
