@@ -833,6 +833,7 @@ TEST_F(DownloaderTest, ASlowConnectionsRangeIsTakenOverByTheFastOnes) {
 
     // A slow connection kept only what it fetched before its rest was handed on: at 128 KiB/s
     // its quarter of the file alone would have taken eight seconds.
+    ASSERT_TRUE(server_.http().idle());
     const std::vector<std::uint64_t> sent = server_.bytesSentPerConnection();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.front(), 1u); // the probe asks for one byte, not the whole file
