@@ -81,6 +81,28 @@ bool parseHead(std::string_view head, HttpRequest& request) {
     return true;
 }
 
+// A request counted as being answered for as long as this lives.
+class Answering {
+  public:
+    Answering(std::mutex& mutex, std::condition_variable& answered, std::size_t& count)
+        : mutex_(mutex), answered_(answered), count_(count) {
+        std::lock_guard lock(mutex_);
+        ++count_;
+    }
+    ~Answering() {
+        std::lock_guard lock(mutex_);
+        if (--count_ == 0)
+            answered_.notify_all();
+    }
+    Answering(const Answering&) = delete;
+    Answering& operator=(const Answering&) = delete;
+
+  private:
+    std::mutex& mutex_;
+    std::condition_variable& answered_;
+    std::size_t& count_;
+};
+
 bool hasHeaderIn(const HeaderList& headers, std::string_view name) {
     return std::any_of(headers.begin(), headers.end(),
                        [&](const auto& h) { return equalsIgnoreCase(h.first, name); });
@@ -258,6 +280,11 @@ std::vector<std::uint64_t> HttpServer::bodyBytesSent() const {
     return sent_;
 }
 
+bool HttpServer::idle(std::chrono::milliseconds limit) const {
+    std::unique_lock lock(mutex_);
+    return answered_.wait_for(lock, limit, [this] { return answering_ == 0; });
+}
+
 // Sends the body in pieces, counting each piece on the connection's log; paced by the
 // response's throttle and rate, with sleeps cut short when the server stops.
 bool HttpServer::sendBody(const Connection& connection, std::string_view body,
@@ -390,6 +417,7 @@ void HttpServer::serve(Connection& connection) {
             if (buffer.size() > kMaxHead || !readMore(fd, buffer))
                 return;
         }
+        const Answering answering(mutex_, answered_, answering_);
         HttpRequest request;
         request.connection = connection.ordinal;
         if (!parseHead(std::string_view(buffer).substr(0, headEnd), request)) {

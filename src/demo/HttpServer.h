@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -121,8 +122,14 @@ class HttpServer {
     std::vector<HttpRequest> requests() const;
     // Connections accepted so far.
     std::size_t connectionCount() const { return connections_.load(); }
-    // Body bytes written on each connection so far, in the order they were accepted.
+    // Body bytes written on each connection so far, in the order they were accepted. A piece is
+    // counted once its write returns, which may be just after the client has read it: a test
+    // that reads the counts (these, or a BodyMeter's) once its client is done waits for idle().
     std::vector<std::uint64_t> bodyBytesSent() const;
+
+    // Waits until no request is being answered: every reply a client has received is then
+    // counted, and every reply cut short has ended. False if that takes longer than `limit`.
+    bool idle(std::chrono::milliseconds limit = std::chrono::seconds(10)) const;
 
     void stop();
 
@@ -148,6 +155,8 @@ class HttpServer {
     std::atomic<std::size_t> connections_{0};
     std::thread acceptThread_;
     mutable std::mutex mutex_;
+    mutable std::condition_variable answered_; // notified when answering_ falls to 0
+    std::size_t answering_ = 0;                // requests read and not yet answered
     std::list<std::unique_ptr<Connection>> open_;
     std::vector<HttpRequest> log_;
     std::vector<std::uint64_t> sent_; // body bytes per connection, by ordinal - 1

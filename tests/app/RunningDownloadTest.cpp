@@ -179,7 +179,8 @@ TEST_F(RunningDownload, TheListShowsEachDownloadAndItsButtonsAndKeysControlIt) {
 }
 
 TEST_F(RunningDownload, GoingOnOverAFileTheDownloadDidNotSaveAsksFirst) {
-    slowDown(std::chrono::milliseconds(50));
+    // Slow enough that a busy machine still pauses it before it ends.
+    slowDown(std::chrono::milliseconds(500));
     clickDownload(0);
     ASSERT_TRUE(waitUntil([&] { return allRun(); }));
     const std::uint64_t id = downloads().items()[0].id;
@@ -350,7 +351,10 @@ TEST_F(RunningDownload, AFinishedDownloadOpensItsFileAndItsFolder) {
     ASSERT_TRUE(waitUntil([&] { return states() == std::vector{download::QueueState::Done}; }));
     listWindow().select(downloads().items()[0].id);
     const QString file = QString::fromStdString(downloads().items()[0].entry.target);
-    listWindow().findChild<QPushButton*>(QStringLiteral("按钮_打开文件"))->click();
+    // The list shows the end once it is announced, just after items() has it.
+    auto* openFile = listWindow().findChild<QPushButton*>(QStringLiteral("按钮_打开文件"));
+    ASSERT_TRUE(waitUntil([&] { return openFile->isEnabled(); }));
+    openFile->click();
     listWindow().findChild<QPushButton*>(QStringLiteral("按钮_打开文件夹"))->click();
     EXPECT_EQ(opened,
               (std::vector{QUrl::fromLocalFile(file), QUrl::fromLocalFile(desktop_.path())}));
@@ -358,8 +362,7 @@ TEST_F(RunningDownload, AFinishedDownloadOpensItsFileAndItsFolder) {
     // A file gone meanwhile is not handed to the desktop.
     ASSERT_TRUE(QFile::remove(file));
     downloads().refresh();
-    EXPECT_FALSE(
-        listWindow().findChild<QPushButton*>(QStringLiteral("按钮_打开文件"))->isEnabled());
+    EXPECT_FALSE(openFile->isEnabled());
     listWindow().openFile();
     EXPECT_EQ(opened.size(), 2u);
 }

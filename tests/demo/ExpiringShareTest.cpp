@@ -33,6 +33,7 @@ TEST(ExpiringShare, EachResolutionGivesANewWorkingAddress) {
     EXPECT_TRUE(first.find("/file/shared.bin?sig=") != std::string::npos) << first;
     EXPECT_EQ(fetch(first).body, "0123456789");
     EXPECT_EQ(fetch(second, "2-4").body, "234");
+    ASSERT_TRUE(share.http().idle());
     EXPECT_EQ(share.bytesServed(), 13u);
 
     // A signature of its own making, or another's expiry, is not taken.
@@ -62,6 +63,7 @@ TEST(ExpiringShare, AnExpiredAddressAnswers403OrAWebPage) {
             EXPECT_EQ(expired.contentType, "text/html; charset=utf-8");
             EXPECT_NE(expired.body.find("链接已过期"), std::string::npos);
         }
+        ASSERT_TRUE(share.http().idle());
         EXPECT_EQ(share.bytesServed(), 1000u);
         EXPECT_EQ(fetch(resolve(share)).body.size(), 1000u); // a new resolution serves again
     }

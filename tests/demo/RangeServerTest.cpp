@@ -180,12 +180,8 @@ TEST_F(RangeServerTest, LimitsEachConnectionByItsOrdinalAndLogsItsBytes) {
     EXPECT_EQ(get(server_.url("/big.bin")).body, file);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(200));
     EXPECT_EQ(server_.connectionCount(), 2u);
-    // The server counts a piece once its write returns, which may be just after the client
-    // has read it.
-    const std::vector<std::uint64_t> expected{3072, file.size()};
-    for (int i = 0; i < 100 && server_.bytesSentPerConnection() != expected; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(server_.bytesSentPerConnection(), expected);
+    ASSERT_TRUE(server_.http().idle());
+    EXPECT_EQ(server_.bytesSentPerConnection(), (std::vector<std::uint64_t>{3072, file.size()}));
 }
 
 TEST_F(RangeServerTest, TotalRateHoldsAllConnectionsTogether) {
@@ -203,6 +199,7 @@ TEST_F(RangeServerTest, TotalRateHoldsAllConnectionsTogether) {
     second.join();
     EXPECT_EQ(other, file);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(400));
+    ASSERT_TRUE(server_.http().idle());
     EXPECT_EQ(server_.files().bodyBytesSent(), 2 * file.size());
 }
 
@@ -220,6 +217,7 @@ TEST_F(RangeServerTest, DiesAfterSomeBytesInTotal) {
     faults.goneStatus = 0;
     server_.setFaults(faults);
     EXPECT_EQ(get(server_.url("/f.bin")).code, CURLE_GOT_NOTHING);
+    ASSERT_TRUE(server_.http().idle());
     EXPECT_EQ(server_.files().bodyBytesSent(), 14u);
 }
 

@@ -71,19 +71,16 @@ TEST_F(DownloadJobTest, FallsBackToTheSecondAddressAndLeavesOnlyTheFile) {
 
 TEST_F(DownloadJobTest, APartLeftByOneAddressIsTakenUpFirstAndNamedInTheFailure) {
     const std::string installer = vantorel::testing::randomContent(1 << 20, 9);
-    demo::RangeFiles files;
-    files.add("/b/setup.exe", installer);
-    files.add("/c/setup.exe", installer);
-    std::atomic<bool> failing{true};
-    std::atomic<int> ranges{0};
-    demo::HttpServer server([&](const demo::HttpRequest& req) {
-        demo::HttpResponse response = files.respond(req);
-        if (req.hasHeader("If-Range") && failing.load() && ranges++ >= 2)
-            response.dropWithoutReply = true;
-        return response;
-    });
+    demo::RangeServer server;
+    server.add("/b/setup.exe", installer);
+    server.add("/c/setup.exe", installer);
+    // Half the file, however it was asked for, then every connection is closed unanswered.
+    demo::RangeFaults dying;
+    dying.goneAfterBytes = installer.size() / 2;
+    dying.goneStatus = 0;
+    server.setFaults(dying);
     const std::string dead = "http://127.0.0.1:1/a/setup.exe";
-    const std::string live = server.base() + "/b/setup.exe";
+    const std::string live = server.url("/b/setup.exe");
     const std::string target = (folder_ / "setup.exe").string();
     JobOptions options;
     options.workers = 1;
@@ -98,9 +95,8 @@ TEST_F(DownloadJobTest, APartLeftByOneAddressIsTakenUpFirstAndNamedInTheFailure)
     EXPECT_EQ(filesIn(folder_), 2u);
 
     // A mirror listed first would fetch it all again: the address that left the part goes first.
-    failing = false;
-    const JobView resumed =
-        DownloadJob({server.base() + "/c/setup.exe", live}, target, options).run();
+    server.setFaults({});
+    const JobView resumed = DownloadJob({server.url("/c/setup.exe"), live}, target, options).run();
     ASSERT_EQ(resumed.phase, JobPhase::Done) << resumed.error;
     EXPECT_GT(resumed.progress.resumed, 0u);
     EXPECT_TRUE(readFile(target) == installer);

@@ -63,47 +63,27 @@ class DownloaderRecoveryTest : public ::testing::Test {
     fs::path dir_;
 };
 
-// Serves `files`; once `failAfter` range requests have been answered, every further one fails
-// the way `failure` says, until `failAfter` is raised.
-struct FailingServer {
-    enum class Failure { Drop, Busy, Gone };
-    demo::RangeFiles files;
-    std::atomic<int> failAfter{1 << 30};
-    std::atomic<int> ranges{0};
-    Failure failure = Failure::Drop;
-    demo::HttpServer http{[this](const HttpRequest& req) {
-        HttpResponse response = files.respond(req);
-        if (isProbe(req) || !req.hasHeader("Range") || ranges++ < failAfter.load())
-            return response;
-        switch (failure) {
-        case Failure::Drop:
-            response.dropWithoutReply = true;
-            return response;
-        case Failure::Busy:
-            return HttpResponse::text("busy", "text/plain", 503);
-        case Failure::Gone:
-            return HttpResponse::text("gone", "text/plain", 404);
-        }
-        return response;
-    }};
-};
+// Half of a 1 MiB file, however it is asked for, and then every request fails: unanswered
+// (status 0), busy (503) or gone (404). The reply under way at the half is cut.
+demo::RangeFaults failingAfterHalf(int status) {
+    demo::RangeFaults faults;
+    faults.goneAfterBytes = 512 << 10;
+    faults.goneStatus = status;
+    return faults;
+}
 
 TEST_F(DownloaderRecoveryTest, NetworkFailuresKeepThePartShowTheRetryAndTheNextRunResumes) {
     const std::string content = randomContent(1 << 20, 1);
     // A server without validators too: the next run proves the part by sampled blocks.
-    using Failure = FailingServer::Failure;
     for (const auto& [failure, bare] :
-         {std::pair{Failure::Drop, false}, std::pair{Failure::Busy, false},
-          std::pair{Failure::Drop, true}}) {
-        SCOPED_TRACE(static_cast<int>(failure) + 10 * bare);
-        FailingServer server;
-        server.failure = failure;
-        server.files.add("/f.bin", content);
-        demo::RangeFaults faults;
+         {std::pair{0, false}, std::pair{503, false}, std::pair{0, true}}) {
+        SCOPED_TRACE(failure + bare);
+        demo::RangeServer server;
+        server.add("/f.bin", content);
+        demo::RangeFaults faults = failingAfterHalf(failure);
         faults.noValidators = bare;
-        server.files.setFaults(faults);
-        server.failAfter = 2;
-        Downloader downloader(request(server.http.base() + "/f.bin"));
+        server.setFaults(faults);
+        Downloader downloader(request(server.url("/f.bin")));
         std::atomic<bool> done{false}, sawCountdown{false};
         std::thread watcher([&] {
             while (!done.load()) {
@@ -120,14 +100,15 @@ TEST_F(DownloaderRecoveryTest, NetworkFailuresKeepThePartShowTheRetryAndTheNextR
         ASSERT_FALSE(failed);
         EXPECT_TRUE(promisesResume(failed.error().message)) << failed.error().message;
         EXPECT_TRUE(failed.error().partKept);
-        EXPECT_EQ(failed.error().kind, failure == FailingServer::Failure::Busy
-                                           ? FailureKind::ServerBusy
-                                           : FailureKind::Network);
+        EXPECT_EQ(failed.error().kind,
+                  failure == 503 ? FailureKind::ServerBusy : FailureKind::Network);
         EXPECT_TRUE(sawCountdown);
         EXPECT_EQ(sideFiles(), 2u); // the part and its state
 
-        server.failAfter = 1 << 30;
-        auto resumed = Downloader(request(server.http.base() + "/f.bin")).run();
+        demo::RangeFaults healed;
+        healed.noValidators = bare;
+        server.setFaults(healed);
+        auto resumed = Downloader(request(server.url("/f.bin"))).run();
         ASSERT_TRUE(resumed) << resumed.error().message;
         EXPECT_GT(resumed->resumedBytes, 0u);
         EXPECT_TRUE(readFile(target()) == content);
@@ -139,11 +120,10 @@ TEST_F(DownloaderRecoveryTest, NetworkFailuresKeepThePartShowTheRetryAndTheNextR
 TEST_F(DownloaderRecoveryTest, NothingIsKeptOrPromisedWhenTheNextRunCouldNotResume) {
     const std::string content = randomContent(1 << 20, 2);
     // The file vanished from the server half-way.
-    FailingServer gone;
-    gone.failure = FailingServer::Failure::Gone;
-    gone.files.add("/f.bin", content);
-    gone.failAfter = 2;
-    auto failed = Downloader(request(gone.http.base() + "/f.bin")).run();
+    demo::RangeServer gone;
+    gone.add("/f.bin", content);
+    gone.setFaults(failingAfterHalf(404));
+    auto failed = Downloader(request(gone.url("/f.bin"))).run();
     ASSERT_FALSE(failed);
     EXPECT_FALSE(promisesResume(failed.error().message)) << failed.error().message;
     EXPECT_EQ(sideFiles(), 0u);
@@ -177,16 +157,16 @@ TEST_F(DownloaderRecoveryTest, NothingIsKeptOrPromisedWhenTheNextRunCouldNotResu
 
 TEST_F(DownloaderRecoveryTest, AFileGoneWhenTheNextRunAsksEndsItsPart) {
     const std::string content = randomContent(1 << 20, 6);
-    FailingServer server;
-    server.files.add("/f.bin", content);
-    server.failAfter = 2;
-    ASSERT_FALSE(Downloader(request(server.http.base() + "/f.bin")).run());
+    demo::RangeServer server;
+    server.add("/f.bin", content);
+    server.setFaults(failingAfterHalf(0));
+    ASSERT_FALSE(Downloader(request(server.url("/f.bin"))).run());
     ASSERT_EQ(sideFiles(), 2u);
 
     demo::HttpServer gone(
         [](const HttpRequest&) { return HttpResponse::text("gone", "text/plain", 410); });
     DownloadRequest again = request(gone.base() + "/f.bin");
-    again.resumeKey = server.http.base() + "/f.bin";
+    again.resumeKey = server.url("/f.bin");
     auto failed = Downloader(again).run();
     ASSERT_FALSE(failed);
     EXPECT_EQ(failed.error().kind, FailureKind::Gone);
@@ -196,11 +176,11 @@ TEST_F(DownloaderRecoveryTest, AFileGoneWhenTheNextRunAsksEndsItsPart) {
 
 TEST_F(DownloaderRecoveryTest, AnotherAddressFailingLeavesThePartAndANewSignedAddressResumesIt) {
     const std::string content = randomContent(1 << 20, 3);
-    FailingServer server;
-    server.files.add("/f.bin", content);
-    server.failAfter = 2;
+    demo::RangeServer server;
+    server.add("/f.bin", content);
+    server.setFaults(failingAfterHalf(0));
     const std::string share = "https://share.example/s/abc";
-    DownloadRequest first = request(server.http.base() + "/f.bin?sig=1");
+    DownloadRequest first = request(server.url("/f.bin?sig=1"));
     first.resumeKey = share;
     ASSERT_FALSE(Downloader(first).run());
     ASSERT_EQ(sideFiles(), 2u);
@@ -210,13 +190,13 @@ TEST_F(DownloaderRecoveryTest, AnotherAddressFailingLeavesThePartAndANewSignedAd
     DownloadRequest dead = request("http://127.0.0.1:1/f.bin");
     dead.resumeKey = dead.url;
     EXPECT_FALSE(Downloader(dead).run());
-    DownloadRequest missing = request(server.http.base() + "/missing.bin");
+    server.setFaults({});
+    DownloadRequest missing = request(server.url("/missing.bin"));
     EXPECT_FALSE(Downloader(missing).run());
     EXPECT_EQ(sideFiles(), 2u);
 
     // The share link resolves to a new signed address: same file, same validators.
-    server.failAfter = 1 << 30;
-    DownloadRequest again = request(server.http.base() + "/f.bin?sig=2");
+    DownloadRequest again = request(server.url("/f.bin?sig=2"));
     again.resumeKey = share;
     auto resumed = Downloader(again).run();
     ASSERT_TRUE(resumed) << resumed.error().message;
@@ -247,12 +227,18 @@ TEST_F(DownloaderRecoveryTest, RepliesThatCannotProveTheirVersionNeverMixIntoThe
     ASSERT_FALSE(redirected);
     EXPECT_FALSE(fs::exists(target()));
 
-    // The server switches the file after the first range and drops its validators: the
-    // download starts over once and the file is the new version, whole.
+    // The server switches the file part-way through the first range and drops its validators:
+    // the download starts over once and the file is the new version, whole. (The first range is
+    // cut, as a busy machine may ask for the whole file at once.)
     std::atomic<int> ranges{0};
     demo::HttpServer switching([&](const HttpRequest& req) {
-        const bool old = isProbe(req) ? ranges.load() == 0 : ranges++ == 0;
-        return (old ? files : mirrorFiles).respond(req);
+        if (isProbe(req))
+            return (ranges.load() == 0 ? files : mirrorFiles).respond(req);
+        if (ranges++ != 0)
+            return mirrorFiles.respond(req);
+        HttpResponse first = files.respond(req);
+        first.cutAfter = 64 << 10;
+        return first;
     });
     auto switched = Downloader(request(switching.base() + "/f.bin")).run();
     ASSERT_TRUE(switched) << switched.error().message;

@@ -872,20 +872,25 @@ TEST_F(DownloaderTest, ASlowConnectionsRangeIsTakenOverByTheFastOnes) {
 
     // A slow connection kept only what it fetched before its rest was handed on: at 128 KiB/s
     // its quarter of the file alone would have taken eight seconds.
+    ASSERT_TRUE(server_.http().idle());
     const std::vector<std::uint64_t> sent = server_.bytesSentPerConnection();
     ASSERT_FALSE(sent.empty());
     EXPECT_EQ(sent.front(), 1u); // the probe asks for one byte, not the whole file
     std::uint64_t total = 0;
+    std::uint64_t slow = 0;
     for (std::size_t ordinal = 2; ordinal <= sent.size(); ++ordinal) {
         total += sent[ordinal - 1];
         if (ordinal % 3 == 0) {
+            ++slow;
             EXPECT_LT(sent[ordinal - 1], content.size() / 16) << "connection " << ordinal;
         }
     }
-    // The split ranges tile the file: every byte came once, but for the few KiB each request
-    // and the closing proof compare.
+    // The split ranges tile the file: every byte came once, but for the few KiB each request and
+    // the closing proof compare, and the few on the way to a slow connection whose reply was cut
+    // to hand its rest on (as it is when a busy machine made its request ask for the whole range
+    // at once).
     EXPECT_GE(total, content.size());
-    EXPECT_LE(total, content.size() + content.size() / 50);
+    EXPECT_LE(total, content.size() + content.size() / 50 + slow * (16 << 10));
 }
 
 TEST_F(DownloaderTest, RepliesThatStartLateDoNotMakeRequestsLong) {
@@ -893,33 +898,46 @@ TEST_F(DownloaderTest, RepliesThatStartLateDoNotMakeRequestsLong) {
     // does once it has sent on them) is not far away: the first reply on each connection comes at
     // once, and the connections still ask for about 150 ms of their speed at a time, so that what
     // they have asked for can be taken over.
+    // A busy machine can hold back the probe's reply (the first on a new connection) past the
+    // 17 ms that mark a far server; then every request asks for its whole range by design, and
+    // the download is tried again. Once the probe's reply came in time, no request may be long.
     const std::string content = randomContent(2 << 20, 32);
     demo::RangeFiles files;
     files.add("/f.bin", content);
-    std::mutex mutex;
-    std::set<std::size_t> answered;
-    demo::HttpServer server([&](const HttpRequest& req) {
-        HttpResponse response = files.respond(req);
-        const std::lock_guard lock(mutex);
-        if (!answered.insert(req.connection).second)
-            response.delayBeforeHead = std::chrono::milliseconds(50);
-        response.bytesPerSecond = 1 << 20;
-        return response;
-    });
-    DownloadRequest r = request("/f.bin", 2);
-    r.url = server.base() + "/f.bin";
-    r.minRangeBytes = 128 << 10;
-    auto result = Downloader(r).run();
-    ASSERT_TRUE(result) << result.error().message;
-    EXPECT_TRUE(readFile(target()) == content);
-    for (const auto& req : server.requests()) {
-        if (isProbe(req))
-            continue;
-        const std::string range = req.header("Range");
-        const std::uint64_t size =
-            std::stoull(range.substr(range.find('-') + 1)) - std::stoull(range.substr(6)) + 1;
-        EXPECT_LE(size, 256u << 10) << range;
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        std::mutex mutex;
+        std::set<std::size_t> answered;
+        demo::HttpServer server([&](const HttpRequest& req) {
+            HttpResponse response = files.respond(req);
+            const std::lock_guard lock(mutex);
+            if (!answered.insert(req.connection).second)
+                response.delayBeforeHead = std::chrono::milliseconds(50);
+            response.bytesPerSecond = 1 << 20;
+            return response;
+        });
+        DownloadRequest r = request("/f.bin", 2);
+        r.url = server.base() + "/f.bin";
+        r.minRangeBytes = 128 << 10;
+        fs::remove(target());
+        auto result = Downloader(r).run();
+        ASSERT_TRUE(result) << result.error().message;
+        EXPECT_TRUE(readFile(target()) == content);
+        std::vector<std::pair<std::string, std::uint64_t>> asked;
+        for (const auto& req : server.requests()) {
+            if (isProbe(req))
+                continue;
+            const std::string range = req.header("Range");
+            asked.emplace_back(range, std::stoull(range.substr(range.find('-') + 1)) -
+                                          std::stoull(range.substr(6)) + 1);
+        }
+        ASSERT_FALSE(asked.empty());
+        if (asked.front().second > (256u << 10))
+            continue; // the probe's reply came late: each first request asks for its whole range
+        for (const auto& [range, size] : asked)
+            EXPECT_LE(size, 256u << 10) << range;
+        return;
     }
+    ADD_FAILURE() << "the probe's reply came late in every download";
 }
 
 TEST_F(DownloaderTest, EachWorkerKeepsItsConnectionFromRangeToRange) {

@@ -85,8 +85,10 @@ TEST_F(SourcesTest, TwoMirrorsCappedInTotalFinishInUnderTwoThirdsOfTheTimeOfOne)
         return std::chrono::duration<double>(Clock::now() - started).count();
     };
     const double alone = timed({one.url("/setup.exe")});
+    ASSERT_TRUE(one.http().idle());
     const std::uint64_t fromOne = one.files().bodyBytesSent();
     const double together = timed({one.url("/setup.exe"), two.url("/setup.exe")});
+    ASSERT_TRUE(one.http().idle() && two.http().idle());
     EXPECT_LE(together, 0.65 * alone) << together << " s with both, " << alone << " s with one";
     EXPECT_GT(two.files().bodyBytesSent(), file.size() / 4);
     EXPECT_GT(one.files().bodyBytesSent() - fromOne, file.size() / 4);
@@ -179,6 +181,7 @@ TEST_F(SourcesTest, AnExpiringShareLinkIsRefreshedAndFetchesLittleTwice) {
         ASSERT_EQ(view.phase, JobPhase::Done) << view.error;
         EXPECT_TRUE(readFile(target()) == file);
         EXPECT_GE(share.resolutions(), 3u);
+        ASSERT_TRUE(share.http().idle());
         EXPECT_LT(static_cast<double>(share.bytesServed()),
                   1.15 * static_cast<double>(file.size()));
     }
