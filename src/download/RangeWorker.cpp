@@ -131,17 +131,17 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     const unsigned workers = std::clamp(job_.request.workers, 1u, kMaxWorkers);
     const std::uint64_t endgame = std::max(
         RequestSizing{}.first, (job_.total - job_.scheduler->completeBytes()) / (2 * workers));
-    auto source = job_.sources.pick(index_);
+    auto source = job_.sources.pick(index_ + moves_);
     if (!source)
         return Verdict::NoSource;
     // Another server: what a request costs there is still to be learnt.
     if (source->id != source_.id)
         sizer_.reset();
     source_ = std::move(*source);
-    streaming_ = sizer_.openEnded();
-    range_ = streaming_
-                 ? range
-                 : job_.scheduler->claim(index_, std::min({range.size(), sizer_.next(), endgame}));
+    const bool openEnded = sizer_.openEnded();
+    range_ = openEnded ? range
+                       : job_.scheduler->reserve(index_,
+                                                 std::min({range.size(), sizer_.next(), endgame}));
     if (range_.empty())
         return Verdict::Done; // the range was handed on meanwhile
     checked_ = false;
@@ -163,13 +163,17 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     if (received_ > 0)
         job_.sources.brought(source_.id);
     if (received_ == range_.size() || cut_) {
-        sizer_.answered(transfer_.replyWait(), Clock::now() - firstByte_, received_);
+        if (checked_)
+            sizer_.answered(transfer_.replyWait(), Clock::now() - firstByte_, received_);
+        // A request of a size is taken over only when its connection is far too slow.
+        if (cut_ && !openEnded)
+            moveOn();
         return Verdict::Done;
     }
     if (replace_) {
         // The rest of the range goes on over a new connection.
         transfer_.freshConnection();
-        job_.scheduler->reconnected(index_, Clock::now());
+        moveOn();
         return Verdict::Done;
     }
     const net::ReplyHead& head = transfer_.head();
@@ -231,9 +235,10 @@ std::size_t RangeWorker::onBody(std::span<const char> data) {
         verdict_ = Verdict::FallBack; // more than was asked for
         return 0;
     }
-    // A reply to the end of the range takes what is still the worker's: fewer bytes when the
-    // back of the range was taken over meanwhile, and the reply ends there.
-    const std::uint64_t keep = streaming_ ? job_.scheduler->claim(index_, bytes).size() : bytes;
+    // A reply takes what is still the worker's: fewer bytes when the range was taken over
+    // meanwhile (the back of an open-ended one, or the rest of a slow connection's request), and
+    // the reply ends there.
+    const std::uint64_t keep = job_.scheduler->claim(index_, bytes).size();
     if (keep > 0 && !writer_.write(range_.begin + received_, data.data(), keep, range_.end)) {
         verdict_ = Verdict::Stopped;
         return 0;
@@ -243,12 +248,37 @@ std::size_t RangeWorker::onBody(std::span<const char> data) {
     received_ += keep;
     brought_ += keep;
     cut_ = keep < bytes;
-    if (!cut_ && now - checkedAt_ >= kCheckEvery) {
-        checkedAt_ = now;
-        replace_ =
-            received_ < range_.size() && job_.scheduler->check(index_, now).replaceConnection;
-    }
-    return cut_ || replace_ ? 0 : bytes;
+    return cut_ || givesWay() ? 0 : bytes;
+}
+
+net::ConnectionRules RangeWorker::watchedRules() {
+    net::ConnectionRules rules = job_.connectionRules();
+    rules.stopping = [this, stopping = std::move(rules.stopping)] {
+        return stopping() || givesWay();
+    };
+    return rules;
+}
+
+bool RangeWorker::givesWay() {
+    if (cut_ || replace_)
+        return true;
+    const auto now = Clock::now();
+    if (received_ >= range_.size() || now - checkedAt_ < kCheckEvery)
+        return false;
+    checkedAt_ = now;
+    const SegmentScheduler::Progress progress = job_.scheduler->check(index_, now);
+    cut_ = progress.ended;
+    // A connection is judged by bytes that flow: a reply still to come may be a far server's.
+    replace_ = received_ > 0 && progress.replaceConnection;
+    return cut_ || replace_;
+}
+
+void RangeWorker::moveOn() {
+    ++moves_;
+    if (job_.sources.provenCount() > 1)
+        job_.scheduler->newServer(index_, Clock::now());
+    else
+        job_.scheduler->reconnected(index_, Clock::now());
 }
 
 } // namespace vantorel::download

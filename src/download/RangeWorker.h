@@ -27,7 +27,7 @@ enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Stopped, NoSource };
 class RangeWorker {
   public:
     RangeWorker(DownloadRun& job, unsigned index)
-        : job_(job), index_(index), transfer_(job.connectionRules()) {
+        : job_(job), index_(index), transfer_(watchedRules()) {
         if (job.probeWait > Seconds::zero())
             sizer_.waited(job.probeWait);
     }
@@ -53,6 +53,15 @@ class RangeWorker {
 
     std::size_t onBody(std::span<const char> data);
 
+    // The job's rules, with the transfer also ending when its request has to give way.
+    net::ConnectionRules watchedRules();
+    // Asked as bytes arrive and, through the transfer's progress, while none do: the rest of the
+    // request went to another worker (cut_), or the connection is too slow and the rest goes on a
+    // new one (replace_).
+    bool givesWay();
+    // The connection was too slow: the worker goes on from the next proven source, if any.
+    void moveOn();
+
     DownloadRun& job_;
     const unsigned index_;
     net::DownloadConnection transfer_;
@@ -63,11 +72,13 @@ class RangeWorker {
     RequestSizer sizer_;
     Clock::time_point firstByte_; // of the current reply's body
     ViewWriter writer_{job_};
-    bool checked_ = false;           // the current reply was found to be the asked range
-    bool streaming_ = false;         // it asks for the rest of the range, claimed as it comes
-    bool cut_ = false;               // the range was taken over up to where it had come
-    bool replace_ = false;           // the connection is too slow: the rest goes on a new one
-    Clock::time_point checkedAt_;    // when the scheduler was last asked about the connection
+    bool checked_ = false;        // the current reply was found to be the asked range
+    bool cut_ = false;            // the range was taken over up to where it had come
+    bool replace_ = false;        // the connection is too slow: the rest goes on a new one
+    Clock::time_point checkedAt_; // when the scheduler was last asked about the connection
+    // Connections found too slow: each sends the worker on to the next proven source, where its
+    // connection may fare better (a trickling mirror), or to a new connection of the same one.
+    unsigned moves_ = 0;
     std::optional<Verdict> verdict_; // the current reply was judged unusable
 };
 
