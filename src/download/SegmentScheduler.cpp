@@ -234,7 +234,8 @@ std::optional<ByteInterval> SegmentScheduler::steal(unsigned thief, TimePoint no
                 return secondsFor(bytes, *ownerSpeed) - secondsFor(bytes, *takerOrTypical);
             };
             // Only once bytes flow: a reply still to come tells nothing of the connection's speed.
-            const bool cutRequest = asked > 0 && owner.meter.flowing && lag(asked) >= tail;
+            const bool cutRequest = asked > 0 && owner.meter.flowing &&
+                                    lag(asked) >= Seconds(settings_.cutTail).count();
             if (cutRequest || (free > 0 && lag(free) >= tail)) {
                 owner.range.end = cutRequest ? owner.claimed : promised(owner);
                 owner.reserved = std::min(owner.reserved, owner.range.end);

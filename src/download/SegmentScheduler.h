@@ -21,9 +21,9 @@
 //   longer than the idle worker's connection (of median speed while that one is not measured)
 //   gives all of its remainder to the idle worker (the minimum piece does not apply, since it is
 //   left nothing to fetch). Its request under way goes too, when waiting for that request alone
-//   would cost `slowTail`: the owner stops at the byte it has reached, losing its connection,
-//   rather than the download waiting on it. An idle worker whose own connection is slow gets no
-//   share it could not finish in step.
+//   would cost `cutTail`: the owner stops at the byte it has reached, losing its connection and
+//   the bytes on the way, rather than the download waiting on it. An idle worker whose own
+//   connection is slow gets no share it could not finish in step.
 // - Speed floor. A connection that brings fewer than `speedFloor` bytes per second over a
 //   stretch of `floorTime` is told to replace itself (drop the connection, open a new one, and
 //   go on with its range); see Progress::replaceConnection. So is a slow connection (as above)
@@ -91,6 +91,10 @@ struct SchedulerSettings {
     double slowFraction = 1.0 / 3;
     // ... and its remainder would take it this much longer than the idle worker's connection.
     std::chrono::milliseconds slowTail{500};
+    // A slow connection's request under way is taken over when waiting for it would cost this
+    // much more than the idle worker needs for it (a cut costs the connection and the bytes on
+    // the way; a trickling mirror's request would cost minutes).
+    std::chrono::milliseconds cutTail{2000};
     // A slow connection is replaced (see Speed floor) once it has run this long.
     std::chrono::milliseconds replaceAfter{1000};
     // A connection under this many bytes per second for `floorTime` is replaced.
