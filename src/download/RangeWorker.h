@@ -36,8 +36,9 @@ class RangeWorker {
 
   private:
     // One request for the front of `range`, sized to the connection's speed. Its bytes are
-    // claimed before it goes out, so no other worker can take them while they are on the way
-    // and nothing arrives that is not kept.
+    // reserved before it goes out, so no other worker takes them while they are on the way
+    // (unless the connection is far too slow, see SegmentScheduler.h) and nothing arrives that is
+    // not kept.
     Verdict attempt(ByteInterval range, Error& why);
 
     // A reply other than 206 to a range request: the whole file again when the server ignores
