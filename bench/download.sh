@@ -34,6 +34,12 @@
 #   many             BENCH_MANY_FILES (default 40) files of BENCH_MANY_MB (default 2) MiB at
 #                    once through the pacing proxy as throttled-paced (round trip
 #                    BENCH_MANY_MS, default 0): ours --max-concurrent 8 against aria2c -j8.
+#   trickle          one file of BENCH_TRICKLE_MB (default 16) from an address whose every
+#                    connection is paced by bench/pace-proxy.py to BENCH_TRICKLE_FAST (default
+#                    512k), ours alone against ours with a mirror beside it whose replies trickle at
+#                    BENCH_TRICKLE_RATE (default 4k) after their first 16 KiB (so that it proves
+#                    it serves the same file before it trickles); time, the ratio of the two
+#                    (with the mirror / alone), and the bytes the mirror sent per run.
 #   limit            one file of BENCH_LIMIT_MB (default 16) with a speed limit of BENCH_LIMIT
 #                    (default 2M, in the client's own units: M = 1024k = 1048576 bytes) for the
 #                    whole download: ours --limit-rate, aria2c --max-overall-download-limit,
@@ -53,10 +59,11 @@
 #   BENCH_RATE=4m BENCH_SLOW_RATE=256k BENCH_SLOW_EVERY=3 BENCH_THROTTLED_MB=32 bench/download.sh
 #   BENCH_PROFILES=https BENCH_HTTPS_MB=64 VANTOREL_CLI=build/vantorel-cli bench/download.sh
 #   BENCH_PROFILES="far far-50 far-300 many" bench/download.sh
+#   BENCH_PROFILES=trickle BENCH_RUNS=3 VANTOREL_CLI=build/vantorel-cli bench/download.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-profiles=${BENCH_PROFILES:-plain even throttled even-paced throttled-paced far far-50 far-300 many https limit}
+profiles=${BENCH_PROFILES:-plain even throttled even-paced throttled-paced far far-50 far-300 many https limit trickle}
 limit_mb=${BENCH_LIMIT_MB:-16}
 limit=${BENCH_LIMIT:-2M}
 size_mb=${BENCH_SIZE_MB:-1024}
@@ -70,6 +77,9 @@ far_rate=${BENCH_FAR_RATE:-2m}
 many_files=${BENCH_MANY_FILES:-40}
 many_mb=${BENCH_MANY_MB:-2}
 many_ms=${BENCH_MANY_MS:-0}
+trickle_mb=${BENCH_TRICKLE_MB:-16}
+trickle_fast=${BENCH_TRICKLE_FAST:-512k}
+trickle_rate=${BENCH_TRICKLE_RATE:-4k}
 runs=${BENCH_RUNS:-3}
 port=${BENCH_PORT:-18089}
 base_dir=${BENCH_DIR:-/tmp}
@@ -137,7 +147,8 @@ stop_all() {
 trap stop_all EXIT
 
 mkdir -p "$work/www/plain" "$work/www/even" "$work/www/throttled" "$work/www/paced" \
-    "$work/www/https" "$work/www/limit" "$work/www/many" "$work/out" "$work/tmp"
+    "$work/www/https" "$work/www/limit" "$work/www/many" "$work/www/fast" "$work/www/trickle" \
+    "$work/out" "$work/tmp"
 # Written to disk before anything is measured: otherwise the system writes the new file back
 # while the first tool runs, and that tool's own writes wait behind it.
 make_file() { # path MiB
@@ -162,6 +173,12 @@ case " $profiles " in *" even"* | *" throttled"* | *" far"*)
     ;;
 esac
 
+case " $profiles " in *" trickle "*)
+    echo "Making a ${trickle_mb} MiB file of random bytes in $work ..."
+    make_file "$work/www/fast/file.bin" "$trickle_mb"
+    ln "$work/www/fast/file.bin" "$work/www/trickle/file.bin"
+    ;;
+esac
 case " $profiles " in *" many "*)
     echo "Making $many_files files of ${many_mb} MiB of random bytes in $work ..."
     for ((n = 1; n <= many_files; n++)); do make_file "$work/www/many/file-$n.bin" "$many_mb"; done
@@ -252,6 +269,11 @@ http {
         root $work/www;
         location /even/ { limit_rate $rate; }
         location /throttled/ { limit_rate \$throttled_rate; }
+        location /trickle/ {
+            limit_rate $trickle_rate;
+            limit_rate_after 16k;
+            access_log $work/trickle.log body;
+        }
     }
     include $work/https.conf;
 }
@@ -491,6 +513,35 @@ many_profile() {
         "$(ratio "${aria%% *}" "${ours%% *}")" "$(ratio "${synced%% *}" "${ours%% *}")"
 }
 
+# Body bytes the trickling mirror has sent so far (its requests have a log of their own).
+trickle_bytes() {
+    sleep 0.3
+    awk '{ s += $1 } END { printf "%.0f", s }' "$work/trickle.log"
+}
+
+# The trickle profile: ours with the first address alone, then with the trickling mirror too.
+trickle_profile() {
+    local file="$work/www/fast/file.bin" fast="http://127.0.0.1:$((port + 1))/fast/file.bin"
+    local mirror="http://127.0.0.1:$port/trickle/file.bin" alone with before trickled
+    want=$(sha256sum "$file" | cut -d' ' -f1)
+    bytes=$(stat -c %s "$file")
+    echo "== trickle: ${trickle_mb} MiB, every connection of the first address paced to $trickle_fast/s;" \
+        "a mirror whose replies trickle at $trickle_rate/s after their first 16 KiB (best of $runs)"
+    start_proxy $((port + 1)) "$trickle_fast" 0 0 0
+    alone=$(best_of "$work/out/ours.bin" "$cli" download --quiet --threads 8 "$fast" \
+        -o "$work/out/ours.bin")
+    before=$(trickle_bytes)
+    with=$(best_of "$work/out/ours.bin" "$cli" download --quiet --threads 8 "$fast" \
+        --mirror "$mirror" -o "$work/out/ours.bin")
+    trickled=$(($(trickle_bytes) - before))
+    stop_proxy
+    report "ours, the first address alone" "$alone"
+    report "ours, with the trickling mirror" "$with"
+    printf '  from the mirror: %s x file per run   ratio with the mirror / alone: %s   (time; 1.25 at most wanted)\n' \
+        "$(awk -v s="$trickled" -v n="$bytes" -v r="$runs" 'BEGIN { printf "%.4f", s / n / r }')" \
+        "$(ratio "${with%% *}" "${alone%% *}")"
+}
+
 slow_text="connections #${slow_every}, #$((slow_every * 2)), ... at $slow_rate/s"
 for profile in $profiles; do
     folder=$profile
@@ -504,6 +555,10 @@ for profile in $profiles; do
         ;;
     limit)
         limit_profile
+        continue
+        ;;
+    trickle)
+        trickle_profile
         continue
         ;;
     many)

@@ -16,10 +16,12 @@
 // that runs out of work takes over the back part of the range that would take longest, and a
 // connection much slower than the others hands its remainder on (see SegmentScheduler.h). A
 // worker asks for its range in pieces of about 150 ms of its connection's speed (longer when
-// the server is far away; the first 128 KiB, then at most twice the last), claimed before the
+// the server is far away; the first 128 KiB, then at most twice the last), reserved before the
 // request goes out, so a range is only ever split between two requests: no reply is cut short,
 // nothing arrives twice but the few KiB held beside a range that a request asks for again to
-// compare (RangeWorker.h), and the connection stays open.
+// compare (RangeWorker.h), and the connection stays open. Only a connection far slower than the
+// others loses its request under way, when waiting for it would hold up the end (a trickling
+// mirror's 128 KiB would take minutes).
 //
 // Every reply is checked before a byte of it is written: it must be exactly the asked range
 // (status 206, the asked Content-Range, the probe's total), of the same version (every request

@@ -186,17 +186,17 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     const unsigned workers = std::clamp(job_.request.workers, 1u, kMaxWorkers);
     const std::uint64_t endgame = std::max(
         RequestSizing{}.first, (job_.total - job_.scheduler->completeBytes()) / (2 * workers));
-    auto source = job_.sources.pick(index_);
+    auto source = job_.sources.pick(index_ + moves_);
     if (!source)
         return Verdict::NoSource;
     // Another server: what a request costs there is still to be learnt.
     if (source->id != source_.id)
         sizer_.reset();
     source_ = std::move(*source);
-    streaming_ = sizer_.openEnded();
-    range_ = streaming_
-                 ? range
-                 : job_.scheduler->claim(index_, std::min({range.size(), sizer_.next(), endgame}));
+    const bool openEnded = sizer_.openEnded();
+    range_ = openEnded ? range
+                       : job_.scheduler->reserve(index_,
+                                                 std::min({range.size(), sizer_.next(), endgame}));
     if (range_.empty())
         return Verdict::Done; // the range was handed on meanwhile
     // An open-ended request's end may move, so only its front is compared.
@@ -208,7 +208,7 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
         !front.empty() && holds(complete, front))
         asked_.begin = front.begin;
     if (const ByteInterval tail{range_.end, std::min(job_.total, range_.end + overlap)};
-        !streaming_ && !tail.empty() && holds(complete, tail))
+        !openEnded && !tail.empty() && holds(complete, tail))
         asked_.end = tail.end;
     checked_ = false;
     cut_ = false;
@@ -231,13 +231,17 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     if (received_ > 0)
         job_.sources.brought(source_.id);
     if (received_ == range_.size() || cut_) {
-        sizer_.answered(transfer_.replyWait(), Clock::now() - firstByte_, received_);
+        if (checked_)
+            sizer_.answered(transfer_.replyWait(), Clock::now() - firstByte_, received_);
+        // A request of a size is taken over only when its connection is far too slow.
+        if (cut_ && !openEnded)
+            moveOn();
         return Verdict::Done;
     }
     if (replace_) {
         // The rest of the range goes on over a new connection.
         transfer_.freshConnection();
-        job_.scheduler->reconnected(index_, Clock::now());
+        moveOn();
         return Verdict::Done;
     }
     const net::ReplyHead& head = transfer_.head();
@@ -310,20 +314,20 @@ std::size_t RangeWorker::onBody(std::span<const char> data) {
         seen_ += compared;
         rest = rest.subspan(compared);
     }
-    const auto now = Clock::now();
     if (!rest.empty() && received_ < range_.size()) {
         const std::size_t part = static_cast<std::size_t>(
             std::min<std::uint64_t>(rest.size(), range_.size() - received_));
-        // A reply to the end of the range takes what is still the worker's: fewer bytes when the
-        // back of the range was taken over meanwhile, and the reply ends there.
-        const std::uint64_t keep = streaming_ ? job_.scheduler->claim(index_, part).size() : part;
+        // A reply takes what is still the worker's: fewer bytes when the range was taken over
+        // meanwhile (the back of an open-ended one, or the rest of a slow connection's request),
+        // and the reply ends there.
+        const std::uint64_t keep = job_.scheduler->claim(index_, part).size();
         const std::uint64_t at = range_.begin + received_;
         if (keep > 0 && !writer_.write(at, rest.data(), keep, range_.end)) {
             verdict_ = Verdict::Stopped;
             return 0;
         }
         job_.ledger.record(source_.id, {at, at + keep});
-        job_.scheduler->wrote(index_, keep, now);
+        job_.scheduler->wrote(index_, keep, Clock::now());
         received_ += keep;
         brought_ += keep;
         seen_ += keep;
@@ -337,12 +341,37 @@ std::size_t RangeWorker::onBody(std::span<const char> data) {
             return 0;
         seen_ += rest.size();
     }
-    if (now - checkedAt_ >= kCheckEvery) {
-        checkedAt_ = now;
-        replace_ =
-            received_ < range_.size() && job_.scheduler->check(index_, now).replaceConnection;
-    }
-    return replace_ ? 0 : bytes;
+    return givesWay() ? 0 : bytes;
+}
+
+net::ConnectionRules RangeWorker::watchedRules() {
+    net::ConnectionRules rules = job_.connectionRules();
+    rules.stopping = [this, stopping = std::move(rules.stopping)] {
+        return stopping() || givesWay();
+    };
+    return rules;
+}
+
+bool RangeWorker::givesWay() {
+    if (cut_ || replace_)
+        return true;
+    const auto now = Clock::now();
+    if (received_ >= range_.size() || now - checkedAt_ < kCheckEvery)
+        return false;
+    checkedAt_ = now;
+    const SegmentScheduler::Progress progress = job_.scheduler->check(index_, now);
+    cut_ = progress.ended;
+    // A connection is judged by bytes that flow: a reply still to come may be a far server's.
+    replace_ = received_ > 0 && progress.replaceConnection;
+    return cut_ || replace_;
+}
+
+void RangeWorker::moveOn() {
+    ++moves_;
+    if (job_.sources.provenCount() > 1)
+        job_.scheduler->newServer(index_, Clock::now());
+    else
+        job_.scheduler->reconnected(index_, Clock::now());
 }
 
 } // namespace vantorel::download

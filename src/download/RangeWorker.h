@@ -33,7 +33,7 @@ enum class Verdict { Done, Retry, FallBack, Changed, Fatal, Stopped, NoSource };
 class RangeWorker {
   public:
     RangeWorker(DownloadRun& job, unsigned index)
-        : job_(job), index_(index), transfer_(job.connectionRules()) {
+        : job_(job), index_(index), transfer_(watchedRules()) {
         if (job.probeWait > Seconds::zero())
             sizer_.waited(job.probeWait);
     }
@@ -42,8 +42,9 @@ class RangeWorker {
 
   private:
     // One request for the front of `range`, sized to the connection's speed. Its bytes are
-    // claimed before it goes out, so no other worker can take them while they are on the way
-    // and nothing arrives that is not kept.
+    // reserved before it goes out, so no other worker takes them while they are on the way
+    // (unless the connection is far too slow, see SegmentScheduler.h) and nothing arrives that is
+    // not kept.
     Verdict attempt(ByteInterval range, Error& why);
 
     // A reply other than 206 to a range request: the whole file again when the server ignores
@@ -65,6 +66,15 @@ class RangeWorker {
     // none for this worker's source.
     bool proveBlock();
 
+    // The job's rules, with the transfer also ending when its request has to give way.
+    net::ConnectionRules watchedRules();
+    // Asked as bytes arrive and, through the transfer's progress, while none do: the rest of the
+    // request went to another worker (cut_), or the connection is too slow and the rest goes on a
+    // new one (replace_).
+    bool givesWay();
+    // The connection was too slow: the worker goes on from the next proven source, if any.
+    void moveOn();
+
     DownloadRun& job_;
     const unsigned index_;
     net::DownloadConnection transfer_;
@@ -77,11 +87,13 @@ class RangeWorker {
     RequestSizer sizer_;
     Clock::time_point firstByte_; // of the current reply's body
     ViewWriter writer_{job_};
-    bool checked_ = false;           // the current reply was found to be the asked range
-    bool streaming_ = false;         // it asks for the rest of the range, claimed as it comes
-    bool cut_ = false;               // the range was taken over up to where it had come
-    bool replace_ = false;           // the connection is too slow: the rest goes on a new one
-    Clock::time_point checkedAt_;    // when the scheduler was last asked about the connection
+    bool checked_ = false;        // the current reply was found to be the asked range
+    bool cut_ = false;            // the range was taken over up to where it had come
+    bool replace_ = false;        // the connection is too slow: the rest goes on a new one
+    Clock::time_point checkedAt_; // when the scheduler was last asked about the connection
+    // Connections found too slow: each sends the worker on to the next proven source, where its
+    // connection may fare better (a trickling mirror), or to a new connection of the same one.
+    unsigned moves_ = 0;
     std::optional<Verdict> verdict_; // the current reply was judged unusable
     bool differed_ = false;          // the source's bytes differed from the part's
     bool proofFailed_ = false;       // a block of the closing proof could not be asked

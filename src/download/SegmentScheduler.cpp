@@ -149,6 +149,20 @@ std::optional<double> SegmentScheduler::medianOfOthers(const Lane* except, TimeP
     return median(std::move(speeds));
 }
 
+std::optional<double> SegmentScheduler::yardstick(const Lane& lane, TimePoint now) const {
+    std::optional<double> typical = medianOfOthers(&lane, now);
+    double sum = 0;
+    std::size_t counted = 0;
+    for (const Lane& any : lanes_)
+        if (auto speed = estimate(any, now)) {
+            sum += *speed;
+            ++counted;
+        }
+    if (counted > 0 && (!typical || sum / static_cast<double>(counted) > *typical))
+        typical = sum / static_cast<double>(counted);
+    return typical;
+}
+
 void SegmentScheduler::addComplete(ByteInterval interval) {
     mergeInto(done_, interval);
     doneBytes_ += interval.size();
@@ -171,7 +185,7 @@ void SegmentScheduler::finishRange(Lane& lane, TimePoint now) {
 SegmentScheduler::Work SegmentScheduler::assign(Lane& lane, ByteInterval range, TimePoint now) {
     lane.busy = true;
     lane.range = range;
-    lane.next = lane.claimed = range.begin;
+    lane.next = lane.claimed = lane.reserved = range.begin;
     startMeter(lane, now);
     return {Work::Kind::Fetch, range};
 }
@@ -202,22 +216,33 @@ std::optional<ByteInterval> SegmentScheduler::steal(unsigned thief, TimePoint no
 
     const std::uint64_t minPiece = settings_.minPiece;
     const std::uint64_t share = fairShare(takerSpeed, now);
+    const double tail = Seconds(settings_.slowTail).count();
     for (const Candidate& c : candidates) {
         Lane& owner = *c.owner;
         const std::uint64_t oldEnd = owner.range.end;
+        const std::uint64_t free = oldEnd - promised(owner); // not asked for yet
+        const std::uint64_t asked = promised(owner) - owner.claimed;
         const std::optional<double> ownerSpeed = estimate(owner, now);
         const std::optional<double> typical = medianOfOthers(&owner, now);
         const std::optional<double> takerOrTypical = takerSpeed ? takerSpeed : typical;
+        const std::optional<double> judge = yardstick(owner, now);
 
-        const bool slow = ownerSpeed && typical && takerOrTypical &&
-                          *ownerSpeed < settings_.slowFraction * *typical &&
-                          secondsFor(c.left, *ownerSpeed) - secondsFor(c.left, *takerOrTypical) >=
-                              Seconds(settings_.slowTail).count();
-        if (slow) {
-            owner.range.end = owner.claimed;
-            if (owner.next == owner.range.end)
-                finishRange(owner, now);
-            return ByteInterval{owner.range.end, oldEnd};
+        if (ownerSpeed && judge && takerOrTypical &&
+            *ownerSpeed < settings_.slowFraction * *judge) {
+            // How much longer the owner would take over `bytes` than the idle worker.
+            const auto lag = [&](std::uint64_t bytes) {
+                return secondsFor(bytes, *ownerSpeed) - secondsFor(bytes, *takerOrTypical);
+            };
+            // Only once bytes flow: a reply still to come tells nothing of the connection's speed.
+            const bool cutRequest = asked > 0 && owner.meter.flowing &&
+                                    lag(asked) >= Seconds(settings_.cutTail).count();
+            if (cutRequest || (free > 0 && lag(free) >= tail)) {
+                owner.range.end = cutRequest ? owner.claimed : promised(owner);
+                owner.reserved = std::min(owner.reserved, owner.range.end);
+                if (owner.next == owner.range.end)
+                    finishRange(owner, now);
+                return ByteInterval{owner.range.end, oldEnd};
+            }
         }
 
         // Both parts should end at the same time; without speeds, halves.
@@ -225,11 +250,11 @@ std::optional<ByteInterval> SegmentScheduler::steal(unsigned thief, TimePoint no
         if (ownerSpeed && takerOrTypical && *ownerSpeed + *takerOrTypical > 0)
             takerShare = *takerOrTypical / (*ownerSpeed + *takerOrTypical);
         const auto given =
-            std::min(static_cast<std::uint64_t>(static_cast<double>(c.left) * takerShare), share);
-        if (c.left < 2 * minPiece || given < minPiece)
+            std::min(static_cast<std::uint64_t>(static_cast<double>(free) * takerShare), share);
+        if (free < 2 * minPiece || given < minPiece)
             continue;
-        const std::uint64_t keep = std::max(minPiece, c.left - given);
-        owner.range.end = owner.claimed + keep;
+        const std::uint64_t keep = std::max(minPiece, free - given);
+        owner.range.end = promised(owner) + keep;
         return ByteInterval{owner.range.end, oldEnd};
     }
     return std::nullopt;
@@ -241,7 +266,7 @@ std::uint64_t SegmentScheduler::fairShare(std::optional<double> takerSpeed, Time
     const std::optional<double> typical = medianOfOthers(nullptr, now);
     for (const Lane& lane : lanes_) {
         if (lane.busy)
-            left += lane.range.end - lane.claimed;
+            left += lane.range.end - promised(lane);
         speeds += estimate(lane, now).value_or(typical.value_or(0));
     }
     const double part = takerSpeed && speeds > 0 ? *takerSpeed / speeds : 1.0 / lanes_.size();
@@ -254,7 +279,7 @@ SegmentScheduler::Work SegmentScheduler::next(unsigned worker, TimePoint now) {
     Lane& self = lane(worker);
     if (self.busy) {
         // Asked again while its range is unfinished (e.g. after a reconnect): the rest of it.
-        self.claimed = self.next;
+        self.claimed = self.reserved = self.next;
         if (self.next < self.range.end)
             return {Work::Kind::Fetch, {self.next, self.range.end}};
         finishRange(self, now);
@@ -278,6 +303,15 @@ SegmentScheduler::Work SegmentScheduler::next(unsigned worker, TimePoint now) {
 void SegmentScheduler::waitForChange(const Work& wait, std::chrono::milliseconds most) {
     std::unique_lock guard(mutex_);
     changed_.wait_for(guard, most, [&] { return changes_ != wait.changes; });
+}
+
+ByteInterval SegmentScheduler::reserve(unsigned worker, std::uint64_t bytes) {
+    std::lock_guard guard(mutex_);
+    Lane& self = lane(worker);
+    if (!self.busy)
+        return {self.claimed, self.claimed};
+    self.reserved = self.claimed + std::min(bytes, self.range.end - self.claimed);
+    return {self.claimed, self.reserved};
 }
 
 ByteInterval SegmentScheduler::claim(unsigned worker, std::uint64_t bytes) {
@@ -323,7 +357,7 @@ bool SegmentScheduler::lagging(const Lane& lane, TimePoint now) const {
     if (now - lane.meter.since < settings_.replaceAfter)
         return false;
     const std::optional<double> own = measured(lane, now);
-    const std::optional<double> typical = medianOfOthers(&lane, now);
+    const std::optional<double> typical = yardstick(lane, now);
     if (!own || !typical || *own >= settings_.slowFraction * *typical)
         return false;
     const std::uint64_t left = lane.range.end - lane.next;
@@ -331,17 +365,27 @@ bool SegmentScheduler::lagging(const Lane& lane, TimePoint now) const {
            Seconds(settings_.slowTail).count();
 }
 
+void SegmentScheduler::restartMeter(Lane& lane, TimePoint now) const {
+    if (lane.busy) {
+        // Bytes count towards the new connection's speed only from now on.
+        const std::uint64_t keep = lane.meter.bytes;
+        startMeter(lane, now);
+        lane.meter.bytes = keep;
+        lane.meter.samples.front().second = keep;
+        lane.meter.floorBytes = keep;
+    }
+}
+
 void SegmentScheduler::reconnected(unsigned worker, TimePoint now) {
     std::lock_guard guard(mutex_);
+    restartMeter(lane(worker), now);
+}
+
+void SegmentScheduler::newServer(unsigned worker, TimePoint now) {
+    std::lock_guard guard(mutex_);
     Lane& self = lane(worker);
-    if (self.busy) {
-        // Bytes count towards the new connection's speed only from now on.
-        const std::uint64_t keep = self.meter.bytes;
-        startMeter(self, now);
-        self.meter.bytes = keep;
-        self.meter.samples.front().second = keep;
-        self.meter.floorBytes = keep;
-    }
+    self.rate.reset();
+    restartMeter(self, now);
 }
 
 void SegmentScheduler::giveUp(unsigned worker) {

@@ -15,11 +15,15 @@
 //   (by the speeds of all connections): at the end several idle workers come one after
 //   another, and each then takes an even share instead of half of what the last one took.
 // - Slow connections. A connection is slow when its speed is under `slowFraction` of the
-//   median speed of the other connections. A slow connection whose remainder would take it at
-//   least `slowTail` longer than the idle worker's connection (of median speed while that one
-//   is not measured) gives all of its remainder to the idle worker: it stops at the byte it has
-//   reached (the minimum piece does not apply, since it is left nothing to fetch). An idle
-//   worker whose own connection is slow gets no share it could not finish in step.
+//   median speed of the other connections, or of the download's speed per connection (when
+//   most connections crawl, as those of a trickling mirror beside one fast address do, the
+//   median is one of them). A slow connection whose remainder would take it at least `slowTail`
+//   longer than the idle worker's connection (of median speed while that one is not measured)
+//   gives all of its remainder to the idle worker (the minimum piece does not apply, since it is
+//   left nothing to fetch). Its request under way goes too, when waiting for that request alone
+//   would cost `cutTail`: the owner stops at the byte it has reached, losing its connection and
+//   the bytes on the way, rather than the download waiting on it. An idle worker whose own
+//   connection is slow gets no share it could not finish in step.
 // - Speed floor. A connection that brings fewer than `speedFloor` bytes per second over a
 //   stretch of `floorTime` is told to replace itself (drop the connection, open a new one, and
 //   go on with its range); see Progress::replaceConnection. So is a slow connection (as above)
@@ -35,8 +39,10 @@
 // `settleAfter`. A range with no bytes after `measureAfter` is measured at nothing. A worker
 // keeps its speed between ranges because it keeps its connection.
 //
-// Nothing is fetched twice, except bytes already in flight when a range is cut short: the
-// owner learns its new end from claim() or check() and must stop there. Ending an HTTP/1.1
+// A worker asks for the front of its range in requests: reserve() marks the bytes a request
+// asks for, which splits leave to it, and claim() hands over bytes as they arrive. Nothing is
+// fetched twice, except bytes already in flight when a range is cut short: the owner learns its
+// new end from claim() or check() and must stop there. Ending an HTTP/1.1
 // reply before its end costs the owner its connection, so a cut owner reconnects for its next
 // range (and should call reconnected()).
 //
@@ -49,6 +55,7 @@
 // short (O(workers) at most). Each worker index belongs to one thread at a time. Time is passed
 // in by the caller, so tests drive the clock.
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -86,6 +93,10 @@ struct SchedulerSettings {
     double slowFraction = 1.0 / 3;
     // ... and its remainder would take it this much longer than the idle worker's connection.
     std::chrono::milliseconds slowTail{500};
+    // A slow connection's request under way is taken over when waiting for it would cost this
+    // much more than the idle worker needs for it (a cut costs the connection and the bytes on
+    // the way; a trickling mirror's request would cost minutes).
+    std::chrono::milliseconds cutTail{2000};
     // A slow connection is replaced (see Speed floor) once it has run this long.
     std::chrono::milliseconds replaceAfter{1000};
     // A connection under this many bytes per second for `floorTime` is replaced.
@@ -123,6 +134,10 @@ class SegmentScheduler {
     // than a wait later.
     void waitForChange(const Work& wait, std::chrono::milliseconds most);
 
+    // Before a request goes out for the front of what is left of the worker's range: at most
+    // `bytes` from the first byte not yet claimed. Splits leave them to the worker while they are
+    // on the way, unless its connection is slow (see Slow connections). Claim them as they come.
+    ByteInterval reserve(unsigned worker, std::uint64_t bytes);
     // Before copying `bytes` that arrived for the worker's range: where they go and how many of
     // them belong to the range (fewer when it was cut short; none when it has ended). Copy
     // exactly that interval, then report it with wrote().
@@ -140,6 +155,8 @@ class SegmentScheduler {
 
     // The worker is on a new connection (after a cut, a failure or a replacement).
     void reconnected(unsigned worker, TimePoint now);
+    // ... to another server: its speed on the last one tells nothing of this one.
+    void newServer(unsigned worker, TimePoint now);
     // The worker gives up the rest of its range (call it with no claim outstanding).
     void giveUp(unsigned worker);
     // The complete bytes of `interval` are no longer complete: they wait to be fetched again.
@@ -171,6 +188,7 @@ class SegmentScheduler {
         ByteInterval range;         // [first byte of the range, its current end)
         std::uint64_t next = 0;     // first byte not yet written
         std::uint64_t claimed = 0;  // first byte not yet claimed (next <= claimed <= end)
+        std::uint64_t reserved = 0; // end of the request under way (<= end), when past claimed
         std::optional<double> rate; // last measured speed, bytes per second
         Meter meter;
     };
@@ -181,10 +199,18 @@ class SegmentScheduler {
 
     Lane& lane(unsigned worker);
     void startMeter(Lane& lane, TimePoint now) const;
+    void restartMeter(Lane& lane, TimePoint now) const;
     void sample(Lane& lane, TimePoint now) const;
     std::optional<double> measured(const Lane& lane, TimePoint now) const;
     std::optional<double> estimate(const Lane& lane, TimePoint now) const;
     std::optional<double> medianOfOthers(const Lane* except, TimePoint now) const;
+    // What a connection's speed is judged against: the median speed of the others, or the
+    // download's speed per connection when that is higher (see Slow connections).
+    std::optional<double> yardstick(const Lane& lane, TimePoint now) const;
+    // The first byte neither claimed nor reserved: what splits may take from.
+    static std::uint64_t promised(const Lane& lane) {
+        return std::max(lane.claimed, lane.reserved);
+    }
     bool lagging(const Lane& lane, TimePoint now) const;
     void finishRange(Lane& lane, TimePoint now);
     void addComplete(ByteInterval interval);

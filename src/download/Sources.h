@@ -6,10 +6,11 @@
 // A source takes part only once it is proven to serve the download's file (the first source that
 // answers defines the file; every other one must prove it, see ProofBlocks.h). Connections spread
 // over the proven sources, each worker staying with one source while the set of proven sources
-// does not change, so its connection is kept; the bytes follow the speeds through the scheduler's
-// work stealing. A source that fails, lies or is gone is dropped and its workers move to the
-// others; a share link whose signed address expired is refreshed by one worker while the others
-// go on elsewhere or wait.
+// does not change, so its connection is kept, unless that connection turns out far slower than the
+// download's others: then the worker moves on to the next source (a mirror that trickles keeps no
+// worker for long). The bytes follow the speeds through the scheduler's work stealing. A source
+// that fails, lies or is gone is dropped and its workers move to the others; a share link whose
+// signed address expired is refreshed by one worker while the others go on elsewhere or wait.
 //
 // Thread safety: one mutex guards everything; every member takes it.
 

@@ -199,6 +199,39 @@ TEST(SegmentScheduler, ASlowConnectionGivesAllOfItsRestToAnIdleWorker) {
                 rest * 0.2, rest * 0.05);
 }
 
+// A mirror that trickles beside a fast address: five connections at 4 KB/s, three at 1 MiB/s.
+// The median connection is a trickling one, yet the first idle fast worker takes all a trickling
+// connection has not received, its request under way included.
+TEST(SegmentScheduler, ATricklingConnectionHandsItsRequestAndRestToAnIdleFastWorker) {
+    SchedulerSettings settings;
+    settings.minPiece = 64 * KiB;
+    Simulation sim(8 * MiB, 8, settings);
+    std::vector<std::uint64_t> ends;
+    for (unsigned w = 0; w < 8; ++w) {
+        ASSERT_EQ(sim.ask(w), Kind::Fetch);
+        ends.push_back(sim.last.end);
+        if (w >= 3) {
+            EXPECT_EQ(sim.scheduler.reserve(w, 128 * KiB).size(), 128 * KiB);
+        }
+    }
+    while (sim.busy[0]) {
+        sim.now += 50ms;
+        for (unsigned w = 0; w < 8; ++w)
+            if (sim.busy[w])
+                sim.receive(w, w < 3 ? 50 * KiB : 200);
+    }
+    ASSERT_EQ(sim.ask(0), Kind::Fetch);
+    std::vector<unsigned> handed;
+    for (unsigned w = 3; w < 8; ++w)
+        if (sim.scheduler.check(w, sim.now).ended)
+            handed.push_back(w);
+    ASSERT_EQ(handed.size(), 1u);
+    const unsigned trickler = handed.front();
+    EXPECT_EQ(sim.last, (ByteInterval{sim.at[trickler], ends[trickler]}));
+    EXPECT_FALSE(sim.receive(trickler, 200));
+    EXPECT_EQ(sim.at[trickler], sim.last.begin);
+}
+
 // A small file is over before a range has run for long: the slow connection is judged by the
 // time its bytes have flowed, so the idle workers take its rest instead of waiting for it.
 TEST(SegmentScheduler, ASmallFilesSlowConnectionIsFoundOnceItsBytesHaveFlowed) {

@@ -227,3 +227,36 @@ TEST_F(SourcesTest, AReplacedAddressGoesOnFromThePartOnlyWhenItServesTheSameByte
     EXPECT_EQ(restarted.progress.resumed, 0u);
     EXPECT_TRUE(readFile(target()) == other);
 }
+
+// A mirror that trickles once it has proven itself (its first two connections, the probe's and
+// the proof's, are fast) beside a fast address: its connections hand their requests over to the
+// fast address's idle ones and move on, so the download ends (within a generous deadline rather
+// than never) with next to nothing of the file from the trickler.
+TEST_F(SourcesTest, ATricklingMirrorHandsItsRangesToTheFastAddress) {
+    const std::string file = randomContent(8 << 20, 6);
+    demo::RangeServer fast, trickle;
+    fast.add("/setup.exe", file);
+    fast.setFaults(capped(4 << 20));
+    trickle.add("/setup.exe", file);
+    demo::RangeFaults trickling;
+    trickling.connectionRate = [](std::size_t connection) { return connection > 2 ? 4096.0 : 0; };
+    trickle.setFaults(trickling);
+    DownloadJob job({fast.url("/setup.exe"), trickle.url("/setup.exe")}, target(), quick());
+    job.start();
+    const auto deadline = Clock::now() + std::chrono::seconds(60);
+    while (!job.view().finished() && Clock::now() < deadline)
+        std::this_thread::sleep_for(milliseconds(20));
+    const bool ended = job.view().finished();
+    job.interrupt();
+    while (!job.view().finished())
+        std::this_thread::sleep_for(milliseconds(5));
+    ASSERT_TRUE(ended) << job.view().progress.arrived << " of " << file.size() << " bytes";
+    ASSERT_EQ(job.view().phase, JobPhase::Done) << job.view().error;
+    EXPECT_TRUE(readFile(target()) == file);
+    const std::vector<std::uint64_t> sent = trickle.bytesSentPerConnection();
+    ASSERT_GT(sent.size(), 2u) << "the mirror took part";
+    std::uint64_t trickled = 0;
+    for (std::size_t c = 2; c < sent.size(); ++c)
+        trickled += sent[c];
+    EXPECT_LT(trickled, file.size() / 64);
+}
