@@ -122,7 +122,7 @@ std::optional<double> SegmentScheduler::measured(const Lane& lane, TimePoint now
     if (!lane.busy || m.samples.empty())
         return std::nullopt;
     if (m.flowing ? now - *m.flowing < settings_.settleAfter
-                  : now - m.since < settings_.measureAfter)
+                  : now - m.since < settings_.measureAfter + settings_.replyWait)
         return std::nullopt;
     auto anchor = m.samples.front();
     for (const auto& s : m.samples)
@@ -245,15 +245,19 @@ std::optional<ByteInterval> SegmentScheduler::steal(unsigned thief, TimePoint no
             }
         }
 
-        // Both parts should end at the same time; without speeds, halves.
-        double takerShare = 0.5;
-        if (ownerSpeed && takerOrTypical && *ownerSpeed + *takerOrTypical > 0)
-            takerShare = *takerOrTypical / (*ownerSpeed + *takerOrTypical);
-        const auto given =
-            std::min(static_cast<std::uint64_t>(static_cast<double>(free) * takerShare), share);
-        if (free < 2 * minPiece || given < minPiece)
+        // Both parts should end at the same time, the taker's starting a reply's wait later;
+        // without speeds, halves.
+        double given = static_cast<double>(free) / 2;
+        if (ownerSpeed && takerOrTypical && *ownerSpeed + *takerOrTypical > 0) {
+            const double wait = Seconds(settings_.replyWait).count();
+            const double kept = (static_cast<double>(free) + wait * *takerOrTypical) * *ownerSpeed /
+                                (*ownerSpeed + *takerOrTypical);
+            given = std::max(0.0, static_cast<double>(free) - kept);
+        }
+        given = std::min(given, static_cast<double>(share));
+        if (free < 2 * minPiece || given < static_cast<double>(minPiece))
             continue;
-        const std::uint64_t keep = std::max(minPiece, free - given);
+        const std::uint64_t keep = std::max(minPiece, free - static_cast<std::uint64_t>(given));
         owner.range.end = promised(owner) + keep;
         return ByteInterval{owner.range.end, oldEnd};
     }
