@@ -23,7 +23,7 @@
 #                    SSL_CERT_FILE, where it must fail; a success there is printed as a warning.
 #                    Each tool also gets CPU seconds (user + sys of it and its children, GNU
 #                    time; the least of the runs) and the protocol and cipher nginx logged for
-#                    its connections.
+#                    its connections. Ours is also measured with one connection, against curl.
 #   far              a far server behind a proxy that accepts at once (as a corporate proxy or a
 #                    CDN edge does): bench/pace-proxy.py delays what passes each way by half of
 #                    BENCH_FAR_MS (default 150) and its own connection to the server by a whole
@@ -408,7 +408,7 @@ https_failed=0
 # is reported as such, and then measured against curl and aria2c, each with CPU seconds.
 https_profile() {
     local file="$work/www/https/file.bin" base="https://127.0.0.1:$https_port/https"
-    local ca="$tls/ca.pem" bundle="$tls/bundle.pem" ours="" ours_tls="" aria_tls curl_tls mark
+    local ca="$tls/ca.pem" bundle="$tls/bundle.pem" ours="" ours_tls="" single="" aria_tls curl_tls mark
     want=$(sha256sum "$file" | cut -d' ' -f1)
     bytes=$(stat -c %s "$file")
     url="$base/file.bin"
@@ -430,6 +430,8 @@ https_profile() {
         ours=$(best_of "$work/out/ours.bin" env SSL_CERT_FILE="$bundle" "$cli" download --quiet \
             --threads 8 "$url" -o "$work/out/ours.bin")
         ours_tls=$(tls_seen "$mark")
+        single=$(best_of "$work/out/ours.bin" env SSL_CERT_FILE="$bundle" "$cli" download --quiet \
+            --threads 1 "$url" -o "$work/out/ours.bin")
     else
         https_failed=1
     fi
@@ -448,6 +450,7 @@ https_profile() {
     if [ -n "$ours" ]; then
         report_cpu "vantorel-cli download --threads 8" "$ours"
         echo "      TLS: $ours_tls"
+        report_cpu "vantorel-cli download --threads 1" "$single"
     else
         printf '  %-36s FAILED over TLS with SSL_CERT_FILE=%s (a bundle holding the CA of this run):\n' \
             "vantorel-cli download --threads 8" "$bundle"
@@ -468,6 +471,9 @@ https_profile() {
             "$(ratio "${plain%% *}" "${ours%% *}")" "$(ratio "$c_ours" "$c_curl")" \
             "$(ratio "${aria%% *}" "${ours%% *}")" "$(ratio "$c_ours" "$c_aria")" \
             "$(ratio "${synced%% *}" "${ours%% *}")" "$(ratio "$c_ours" "$c_synced")"
+        printf '  ratio ours with one connection/curl speed: %s   CPU: %s   /(curl, then sync) CPU: %s\n' \
+            "$(ratio "${plain%% *}" "${single%% *}")" "$(ratio "$(cut -d' ' -f4 <<<"$single")" "$c_curl")" \
+            "$(ratio "$(cut -d' ' -f4 <<<"$single")" "$c_synced")"
         echo "  (speed above 1.0: ours is faster; CPU above 1.0: ours uses more CPU time)"
     else
         echo "  ratios: none, ours did not download"

@@ -45,7 +45,8 @@ std::optional<double> median(std::vector<double> values) {
 SegmentScheduler::SegmentScheduler(std::uint64_t length, unsigned workers,
                                    SchedulerSettings settings,
                                    std::span<const ByteInterval> complete)
-    : length_(length), settings_(settings), lanes_(std::max(1u, workers)) {
+    : length_(length), settings_(settings), lanes_(std::max(1u, workers)),
+      replyWait_(settings.replyWait) {
     for (ByteInterval interval : complete) {
         interval.end = std::min(interval.end, length_);
         mergeInto(done_, interval);
@@ -122,7 +123,7 @@ std::optional<double> SegmentScheduler::measured(const Lane& lane, TimePoint now
     if (!lane.busy || m.samples.empty())
         return std::nullopt;
     if (m.flowing ? now - *m.flowing < settings_.settleAfter
-                  : now - m.since < settings_.measureAfter + settings_.replyWait)
+                  : now - m.since < settings_.measureAfter + replyWait_)
         return std::nullopt;
     auto anchor = m.samples.front();
     for (const auto& s : m.samples)
@@ -249,7 +250,7 @@ std::optional<ByteInterval> SegmentScheduler::steal(unsigned thief, TimePoint no
         // without speeds, halves.
         double given = static_cast<double>(free) / 2;
         if (ownerSpeed && takerOrTypical && *ownerSpeed + *takerOrTypical > 0) {
-            const double wait = Seconds(settings_.replyWait).count();
+            const double wait = Seconds(replyWait_).count();
             const double kept = (static_cast<double>(free) + wait * *takerOrTypical) * *ownerSpeed /
                                 (*ownerSpeed + *takerOrTypical);
             given = std::max(0.0, static_cast<double>(free) - kept);
@@ -302,6 +303,11 @@ SegmentScheduler::Work SegmentScheduler::next(unsigned worker, TimePoint now) {
     const bool running =
         std::any_of(lanes_.begin(), lanes_.end(), [](const Lane& l) { return l.busy; });
     return {running ? Work::Kind::Wait : Work::Kind::Finished, {}, changes_};
+}
+
+void SegmentScheduler::waited(Clock::duration wait) {
+    std::lock_guard guard(mutex_);
+    replyWait_ = std::max(Clock::duration::zero(), std::min(replyWait_, wait));
 }
 
 void SegmentScheduler::waitForChange(const Work& wait, std::chrono::milliseconds most) {

@@ -94,7 +94,8 @@ struct SchedulerSettings {
     // A range that has brought nothing for this long past the reply's wait is measured at
     // nothing.
     std::chrono::milliseconds measureAfter{250};
-    // How long a request waits for its first bytes (the server's distance).
+    // How long a request waits for its first bytes (the server's distance), until a shorter
+    // wait is reported (waited()).
     std::chrono::milliseconds replyWait{0};
     // Slow: under this fraction of the median speed of the other connections ...
     double slowFraction = 1.0 / 3;
@@ -159,6 +160,10 @@ class SegmentScheduler {
     };
     // For a worker between pieces (e.g. from its transfer's progress callback).
     Progress check(unsigned worker, TimePoint now);
+
+    // A request of a kept connection waited this long for its first bytes: the least such wait
+    // stands for the distance.
+    void waited(Clock::duration wait);
 
     // The worker is on a new connection (after a cut, a failure or a replacement).
     void reconnected(unsigned worker, TimePoint now);
@@ -236,6 +241,7 @@ class SegmentScheduler {
     std::uint64_t doneBytes_ = 0;
     std::uint64_t takenBack_ = 0;
     std::uint64_t changes_ = 0; // ranges ended or given up so far
+    Clock::duration replyWait_; // see SchedulerSettings::replyWait
     std::condition_variable changed_;
 };
 
