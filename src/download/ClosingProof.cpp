@@ -57,10 +57,19 @@ void ClosingProof::planLocked(DownloadRun& job) {
     taken_.clear();
     const std::uint64_t bytes = blockBytesFor(job.total);
     const std::vector<ByteInterval> complete = job.scheduler->complete();
-    addBlocks(open_, proofBlocks(job.total, complete, bytes));
+    // A source with a strong ETag vouches for its bytes: each of its requests carried If-Range
+    // with it and each reply had to prove it, so a file changed there came back whole and was
+    // taken for a change. Only bytes without that guarantee are asked again.
+    const auto vouched = [&job](std::size_t id) { return job.sources.validators(id).strongEtag(); };
+    bool allVouched = vouched(job.primary);
+    for (std::size_t id = 0; id < job.sources.size(); ++id)
+        if (id != job.primary && !job.ledger.sentBy(id).empty())
+            allVouched = allVouched && vouched(id);
+    if (!allVouched)
+        addBlocks(open_, proofBlocks(job.total, complete, bytes));
     // Each other source's bytes get blocks of their own: a mirror that changed is found in them.
     for (std::size_t id = 0; id < job.sources.size(); ++id)
-        if (id != job.primary)
+        if (id != job.primary && !vouched(id))
             addBlocks(open_, proofBlocks(job.total, job.ledger.sentBy(id), bytes));
 }
 

@@ -133,6 +133,11 @@ bool Sources::beginRefresh(std::size_t id) {
     return true;
 }
 
+Validators Sources::validators(std::size_t id) const {
+    std::lock_guard lock(mutex_);
+    return entries_.at(id).validators;
+}
+
 std::vector<SourceRecord> Sources::records() const {
     std::lock_guard lock(mutex_);
     std::vector<SourceRecord> records;

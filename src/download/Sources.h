@@ -87,6 +87,8 @@ class Sources {
 
     // Every source as a resume state records it (addresses without credentials).
     std::vector<SourceRecord> records() const;
+    // The validators the source's server gave when it was proven (none before).
+    Validators validators(std::size_t id) const;
 
   private:
     struct Entry {
