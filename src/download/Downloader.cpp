@@ -207,7 +207,6 @@ Result<DownloadResult> fetchKnownLength(DownloadRun& job, const Probe& found,
     // waits while the others finish alone. A kept connection pays a request's wait, no more.
     if (job.sources.size() > 1)
         settings.minPiece = std::min(settings.minPiece, kMinPieceOfSeveral);
-    settings.replyWait = std::chrono::ceil<milliseconds>(job.probeWait);
     // The floor is kept by each connection's own transfer (see net::DownloadConnection::get).
     settings.speedFloor = 0;
     job.scheduler.emplace(job.total, workers, settings, complete);

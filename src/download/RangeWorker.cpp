@@ -231,11 +231,8 @@ Verdict RangeWorker::attempt(ByteInterval range, Error& why) {
     if (received_ > 0)
         job_.sources.brought(source_.id);
     if (received_ == range_.size() || cut_) {
-        if (checked_) {
+        if (checked_)
             sizer_.answered(transfer_.replyWait(), Clock::now() - firstByte_, received_);
-            job_.scheduler->waited(
-                std::chrono::duration_cast<Clock::duration>(transfer_.replyWait()));
-        }
         // A request of a size is taken over only when its connection is far too slow.
         if (cut_ && !openEnded)
             moveOn();

@@ -45,8 +45,7 @@ std::optional<double> median(std::vector<double> values) {
 SegmentScheduler::SegmentScheduler(std::uint64_t length, unsigned workers,
                                    SchedulerSettings settings,
                                    std::span<const ByteInterval> complete)
-    : length_(length), settings_(settings), lanes_(std::max(1u, workers)),
-      replyWait_(settings.replyWait) {
+    : length_(length), settings_(settings), lanes_(std::max(1u, workers)) {
     for (ByteInterval interval : complete) {
         interval.end = std::min(interval.end, length_);
         mergeInto(done_, interval);
@@ -123,7 +122,7 @@ std::optional<double> SegmentScheduler::measured(const Lane& lane, TimePoint now
     if (!lane.busy || m.samples.empty())
         return std::nullopt;
     if (m.flowing ? now - *m.flowing < settings_.settleAfter
-                  : now - m.since < settings_.measureAfter + replyWait_)
+                  : now - m.since < settings_.measureAfter)
         return std::nullopt;
     auto anchor = m.samples.front();
     for (const auto& s : m.samples)
@@ -246,19 +245,15 @@ std::optional<ByteInterval> SegmentScheduler::steal(unsigned thief, TimePoint no
             }
         }
 
-        // Both parts should end at the same time, the taker's starting a reply's wait later;
-        // without speeds, halves.
-        double given = static_cast<double>(free) / 2;
-        if (ownerSpeed && takerOrTypical && *ownerSpeed + *takerOrTypical > 0) {
-            const double wait = Seconds(replyWait_).count();
-            const double kept = (static_cast<double>(free) + wait * *takerOrTypical) * *ownerSpeed /
-                                (*ownerSpeed + *takerOrTypical);
-            given = std::max(0.0, static_cast<double>(free) - kept);
-        }
-        given = std::min(given, static_cast<double>(share));
-        if (free < 2 * minPiece || given < static_cast<double>(minPiece))
+        // Both parts should end at the same time; without speeds, halves.
+        double takerShare = 0.5;
+        if (ownerSpeed && takerOrTypical && *ownerSpeed + *takerOrTypical > 0)
+            takerShare = *takerOrTypical / (*ownerSpeed + *takerOrTypical);
+        const auto given =
+            std::min(static_cast<std::uint64_t>(static_cast<double>(free) * takerShare), share);
+        if (free < 2 * minPiece || given < minPiece)
             continue;
-        const std::uint64_t keep = std::max(minPiece, free - static_cast<std::uint64_t>(given));
+        const std::uint64_t keep = std::max(minPiece, free - given);
         owner.range.end = promised(owner) + keep;
         return ByteInterval{owner.range.end, oldEnd};
     }
@@ -303,11 +298,6 @@ SegmentScheduler::Work SegmentScheduler::next(unsigned worker, TimePoint now) {
     const bool running =
         std::any_of(lanes_.begin(), lanes_.end(), [](const Lane& l) { return l.busy; });
     return {running ? Work::Kind::Wait : Work::Kind::Finished, {}, changes_};
-}
-
-void SegmentScheduler::waited(Clock::duration wait) {
-    std::lock_guard guard(mutex_);
-    replyWait_ = std::max(Clock::duration::zero(), std::min(replyWait_, wait));
 }
 
 void SegmentScheduler::waitForChange(const Work& wait, std::chrono::milliseconds most) {

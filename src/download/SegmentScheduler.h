@@ -8,15 +8,12 @@
 //
 // - Stealing. The idle worker takes the back part of the range that would take longest to
 //   finish (its remainder divided by its owner's speed; with equal speeds, the largest range).
-//   The split point lies beyond the byte the owner has reached and divides the remainder so that
-//   both end together: the idle worker's part flows only after `replyWait`, while the owner's
-//   goes on, so the owner keeps what it brings meanwhile and the rest is shared in proportion to
-//   the two connections' speeds (the back half when they are equally fast and the server is
-//   near). Bytes a far owner brings before the idle worker's first would only arrive twice. Neither
-//   part may be smaller than `minPiece`; a range too small to split is left to its owner. Nor does
-//   the idle worker take more than its part of all that is left (by the speeds of all connections):
-//   at the end several idle workers come one after another, and each then takes an even share
-//   instead of half of what the last one took.
+//   The split point lies beyond the byte the owner has reached and divides the remainder in
+//   proportion to the two connections' speeds, so both end together: the back half when they
+//   are equally fast. Neither part may be smaller than `minPiece`; a range too small to split
+//   is left to its owner. Nor does the idle worker take more than its part of all that is left
+//   (by the speeds of all connections): at the end several idle workers come one after
+//   another, and each then takes an even share instead of half of what the last one took.
 // - Slow connections. A connection is slow when its speed is under `slowFraction` of the
 //   median speed of the other connections, or of the download's speed per connection (when
 //   most connections crawl, as those of a trickling mirror beside one fast address do, the
@@ -39,8 +36,7 @@
 // Speeds are measured from the bytes each worker reports, over the last `speedWindow`, from the
 // range's first bytes on (the wait for them is the request's cost, not the connection's speed):
 // a new range is judged by its worker's last measured speed until its bytes have flowed for
-// `settleAfter`. A range with no bytes after `measureAfter` past `replyWait` is measured at
-// nothing. A worker
+// `settleAfter`. A range with no bytes after `measureAfter` is measured at nothing. A worker
 // keeps its speed between ranges because it keeps its connection.
 //
 // A worker asks for the front of its range in requests: reserve() marks the bytes a request
@@ -91,12 +87,8 @@ struct SchedulerSettings {
     // ... once a range's bytes have flowed this long; before that its worker's last speed
     // stands for it. A small file's slow connection is found while the others are still busy.
     std::chrono::milliseconds settleAfter{100};
-    // A range that has brought nothing for this long past the reply's wait is measured at
-    // nothing.
+    // A range that has brought nothing for this long is measured at nothing.
     std::chrono::milliseconds measureAfter{250};
-    // How long a request waits for its first bytes (the server's distance), until a shorter
-    // wait is reported (waited()).
-    std::chrono::milliseconds replyWait{0};
     // Slow: under this fraction of the median speed of the other connections ...
     double slowFraction = 1.0 / 3;
     // ... and its remainder would take it this much longer than the idle worker's connection.
@@ -160,10 +152,6 @@ class SegmentScheduler {
     };
     // For a worker between pieces (e.g. from its transfer's progress callback).
     Progress check(unsigned worker, TimePoint now);
-
-    // A request of a kept connection waited this long for its first bytes: the least such wait
-    // stands for the distance.
-    void waited(Clock::duration wait);
 
     // The worker is on a new connection (after a cut, a failure or a replacement).
     void reconnected(unsigned worker, TimePoint now);
@@ -241,7 +229,6 @@ class SegmentScheduler {
     std::uint64_t doneBytes_ = 0;
     std::uint64_t takenBack_ = 0;
     std::uint64_t changes_ = 0; // ranges ended or given up so far
-    Clock::duration replyWait_; // see SchedulerSettings::replyWait
     std::condition_variable changed_;
 };
 

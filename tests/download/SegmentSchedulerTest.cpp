@@ -170,36 +170,6 @@ ByteInterval stealFromThird(std::uint64_t slowPace, Simulation& sim) {
     return sim.last;
 }
 
-// Far from the server a taker's bytes flow a reply's wait after it asks: the owner keeps what it
-// brings meanwhile, or those bytes would be fetched twice and the split end later than it could;
-// and the taker's range is not found slow for bringing nothing while its reply is on the way.
-TEST(SegmentScheduler, AFarOwnerKeepsWhatItBringsWhileTheTakersReplyIsOnItsWay) {
-    SchedulerSettings settings;
-    settings.replyWait = 300ms;
-    Simulation sim(6 * MiB, 2, settings);
-    for (unsigned w = 0; w < 2; ++w)
-        ASSERT_EQ(sim.ask(w), Kind::Fetch);
-    // The first at 2 MiB/s, the second twice as fast.
-    while (sim.busy[1]) {
-        sim.now += 100ms;
-        sim.receive(0, 200 * KiB);
-        sim.receive(1, 400 * KiB);
-    }
-    ASSERT_EQ(sim.ask(1), Kind::Fetch);
-    const double kept = static_cast<double>(sim.last.begin - sim.at[0]);
-    const double given = static_cast<double>(sim.last.size());
-    // Both end together: the owner at 2 MiB/s, the taker at 4 MiB/s after its wait.
-    EXPECT_NEAR(kept / (2 * MiB), 0.3 + given / (4 * MiB), 0.05);
-
-    // The owner is done half a second later; the taker's reply is still on its way, which near
-    // a server would be long enough to find it slow and take its range over.
-    while (sim.busy[0]) {
-        sim.now += 100ms;
-        sim.receive(0, 200 * KiB);
-    }
-    EXPECT_EQ(sim.ask(0), Kind::Wait);
-}
-
 TEST(SegmentScheduler, ASlowConnectionGivesAllOfItsRestToAnIdleWorker) {
     SchedulerSettings settings;
     settings.minPiece = 32 * KiB;
