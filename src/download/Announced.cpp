@@ -2,7 +2,7 @@
 
 #include "common/Text.h"
 #include "net/Base64.h"
-#include "net/Url.h"
+#include "net/HttpAddress.h"
 
 #include <algorithm>
 #include <utility>
@@ -46,30 +46,6 @@ bool namesDuplicate(std::string_view relations) {
     return false;
 }
 
-bool usableAddress(std::string_view address) {
-    if (!startsWithIgnoreCase(address, "http://") && !startsWithIgnoreCase(address, "https://"))
-        return false;
-    if (std::any_of(address.begin(), address.end(),
-                    [](unsigned char c) { return c <= 0x20 || c == 0x7f; }))
-        return false;
-    return net::parseUrl(address).ok();
-}
-
-// The algorithms by strength, weakest first.
-int strength(DigestType type) {
-    switch (type) {
-    case DigestType::Md5:
-        return 0;
-    case DigestType::Sha1:
-        return 1;
-    case DigestType::Sha256:
-        return 2;
-    case DigestType::Sha512:
-        return 3;
-    }
-    return 0;
-}
-
 // "SHA" is SHA-1 in both registries; the other names are the checksum option's.
 std::optional<DigestType> algorithmNamed(std::string_view name) {
     if (equalsIgnoreCase(name, "sha"))
@@ -80,7 +56,7 @@ std::optional<DigestType> algorithmNamed(std::string_view name) {
 // Keeps in `best` the stronger of it and the digest `name`=`base64` gives, if well-formed.
 void consider(std::optional<Checksum>& best, std::string_view name, std::string_view base64) {
     const auto type = algorithmNamed(trimWhitespace(name));
-    if (!type || (best && strength(best->type) >= strength(*type)))
+    if (!type || (best && digestStrength(best->type) >= digestStrength(*type)))
         return;
     const auto bytes = net::base64Decode(trimWhitespace(base64));
     if (!bytes)
@@ -134,7 +110,7 @@ std::vector<std::string> duplicatesIn(std::span<const std::string> links) {
                 if (equalsIgnoreCase(name, "rel") && !std::exchange(relSeen, true))
                     duplicate = namesDuplicate(value);
             }
-            if (duplicate && usableAddress(target) &&
+            if (duplicate && net::isHttpAddress(target) &&
                 std::find(found.begin(), found.end(), target) == found.end())
                 found.emplace_back(target);
             rest = skipSpaces(rest);

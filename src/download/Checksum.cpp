@@ -92,6 +92,20 @@ std::size_t digestBytes(DigestType type) {
     return static_cast<std::size_t>(EVP_MD_get_size(algorithm(type)));
 }
 
+int digestStrength(DigestType type) {
+    switch (type) {
+    case DigestType::Md5:
+        return 0;
+    case DigestType::Sha1:
+        return 1;
+    case DigestType::Sha256:
+        return 2;
+    case DigestType::Sha512:
+        return 3;
+    }
+    return 0;
+}
+
 Result<Checksum> parseChecksum(std::string_view text) {
     const auto bad = [&](std::string why) {
         return makeError("校验值“" + std::string(text) + "”无效：" + why, FailureKind::BadAddress);

@@ -29,6 +29,8 @@ std::string_view digestName(DigestType type);
 // A name as above, in any case, also without the dash ("sha256"); none for another.
 std::optional<DigestType> digestTypeNamed(std::string_view name);
 std::size_t digestBytes(DigestType type);
+// Orders the types by strength: md5 weakest, sha-512 strongest.
+int digestStrength(DigestType type);
 
 // "TYPE=HEX"; a wrong type, or hex digits of the wrong number or kind, is refused with a
 // message that names the value (FailureKind::BadAddress, since it is bad input of the download).

@@ -6,6 +6,7 @@
 #include "common/SmallFile.h"
 #include "download/PartFile.h"
 #include "download/ResumeState.h"
+#include "download/StampJson.h"
 #include "net/Url.h"
 
 #include <nlohmann/json.hpp>
@@ -56,22 +57,6 @@ std::string_view stateKey(QueueState state) {
     default:
         return "paused"; // what was not finished comes back paused
     }
-}
-
-nlohmann::json stampJson(const FileStamp& stamp) {
-    return {{"device", stamp.device},
-            {"inode", stamp.inode},
-            {"size", stamp.size},
-            {"modified", stamp.modifiedNs}};
-}
-
-std::optional<FileStamp> stampFrom(const nlohmann::json& row) {
-    if (!row.contains("saved"))
-        return std::nullopt;
-    const nlohmann::json& saved = row.at("saved");
-    return FileStamp{saved.at("device").get<std::uint64_t>(),
-                     saved.at("inode").get<std::uint64_t>(), saved.at("size").get<std::uint64_t>(),
-                     saved.at("modified").get<std::int64_t>()};
 }
 
 // Renames `from` to `to` unless something is there already; false with errno set otherwise.
@@ -708,7 +693,8 @@ void DownloadQueue::load() {
                           : state == "cancelled" ? QueueState::Cancelled
                                                  : QueueState::Paused;
             slot->error = row.value("error", std::string());
-            slot->saved = stampFrom(row);
+            if (row.contains("saved"))
+                slot->saved = stampFrom(row.at("saved"));
             slot->last.progress.total = row.value("total", std::uint64_t{0});
             slot->last.progress.totalKnown = slot->last.progress.total > 0;
             slot->last.progress.arrived = row.value("bytes", std::uint64_t{0});

@@ -22,21 +22,6 @@ Error refused(std::string why) {
     return makeError("metalink 文件无效：" + why, FailureKind::BadAddress);
 }
 
-// Stronger digests first.
-int strength(DigestType type) {
-    switch (type) {
-    case DigestType::Md5:
-        return 0;
-    case DigestType::Sha1:
-        return 1;
-    case DigestType::Sha256:
-        return 2;
-    case DigestType::Sha512:
-        return 3;
-    }
-    return 0;
-}
-
 std::string_view trimmed(std::string_view text) {
     constexpr std::string_view kSpace = " \t\r\n";
     const std::size_t first = text.find_first_not_of(kSpace);
@@ -231,14 +216,15 @@ class Reader {
                 parseChecksum(std::string(digestName(*type)) + "=" + std::string(trimmed(text_)));
             if (!checksum)
                 return stop(refused(file.name + " 的" + checksum.error().message));
-            if (!file.checksum || strength(checksum->type) > strength(file.checksum->type))
+            if (!file.checksum ||
+                digestStrength(checksum->type) > digestStrength(file.checksum->type))
                 file.checksum = *checksum;
         } else if (name == "pieces") {
             std::optional<PieceHashes> pieces = std::move(draft_->pieces);
             draft_->pieces.reset();
             if (!pieces || !draft_->piecesUsable || pieces->hex.empty())
                 return;
-            if (!file.pieces || strength(pieces->type) > strength(file.pieces->type))
+            if (!file.pieces || digestStrength(pieces->type) > digestStrength(file.pieces->type))
                 file.pieces = std::move(pieces);
         }
     }

@@ -2,6 +2,7 @@
 
 #include "common/ReplaceFile.h"
 #include "common/SmallFile.h"
+#include "download/StampJson.h"
 
 #include <nlohmann/json.hpp>
 
@@ -12,23 +13,6 @@ namespace {
 
 // A state is a few hundred bytes plus some per gap in the file; anything this large is not one.
 constexpr std::uint64_t kMaxStateBytes = 4 << 20;
-
-// A file's stamp as a state keeps it; null for none.
-nlohmann::ordered_json stampJson(const std::optional<FileStamp>& stamp) {
-    if (!stamp)
-        return nullptr;
-    return {{"device", stamp->device},
-            {"inode", stamp->inode},
-            {"size", stamp->size},
-            {"modified", stamp->modifiedNs}};
-}
-
-std::optional<FileStamp> stampFrom(const nlohmann::json& json) {
-    if (json.is_null())
-        return std::nullopt;
-    return FileStamp{json.at("device").get<std::uint64_t>(), json.at("inode").get<std::uint64_t>(),
-                     json.at("size").get<std::uint64_t>(), json.at("modified").get<std::int64_t>()};
-}
 
 } // namespace
 
@@ -97,7 +81,9 @@ std::optional<ResumeState> loadResumeState(const std::string& path) {
             previousEnd = interval.end;
             state.complete.push_back(interval);
         }
-        state.replaces = stampFrom(json.value("replaces", nlohmann::json()));
+        if (const auto replaces = json.find("replaces");
+            replaces != json.end() && !replaces->is_null())
+            state.replaces = stampFrom(*replaces);
         return state;
     } catch (const nlohmann::json::exception&) {
         return std::nullopt;
@@ -114,14 +100,15 @@ Status saveResumeState(const std::string& path, const ResumeState& state) {
                            {"url", withoutCredentials(source.url)},
                            {"etag", source.validators.etag},
                            {"lastModified", source.validators.lastModified}});
-    const nlohmann::ordered_json json = {{"url", withoutCredentials(state.url)},
-                                         {"finalUrl", withoutCredentials(state.finalUrl)},
-                                         {"length", state.length},
-                                         {"etag", state.validators.etag},
-                                         {"lastModified", state.validators.lastModified},
-                                         {"sources", sources},
-                                         {"complete", complete},
-                                         {"replaces", stampJson(state.replaces)}};
+    const nlohmann::ordered_json json = {
+        {"url", withoutCredentials(state.url)},
+        {"finalUrl", withoutCredentials(state.finalUrl)},
+        {"length", state.length},
+        {"etag", state.validators.etag},
+        {"lastModified", state.validators.lastModified},
+        {"sources", sources},
+        {"complete", complete},
+        {"replaces", state.replaces ? stampJson(*state.replaces) : nlohmann::json()}};
     if (Status replaced = replaceFile(path, json.dump(), 0600); !replaced)
         return makeError("无法保存下载进度：" + path + "（" + replaced.error().message + "）");
     return {};
