@@ -253,7 +253,10 @@ TEST_F(DownloaderTest, CutRangesResumeWhereTheyStopped) {
         const std::string range = r.header("Range");
         ASSERT_TRUE(range.starts_with("bytes=")) << range;
         const std::uint64_t first = std::stoull(range.substr(6));
-        if (!planned.contains(first)) {
+        // A planned range whose neighbour was complete first reaches back into it, at most 4 KiB,
+        // to compare.
+        const auto start = planned.lower_bound(first);
+        if (start == planned.end() || *start - first > 4096) {
             ++resumed;
             const auto before = askedFrom.lower_bound(first);
             EXPECT_TRUE(before != askedFrom.begin() && first - *std::prev(before) < 1000) << range;
